@@ -1,0 +1,307 @@
+/* The graphics library's contract: the operations, records and constants a
+ * program draws with. C-compatible; the software board implements it. */
+#ifndef GRAPHICS_GRLIB_H
+#define GRAPHICS_GRLIB_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(_WIN32)
+#define GR_CALL __stdcall
+#else
+#define GR_CALL
+#endif
+
+/* Basic types: fixed widths, as the library's 32-bit ABI has them. */
+typedef uint8_t FxU8;
+typedef uint16_t FxU16;
+typedef int16_t FxI16;
+typedef uint32_t FxU32;
+typedef int32_t FxI32;
+typedef int32_t FxBool;
+typedef float FxFloat;
+
+#define FXFALSE 0
+#define FXTRUE 1
+
+typedef FxU32 GrColor_t;            /* packed colour, see GrColorFormat_t */
+typedef FxU8 GrAlpha_t;             /* 0..255 */
+typedef FxI32 GrChipID_t;           /* texture unit number */
+typedef FxI32 GrLOD_t;              /* level size: 256 is 0 ... 1 is 8 */
+typedef FxI32 GrAspectRatio_t;      /* width x height, 8x1 is 0 ... 1x8 is 6 */
+typedef FxI32 GrTextureFormat_t;    /* texel layout */
+typedef FxI32 GrCombineFunction_t;  /* combine equation */
+typedef FxI32 GrCombineFactor_t;    /* combine scale factor */
+typedef FxI32 GrCombineLocal_t;     /* combine "local" input */
+typedef FxI32 GrCombineOther_t;     /* combine "other" input */
+typedef FxI32 GrAlphaBlendFnc_t;    /* blend factor */
+typedef FxI32 GrScreenResolution_t; /* display size */
+typedef FxI32 GrScreenRefresh_t;    /* display refresh rate */
+typedef FxI32 GrColorFormat_t;      /* packing of GrColor_t */
+typedef FxI32 GrOriginLocation_t;   /* where y = 0 is */
+
+#define GR_NUM_TMU 2  /* texture-unit entries in a vertex */
+#define MAX_NUM_SST 4 /* boards a configuration can describe */
+
+#define GR_TMU0 0
+#define GR_TMU1 1
+
+/* Displays. */
+#define GR_RESOLUTION_640x480 7
+#define GR_REFRESH_60Hz 0
+#define GR_REFRESH_70Hz 1
+#define GR_REFRESH_72Hz 2
+#define GR_REFRESH_75Hz 3
+#define GR_REFRESH_80Hz 4
+#define GR_REFRESH_90Hz 5
+#define GR_REFRESH_100Hz 6
+#define GR_REFRESH_85Hz 7
+#define GR_REFRESH_120Hz 8
+
+#define GR_COLORFORMAT_ARGB 0 /* alpha 31-24, red, green, blue 7-0 */
+#define GR_COLORFORMAT_ABGR 1 /* alpha 31-24, blue, green, red 7-0 */
+#define GR_COLORFORMAT_RGBA 2 /* red 31-24, green, blue, alpha 7-0 */
+#define GR_COLORFORMAT_BGRA 3 /* blue 31-24, green, red, alpha 7-0 */
+
+#define GR_ORIGIN_UPPER_LEFT 0
+#define GR_ORIGIN_LOWER_LEFT 1
+
+#define GR_WDEPTHVALUE_FARTHEST 0xFFFF
+
+/* Colour and alpha combine: functions. */
+#define GR_COMBINE_FUNCTION_ZERO 0x0
+#define GR_COMBINE_FUNCTION_NONE GR_COMBINE_FUNCTION_ZERO
+#define GR_COMBINE_FUNCTION_LOCAL 0x1
+#define GR_COMBINE_FUNCTION_LOCAL_ALPHA 0x2
+#define GR_COMBINE_FUNCTION_SCALE_OTHER 0x3
+#define GR_COMBINE_FUNCTION_BLEND_OTHER GR_COMBINE_FUNCTION_SCALE_OTHER
+#define GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL 0x4
+#define GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA 0x5
+#define GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL 0x6
+#define GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL 0x7
+#define GR_COMBINE_FUNCTION_BLEND GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL
+#define GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL_ALPHA 0x8
+#define GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL 0x9
+#define GR_COMBINE_FUNCTION_BLEND_LOCAL GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL
+#define GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA 0x10
+
+/* Combine: factors, each from 0 to 1. */
+#define GR_COMBINE_FACTOR_ZERO 0x0
+#define GR_COMBINE_FACTOR_NONE GR_COMBINE_FACTOR_ZERO
+#define GR_COMBINE_FACTOR_LOCAL 0x1
+#define GR_COMBINE_FACTOR_OTHER_ALPHA 0x2
+#define GR_COMBINE_FACTOR_LOCAL_ALPHA 0x3
+#define GR_COMBINE_FACTOR_TEXTURE_ALPHA 0x4
+#define GR_COMBINE_FACTOR_ONE 0x8
+#define GR_COMBINE_FACTOR_ONE_MINUS_LOCAL 0x9
+#define GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA 0xA
+#define GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA 0xB
+#define GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA 0xC
+
+/* Combine: the "local" and "other" inputs. */
+#define GR_COMBINE_LOCAL_ITERATED 0x0
+#define GR_COMBINE_LOCAL_CONSTANT 0x1
+#define GR_COMBINE_LOCAL_NONE GR_COMBINE_LOCAL_CONSTANT
+#define GR_COMBINE_LOCAL_DEPTH 0x2
+#define GR_COMBINE_OTHER_ITERATED 0x0
+#define GR_COMBINE_OTHER_TEXTURE 0x1
+#define GR_COMBINE_OTHER_CONSTANT 0x2
+#define GR_COMBINE_OTHER_NONE GR_COMBINE_OTHER_CONSTANT
+
+/* Blend factors: out = src * Fs + dst * Fd. */
+#define GR_BLEND_ZERO 0x0
+#define GR_BLEND_SRC_ALPHA 0x1
+#define GR_BLEND_SRC_COLOR 0x2
+#define GR_BLEND_DST_COLOR GR_BLEND_SRC_COLOR /* as a source factor */
+#define GR_BLEND_DST_ALPHA 0x3
+#define GR_BLEND_ONE 0x4
+#define GR_BLEND_ONE_MINUS_SRC_ALPHA 0x5
+#define GR_BLEND_ONE_MINUS_SRC_COLOR 0x6
+#define GR_BLEND_ONE_MINUS_DST_COLOR GR_BLEND_ONE_MINUS_SRC_COLOR
+#define GR_BLEND_ONE_MINUS_DST_ALPHA 0x7
+#define GR_BLEND_ALPHA_SATURATE 0xF /* source factor only */
+
+/* Texture levels, aspects, level masks and formats. */
+#define GR_LOD_256 0
+#define GR_LOD_128 1
+#define GR_LOD_64 2
+#define GR_LOD_32 3
+#define GR_LOD_16 4
+#define GR_LOD_8 5
+#define GR_LOD_4 6
+#define GR_LOD_2 7
+#define GR_LOD_1 8
+
+#define GR_ASPECT_8x1 0
+#define GR_ASPECT_4x1 1
+#define GR_ASPECT_2x1 2
+#define GR_ASPECT_1x1 3
+#define GR_ASPECT_1x2 4
+#define GR_ASPECT_1x4 5
+#define GR_ASPECT_1x8 6
+
+#define GR_MIPMAPLEVELMASK_EVEN 1
+#define GR_MIPMAPLEVELMASK_ODD 2
+#define GR_MIPMAPLEVELMASK_BOTH 3
+
+#define GR_TEXFMT_RGB_332 0x0
+#define GR_TEXFMT_YIQ_422 0x1
+#define GR_TEXFMT_ALPHA_8 0x2
+#define GR_TEXFMT_INTENSITY_8 0x3
+#define GR_TEXFMT_ALPHA_INTENSITY_44 0x4
+#define GR_TEXFMT_P_8 0x5
+#define GR_TEXFMT_ARGB_8332 0x8
+#define GR_TEXFMT_AYIQ_8422 0x9
+#define GR_TEXFMT_RGB_565 0xA
+#define GR_TEXFMT_ARGB_1555 0xB
+#define GR_TEXFMT_ARGB_4444 0xC
+#define GR_TEXFMT_ALPHA_INTENSITY_88 0xD
+#define GR_TEXFMT_AP_88 0xE
+
+/* One corner of a triangle: screen position, colour, and per texture unit the
+ * texture coordinates divided by w. */
+typedef struct {
+  float sow; /* s / w */
+  float tow; /* t / w */
+  float oow; /* 1 / w */
+} GrTmuVertex;
+
+typedef struct {
+  float x, y, z;  /* screen pixels; z unused */
+  float r, g, b;  /* 0..255 */
+  float ooz;      /* unused: no depth test */
+  float a;        /* 0..255 */
+  float oow;      /* 1 / w */
+  GrTmuVertex tmuvtx[GR_NUM_TMU];
+} GrVertex;
+
+/* A texture with its chain of levels, texels largest level first. */
+typedef struct {
+  GrLOD_t smallLod;
+  GrLOD_t largeLod;
+  GrAspectRatio_t aspectRatio;
+  GrTextureFormat_t format;
+  void *data;
+} GrTexInfo;
+
+/* The narrow-channel compression table of the YIQ formats. */
+typedef struct {
+  FxU8 yRGB[16];
+  FxI16 iRGB[4][3];
+  FxI16 qRGB[4][3];
+  FxU32 packed_data[12];
+} GuNccTable;
+
+/* The palette of the P_8 and AP_88 formats: 0xAARRGGBB, alpha unused. */
+typedef struct {
+  FxU32 data[256];
+} GuTexPalette;
+
+typedef union {
+  GuNccTable nccTable;
+  GuTexPalette palette;
+} GuTexTable;
+
+typedef struct {
+  FxU32 width, height; /* the largest level */
+  FxI32 small_lod, large_lod;
+  FxI32 aspect_ratio;
+  FxI32 format;
+} Gu3dfHeader;
+
+/* What the 3DF reader fills; data is the caller's buffer of mem_required bytes. */
+typedef struct {
+  Gu3dfHeader header;
+  GuTexTable table;
+  void *data;
+  FxU32 mem_required;
+} Gu3dfInfo;
+
+/* What the library knows of one board. */
+typedef struct {
+  FxI32 type;            /* GR_SSTTYPE_* */
+  FxI32 fbRam;           /* frame-buffer memory, MiB */
+  FxI32 nTexelfx;        /* texture units */
+  FxI32 tmuRam;          /* texture memory per unit, MiB */
+} GrSstConfig_t;
+
+#define GR_SSTTYPE_SOFTWARE 0
+
+typedef struct {
+  FxI32 num_sst;
+  GrSstConfig_t SSTs[MAX_NUM_SST];
+} GrHwConfiguration;
+
+/* Start the library; the first call of a program. */
+void GR_CALL grLibInit(void);
+/* Fill hwconfig with the boards present; FXFALSE when there are none. */
+FxBool GR_CALL grSstQueryHardware(GrHwConfiguration *hwconfig);
+/* Make board `which` the one later calls drive. */
+void GR_CALL grSstSelect(int which);
+/* Open the display; FXFALSE when it cannot be opened in this mode. */
+FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution,
+                            GrScreenRefresh_t refresh, GrColorFormat_t format,
+                            GrOriginLocation_t origin, int color_buffers,
+                            int aux_buffers);
+/* Read a 3DF file's header into info (and mem_required); FXTRUE on success. */
+FxBool GR_CALL gu3dfGetInfo(const char *filename, Gu3dfInfo *info);
+/* Read a 3DF file's table into info->table and its texels into info->data. */
+FxBool GR_CALL gu3dfLoad(const char *filename, Gu3dfInfo *info);
+/* The lowest texture-memory address of a unit. */
+FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu);
+/* Copy the levels of info chosen by the level mask into texture memory. */
+void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask,
+                                 GrTexInfo *info);
+/* Make the texture at address the one a unit samples. */
+void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask,
+                         GrTexInfo *info);
+/* Set a texture unit's own combine of its texel. */
+void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
+                          GrCombineFactor_t rgb_factor,
+                          GrCombineFunction_t alpha_function,
+                          GrCombineFactor_t alpha_factor, FxBool rgb_invert,
+                          FxBool alpha_invert);
+/* Set how a pixel's colour is made from its inputs. */
+void GR_CALL grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
+                            GrCombineLocal_t local, GrCombineOther_t other,
+                            FxBool invert);
+/* Set how a pixel's alpha is made from its inputs. */
+void GR_CALL grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
+                            GrCombineLocal_t local, GrCombineOther_t other,
+                            FxBool invert);
+/* Set the blend of a new pixel with the back buffer. */
+void GR_CALL grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_src, GrAlphaBlendFnc_t rgb_dst,
+                                  GrAlphaBlendFnc_t alpha_src,
+                                  GrAlphaBlendFnc_t alpha_dst);
+/* Set the constant colour, packed as the display's colour format. */
+void GR_CALL grConstantColorValue(GrColor_t color);
+/* Fill the back buffer, its alpha plane and the depth buffer. */
+void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth);
+/* Draw the convex polygon ilist[0..n) of vlist, as a fan from ilist[0]. */
+void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]);
+/* Show the back buffer after swap_interval vertical retraces (0: at once). */
+void GR_CALL grBufferSwap(int swap_interval);
+/* Close the display and release the board. */
+void GR_CALL grLibShutdown(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(GrVertex) == 60, "GrVertex is 15 packed floats");
+static_assert(sizeof(GrVertex[2]) == 120, "vertex arrays have a 60-byte stride");
+static_assert(offsetof(GrVertex, oow) == 32, "oow follows a");
+static_assert(offsetof(GrVertex, tmuvtx) == 36, "texture entries follow oow");
+static_assert(sizeof(GuTexTable) == 1024, "the table is 1024 bytes");
+static_assert(sizeof(Gu3dfHeader) == 24, "six 32-bit fields");
+#else
+_Static_assert(sizeof(GrVertex) == 60, "GrVertex is 15 packed floats");
+_Static_assert(sizeof(GuTexTable) == 1024, "the table is 1024 bytes");
+#endif
+
+#endif /* GRAPHICS_GRLIB_H */

@@ -1,0 +1,10 @@
+#include "board_state.h"
+
+#include "display.h"
+
+namespace softboard {
+
+BoardState::BoardState() = default;
+BoardState::~BoardState() = default;
+
+}  // namespace softboard

@@ -1,0 +1,145 @@
+// The board's whole state: one plain struct with a part per unit. The entry
+// points hold the one instance; units and tests are handed a reference.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "grlib.h"
+
+namespace softboard {
+
+constexpr int kScreenWidth = 640;
+constexpr int kScreenHeight = 480;
+constexpr int kScreenPixels = kScreenWidth * kScreenHeight;
+constexpr uint32_t kTextureMemoryBytes = 2u << 20;
+
+enum class DisplayMode { kWindow, kFullscreen, kHeadless };
+
+struct Settings {
+  DisplayMode display = DisplayMode::kWindow;
+  bool vsync = true;
+  int boards = 1;
+  std::string screenshot_path;  // empty: none
+  std::string trace_path;       // empty: no trace
+};
+
+struct Rgba8 {
+  uint8_t r = 0, g = 0, b = 0, a = 0;
+  friend bool operator==(const Rgba8&, const Rgba8&) = default;
+};
+
+// Pixels of the colour buffers are packed 0xAARRGGBB; the alpha byte is the
+// alpha plane that destination-alpha blending reads.
+inline uint32_t PackArgb(Rgba8 c) {
+  return uint32_t(c.a) << 24 | uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
+}
+inline Rgba8 UnpackArgb(uint32_t p) {
+  return {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)};
+}
+
+struct CombineState {
+  int function = GR_COMBINE_FUNCTION_LOCAL;
+  int factor = GR_COMBINE_FACTOR_ZERO;
+  int local = GR_COMBINE_LOCAL_ITERATED;
+  int other = GR_COMBINE_OTHER_ITERATED;
+  bool invert = false;
+};
+
+struct BlendState {
+  int rgb_src = GR_BLEND_ONE;
+  int rgb_dst = GR_BLEND_ZERO;
+  int alpha_src = GR_BLEND_ONE;
+  int alpha_dst = GR_BLEND_ZERO;
+};
+
+struct RenderState {
+  CombineState color;  // starts as the iterated colour
+  CombineState alpha;  // starts as the iterated alpha
+  BlendState blend;
+  Rgba8 constant;
+};
+
+struct FrameBuffers {
+  std::array<std::vector<uint32_t>, 3> color;  // kScreenPixels each, when open
+  int count = 0;                               // colour buffers in use
+  int front = 0;                               // shown
+  int back = 1;                                // drawn into
+  std::vector<uint16_t> depth;                 // the auxiliary buffer
+};
+
+struct TexCombineState {
+  int rgb_function = GR_COMBINE_FUNCTION_LOCAL;
+  int rgb_factor = GR_COMBINE_FACTOR_ZERO;
+  int alpha_function = GR_COMBINE_FUNCTION_LOCAL;
+  int alpha_factor = GR_COMBINE_FACTOR_ZERO;
+  bool rgb_invert = false;
+  bool alpha_invert = false;
+};
+
+// One decoded texture level, texels packed 0xAARRGGBB, row by row from the top.
+struct TextureLevel {
+  int width = 0;
+  int height = 0;
+  std::vector<uint32_t> texels;
+};
+
+// The texture the unit samples: where it lies and how it is laid out.
+struct TextureSource {
+  bool valid = false;
+  uint32_t address = 0;
+  uint32_t level_mask = 0;
+  int small_lod = 0;
+  int large_lod = 0;
+  int aspect = 0;
+  int format = 0;
+};
+
+struct TextureUnitState {
+  std::vector<uint8_t> memory;  // kTextureMemoryBytes
+  TextureSource source;
+  // The largest level of the source, decoded to 8-bit RGBA; rebuilt when the
+  // source, its texels or the table change.
+  TextureLevel decoded;
+  bool decoded_valid = false;
+  // Table of the palette and NCC formats; starts as a grey ramp.
+  std::array<uint32_t, 256> palette{};
+  GuNccTable ncc{};
+  TexCombineState combine;
+  bool bilinear = true;
+  bool wrap_s = true;
+  bool wrap_t = true;
+};
+
+class Display;  // window or headless; see display.h
+
+struct TraceState {
+  std::FILE* file = nullptr;
+};
+
+struct BoardState {
+  bool initialized = false;
+  bool shut_down = false;
+  int selected = -1;  // board chosen by grSstSelect
+  bool open = false;  // display open
+  Settings settings;
+  int color_format = GR_COLORFORMAT_ARGB;
+  int origin = GR_ORIGIN_UPPER_LEFT;
+  int refresh_hz = 60;
+  RenderState render;
+  FrameBuffers frame;
+  TextureUnitState tmu0;
+  TraceState trace;
+  std::unique_ptr<Display> display;
+
+  BoardState();
+  ~BoardState();
+  BoardState(const BoardState&) = delete;
+  BoardState& operator=(const BoardState&) = delete;
+};
+
+}  // namespace softboard

@@ -1,0 +1,29 @@
+// The colour buffers, their alpha plane and the depth buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "board_state.h"
+
+namespace softboard {
+
+// Allocates `count` colour buffers (2 or 3) and the depth buffer, all cleared.
+void InitFrameBuffers(FrameBuffers& frame, int count);
+void FreeFrameBuffers(FrameBuffers& frame);
+
+// A GrColor_t unpacked by the colour format chosen at open.
+Rgba8 UnpackColor(uint32_t color, int color_format);
+
+// The whole back buffer to `color` with its alpha plane to `alpha`, and the
+// depth buffer to `depth`.
+void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth);
+
+// The back buffer becomes the front one; the next in turn becomes the back.
+void RotateBuffers(FrameBuffers& frame);
+
+inline uint32_t* BackBuffer(FrameBuffers& frame) { return frame.color[frame.back].data(); }
+inline const uint32_t* FrontBuffer(const FrameBuffers& frame) {
+  return frame.color[frame.front].data();
+}
+
+}  // namespace softboard

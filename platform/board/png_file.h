@@ -1,0 +1,24 @@
+// PNG files: the board's screenshots and the texture converter's images.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace softboard {
+
+// ReadPng refuses images larger than this on a side or in all.
+constexpr int kMaxPngSide = 16384;
+constexpr uint32_t kMaxPngPixels = 1u << 24;
+
+// Writes 0xAARRGGBB pixels as an 8-bit RGB (or RGBA) PNG. The file is written
+// beside `path` and renamed into place, so a failure never leaves a partial file.
+bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height,
+              bool with_alpha, std::string* error);
+
+// Reads any PNG as 0xAARRGGBB pixels (opaque where the image has no alpha).
+// Damaged files are refused with a reason; outputs are untouched on failure.
+bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width,
+             int* height, std::string* error);
+
+}  // namespace softboard

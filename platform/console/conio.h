@@ -1,0 +1,23 @@
+// The old console runtime's keyboard functions. On Windows these are the runtime's own (this
+// header cannot include the runtime's <conio.h>: it would find itself first); elsewhere this
+// layer provides them over a POSIX terminal.
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Waits for one key and returns its code, without echo. Extended keys come as
+// two codes: 0 or 0xE0, then the key's scan code. On POSIX, -1 at once when
+// no key is queued and standard input has ended.
+int _getch(void);
+// Non-zero when a key is waiting; does not take it.
+int _kbhit(void);
+
+// Queues one key code as if typed on the console: how a window hands its keys
+// to the program. Codes as _getch returns them.
+void console_queue_key(int code);
+
+#ifdef __cplusplus
+}
+#endif

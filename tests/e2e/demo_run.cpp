@@ -1,0 +1,140 @@
+#include "demo_run.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace e2e {
+
+DemoRun::DemoRun(const RunOptions& options) {
+  if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+  tcgetattr(slave_, &before_);
+  int errors[2];
+  if (pipe(errors) != 0) return;
+  pid_ = fork();
+  if (pid_ == 0) {
+    setsid();
+    ioctl(slave_, TIOCSCTTY, 0);
+    dup2(slave_, 0);
+    dup2(slave_, 1);
+    dup2(errors[1], 2);
+    close(master_);
+    close(errors[0]);
+    if (chdir(options.directory.c_str()) != 0) _exit(127);
+    for (const auto& name : options.unset) unsetenv(name.c_str());
+    for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
+    execl(TRANSDEMO_PATH, "transdemo", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(errors[1]);
+  error_pipe_ = errors[0];
+}
+
+DemoRun::~DemoRun() {
+  if (pid_ > 0 && !ended_) Wait(std::chrono::milliseconds(0));
+  for (int fd : {master_, slave_, error_pipe_}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void DemoRun::Type(const std::string& keys) {
+  if (master_ >= 0 && !keys.empty()) {
+    [[maybe_unused]] ssize_t written = write(master_, keys.data(), keys.size());
+  }
+}
+
+void DemoRun::Drain(int timeout_ms) {
+  pollfd fds[2] = {{master_, POLLIN, 0}, {error_pipe_, POLLIN, 0}};
+  if (poll(fds, 2, timeout_ms) <= 0) return;
+  char buffer[4096];
+  if (fds[0].revents & POLLIN) {
+    const ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n > 0) output_.append(buffer, size_t(n));
+  }
+  if (fds[1].revents & POLLIN) {
+    const ssize_t n = read(error_pipe_, buffer, sizeof buffer);
+    if (n > 0) errors_.append(buffer, size_t(n));
+  }
+}
+
+bool DemoRun::WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (output_.find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Drain(20);
+  }
+  return true;
+}
+
+int DemoRun::Wait(std::chrono::milliseconds limit) {
+  if (pid_ <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  for (;;) {
+    Drain(10);
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) break;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      ended_ = true;
+      return -1;
+    }
+  }
+  ended_ = true;
+  for (int i = 0; i < 5; i++) Drain(5);  // what was written just before the end
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+termios DemoRun::SettingsNow() const {
+  termios now{};
+  tcgetattr(slave_, &now);
+  return now;
+}
+
+std::string MakeTempDir() {
+  char pattern[] = "/tmp/transdemo-e2e-XXXXXX";
+  const char* dir = mkdtemp(pattern);
+  return dir ? dir : "/tmp";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(path));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+bool WaitForFileText(const std::string& path, const std::string& text,
+                     std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (ReadFile(path).find(text) == std::string::npos) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+bool SameTerminalSettings(const termios& a, const termios& b) {
+  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
+         a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
+}
+
+}  // namespace e2e

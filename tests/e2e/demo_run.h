@@ -1,0 +1,61 @@
+// Runs the real demo under a pseudo-terminal, as a user at a terminal would.
+#pragma once
+
+#include <termios.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+struct RunOptions {
+  std::string directory;                     // the current directory of the run
+  std::map<std::string, std::string> env;    // added to (or replacing) the environment
+  std::vector<std::string> unset;            // removed from the environment
+};
+
+class DemoRun {
+ public:
+  explicit DemoRun(const RunOptions& options);
+  ~DemoRun();
+  DemoRun(const DemoRun&) = delete;
+  DemoRun& operator=(const DemoRun&) = delete;
+
+  // Types bytes into the terminal.
+  void Type(const std::string& keys);
+  // Reads terminal output until it contains `text` or the time runs out.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
+  // Waits for the process to end (killing it after `limit`); the exit status,
+  // or -1 when it had to be killed or died by a signal.
+  int Wait(std::chrono::milliseconds limit);
+
+  const std::string& output() const { return output_; }
+  const std::string& errors() const { return errors_; }
+  const termios& settings_before() const { return before_; }
+  // The terminal's settings now, as its next program would find them.
+  termios SettingsNow() const;
+
+ private:
+  void Drain(int timeout_ms);
+
+  int master_ = -1;
+  int slave_ = -1;
+  int error_pipe_ = -1;
+  int pid_ = -1;
+  bool ended_ = false;
+  termios before_{};
+  std::string output_;
+  std::string errors_;
+};
+
+std::string MakeTempDir();
+std::string ReadFile(const std::string& path);
+std::vector<std::string> ReadLines(const std::string& path);
+// Polls `path` until it holds `text` or the time runs out.
+bool WaitForFileText(const std::string& path, const std::string& text,
+                     std::chrono::milliseconds limit);
+bool SameTerminalSettings(const termios& a, const termios& b);
+
+}  // namespace e2e

@@ -1,0 +1,105 @@
+// The demo's frames, read back from the board's screenshot and checked against
+// independent arithmetic.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "demo_run.h"
+#include "demo_texts.h"
+#include "screen_reference.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+const Color kRed{255, 0, 0};
+
+class Frame : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    std::filesystem::copy_file(DEFAULT_TEXTURE, dir_ + "/tex.3df");
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // Runs the demo headless, types `keys` in the loop (one is handled a frame),
+  // quits with Esc and loads the last frame shown.
+  Screenshot RunAndShoot(const std::string& keys, const std::string& wait_for) {
+    const std::string trace = dir_ + "/trace.txt";
+    const std::string shot = dir_ + "/shot.png";
+    DemoRun run({dir_,
+                 {{"SOFTBOARD_DISPLAY", "headless"},
+                  {"SOFTBOARD_TRACE", trace},
+                  {"SOFTBOARD_SCREENSHOT", shot}},
+                 {}});
+    EXPECT_TRUE(run.WaitForOutput("continue", 10s));
+    run.Type(" ");
+    run.Type(keys);
+    EXPECT_TRUE(WaitForFileText(trace, wait_for, 20s)) << wait_for;
+    run.Type("\033");
+    EXPECT_EQ(run.Wait(10s), 0);
+    Screenshot screenshot;
+    EXPECT_TRUE(screenshot.Load(shot));
+    EXPECT_EQ(screenshot.width, 640);
+    EXPECT_EQ(screenshot.height, 480);
+    return screenshot;
+  }
+
+  std::string dir_;
+};
+
+// Pixels inside the triangle near each corner and around the centroid.
+const int kProbes[][2] = {{102, 101}, {497, 101}, {498, 396}, {366, 200}, {300, 150}, {450, 300}};
+
+void ExpectShaded(const Screenshot& shot, double dx, double dy, double tolerance) {
+  for (const auto& p : kProbes) {
+    const int i = p[0] + int(dx), j = p[1] + int(dy);
+    const Color want = ShadedAt(i, j, dx, dy);
+    const Color got = shot.At(i, j);
+    EXPECT_LE(MaxDifference(want, got), tolerance)
+        << "pixel (" << i << ", " << j << "): want (" << want.r << ", " << want.g << ", "
+        << want.b << ") got (" << got.r << ", " << got.g << ", " << got.b << ")";
+  }
+}
+
+TEST_F(Frame, FullOpacityShowsTheCornerColoursOnTheTexturedTriangle) {
+  const Screenshot shot = RunAndShoot(std::string(127, 'o'), "0x000000FF");
+  ASSERT_EQ(shot.pixels.size(), 640u * 480u);
+  EXPECT_EQ(MaxDifference(shot.At(5, 5), kRed), 0);
+  EXPECT_EQ(MaxDifference(shot.At(639, 479), kRed), 0);
+  EXPECT_EQ(MaxDifference(shot.At(101, 399), kRed), 0) << "below the diagonal is background";
+  ExpectShaded(shot, 0, 0, 2);
+}
+
+TEST_F(Frame, KeysMoveTheTriangleTwoPixelsAndUpperCaseDoesNothing) {
+  // 5 right, 3 down, and the upper-case keys, which must change nothing.
+  const Screenshot shot = RunAndShoot(std::string(127, 'o') + "hhhhhbbbHBFGOP", "y=106");
+  ASSERT_EQ(shot.pixels.size(), 640u * 480u);
+  ExpectShaded(shot, 10, 6, 2);
+}
+
+TEST_F(Frame, HalfOpacityMixesHalfAndHalfOverTheBackground) {
+  // Moved 100 pixels down, the shaded triangle's lower part lies over the red
+  // background: 128/255 of it and 127/255 of red.
+  const Screenshot shot = RunAndShoot(std::string(50, 'b'), "y=200");
+  ASSERT_EQ(shot.pixels.size(), 640u * 480u);
+  for (const auto& p : {std::array<int, 2>{480, 450}, {420, 430}, {470, 470}}) {
+    const Color src = ShadedAt(p[0], p[1], 0, 100);
+    const double a = 128.0 / 255.0;
+    const Color want{src.r * a + 255 * (1 - a), src.g * a, src.b * a};
+    const Color got = shot.At(p[0], p[1]);
+    EXPECT_LE(MaxDifference(want, got), 2) << "pixel (" << p[0] << ", " << p[1] << "): got ("
+                                           << got.r << ", " << got.g << ", " << got.b << ")";
+  }
+}
+
+TEST_F(Frame, ZeroOpacityIsInvisible) {
+  const Screenshot shot = RunAndShoot(std::string(128, 'p') + std::string(50, 'b'), "y=200");
+  ASSERT_EQ(shot.pixels.size(), 640u * 480u);
+  for (const auto& p : {std::array<int, 2>{480, 450}, {420, 430}, {470, 470}})
+    EXPECT_EQ(MaxDifference(shot.At(p[0], p[1]), kRed), 0) << p[0] << ", " << p[1];
+}
+
+}  // namespace
+}  // namespace e2e

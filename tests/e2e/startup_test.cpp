@@ -1,0 +1,160 @@
+// Start-up, the instructions, the keyboard and quitting, through a real terminal.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "demo_run.h"
+#include "demo_texts.h"
+
+namespace e2e {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Startup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = MakeTempDir();
+    std::filesystem::copy_file(DEFAULT_TEXTURE, dir_ + "/tex.3df");
+    trace_ = dir_ + "/trace.txt";
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  RunOptions Headless() {
+    return {dir_, {{"SOFTBOARD_DISPLAY", "headless"}, {"SOFTBOARD_TRACE", trace_}}, {}};
+  }
+
+  // Lines of the trace that name `call`.
+  int Count(const std::string& call) {
+    int n = 0;
+    for (const auto& line : ReadLines(trace_)) n += line.rfind(call + "(", 0) == 0;
+    return n;
+  }
+
+  std::string dir_;
+  std::string trace_;
+};
+
+TEST_F(Startup, NoBoardPrintsOnlyTheErrorAndFails) {
+  RunOptions options = Headless();
+  options.env["SOFTBOARD_BOARDS"] = "0";
+  DemoRun run(options);
+  EXPECT_EQ(run.Wait(10s), 1);
+  EXPECT_EQ(run.output(), kNoHardware);
+  EXPECT_EQ(Count("grLibShutdown"), 0);
+  EXPECT_TRUE(SameTerminalSettings(run.settings_before(), run.SettingsNow()));
+}
+
+TEST_F(Startup, NoDisplayServerFailsAfterThePrompt) {
+  RunOptions options{dir_, {{"SDL_VIDEODRIVER", "x11,wayland"}, {"SOFTBOARD_TRACE", trace_}},
+                     {"DISPLAY", "WAYLAND_DISPLAY", "SOFTBOARD_DISPLAY"}};
+  DemoRun run(options);
+  ASSERT_TRUE(run.WaitForOutput("continue", 10s)) << run.output();
+  run.Type("x");
+  EXPECT_EQ(run.Wait(10s), 1);
+  EXPECT_EQ(run.output(), kInstructions + kNoVideoMode);
+  EXPECT_EQ(Count("grLibShutdown"), 0);
+  EXPECT_TRUE(SameTerminalSettings(run.settings_before(), run.SettingsNow()));
+}
+
+TEST_F(Startup, BadSettingIsNamedOnStandardErrorAndTheDefaultUsed) {
+  RunOptions options = Headless();
+  options.env["SOFTBOARD_VSYNC"] = "maybe";
+  DemoRun run(options);
+  ASSERT_TRUE(run.WaitForOutput("continue", 10s));
+  run.Type(" ");
+  ASSERT_TRUE(WaitForFileText(trace_, "grBufferSwap(1)", 10s));
+  run.Type("\033");
+  EXPECT_EQ(run.Wait(10s), 0);
+  EXPECT_EQ(run.output(), kInstructions);
+  EXPECT_NE(run.errors().find("SOFTBOARD_VSYNC"), std::string::npos) << run.errors();
+  EXPECT_NE(run.errors().find("1 or 0"), std::string::npos) << run.errors();
+  EXPECT_EQ(run.errors().find('\n'), run.errors().size() - 1) << "one line";
+}
+
+// The whole life of a run: Esc at the prompt only starts the demo; typed keys
+// and an arrow reach the loop without quitting; Esc quits; the terminal is as
+// it was; the trace holds the start-up order and one swap per frame.
+TEST_F(Startup, RunsTypedKeysAndQuitsOnEsc) {
+  DemoRun run(Headless());
+  ASSERT_TRUE(run.WaitForOutput("continue", 10s)) << run.output();
+  run.Type("\033");
+  ASSERT_TRUE(WaitForFileText(trace_, "grBufferSwap(1)", 10s)) << "Esc at the prompt quit";
+  run.Type("hh");
+  ASSERT_TRUE(WaitForFileText(trace_, "x=104", 10s)) << "keys did not reach the loop";
+  run.Type("\033[A");  // an arrow: two codes the loop ignores, never Esc
+  run.Type("o");
+  ASSERT_TRUE(WaitForFileText(trace_, "grConstantColorValue(0x00000081)", 10s))
+      << "the arrow key ended the run";
+  run.Type("\033");
+  EXPECT_EQ(run.Wait(10s), 0);
+  EXPECT_EQ(run.output(), kInstructions);
+  EXPECT_TRUE(SameTerminalSettings(run.settings_before(), run.SettingsNow()));
+
+  const std::vector<std::string> lines = ReadLines(trace_);
+  ASSERT_GE(lines.size(), 11u);
+  const std::vector<std::string> startup = {
+      "grLibInit()",
+      "grSstQueryHardware({num_sst=1})",
+      "grSstSelect(0)",
+      "grSstWinOpen(0, 7, 0, 2, 0, 2, 1)",
+      "gu3dfGetInfo(\"tex.3df\", {",
+      "gu3dfLoad(\"tex.3df\", {",
+      "grTexMinAddress(0)",
+      "grTexDownloadMipMap(0, 0, 3, {",
+      "grTexSource(0, 0, 3, {",
+      "grTexCombine(0, 1, 0, 1, 0, 0, 0)",
+  };
+  for (size_t i = 0; i < startup.size(); i++)
+    EXPECT_EQ(lines[i].rfind(startup[i], 0), 0u) << "line " << i << ": " << lines[i];
+  EXPECT_EQ(lines.back(), "grLibShutdown()");
+
+  // Every frame: the same calls in the same order, ending in one swap.
+  const std::vector<std::string> frame = {
+      "grColorCombine(3, 8, 1, 1, 0)",
+      "grBufferClear(0xFF000000, 0, 65535)",
+      "grAlphaBlendFunction(4, 0, 0, 0)",
+      "grDrawPolygon(3, [0, 1, 2], ",
+      "grConstantColorValue(0x000000",
+      "grAlphaCombine(3, 8, 1, 2, 0)",
+      "grAlphaBlendFunction(1, 5, 0, 0)",
+      "grColorCombine(1, 0, 0, 1, 0)",
+      "grDrawPolygon(3, [0, 1, 2], ",
+      "grBufferSwap(1)",
+  };
+  const size_t frames = (lines.size() - startup.size() - 1) / frame.size();
+  ASSERT_EQ(startup.size() + frames * frame.size() + 1, lines.size());
+  ASSERT_GE(frames, 3u);
+  for (size_t f = 0; f < frames; f++) {
+    for (size_t i = 0; i < frame.size(); i++) {
+      const std::string& line = lines[startup.size() + f * frame.size() + i];
+      ASSERT_EQ(line.rfind(frame[i], 0), 0u) << "frame " << f << " call " << i << ": " << line;
+    }
+  }
+}
+
+TEST_F(Startup, ScriptedInputFromAPipeRunsAndEnds) {
+  // Keys from a file instead of a terminal: a scripted run.
+  const std::string script = dir_ + "/keys";
+  {
+    std::FILE* keys = std::fopen(script.c_str(), "wb");
+    std::fputs(" hhhh\033", keys);
+    std::fclose(keys);
+  }
+  const std::string command = "cd '" + dir_ + "' && SOFTBOARD_DISPLAY=headless SOFTBOARD_TRACE='" +
+                              trace_ + "' '" TRANSDEMO_PATH "' < keys > out.txt 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(ReadFile(dir_ + "/out.txt"),
+            "This demo demonstrates the\n"
+            "translucency/texture/gouraud shading capabilities\n"
+            "of your 3D card, to move the transparent triangle\n"
+            "use the f,g,h,b keys, to change the opacity of the\n"
+            "translucent triangle use the o,p keys,\n"
+            "to quit press esc.\n"
+            "Press any key to continue");
+  EXPECT_NE(ReadFile(trace_).find("x=108"), std::string::npos);
+  EXPECT_EQ(Count("grLibShutdown"), 1);
+}
+
+}  // namespace
+}  // namespace e2e
