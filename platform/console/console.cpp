@@ -1,0 +1,138 @@
+#include "conio.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+// Window keys go into the console's own input buffer, so the runtime's _getch returns them.
+// A two-code key is written as one key event once its scan code arrives.
+void console_queue_key(int code) {
+  static int prefix = -1;  // 0 or 0xE0 waiting for its scan code
+  if (code < 0 || code > 255) return;
+  if (prefix < 0 && (code == 0 || code == 0xE0)) {
+    prefix = code;
+    return;
+  }
+  INPUT_RECORD record{};
+  record.EventType = KEY_EVENT;
+  KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+  key.bKeyDown = TRUE;
+  key.wRepeatCount = 1;
+  if (prefix >= 0) {
+    WORD scan = code == 0x85 ? 0x57 : code == 0x86 ? 0x58 : WORD(code);  // F11, F12
+    key.wVirtualScanCode = scan;
+    key.wVirtualKeyCode = WORD(MapVirtualKeyW(scan, MAPVK_VSC_TO_VK));
+    if (prefix == 0xE0) key.dwControlKeyState = ENHANCED_KEY;
+    prefix = -1;
+  } else {
+    key.uChar.AsciiChar = CHAR(code);
+  }
+  DWORD written = 0;
+  WriteConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &written);
+}
+
+#else
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <deque>
+
+#include "console_internal.h"
+#include "key_decoder.h"
+#include "terminal.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+// How long a lone Esc waits for the rest of a sequence: terminals send a key's sequence in one
+// write, so anything slower is a person pressing keys.
+constexpr auto kEscWait = std::chrono::milliseconds(50);
+
+struct Console {
+  std::deque<int> queue;  // decoded codes, terminal and window keys alike, oldest first
+  KeyDecoder decoder;
+  bool input_open = false;         // false once standard input ended or failed
+  Clock::time_point esc_deadline;  // when a pending sequence is given up on
+};
+
+Console& console() {
+  static Console state;
+  return state;
+}
+
+void end_input(Console& c) {
+  c.input_open = false;
+  c.decoder.flush(c.queue);  // a script ending in Esc still ends the demo
+}
+
+// Waits up to timeout_ms (-1: no limit) for standard input and decodes one read of it.
+void read_input(Console& c, int timeout_ms) {
+  pollfd fd{STDIN_FILENO, POLLIN, 0};
+  int ready = poll(&fd, 1, timeout_ms);
+  if (ready < 0 && errno != EINTR && errno != EAGAIN) end_input(c);
+  if (ready <= 0) return;
+  if (fd.revents & POLLNVAL) return end_input(c);
+  char bytes[256];
+  ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  if (n <= 0) return end_input(c);
+  c.decoder.feed({bytes, static_cast<size_t>(n)}, c.queue);
+  if (c.decoder.pending()) c.esc_deadline = Clock::now() + kEscWait;
+}
+
+void flush_if_due(Console& c) {
+  if (c.decoder.pending() && Clock::now() >= c.esc_deadline) c.decoder.flush(c.queue);
+}
+
+int ms_until(Clock::time_point t) {
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+void start() {
+  Console& c = console();
+  c.input_open = fcntl(STDIN_FILENO, F_GETFL) != -1;
+  if (c.input_open) terminal_take_keys(STDIN_FILENO);
+}
+
+// In force before main, so the demo's prompt already finds echo off.
+[[maybe_unused]] const bool started = (start(), true);
+
+}  // namespace
+
+void console_reset() {
+  Console& c = console();
+  c.queue.clear();
+  c.decoder = KeyDecoder{};
+  c.input_open = fcntl(STDIN_FILENO, F_GETFL) != -1;
+}
+
+extern "C" int _kbhit(void) {
+  Console& c = console();
+  if (c.queue.empty() && c.input_open) {
+    // Read before giving up on a pending Esc: the rest of its sequence may have come in while
+    // the program was busy, and an arrow must not turn into Esc.
+    read_input(c, 0);
+    flush_if_due(c);
+  }
+  return !c.queue.empty();
+}
+
+extern "C" int _getch(void) {
+  Console& c = console();
+  while (c.queue.empty()) {
+    if (!c.input_open) return -1;
+    read_input(c, c.decoder.pending() ? ms_until(c.esc_deadline) : -1);
+    flush_if_due(c);
+  }
+  int code = c.queue.front();
+  c.queue.pop_front();
+  return code;
+}
+
+extern "C" void console_queue_key(int code) {
+  if (code >= 0 && code <= 255) console().queue.push_back(code);
+}
+#endif

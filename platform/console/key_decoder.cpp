@@ -1,0 +1,174 @@
+#include "key_decoder.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kEsc = 27;
+constexpr int kMaxSequenceLength = 16;  // longer parameter runs are not keys
+
+struct Key {
+  int prefix;
+  int scan;  // 0: no key
+};
+constexpr Key kNone{0, 0};
+constexpr Key kUp{0xE0, 0x48}, kDown{0xE0, 0x50}, kLeft{0xE0, 0x4B}, kRight{0xE0, 0x4D};
+constexpr Key kHome{0xE0, 0x47}, kEnd{0xE0, 0x4F}, kPageUp{0xE0, 0x49}, kPageDown{0xE0, 0x51};
+constexpr Key kInsert{0xE0, 0x52}, kDelete{0xE0, 0x53}, kF11{0xE0, 0x85}, kF12{0xE0, 0x86};
+constexpr Key kShiftTab{0, 0x0F};
+// F1..F10: 0x3B..0x44.
+constexpr Key function_key(int n) {
+  return {0, 0x3A + n};
+}
+
+// Keys named by their final letter (CSI or SS3); a-d are rxvt's modified arrows.
+Key letter_key(unsigned char c) {
+  switch (c) {
+    case 'A':
+    case 'a': return kUp;
+    case 'B':
+    case 'b': return kDown;
+    case 'C':
+    case 'c': return kRight;
+    case 'D':
+    case 'd': return kLeft;
+    case 'H': return kHome;
+    case 'F': return kEnd;
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S': return function_key(c - 'P' + 1);
+    case 'Z': return kShiftTab;
+    default: return kNone;
+  }
+}
+
+// Keys of the form CSI n ~ (and rxvt's modified forms ending in ^, @ or $).
+Key numbered_key(int n) {
+  switch (n) {
+    case 1:
+    case 7: return kHome;
+    case 4:
+    case 8: return kEnd;
+    case 2: return kInsert;
+    case 3: return kDelete;
+    case 5: return kPageUp;
+    case 6: return kPageDown;
+    case 23: return kF11;
+    case 24: return kF12;
+    default:
+      if (n >= 11 && n <= 15) return function_key(n - 10);
+      if (n >= 17 && n <= 21) return function_key(n - 11);
+      return kNone;
+  }
+}
+
+void emit(Key key, std::deque<int>& out) {
+  if (key.scan == 0) return;
+  out.push_back(key.prefix);
+  out.push_back(key.scan);
+}
+
+bool is_numbered_final(unsigned char c) {
+  return c == '~' || c == '^' || c == '@' || c == '$';
+}
+
+}  // namespace
+
+void KeyDecoder::feed(std::string_view bytes, std::deque<int>& out) {
+  for (char c : bytes) feed_byte(static_cast<unsigned char>(c), out);
+}
+
+void KeyDecoder::flush(std::deque<int>& out) {
+  if (state_ == State::escape) {
+    out.push_back(kEsc);
+  } else if ((state_ == State::csi || state_ == State::ss3) && length_ == 0) {
+    out.push_back(kEsc);
+    out.push_back(state_ == State::csi ? '[' : 'O');
+  }
+  state_ = State::ground;
+}
+
+void KeyDecoder::feed_byte(unsigned char b, std::deque<int>& out) {
+  switch (state_) {
+    case State::ground:
+      if (b == kEsc) {
+        state_ = State::escape;
+      } else if (b == '\r' || b == '\n') {
+        out.push_back(13);
+      } else if (b == 0x7F || b == 0x08) {
+        out.push_back(8);
+      } else if (b == 0) {
+        out.insert(out.end(), {0, 3});  // Ctrl+@, as the old console gives it
+      } else {
+        out.push_back(b);
+      }
+      return;
+    case State::escape:
+      if (b == '[' || b == 'O') {
+        state_ = b == '[' ? State::csi : State::ss3;
+        length_ = first_param_ = 0;
+        in_first_param_ = true;
+        unknown_ = false;
+        return;
+      }
+      // Esc and then another key (Alt+key) reads as two key presses.
+      out.push_back(kEsc);
+      if (b != kEsc) {
+        state_ = State::ground;
+        feed_byte(b, out);
+      }
+      return;
+    case State::linux_fn:
+      if (b >= 0x40 && b <= 0x7E) {
+        state_ = State::ground;
+        if (b >= 'A' && b <= 'E') emit(function_key(b - 'A' + 1), out);
+        return;
+      }
+      break;
+    case State::csi:
+    case State::ss3:
+      if (state_ == State::csi && b == '[' && length_ == 0) {
+        state_ = State::linux_fn;
+        return;
+      }
+      if (b >= 0x30 && b <= 0x3F) {
+        if (++length_ > kMaxSequenceLength) unknown_ = true;
+        if (b >= '0' && b <= '9') {
+          if (in_first_param_) first_param_ = std::min(first_param_ * 10 + (b - '0'), 100000);
+        } else if (b == ';' || b == ':') {
+          in_first_param_ = false;
+        } else {
+          unknown_ = true;  // private marker: a report, not a key
+        }
+        return;
+      }
+      if (b == '$' && state_ == State::csi && length_ > 0) {
+        finish(b, out);
+        return;
+      }
+      if (b >= 0x20 && b <= 0x2F) {
+        ++length_;
+        unknown_ = true;
+        return;
+      }
+      if (b >= 0x40 && b <= 0x7E) {
+        finish(b, out);
+        return;
+      }
+      break;
+  }
+  // A byte that cannot continue the sequence: give up on it and read the byte afresh.
+  flush(out);
+  feed_byte(b, out);
+}
+
+void KeyDecoder::finish(unsigned char final_byte, std::deque<int>& out) {
+  State state = state_;
+  bool numbered = state == State::csi && is_numbered_final(final_byte);
+  state_ = State::ground;
+  if (unknown_) return;
+  if (numbered) return emit(numbered_key(first_param_), out);
+  // CSI 1;m X is key X with modifiers m; another first number is a report (cursor position).
+  if (state == State::ss3 || first_param_ <= 1) emit(letter_key(final_byte), out);
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <deque>
+#include <string_view>
+
+// Turns the bytes a terminal sends into the key codes of the old console: characters as typed,
+// Enter 13, Backspace 8, and for cursor and function keys two codes (0xE0 or 0, then the key's
+// scan code). Holds no I/O: time is told to it through flush().
+class KeyDecoder {
+ public:
+  // Decodes bytes, carrying an unfinished sequence over to the next call; codes go to out.
+  void feed(std::string_view bytes, std::deque<int>& out);
+  // No further byte came in time (or will ever come): a lone Esc becomes the Esc key, Esc and
+  // '[' or 'O' become those two keys (Alt+[, Alt+O); a longer unfinished sequence is dropped.
+  void flush(std::deque<int>& out);
+  // True while a sequence is started but not finished.
+  bool pending() const { return state_ != State::ground; }
+
+ private:
+  enum class State { ground, escape, csi, ss3, linux_fn };
+  void feed_byte(unsigned char byte, std::deque<int>& out);
+  void finish(unsigned char final_byte, std::deque<int>& out);
+
+  State state_ = State::ground;
+  int length_ = 0;       // parameter and intermediate bytes seen after the introducer
+  int first_param_ = 0;  // number before the first ';', capped
+  bool in_first_param_ = true;
+  bool unknown_ = false;  // private marker, intermediate or too long: dropped at its end
+};

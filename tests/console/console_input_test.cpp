@@ -1,0 +1,112 @@
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "child_process.h"
+#include "conio.h"
+
+namespace {
+
+std::string codes_until_end() {
+  std::string text;
+  for (int code; (code = _getch()) != -1;) text += std::to_string(code) + " ";
+  return text;
+}
+
+// Each call in its own statement: the operands of + run in no set order.
+std::string num(int n) {
+  return std::to_string(n) + " ";
+}
+
+// Standard input as a pipe already holding `bytes` and closed by the writer.
+int finished_pipe(std::string_view bytes) {
+  int fds[2];
+  if (pipe(fds) != 0) return -1;
+  if (write(fds[1], bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) return -1;
+  close(fds[1]);
+  return fds[0];
+}
+
+TEST(ConsoleQueue, WindowKeysComeOutInOrderAndKbhitDoesNotTakeThem) {
+  std::string got = run_in_child(finished_pipe(""), [] {
+    console_queue_key('a');
+    console_queue_key(0xE0);
+    console_queue_key(0x48);
+    console_queue_key(27);
+    std::string text = num(_kbhit());
+    text += num(_kbhit());
+    for (int i = 0; i < 4; ++i) text += num(_getch());
+    return text += num(_kbhit());
+  });
+  EXPECT_EQ(got, "1 1 97 224 72 27 0 ");
+}
+
+TEST(ConsoleQueue, CodesOutsideOneByteAreIgnored) {
+  std::string got = run_in_child(finished_pipe(""), [] {
+    console_queue_key(-1);
+    console_queue_key(256);
+    std::string text = num(_kbhit());
+    return text += num(_getch());
+  });
+  EXPECT_EQ(got, "0 -1 ");
+}
+
+TEST(PipeInput, BytesAreKeysAndEndOfInputEndsTheWait) {
+  std::string got = run_in_child(finished_pipe(" h\x1b[A\rX\x1b"), [] {
+    std::string text = codes_until_end() + "| ";
+    text += num(_kbhit());
+    text += num(_getch()) + "| ";
+    console_queue_key('q');  // the window still delivers keys after the pipe ended
+    text += num(_kbhit());
+    text += num(_getch());
+    return text += num(_getch());
+  });
+  EXPECT_EQ(got, "32 104 224 72 13 88 27 | 0 -1 | 1 113 -1 ");
+}
+
+TEST(PipeInput, FileIsReadLikeAPipe) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  std::fputs("ok\x1b", file);
+  std::fflush(file);
+  std::rewind(file);
+  EXPECT_EQ(run_in_child(dup(fileno(file)), codes_until_end), "111 107 27 ");
+  std::fclose(file);
+}
+
+TEST(PipeInput, ClosedStandardInputIsAtEnd) {
+  std::string got = run_in_child(-1, [] {
+    std::string text = num(_kbhit());
+    return text += num(_getch());
+  });
+  EXPECT_EQ(got, "0 -1 ");
+}
+
+// The writer keeps the pipe open: a lone Esc must still arrive, through _kbhit polled as the
+// demo polls it and through a waiting _getch, and an empty open pipe must not block _kbhit.
+TEST(PipeInput, LoneEscArrivesWhileThePipeStaysOpen) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  int writer = fds[1];
+  std::string got = run_in_child(fds[0], [writer] {
+    std::string text = num(_kbhit());
+    if (write(writer, "\x1b", 1) != 1) return std::string("write failed");
+    int seen = 0;
+    for (int frame = 0; frame < 1000 && !(seen = _kbhit()); ++frame)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    text += num(seen);
+    text += num(_getch());
+    text += num(_kbhit());
+    if (write(writer, "\x1b", 1) != 1) return std::string("write failed");
+    return text += num(_getch());
+  });
+  close(writer);
+  EXPECT_EQ(got, "0 1 27 0 27 ");
+}
+
+}  // namespace

@@ -1,0 +1,167 @@
+#include "key_decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int E = 0xE0;
+
+std::vector<int> decode_whole(std::string_view bytes, bool then_flush = false) {
+  KeyDecoder decoder;
+  std::deque<int> out;
+  decoder.feed(bytes, out);
+  if (then_flush) decoder.flush(out);
+  return {out.begin(), out.end()};
+}
+
+std::vector<int> decode_bytewise(std::string_view bytes, bool then_flush = false) {
+  KeyDecoder decoder;
+  std::deque<int> out;
+  for (char c : bytes) decoder.feed(std::string_view(&c, 1), out);
+  if (then_flush) decoder.flush(out);
+  return {out.begin(), out.end()};
+}
+
+struct Case {
+  const char* name;
+  std::string bytes;
+  std::vector<int> codes;
+};
+
+// Complete input: decodes without waiting for time to pass, however the reads split it.
+class CompleteInput : public testing::TestWithParam<Case> {};
+
+TEST_P(CompleteInput, DecodesAtOnceAndAlikeWhenSplit) {
+  const Case& c = GetParam();
+  KeyDecoder decoder;
+  std::deque<int> out;
+  decoder.feed(c.bytes, out);
+  EXPECT_EQ(std::vector<int>(out.begin(), out.end()), c.codes);
+  EXPECT_FALSE(decoder.pending());
+  EXPECT_EQ(decode_bytewise(c.bytes), c.codes);
+}
+
+const Case kComplete[] = {
+    {"letters_keep_case", "aZ f", {'a', 'Z', ' ', 'f'}},
+    {"enter_cr_and_lf", "\r\n", {13, 13}},
+    {"backspace_del_and_bs", "\x7f\x08", {8, 8}},
+    {"tab", "\t", {9}},
+    {"ctrl_at", std::string(1, '\0'), {0, 3}},
+    {"high_bytes_as_is", "\xe0\xff", {0xE0, 0xFF}},
+    {"csi_arrows", "\x1b[A\x1b[B\x1b[C\x1b[D", {E, 0x48, E, 0x50, E, 0x4D, E, 0x4B}},
+    {"csi_home_end", "\x1b[H\x1b[F", {E, 0x47, E, 0x4F}},
+    {"ss3_arrows", "\x1bOA\x1bOB\x1bOC\x1bOD", {E, 0x48, E, 0x50, E, 0x4D, E, 0x4B}},
+    {"ss3_home_end", "\x1bOH\x1bOF", {E, 0x47, E, 0x4F}},
+    {"ss3_f1_f4", "\x1bOP\x1bOQ\x1bOR\x1bOS", {0, 0x3B, 0, 0x3C, 0, 0x3D, 0, 0x3E}},
+    {"vt220_home_end", "\x1b[1~\x1b[7~\x1b[4~\x1b[8~", {E, 0x47, E, 0x47, E, 0x4F, E, 0x4F}},
+    {"vt220_ins_del", "\x1b[2~\x1b[3~", {E, 0x52, E, 0x53}},
+    {"vt220_pages", "\x1b[5~\x1b[6~", {E, 0x49, E, 0x51}},
+    {"vt220_f1_f5",
+     "\x1b[11~\x1b[12~\x1b[13~\x1b[14~\x1b[15~",
+     {0, 0x3B, 0, 0x3C, 0, 0x3D, 0, 0x3E, 0, 0x3F}},
+    {"vt220_f6_f10",
+     "\x1b[17~\x1b[18~\x1b[19~\x1b[20~\x1b[21~",
+     {0, 0x40, 0, 0x41, 0, 0x42, 0, 0x43, 0, 0x44}},
+    {"vt220_f11_f12", "\x1b[23~\x1b[24~", {E, 0x85, E, 0x86}},
+    {"linux_f1_f5",
+     "\x1b[[A\x1b[[B\x1b[[C\x1b[[D\x1b[[E",
+     {0, 0x3B, 0, 0x3C, 0, 0x3D, 0, 0x3E, 0, 0x3F}},
+    {"modified_arrow", "\x1b[1;5A\x1b[1;2D", {E, 0x48, E, 0x4B}},
+    {"modified_f1", "\x1b[1;2P\x1bO5P", {0, 0x3B, 0, 0x3B}},
+    {"modified_tilde_keys", "\x1b[3;5~\x1b[24;2~", {E, 0x53, E, 0x86}},
+    {"rxvt_modified",
+     "\x1bOa\x1b[b\x1b[2^\x1b[3$\x1b[11@",
+     {E, 0x48, E, 0x50, E, 0x52, E, 0x53, 0, 0x3B}},
+    {"shift_tab", "\x1b[Z", {0, 0x0F}},
+    {"alt_letter_is_esc_then_letter", "\x1bh", {27, 'h'}},
+    {"esc_then_arrow", "\x1b\x1b[A", {27, E, 0x48}},
+    {"unknown_tilde_dropped", "\x1b[99~x\x1b[16~y", {'x', 'y'}},
+    {"unknown_final_dropped", "\x1b[E\x1bOE\x1b[[Z", {}},
+    {"reports_dropped", "\x1b[?1;2c\x1b[>0;95;0c\x1b[12;40R", {}},
+    {"intermediate_dropped", "\x1b[1 q!", {'!'}},
+    {"overlong_dropped", "\x1b[1;2;3;4;5;6;7;8;9;10A.", {'.'}},
+    {"huge_number_dropped", "\x1b[99999999999999~.", {'.'}},
+    {"control_byte_breaks_sequence", "\x1b[5\x01", {1}},
+    {"esc_restarts_sequence", "\x1b[1\x1b[B", {E, 0x50}},
+    {"esc_bracket_then_control", "\x1b[\r", {27, '[', 13}},
+};
+INSTANTIATE_TEST_SUITE_P(KeyDecoder, CompleteInput, testing::ValuesIn(kComplete),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Input that ends mid-sequence: only time passing (flush) turns it into keys.
+class UnfinishedInput : public testing::TestWithParam<Case> {};
+
+TEST_P(UnfinishedInput, WaitsThenFlushes) {
+  const Case& c = GetParam();
+  KeyDecoder decoder;
+  std::deque<int> out;
+  decoder.feed(c.bytes, out);
+  EXPECT_TRUE(decoder.pending());
+  decoder.flush(out);
+  EXPECT_FALSE(decoder.pending());
+  EXPECT_EQ(std::vector<int>(out.begin(), out.end()), c.codes);
+  EXPECT_EQ(decode_bytewise(c.bytes, true), c.codes);
+}
+
+const Case kUnfinished[] = {
+    {"lone_esc", "\x1b", {27}},
+    {"two_escs", "\x1b\x1b", {27, 27}},
+    {"alt_bracket", "\x1b[", {27, '['}},
+    {"alt_o", "\x1bO", {27, 'O'}},
+    {"letter_then_esc", "q\x1b", {'q', 27}},
+    {"cut_sequence_dropped", "\x1b[1;5", {}},
+    {"cut_linux_fn_dropped", "\x1b[[", {}},
+};
+INSTANTIATE_TEST_SUITE_P(KeyDecoder, UnfinishedInput, testing::ValuesIn(kUnfinished),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(KeyDecoder, FlushBetweenReadsEndsTheWait) {
+  KeyDecoder decoder;
+  std::deque<int> out;
+  decoder.feed("\x1b", out);
+  decoder.flush(out);
+  decoder.feed("[A", out);
+  EXPECT_EQ(std::vector<int>(out.begin(), out.end()), (std::vector<int>{27, '[', 'A'}));
+}
+
+bool is_valid_code(int code) {
+  return code >= 0 && code <= 255;
+}
+
+// Any final byte of a well-formed sequence gives a whole key or nothing, never stray bytes.
+TEST(KeyDecoder, WellFormedSequencesNeverLeak) {
+  for (int final_byte = 0x40; final_byte <= 0x7E; ++final_byte) {
+    for (std::string intro : {"\x1b[", "\x1b[1;5", "\x1bO"}) {
+      if (intro == "\x1b[" && final_byte == '[') continue;  // linux console prefix
+      std::vector<int> codes = decode_whole(intro + char(final_byte), true);
+      ASSERT_TRUE(codes.empty() || (codes.size() == 2 && (codes[0] == 0 || codes[0] == E)))
+          << "intro " << intro.substr(1) << " final " << final_byte << " gave " << codes.size()
+          << " codes";
+    }
+  }
+}
+
+TEST(KeyDecoder, AnyBytesGiveOnlyByteCodes) {
+  for (int a = 0; a <= 0xFF; ++a) {
+    for (std::string prefix : {"", "\x1b", "\x1b[", "\x1bO", "\x1b[[", "\x1b[1;"}) {
+      for (int b : {0, 0x1B, int('A'), int('~'), 0x7F, 0xFF}) {
+        std::string bytes = prefix + char(a) + char(b);
+        for (int code : decode_whole(bytes, true))
+          ASSERT_TRUE(is_valid_code(code)) << "bytes " << a << "," << b << " gave " << code;
+      }
+    }
+  }
+  unsigned state = 12345;  // a fixed pseudo-random stream, all byte values
+  std::string noise;
+  for (int i = 0; i < 100000; ++i) {
+    state = state * 1103515245u + 12345u;
+    noise += char(state >> 24);
+  }
+  for (int code : decode_whole(noise, true)) ASSERT_TRUE(is_valid_code(code));
+}
+
+}  // namespace
