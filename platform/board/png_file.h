@@ -18,7 +18,7 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
 
 // Reads any PNG as 0xAARRGGBB pixels (opaque where the image has no alpha).
 // Damaged files are refused with a reason; outputs are untouched on failure.
-bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width,
-             int* height, std::string* error);
+bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,
+             std::string* error);
 
 }  // namespace softboard

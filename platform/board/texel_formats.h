@@ -40,7 +40,8 @@ uint32_t MipMapBytes(int small_lod, int large_lod, int aspect, int format);
 constexpr uint8_t WidenBits(uint32_t field, int bits) {
   const uint32_t v = field & ((1u << bits) - 1);
   uint32_t r = 0;
-  for (int shift = 8 - bits; shift > -bits; shift -= bits) r |= shift >= 0 ? v << shift : v >> -shift;
+  for (int shift = 8 - bits; shift > -bits; shift -= bits)
+    r |= shift >= 0 ? v << shift : v >> -shift;
   return uint8_t(r);
 }
 
@@ -52,7 +53,6 @@ void PackNccTable(GuNccTable& ncc);
 // Decodes width*height texels of `format` (16-bit ones in host order, as the
 // reader leaves them) to 0xAARRGGBB.
 void DecodeTexels(int format, const uint8_t* texels, int width, int height,
-                  const std::array<uint32_t, 256>& palette, const GuNccTable& ncc,
-                  uint32_t* out);
+                  const std::array<uint32_t, 256>& palette, const GuNccTable& ncc, uint32_t* out);
 
 }  // namespace softboard

@@ -1,0 +1,27 @@
+// Whole-file reads with a size bound and writes that never leave a partial file.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace softboard {
+
+// Opens a regular file for reading; refuses directories, devices and pipes
+// without blocking on them. Errors name the path.
+std::FILE* OpenRegularFile(const std::string& path, std::string* error);
+
+// Reads at most `max_bytes` of a regular file (fewer when it is shorter).
+// Same refusals as OpenRegularFile.
+bool ReadRegularFile(const std::string& path, size_t max_bytes, std::vector<uint8_t>* bytes,
+                     std::string* error);
+
+// Calls `write` on a temporary file beside `path` and renames it into place
+// when `write` succeeds and every byte was written; otherwise removes it.
+// `write` sets the reason (without the path) when it fails.
+using FileWriter = std::function<bool(std::FILE* file, std::string* error)>;
+bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error);
+
+}  // namespace softboard

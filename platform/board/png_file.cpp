@@ -1,0 +1,154 @@
+#include "png_file.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "file_io.h"
+
+namespace softboard {
+namespace {
+
+// libpng reports errors through these; the message is kept for the caller and
+// control returns to the setjmp of the function that made the png_struct.
+struct PngErrors {
+  char message[256] = "";
+};
+
+[[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
+  auto* errors = static_cast<PngErrors*>(png_get_error_ptr(png));
+  std::snprintf(errors->message, sizeof errors->message, "%s", message);
+  png_longjmp(png, 1);
+}
+
+void OnPngWarning(png_structp, png_const_charp) {}
+
+// Everything that must survive a longjmp lives here, outside the frames that
+// libpng unwinds, and is only read after setjmp returns.
+struct ReadJob {
+  std::FILE* file = nullptr;
+  png_uint_32 width = 0, height = 0;
+  std::vector<uint8_t> rgba;
+  std::vector<png_bytep> rows;
+};
+
+bool DecodePng(png_structp png, png_infop info, ReadJob* job) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_init_io(png, job->file);
+  png_set_user_limits(png, kMaxPngSide, kMaxPngSide);
+  png_read_info(png, info);
+  job->width = png_get_image_width(png, info);
+  job->height = png_get_image_height(png, info);
+  if (uint64_t(job->width) * job->height > kMaxPngPixels) png_error(png, "image too large");
+  png_set_expand(png);
+  png_set_scale_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t(job->width) * 4) png_error(png, "unexpected layout");
+  job->rgba.resize(size_t(job->width) * job->height * 4);
+  job->rows.resize(job->height);
+  for (png_uint_32 y = 0; y < job->height; ++y)
+    job->rows[y] = &job->rgba[size_t(y) * job->width * 4];
+  png_read_image(png, job->rows.data());
+  png_read_end(png, nullptr);
+  return true;
+}
+
+struct WriteJob {
+  std::FILE* file = nullptr;
+  png_uint_32 width = 0, height = 0;
+  bool alpha = false;
+  std::vector<png_bytep> rows;
+};
+
+bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_init_io(png, job->file);
+  png_set_IHDR(png, info, job->width, job->height, 8,
+               job->alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  png_write_image(png, job->rows.data());
+  png_write_end(png, nullptr);
+  return true;
+}
+
+}  // namespace
+
+bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height,
+              bool with_alpha, std::string* error) {
+  if (!pixels || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide) {
+    if (error) *error = path + ": no image to write";
+    return false;
+  }
+  const int channels = with_alpha ? 4 : 3;
+  std::vector<uint8_t> bytes(size_t(width) * height * channels);
+  for (size_t i = 0, n = size_t(width) * height; i < n; ++i) {
+    const uint32_t p = pixels[i];
+    uint8_t* out = &bytes[i * channels];
+    out[0] = uint8_t(p >> 16);
+    out[1] = uint8_t(p >> 8);
+    out[2] = uint8_t(p);
+    if (with_alpha) out[3] = uint8_t(p >> 24);
+  }
+  return WriteFileAtomically(
+      path,
+      [&](std::FILE* file, std::string* reason) {
+        PngErrors errors;
+        png_structp png =
+            png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, OnPngError, OnPngWarning);
+        png_infop info = png ? png_create_info_struct(png) : nullptr;
+        WriteJob job{file, png_uint_32(width), png_uint_32(height), with_alpha, {}};
+        job.rows.resize(height);
+        for (int y = 0; y < height; ++y) job.rows[y] = &bytes[size_t(y) * width * channels];
+        const bool ok = info && EncodePng(png, info, &job);
+        if (!ok)
+          *reason = std::string("cannot write PNG: ") + (png ? errors.message : "out of memory");
+        png_destroy_write_struct(&png, &info);
+        return ok;
+      },
+      error);
+}
+
+bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,
+             std::string* error) {
+  auto fail = [&](const std::string& reason) {
+    if (error) *error = path + ": " + reason;
+    return false;
+  };
+  ReadJob job;
+  job.file = OpenRegularFile(path, error);
+  if (!job.file) return false;
+  png_byte signature[8] = {};
+  if (std::fread(signature, 1, 8, job.file) != 8 || png_sig_cmp(signature, 0, 8) != 0) {
+    std::fclose(job.file);
+    return fail("not a PNG file");
+  }
+  PngErrors errors;
+  png_structp png =
+      png_create_read_struct(PNG_LIBPNG_VER_STRING, &errors, OnPngError, OnPngWarning);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = false;
+  if (info) {
+    png_set_sig_bytes(png, 8);
+    ok = DecodePng(png, info, &job);
+  } else {
+    std::snprintf(errors.message, sizeof errors.message, "out of memory");
+  }
+  png_destroy_read_struct(&png, &info, nullptr);
+  std::fclose(job.file);
+  if (!ok) return fail(std::string("cannot read PNG: ") + errors.message);
+  pixels->resize(size_t(job.width) * job.height);
+  for (size_t i = 0; i < pixels->size(); ++i) {
+    const uint8_t* p = &job.rgba[i * 4];
+    (*pixels)[i] = uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+  }
+  *width = int(job.width);
+  *height = int(job.height);
+  return true;
+}
+
+}  // namespace softboard

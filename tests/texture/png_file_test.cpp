@@ -1,0 +1,122 @@
+#include "png_file.h"
+
+#include <png.h>
+
+#include <string>
+#include <vector>
+
+#include "texture_test_support.h"
+
+namespace softboard {
+namespace {
+
+using texture_test::Hex;
+
+class PngFileTest : public testing::Test {
+ protected:
+  void ExpectPixels(const std::vector<uint32_t>& got, const std::vector<uint32_t>& want,
+                    int width) {
+    ASSERT_EQ(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i)
+      ASSERT_EQ(got[i], want[i]) << "pixel (" << i % width << ", " << i / width << "): got "
+                                 << Hex(got[i]) << ", want " << Hex(want[i]);
+  }
+  texture_test::TempDir dir_;
+  std::vector<uint32_t> pixels_;
+  int width_ = 0, height_ = 0;
+  std::string error_;
+};
+
+TEST_F(PngFileTest, RoundTripsWithAndWithoutAlpha) {
+  const std::vector<uint32_t> image = {0x00000000, 0x80FF0000, 0xFF00FF00,
+                                       0x120000FF, 0xFFFFFFFF, 0x7F123456};
+  const std::string path = dir_.File("a.png");
+  ASSERT_TRUE(WritePng(path, image.data(), 3, 2, true, &error_)) << error_;
+  ASSERT_TRUE(ReadPng(path, &pixels_, &width_, &height_, &error_)) << error_;
+  EXPECT_EQ(width_, 3);
+  EXPECT_EQ(height_, 2);
+  ExpectPixels(pixels_, image, 3);
+
+  ASSERT_TRUE(WritePng(path, image.data(), 2, 3, false, &error_)) << error_;
+  ASSERT_TRUE(ReadPng(path, &pixels_, &width_, &height_, &error_)) << error_;
+  std::vector<uint32_t> opaque = image;
+  for (uint32_t& p : opaque) p |= 0xFF000000;
+  ExpectPixels(pixels_, opaque, 2);
+  EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"a.png"}) << "no temporary file left";
+}
+
+// Other colour types and depths, written through libpng's own simple API.
+TEST_F(PngFileTest, ReadsGreyPaletteAndSixteenBitImages) {
+  struct Case {
+    const char* name;
+    png_uint_32 format;
+    std::vector<uint8_t> data;  // row-major samples for a 2x1 image
+    std::vector<uint8_t> colormap;
+    std::vector<uint32_t> want;
+  };
+  const uint16_t grey16[2] = {0x0000, 0xFFFF};
+  const auto* g16 = reinterpret_cast<const uint8_t*>(grey16);
+  const Case cases[] = {
+      {"grey", PNG_FORMAT_GRAY, {0x10, 0xE0}, {}, {0xFF101010, 0xFFE0E0E0}},
+      {"grey+alpha", PNG_FORMAT_GA, {0x10, 0x80, 0xE0, 0x00}, {}, {0x80101010, 0x00E0E0E0}},
+      {"palette",
+       PNG_FORMAT_RGB_COLORMAP,
+       {1, 0},
+       {0x11, 0x22, 0x33, 0xAA, 0xBB, 0xCC},
+       {0xFFAABBCC, 0xFF112233}},
+      {"grey 16-bit", PNG_FORMAT_LINEAR_Y, {g16, g16 + 4}, {}, {0xFF000000, 0xFFFFFFFF}},
+  };
+  for (const Case& c : cases) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = 2;
+    image.height = 1;
+    image.format = c.format;
+    image.colormap_entries = png_uint_32(c.colormap.size() / 3);
+    const std::string path = dir_.File(std::string(c.name) + ".png");
+    ASSERT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, c.data.data(), 0,
+                                        c.colormap.empty() ? nullptr : c.colormap.data()))
+        << c.name << ": " << image.message;
+    ASSERT_TRUE(ReadPng(path, &pixels_, &width_, &height_, &error_)) << c.name << ": " << error_;
+    ExpectPixels(pixels_, c.want, 2);
+  }
+}
+
+TEST_F(PngFileTest, DamagedOrMissingFilesAreRefused) {
+  const std::vector<uint32_t> image(64 * 64, 0xFF336699);
+  const std::string good = dir_.File("good.png");
+  ASSERT_TRUE(WritePng(good, image.data(), 64, 64, false, &error_));
+  const auto bytes = texture_test::ReadBytes(good);
+  std::vector<std::string> bad = {dir_.File("missing.png"), dir_.path()};
+  for (size_t cut :
+       {size_t(0), size_t(7), size_t(8), size_t(30), bytes.size() / 2, bytes.size() - 13}) {
+    bad.push_back(dir_.File("cut" + std::to_string(cut) + ".png"));
+    texture_test::WriteBytes(bad.back(), {bytes.begin(), bytes.begin() + cut});
+  }
+  auto flipped = bytes;
+  flipped[40] ^= 0xFF;  // inside the compressed data: a CRC error
+  bad.push_back(dir_.File("flipped.png"));
+  texture_test::WriteBytes(bad.back(), flipped);
+  bad.push_back(dir_.File("text.png"));
+  texture_test::WriteBytes(bad.back(), texture_test::Bytes("not an image at all"));
+  for (const std::string& path : bad) {
+    pixels_ = {1, 2, 3};
+    error_.clear();
+    EXPECT_FALSE(ReadPng(path, &pixels_, &width_, &height_, &error_)) << path;
+    EXPECT_NE(error_.find(path), std::string::npos) << error_;
+    EXPECT_EQ(pixels_, (std::vector<uint32_t>{1, 2, 3})) << "outputs untouched: " << path;
+  }
+}
+
+TEST_F(PngFileTest, FailedWritesLeaveNoFile) {
+  const std::vector<uint32_t> image(4, 0xFFFFFFFF);
+  const std::string nowhere = dir_.File("no/such/dir.png");
+  EXPECT_FALSE(WritePng(nowhere, image.data(), 2, 2, false, &error_));
+  EXPECT_NE(error_.find(nowhere), std::string::npos) << error_;
+  EXPECT_FALSE(WritePng(dir_.File("empty.png"), image.data(), 0, 2, false, &error_));
+  EXPECT_FALSE(WritePng(dir_.File("null.png"), nullptr, 2, 2, false, &error_));
+  EXPECT_TRUE(dir_.Entries().empty());
+}
+
+}  // namespace
+}  // namespace softboard

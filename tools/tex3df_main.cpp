@@ -1,0 +1,151 @@
+// tex3df: converts PNG images to 3DF textures and back, and describes 3DF files.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "png_file.h"
+#include "tex3df_codec.h"
+#include "texel_formats.h"
+
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr int kFailure = 1;
+
+constexpr char kUsage[] =
+    "usage: tex3df encode IN.png OUT.3df [--format FORMAT] [--no-mipmaps]\n"
+    "       tex3df decode IN.3df OUT.png [--level N]\n"
+    "       tex3df info IN.3df\n"
+    "FORMAT: rgb565 (default), argb1555, argb4444, rgb332, argb8332, a8, i8, ai44, ai88\n"
+    "decode --level: 0 is the largest level\n";
+
+int Usage(const std::string& problem) {
+  if (!problem.empty()) std::fprintf(stderr, "tex3df: %s\n", problem.c_str());
+  std::fputs(kUsage, stderr);
+  return kUsageError;
+}
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "tex3df: %s\n", message.c_str());
+  return kFailure;
+}
+
+struct Arguments {
+  std::string command;
+  std::vector<std::string> files;
+  std::string format = "rgb565";
+  bool mipmaps = true;
+  std::string level;  // empty: 0
+};
+
+// Options may come anywhere after the command; each is allowed only by its command.
+bool Parse(int argc, char** argv, Arguments* args, std::string* problem) {
+  if (argc < 2) return false;
+  args->command = argv[1];
+  const bool encode = args->command == "encode", decode = args->command == "decode";
+  if (!encode && !decode && args->command != "info") {
+    *problem = "unknown command \"" + args->command + "\"";
+    return false;
+  }
+  for (int i = 2; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) {
+        *problem = arg + " needs a value";
+        return false;
+      }
+      *out = argv[++i];
+      return true;
+    };
+    if (encode && arg == "--format") {
+      if (!value(&args->format)) return false;
+    } else if (encode && arg == "--no-mipmaps") {
+      args->mipmaps = false;
+    } else if (decode && arg == "--level") {
+      if (!value(&args->level)) return false;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      *problem = "unknown option \"" + arg + "\" for " + args->command;
+      return false;
+    } else {
+      args->files.push_back(arg);
+    }
+  }
+  const size_t wanted = args->command == "info" ? 1 : 2;
+  if (args->files.size() != wanted) {
+    *problem = args->command + " takes " + (wanted == 1 ? "one file" : "two files");
+    return false;
+  }
+  return true;
+}
+
+int Encode(const Arguments& args) {
+  const int format = softboard::TextureFormatFromName(args.format);
+  if (!tex3df::IsEncodableFormat(format)) return Usage("unknown --format \"" + args.format + "\"");
+  tex3df::Image image;
+  std::string error;
+  if (!softboard::ReadPng(args.files[0], &image.pixels, &image.width, &image.height, &error))
+    return Fail(error);
+  tex3df::Texture3df tex;
+  if (!tex3df::EncodeTexture(image, format, args.mipmaps, &tex, &error))
+    return Fail(args.files[0] + ": " + error);
+  if (!tex3df::Write3dfFile(args.files[1], tex, &error)) return Fail(error);
+  return EXIT_SUCCESS;
+}
+
+int Decode(const Arguments& args) {
+  tex3df::Texture3df tex;
+  std::string error;
+  if (!tex3df::Read3dfFile(args.files[0], &tex, &error)) return Fail(error);
+  const int levels = tex3df::LevelCount(tex);
+  int level = 0;
+  if (!args.level.empty()) {
+    char* end = nullptr;
+    const long n = std::strtol(args.level.c_str(), &end, 10);
+    if (*end != '\0' || n < 0 || n >= levels) {
+      return Fail(args.files[0] + ": no level \"" + args.level + "\"; it has levels 0 to " +
+                  std::to_string(levels - 1));
+    }
+    level = int(n);
+  }
+  const tex3df::Image image = tex3df::DecodeLevel(tex, level);
+  if (!softboard::WritePng(args.files[1], image.pixels.data(), image.width, image.height,
+                           softboard::HasAlpha(tex.format), &error))
+    return Fail(error);
+  return EXIT_SUCCESS;
+}
+
+int Info(const Arguments& args) {
+  tex3df::Texture3df tex;
+  std::string error;
+  if (!tex3df::Read3dfFile(args.files[0], &tex, &error)) return Fail(error);
+  static constexpr const char* kAspects[] = {"8 1", "4 1", "2 1", "1 1", "1 2", "1 4", "1 8"};
+  const auto largest = softboard::LevelDimensions(tex.large_lod, tex.aspect);
+  const int table = softboard::HasNccTable(tex.format)  ? 80
+                    : softboard::HasPalette(tex.format) ? 1024
+                                                        : 0;
+  std::printf("file: %s\n", args.files[0].c_str());
+  std::printf("format: %s\n", softboard::TextureFormatName(tex.format));
+  std::printf("size: %dx%d\n", largest.width, largest.height);
+  std::printf("lod range: %d %d (lod %d to %d)\n", 256 >> tex.small_lod, 256 >> tex.large_lod,
+              tex.large_lod, tex.small_lod);
+  std::printf("aspect ratio: %s\n", kAspects[tex.aspect]);
+  std::printf("levels: %d:", tex3df::LevelCount(tex));
+  for (int lod = tex.large_lod; lod <= tex.small_lod; ++lod) {
+    const auto size = softboard::LevelDimensions(lod, tex.aspect);
+    std::printf(" %dx%d", size.width, size.height);
+  }
+  std::printf("\nbytes: %zu of texels (mem_required), %d of table\n", tex.texels.size(), table);
+  return std::fflush(stdout) == 0 ? EXIT_SUCCESS : Fail("cannot write to standard output");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  std::string problem;
+  if (!Parse(argc, argv, &args, &problem)) return Usage(problem);
+  if (args.command == "encode") return Encode(args);
+  if (args.command == "decode") return Decode(args);
+  return Info(args);
+}
