@@ -2,7 +2,10 @@
 // order, with null pointers and values out of range. Nothing may crash.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -19,12 +22,14 @@ class EntryPoints : public ::testing::Test {
     setenv("SOFTBOARD_VSYNC", "0", 1);
     unsetenv("SOFTBOARD_BOARDS");
     unsetenv("SOFTBOARD_SCREENSHOT");
-    trace_ = ::testing::TempDir() + "entry_points_trace.txt";
+    // ctest runs each test in a process of its own, several at once.
+    trace_ = ::testing::TempDir() + "entry_points_trace_" + std::to_string(getpid()) + ".txt";
     setenv("SOFTBOARD_TRACE", trace_.c_str(), 1);
   }
   void TearDown() override {
     grLibShutdown();
     unsetenv("SOFTBOARD_TRACE");
+    std::remove(trace_.c_str());
   }
   bool Open() {
     grLibInit();

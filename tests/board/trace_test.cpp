@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -12,7 +14,7 @@ namespace {
 class Trace : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = ::testing::TempDir() + "trace_test.txt";
+    path_ = ::testing::TempDir() + "trace_test_" + std::to_string(getpid()) + ".txt";
     std::string error;
     ASSERT_TRUE(OpenTrace(trace_, path_, &error)) << error;
   }

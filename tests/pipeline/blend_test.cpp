@@ -1,0 +1,94 @@
+#include "blend.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "pipeline_support.h"
+
+namespace softboard {
+namespace {
+
+constexpr int kN = 64;
+
+// Factor in 0..255 for channel c (3 is alpha), by the blend table.
+int Factor(int factor, bool source, int c, int s, int sa, int d, int da) {
+  const int colour = source ? d : s;  // SRC_COLOR names DST_COLOR as a source factor
+  switch (factor) {
+    case GR_BLEND_SRC_ALPHA: return sa;
+    case GR_BLEND_SRC_COLOR: return colour;
+    case GR_BLEND_DST_ALPHA: return da;
+    case GR_BLEND_ONE: return 255;
+    case GR_BLEND_ONE_MINUS_SRC_ALPHA: return 255 - sa;
+    case GR_BLEND_ONE_MINUS_SRC_COLOR: return 255 - colour;
+    case GR_BLEND_ONE_MINUS_DST_ALPHA: return 255 - da;
+    case GR_BLEND_ALPHA_SATURATE: return !source ? 0 : c < 3 ? std::min(sa, 255 - da) : 255;
+    default: return 0;
+  }
+}
+
+TEST(Blend, EveryFactorPairMatchesRealArithmetic) {
+  Random random(11);
+  SpanChannel src[4];
+  uint32_t dst[kN];
+  for (int i = 0; i < kN; i++) {
+    for (auto& ch : src) ch.v[size_t(i)] = uint8_t(i < 2 ? 255 * i : random.Below(256));
+    dst[i] = i < 2 ? 0xFFFFFFFFu * uint32_t(1 - i) : random.Next() ^ (random.Next() << 8);
+  }
+  const SpanColor s{{src[0].data(), src[1].data(), src[2].data(), src[3].data()}};
+  const int factors[] = {0, 1, 2, 3, 4, 5, 6, 7, 0xF, 9};
+  BlendScratch scratch;
+  for (int rs : factors) {
+    for (int rd : factors) {
+      for (int as : factors) {
+        for (int ad : factors) {
+          for (bool general : {false, true}) {
+            uint32_t out[kN];
+            std::copy(dst, dst + kN, out);
+            BlendSpan(BuildBlend({rs, rd, as, ad}, s, scratch, general), out, kN);
+            for (int i = 0; i < kN; i++) {
+              const int d[4] = {int(dst[i] >> 16 & 255), int(dst[i] >> 8 & 255), int(dst[i] & 255),
+                                int(dst[i] >> 24)};
+              const int sa = src[3].v[size_t(i)];
+              int want[4];
+              for (int c = 0; c < 4; c++) {
+                const int sc = src[c].v[size_t(i)];
+                const int fs = Factor(c < 3 ? rs : as, true, c, sc, sa, d[c], d[3]);
+                const int fd = Factor(c < 3 ? rd : ad, false, c, sc, sa, d[c], d[3]);
+                want[c] = int(std::lround(std::min(255.0, (sc * fs + d[c] * fd) / 255.0)));
+              }
+              ASSERT_TRUE(PixelNear(i, 0, out[i], Argb(want[3], want[0], want[1], want[2]), 1))
+                  << "factors " << rs << " " << rd << " " << as << " " << ad
+                  << (general ? " (general)" : "");
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+class Opacity : public testing::TestWithParam<int> {};
+
+TEST_P(Opacity, SourceAlphaMixesSourceAndDestination) {
+  const int a = GetParam();
+  const uint32_t dst = Argb(0x12, 0x40, 0x80, 0xC0);
+  TestBoard board(dst);
+  board.UseIterated();
+  board.state.render.alpha = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
+                              GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_CONSTANT, false};
+  board.state.render.constant = {0, 0, 0, uint8_t(a)};
+  board.SetBlend(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO, GR_BLEND_ZERO);
+  const GrVertex v[3] = {Vertex(0, 0, 200, 100, 0), Vertex(64, 0, 200, 100, 0),
+                         Vertex(0, 64, 200, 100, 0)};
+  DrawTriangle(board.state, v[0], v[1], v[2]);
+  const auto mix = [a](int s, int d) { return int(std::lround((s * a + d * (255 - a)) / 255.0)); };
+  const uint32_t want = Argb(0, mix(200, 0x40), mix(100, 0x80), mix(0, 0xC0));
+  for (int y = 0; y < 32; y += 7) {
+    for (int x = 0; x < 32; x += 5) EXPECT_TRUE(PixelNear(x, y, board.At(x, y), want, 1));
+  }
+  EXPECT_EQ(board.At(63, 63), dst);
+}
+INSTANTIATE_TEST_SUITE_P(Alphas, Opacity, testing::Values(0, 128, 255));
+
+}  // namespace
+}  // namespace softboard
