@@ -47,7 +47,9 @@ Color Sky(float x, float y) {
   const Color top{24, 52, 128}, horizon_cool{150, 190, 225}, horizon_warm{250, 196, 140};
   const Color horizon = Mix(horizon_cool, horizon_warm, x / kWidth);
   Color c = Mix(top, horizon, std::pow(y / kHorizon, 1.4f));
-  const float d = std::hypot(x - kSunX, y - kSunY);
+  // The demo stretches the texture 1.5 times more down than across: a sun
+  // squashed by as much here is round on the screen.
+  const float d = std::hypot(x - kSunX, (y - kSunY) * 1.5f);
   c = Mix(c, Color{255, 236, 170}, 0.55f * std::exp(-(d - kSunRadius) / 22.0f));  // glow
   if (d < kSunRadius) c = Mix(Color{255, 214, 90}, Color{255, 250, 220}, 1 - d / kSunRadius);
   const float cloud = std::max(
