@@ -171,11 +171,11 @@ typedef struct {
 } GrTmuVertex;
 
 typedef struct {
-  float x, y, z;  /* screen pixels; z unused */
-  float r, g, b;  /* 0..255 */
-  float ooz;      /* unused: no depth test */
-  float a;        /* 0..255 */
-  float oow;      /* 1 / w */
+  float x, y, z; /* screen pixels; z unused */
+  float r, g, b; /* 0..255 */
+  float ooz;     /* unused: no depth test */
+  float a;       /* 0..255 */
+  float oow;     /* 1 / w */
   GrTmuVertex tmuvtx[GR_NUM_TMU];
 } GrVertex;
 
@@ -185,7 +185,7 @@ typedef struct {
   GrLOD_t largeLod;
   GrAspectRatio_t aspectRatio;
   GrTextureFormat_t format;
-  void *data;
+  void* data;
 } GrTexInfo;
 
 /* The narrow-channel compression table of the YIQ formats. */
@@ -217,16 +217,16 @@ typedef struct {
 typedef struct {
   Gu3dfHeader header;
   GuTexTable table;
-  void *data;
+  void* data;
   FxU32 mem_required;
 } Gu3dfInfo;
 
 /* What the library knows of one board. */
 typedef struct {
-  FxI32 type;            /* GR_SSTTYPE_* */
-  FxI32 fbRam;           /* frame-buffer memory, MiB */
-  FxI32 nTexelfx;        /* texture units */
-  FxI32 tmuRam;          /* texture memory per unit, MiB */
+  FxI32 type;     /* GR_SSTTYPE_* */
+  FxI32 fbRam;    /* frame-buffer memory, MiB */
+  FxI32 nTexelfx; /* texture units */
+  FxI32 tmuRam;   /* texture memory per unit, MiB */
 } GrSstConfig_t;
 
 #define GR_SSTTYPE_SOFTWARE 0
@@ -239,44 +239,36 @@ typedef struct {
 /* Start the library; the first call of a program. */
 void GR_CALL grLibInit(void);
 /* Fill hwconfig with the boards present; FXFALSE when there are none. */
-FxBool GR_CALL grSstQueryHardware(GrHwConfiguration *hwconfig);
+FxBool GR_CALL grSstQueryHardware(GrHwConfiguration* hwconfig);
 /* Make board `which` the one later calls drive. */
 void GR_CALL grSstSelect(int which);
 /* Open the display; FXFALSE when it cannot be opened in this mode. */
-FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution,
-                            GrScreenRefresh_t refresh, GrColorFormat_t format,
-                            GrOriginLocation_t origin, int color_buffers,
+FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScreenRefresh_t refresh,
+                            GrColorFormat_t format, GrOriginLocation_t origin, int color_buffers,
                             int aux_buffers);
 /* Read a 3DF file's header into info (and mem_required); FXTRUE on success. */
-FxBool GR_CALL gu3dfGetInfo(const char *filename, Gu3dfInfo *info);
+FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info);
 /* Read a 3DF file's table into info->table and its texels into info->data. */
-FxBool GR_CALL gu3dfLoad(const char *filename, Gu3dfInfo *info);
+FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info);
 /* The lowest texture-memory address of a unit. */
 FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu);
 /* Copy the levels of info chosen by the level mask into texture memory. */
-void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask,
-                                 GrTexInfo *info);
+void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info);
 /* Make the texture at address the one a unit samples. */
-void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask,
-                         GrTexInfo *info);
+void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info);
 /* Set a texture unit's own combine of its texel. */
 void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
-                          GrCombineFactor_t rgb_factor,
-                          GrCombineFunction_t alpha_function,
-                          GrCombineFactor_t alpha_factor, FxBool rgb_invert,
-                          FxBool alpha_invert);
+                          GrCombineFactor_t rgb_factor, GrCombineFunction_t alpha_function,
+                          GrCombineFactor_t alpha_factor, FxBool rgb_invert, FxBool alpha_invert);
 /* Set how a pixel's colour is made from its inputs. */
 void GR_CALL grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                            GrCombineLocal_t local, GrCombineOther_t other,
-                            FxBool invert);
+                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert);
 /* Set how a pixel's alpha is made from its inputs. */
 void GR_CALL grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                            GrCombineLocal_t local, GrCombineOther_t other,
-                            FxBool invert);
+                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert);
 /* Set the blend of a new pixel with the back buffer. */
 void GR_CALL grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_src, GrAlphaBlendFnc_t rgb_dst,
-                                  GrAlphaBlendFnc_t alpha_src,
-                                  GrAlphaBlendFnc_t alpha_dst);
+                                  GrAlphaBlendFnc_t alpha_src, GrAlphaBlendFnc_t alpha_dst);
 /* Set the constant colour, packed as the display's colour format. */
 void GR_CALL grConstantColorValue(GrColor_t color);
 /* Fill the back buffer, its alpha plane and the depth buffer. */

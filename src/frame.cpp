@@ -6,9 +6,9 @@ static GrVertex Triangle[3];
 static int vlist[3];
 static float w;
 
-void DrawFrame(const DemoState *State) {
-  grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
-                 GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
+void DrawFrame(const DemoState* State) {
+  grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_CONSTANT,
+                 GR_COMBINE_OTHER_TEXTURE, FXFALSE);
 
   w = 100.0f;
   Triangle[0].x = 100.0f;
@@ -54,12 +54,12 @@ void DrawFrame(const DemoState *State) {
   Triangle[2].y = State->y + 400.0f;
 
   grConstantColorValue((FxU32)State->Opacity);
-  grAlphaCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
-                 GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_CONSTANT, FXFALSE);
+  grAlphaCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_CONSTANT,
+                 GR_COMBINE_OTHER_CONSTANT, FXFALSE);
   grAlphaBlendFunction(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO,
                        GR_BLEND_ZERO);
-  grColorCombine(GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO,
-                 GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
+  grColorCombine(GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
+                 GR_COMBINE_OTHER_TEXTURE, FXFALSE);
   grDrawPolygon(3, vlist, Triangle);
 
   grBufferSwap(1);

@@ -1,14 +1,14 @@
 #include "conio.h"
 #include "demo.h"
 
-void PollKeyboard(DemoState *State) {
+void PollKeyboard(DemoState* State) {
   if (_kbhit() == 0) return;
   State->Key = (char)_getch();
   ApplyKey(State);
 }
 
 // Seven independent tests; none stops the others.
-void ApplyKey(DemoState *State) {
+void ApplyKey(DemoState* State) {
   if (State->Key == 'g') State->y -= 2.0f;
   if (State->Key == 'b') State->y += 2.0f;
   if (State->Key == 'f') State->x -= 2.0f;

@@ -7,7 +7,7 @@
 
 // Each text is flushed at once: the prompt has no line end and must be seen
 // while the program waits for the key.
-static void Say(const char *Text) {
+static void Say(const char* Text) {
   fputs(Text, stdout);
   fflush(stdout);
 }

@@ -22,7 +22,9 @@ void Display::Present(const uint32_t* pixels, int retraces, bool vsync, int refr
   }
 }
 
-RetraceTimer::RetraceTimer(int refresh_hz) { SetRate(refresh_hz); }
+RetraceTimer::RetraceTimer(int refresh_hz) {
+  SetRate(refresh_hz);
+}
 
 void RetraceTimer::SetRate(int refresh_hz) {
   period_ = std::chrono::duration_cast<std::chrono::steady_clock::duration>(

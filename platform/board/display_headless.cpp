@@ -13,6 +13,8 @@ class HeadlessDisplay final : public Display {
 
 }  // namespace
 
-std::unique_ptr<Display> OpenHeadlessDisplay() { return std::make_unique<HeadlessDisplay>(); }
+std::unique_ptr<Display> OpenHeadlessDisplay() {
+  return std::make_unique<HeadlessDisplay>();
+}
 
 }  // namespace softboard

@@ -75,11 +75,11 @@ class WindowDisplay final : public Display {
     if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
     if (!renderer_) return Fail(error, "cannot create a renderer");
     SDL_RendererInfo info;
-    vsync_ = SDL_GetRendererInfo(renderer_, &info) == 0 &&
-             (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
+    vsync_ =
+        SDL_GetRendererInfo(renderer_, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
     SDL_RenderSetLogicalSize(renderer_, kScreenWidth, kScreenHeight);  // keeps the aspect
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
-                                 SDL_TEXTUREACCESS_STREAMING, kScreenWidth, kScreenHeight);
+    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
+                                 kScreenWidth, kScreenHeight);
     if (!texture_) return Fail(error, "cannot create the frame texture");
     SDL_StartTextInput();
     return true;

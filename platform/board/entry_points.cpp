@@ -29,14 +29,18 @@ constexpr int kMaxPolygonVertices = 1024;
 // Vertex indices at or above this are refused for the same reason.
 constexpr int kMaxVertexIndex = 1 << 20;
 
-void Complain(const std::string& line) { std::fprintf(stderr, "softboard: %s\n", line.c_str()); }
+void Complain(const std::string& line) {
+  std::fprintf(stderr, "softboard: %s\n", line.c_str());
+}
 
 int RefreshHz(int refresh) {
   static constexpr int kRates[] = {60, 70, 72, 75, 80, 90, 100, 85, 120};
   return refresh >= 0 && refresh < int(std::size(kRates)) ? kRates[refresh] : 0;
 }
 
-bool Usable(const BoardState& board) { return board.initialized && board.open; }
+bool Usable(const BoardState& board) {
+  return board.initialized && board.open;
+}
 
 void SaveScreenshot(const BoardState& board, const std::string& path) {
   std::string error;
@@ -103,13 +107,18 @@ void GR_CALL grSstSelect(int which) {
   if (board.initialized && which >= 0 && which < board.settings.boards) board.selected = which;
 }
 
-FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution,
-                            GrScreenRefresh_t refresh, GrColorFormat_t format,
-                            GrOriginLocation_t origin, int color_buffers, int aux_buffers) {
+FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScreenRefresh_t refresh,
+                            GrColorFormat_t format, GrOriginLocation_t origin, int color_buffers,
+                            int aux_buffers) {
   BoardState& board = Board();
   if (Tracing(board.trace))
     TraceLine(board.trace, "grSstWinOpen")
-        .Int(hWnd).Int(resolution).Int(refresh).Int(format).Int(origin).Int(color_buffers)
+        .Int(hWnd)
+        .Int(resolution)
+        .Int(refresh)
+        .Int(format)
+        .Int(origin)
+        .Int(color_buffers)
         .Int(aux_buffers);
   const bool valid = resolution == GR_RESOLUTION_640x480 && RefreshHz(refresh) > 0 &&
                      format >= GR_COLORFORMAT_ARGB && format <= GR_COLORFORMAT_BGRA &&
@@ -134,8 +143,8 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution,
 FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) {
   BoardState& board = Board();
   std::string error;
-  const bool ok = filename != nullptr && info != nullptr &&
-                  ReadTextureFileInfo(filename, info, &error);
+  const bool ok =
+      filename != nullptr && info != nullptr && ReadTextureFileInfo(filename, info, &error);
   if (Tracing(board.trace))
     TraceLine(board.trace, "gu3dfGetInfo").Text(filename).Info3df(ok ? info : nullptr);
   return ok ? FXTRUE : FXFALSE;
@@ -156,11 +165,13 @@ FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu) {
   return TexMinAddress();
 }
 
-void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask,
-                                 GrTexInfo* info) {
+void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) {
   BoardState& board = Board();
   if (Tracing(board.trace))
-    TraceLine(board.trace, "grTexDownloadMipMap").Int(tmu).Int(address).Int(level_mask)
+    TraceLine(board.trace, "grTexDownloadMipMap")
+        .Int(tmu)
+        .Int(address)
+        .Int(level_mask)
         .TexInfo(info);
   if (Usable(board) && tmu == GR_TMU0 && info != nullptr)
     DownloadMipMap(board.tmu0, address, level_mask, *info);
@@ -176,22 +187,31 @@ void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexI
 
 void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
                           GrCombineFactor_t rgb_factor, GrCombineFunction_t alpha_function,
-                          GrCombineFactor_t alpha_factor, FxBool rgb_invert,
-                          FxBool alpha_invert) {
+                          GrCombineFactor_t alpha_factor, FxBool rgb_invert, FxBool alpha_invert) {
   BoardState& board = Board();
   if (Tracing(board.trace))
-    TraceLine(board.trace, "grTexCombine").Int(tmu).Int(rgb_function).Int(rgb_factor)
-        .Int(alpha_function).Int(alpha_factor).Int(rgb_invert).Int(alpha_invert);
+    TraceLine(board.trace, "grTexCombine")
+        .Int(tmu)
+        .Int(rgb_function)
+        .Int(rgb_factor)
+        .Int(alpha_function)
+        .Int(alpha_factor)
+        .Int(rgb_invert)
+        .Int(alpha_invert);
   if (Usable(board) && tmu == GR_TMU0)
-    board.tmu0.combine = {rgb_function, rgb_factor, alpha_function, alpha_factor,
-                          rgb_invert != 0, alpha_invert != 0};
+    board.tmu0.combine = {rgb_function, rgb_factor,      alpha_function,
+                          alpha_factor, rgb_invert != 0, alpha_invert != 0};
 }
 
 void GR_CALL grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
                             GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
   BoardState& board = Board();
   if (Tracing(board.trace))
-    TraceLine(board.trace, "grColorCombine").Int(function).Int(factor).Int(local).Int(other)
+    TraceLine(board.trace, "grColorCombine")
+        .Int(function)
+        .Int(factor)
+        .Int(local)
+        .Int(other)
         .Int(invert);
   if (Usable(board)) board.render.color = {function, factor, local, other, invert != 0};
 }
@@ -200,7 +220,11 @@ void GR_CALL grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t fact
                             GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
   BoardState& board = Board();
   if (Tracing(board.trace))
-    TraceLine(board.trace, "grAlphaCombine").Int(function).Int(factor).Int(local).Int(other)
+    TraceLine(board.trace, "grAlphaCombine")
+        .Int(function)
+        .Int(factor)
+        .Int(local)
+        .Int(other)
         .Int(invert);
   if (Usable(board)) board.render.alpha = {function, factor, local, other, invert != 0};
 }
@@ -209,7 +233,10 @@ void GR_CALL grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_src, GrAlphaBlendFnc_t r
                                   GrAlphaBlendFnc_t alpha_src, GrAlphaBlendFnc_t alpha_dst) {
   BoardState& board = Board();
   if (Tracing(board.trace))
-    TraceLine(board.trace, "grAlphaBlendFunction").Int(rgb_src).Int(rgb_dst).Int(alpha_src)
+    TraceLine(board.trace, "grAlphaBlendFunction")
+        .Int(rgb_src)
+        .Int(rgb_dst)
+        .Int(alpha_src)
         .Int(alpha_dst);
   if (Usable(board)) board.render.blend = {rgb_src, rgb_dst, alpha_src, alpha_dst};
 }

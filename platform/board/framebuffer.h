@@ -21,7 +21,9 @@ void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t d
 // The back buffer becomes the front one; the next in turn becomes the back.
 void RotateBuffers(FrameBuffers& frame);
 
-inline uint32_t* BackBuffer(FrameBuffers& frame) { return frame.color[frame.back].data(); }
+inline uint32_t* BackBuffer(FrameBuffers& frame) {
+  return frame.color[frame.back].data();
+}
 inline const uint32_t* FrontBuffer(const FrameBuffers& frame) {
   return frame.color[frame.front].data();
 }

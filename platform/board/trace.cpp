@@ -13,7 +13,9 @@ std::string Format(const char* format, double value) {
   return text;
 }
 
-std::string Number(double value) { return Format("%g", value); }
+std::string Number(double value) {
+  return Format("%g", value);
+}
 
 std::string VertexFields(const GrVertex& v) {
   std::string s = "{x=" + Number(v.x) + ", y=" + Number(v.y) + ", z=" + Number(v.z) +
@@ -72,7 +74,9 @@ TraceLine& TraceLine::Color(uint32_t value) {
   return Raw(text);
 }
 
-TraceLine& TraceLine::Float(double value) { return Raw(Number(value)); }
+TraceLine& TraceLine::Float(double value) {
+  return Raw(Number(value));
+}
 
 TraceLine& TraceLine::Text(const char* text) {
   if (text == nullptr) return Raw("null");
@@ -112,9 +116,9 @@ TraceLine& TraceLine::Info3df(const Gu3dfInfo* info) {
   if (info == nullptr) return Raw("null");
   char text[200];
   std::snprintf(text, sizeof text,
-                "{width=%" PRIu32 ", height=%" PRIu32 ", small_lod=%" PRId32
-                ", large_lod=%" PRId32 ", aspect_ratio=%" PRId32 ", format=%" PRId32
-                ", mem_required=%" PRIu32 ", data=%s}",
+                "{width=%" PRIu32 ", height=%" PRIu32 ", small_lod=%" PRId32 ", large_lod=%" PRId32
+                ", aspect_ratio=%" PRId32 ", format=%" PRId32 ", mem_required=%" PRIu32
+                ", data=%s}",
                 info->header.width, info->header.height, info->header.small_lod,
                 info->header.large_lod, info->header.aspect_ratio, info->header.format,
                 info->mem_required, info->data ? "set" : "null");

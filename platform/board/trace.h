@@ -11,7 +11,9 @@ namespace softboard {
 
 bool OpenTrace(TraceState& trace, const std::string& path, std::string* error);
 void CloseTrace(TraceState& trace);
-inline bool Tracing(const TraceState& trace) { return trace.file != nullptr; }
+inline bool Tracing(const TraceState& trace) {
+  return trace.file != nullptr;
+}
 
 // Builds "name(arg, arg, ...)" and writes it, with a line end, when destroyed.
 // Integers in decimal, packed colours as 0x%08X, floats with %g.

@@ -51,10 +51,9 @@ TEST(Settings, EveryValueIsRead) {
 
 TEST(Settings, BadValuesKeepTheDefaultAndSayWhatIsAccepted) {
   std::vector<std::string> problems;
-  const Settings settings = Read({{"SOFTBOARD_DISPLAY", "Headless"},
-                                  {"SOFTBOARD_VSYNC", "yes"},
-                                  {"SOFTBOARD_BOARDS", "2"}},
-                                 &problems);
+  const Settings settings = Read(
+      {{"SOFTBOARD_DISPLAY", "Headless"}, {"SOFTBOARD_VSYNC", "yes"}, {"SOFTBOARD_BOARDS", "2"}},
+      &problems);
   EXPECT_EQ(settings.display, DisplayMode::kWindow);
   EXPECT_TRUE(settings.vsync);
   EXPECT_EQ(settings.boards, 1);
@@ -62,8 +61,7 @@ TEST(Settings, BadValuesKeepTheDefaultAndSayWhatIsAccepted) {
   EXPECT_EQ(problems[0],
             "SOFTBOARD_DISPLAY=\"Headless\" is not a valid value; it takes window, fullscreen "
             "or headless (using window)");
-  EXPECT_EQ(problems[1],
-            "SOFTBOARD_VSYNC=\"yes\" is not a valid value; it takes 1 or 0 (using 1)");
+  EXPECT_EQ(problems[1], "SOFTBOARD_VSYNC=\"yes\" is not a valid value; it takes 1 or 0 (using 1)");
   EXPECT_NE(problems[2].find("SOFTBOARD_BOARDS"), std::string::npos);
 }
 

@@ -4,7 +4,9 @@
 
 namespace {
 
-DemoState Start() { return DemoState{0.0f, 0.0f, 128.0f, 0, 0}; }
+DemoState Start() {
+  return DemoState{0.0f, 0.0f, 128.0f, 0, 0};
+}
 
 void Press(DemoState& state, char key, int times = 1) {
   for (int i = 0; i < times; i++) {

@@ -11,9 +11,9 @@
 namespace e2e {
 
 struct RunOptions {
-  std::string directory;                     // the current directory of the run
-  std::map<std::string, std::string> env;    // added to (or replacing) the environment
-  std::vector<std::string> unset;            // removed from the environment
+  std::string directory;                   // the current directory of the run
+  std::map<std::string, std::string> env;  // added to (or replacing) the environment
+  std::vector<std::string> unset;          // removed from the environment
 };
 
 class DemoRun {

@@ -58,8 +58,8 @@ void ExpectShaded(const Screenshot& shot, double dx, double dy, double tolerance
     const Color want = ShadedAt(i, j, dx, dy);
     const Color got = shot.At(i, j);
     EXPECT_LE(MaxDifference(want, got), tolerance)
-        << "pixel (" << i << ", " << j << "): want (" << want.r << ", " << want.g << ", "
-        << want.b << ") got (" << got.r << ", " << got.g << ", " << got.b << ")";
+        << "pixel (" << i << ", " << j << "): want (" << want.r << ", " << want.g << ", " << want.b
+        << ") got (" << got.r << ", " << got.g << ", " << got.b << ")";
   }
 }
 

@@ -37,7 +37,7 @@ class Startup : public ::testing::Test {
 
 TEST_F(Startup, NoBoardPrintsOnlyTheErrorAndFails) {
   RunOptions options = Headless();
-  options.env["SOFTBOARD_BOARDS"] = "0";
+  options.env.emplace("SOFTBOARD_BOARDS", "0");
   DemoRun run(options);
   EXPECT_EQ(run.Wait(10s), 1);
   EXPECT_EQ(run.output(), kNoHardware);
@@ -46,7 +46,8 @@ TEST_F(Startup, NoBoardPrintsOnlyTheErrorAndFails) {
 }
 
 TEST_F(Startup, NoDisplayServerFailsAfterThePrompt) {
-  RunOptions options{dir_, {{"SDL_VIDEODRIVER", "x11,wayland"}, {"SOFTBOARD_TRACE", trace_}},
+  RunOptions options{dir_,
+                     {{"SDL_VIDEODRIVER", "x11,wayland"}, {"SOFTBOARD_TRACE", trace_}},
                      {"DISPLAY", "WAYLAND_DISPLAY", "SOFTBOARD_DISPLAY"}};
   DemoRun run(options);
   ASSERT_TRUE(run.WaitForOutput("continue", 10s)) << run.output();
@@ -59,7 +60,7 @@ TEST_F(Startup, NoDisplayServerFailsAfterThePrompt) {
 
 TEST_F(Startup, BadSettingIsNamedOnStandardErrorAndTheDefaultUsed) {
   RunOptions options = Headless();
-  options.env["SOFTBOARD_VSYNC"] = "maybe";
+  options.env.emplace("SOFTBOARD_VSYNC", "maybe");
   DemoRun run(options);
   ASSERT_TRUE(run.WaitForOutput("continue", 10s));
   run.Type(" ");
@@ -111,16 +112,11 @@ TEST_F(Startup, RunsTypedKeysAndQuitsOnEsc) {
 
   // Every frame: the same calls in the same order, ending in one swap.
   const std::vector<std::string> frame = {
-      "grColorCombine(3, 8, 1, 1, 0)",
-      "grBufferClear(0xFF000000, 0, 65535)",
-      "grAlphaBlendFunction(4, 0, 0, 0)",
-      "grDrawPolygon(3, [0, 1, 2], ",
-      "grConstantColorValue(0x000000",
-      "grAlphaCombine(3, 8, 1, 2, 0)",
-      "grAlphaBlendFunction(1, 5, 0, 0)",
-      "grColorCombine(1, 0, 0, 1, 0)",
-      "grDrawPolygon(3, [0, 1, 2], ",
-      "grBufferSwap(1)",
+      "grColorCombine(3, 8, 1, 1, 0)",    "grBufferClear(0xFF000000, 0, 65535)",
+      "grAlphaBlendFunction(4, 0, 0, 0)", "grDrawPolygon(3, [0, 1, 2], ",
+      "grConstantColorValue(0x000000",    "grAlphaCombine(3, 8, 1, 2, 0)",
+      "grAlphaBlendFunction(1, 5, 0, 0)", "grColorCombine(1, 0, 0, 1, 0)",
+      "grDrawPolygon(3, [0, 1, 2], ",     "grBufferSwap(1)",
   };
   const size_t frames = (lines.size() - startup.size() - 1) / frame.size();
   ASSERT_EQ(startup.size() + frames * frame.size() + 1, lines.size());

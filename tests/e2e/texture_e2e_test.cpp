@@ -40,7 +40,9 @@ class TextureFile : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(TextureFile, MissingFileShutsDownAndFails) { ExpectRefused(); }
+TEST_F(TextureFile, MissingFileShutsDownAndFails) {
+  ExpectRefused();
+}
 
 TEST_F(TextureFile, EmptyFileIsRefused) {
   WriteTexture("");
@@ -81,7 +83,9 @@ struct Texture {
     }
     return true;
   }
-  Color At(int u, int v) const { return texels[size_t(v & (height - 1)) * width + (u & (width - 1))]; }
+  Color At(int u, int v) const {
+    return texels[size_t(v & (height - 1)) * width + (u & (width - 1))];
+  }
   // Bilinear between texel centres, wrapping; s and t one unit a texel here.
   Color Sample(double s, double t) const {
     const double u = s - 0.5, v = t - 0.5;

@@ -92,8 +92,8 @@ class GoodHeaderTest : public testing::TestWithParam<HeaderCase> {};
 TEST_P(GoodHeaderTest, IsAccepted) {
   const HeaderCase& c = GetParam();
   auto bytes = Bytes(c.header);
-  bytes.resize(bytes.size() +
-               MipMapBytes(c.small_lod, c.large_lod, c.aspect, GR_TEXFMT_INTENSITY_8));
+  const uint32_t texels = MipMapBytes(c.small_lod, c.large_lod, c.aspect, GR_TEXFMT_INTENSITY_8);
+  bytes.insert(bytes.end(), texels, uint8_t{0});
   bytes.push_back(0xEE);  // bytes after the last level are ignored
   Gu3dfInfo info{};
   std::string error;
