@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "demo.h"
 #include "grlib.h"
 
 namespace {
@@ -20,16 +21,7 @@ std::vector<uint16_t> SyntheticTexture() {
   return texels;
 }
 
-GrVertex Corner(float x, float y, float s, float t) {
-  GrVertex v{};
-  v.x = x;
-  v.y = y;
-  v.oow = 1 / 100.0f;
-  for (GrTmuVertex& tmu : v.tmuvtx) tmu = {s / 100.0f, t / 100.0f, 1 / 100.0f};
-  return v;
-}
-
-// The demo's frame through the library, as its DrawFrame makes it.
+// The demo's own DrawFrame, through the library, with a synthetic texture.
 void BM_DemoFrame(benchmark::State& state) {
   setenv("SOFTBOARD_DISPLAY", "headless", 1);
   setenv("SOFTBOARD_VSYNC", "0", 1);
@@ -49,31 +41,8 @@ void BM_DemoFrame(benchmark::State& state) {
   grTexCombine(GR_TMU0, GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO,
                GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, FXFALSE, FXFALSE);
 
-  GrVertex triangle[3] = {Corner(100, 100, 0, 0), Corner(500, 100, 256, 0),
-                          Corner(500, 400, 256, 128)};
-  const int vlist[3] = {0, 1, 2};
-  for (auto _ : state) {
-    grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
-                   GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, FXFALSE);
-    grBufferClear(0xFF000000, 0, GR_WDEPTHVALUE_FARTHEST);
-    grAlphaBlendFunction(GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ZERO, GR_BLEND_ZERO);
-    grDrawPolygon(3, vlist, triangle);
-    const float colour[3][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
-    for (int i = 0; i < 3; i++) {
-      triangle[i].r = colour[i][0];
-      triangle[i].g = colour[i][1];
-      triangle[i].b = colour[i][2];
-    }
-    grConstantColorValue(128);
-    grAlphaCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
-                   GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_CONSTANT, FXFALSE);
-    grAlphaBlendFunction(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO,
-                         GR_BLEND_ZERO);
-    grColorCombine(GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
-                   GR_COMBINE_OTHER_TEXTURE, FXFALSE);
-    grDrawPolygon(3, vlist, triangle);
-    grBufferSwap(1);
-  }
+  DemoState demo{0.0f, 0.0f, 128.0f, 0, 0};
+  for (auto _ : state) DrawFrame(&demo);
   grLibShutdown();
 }
 BENCHMARK(BM_DemoFrame)->Unit(benchmark::kMicrosecond);
