@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     }
   }
   std::string error;
-  if (!softboard::WritePng(argv[1], pixels.data(), kWidth, kHeight, false, &error)) {
+  if (!texfile::WritePng(argv[1], pixels.data(), kWidth, kHeight, false, &error)) {
     std::fprintf(stderr, "make_default_picture: %s\n", error.c_str());
     return 1;
   }

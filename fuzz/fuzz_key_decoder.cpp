@@ -21,15 +21,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::deque<int> a, b;
   for (size_t at = 0, n = 0; at < bytes.size(); at += chunk, n++) {
     const std::string_view piece = bytes.substr(at, chunk);
-    whole.feed(piece, a);
-    for (char c : piece) single.feed(std::string_view(&c, 1), b);
+    whole.Feed(piece, a);
+    for (char c : piece) single.Feed(std::string_view(&c, 1), b);
     if ((split >> (n % 8)) & 1) {
-      whole.flush(a);
-      single.flush(b);
+      whole.Flush(a);
+      single.Flush(b);
     }
   }
-  whole.flush(a);
-  single.flush(b);
+  whole.Flush(a);
+  single.Flush(b);
   if (a != b) std::abort();
   for (int code : a) {
     if (code < 0 || code > 255) std::abort();

@@ -21,11 +21,11 @@ void DecodeAll(const Gu3dfInfo& info) {
   const auto* texels = static_cast<const uint8_t*>(info.data);
   const Gu3dfHeader& h = info.header;
   for (int lod = h.large_lod; lod <= h.small_lod; ++lod) {
-    const softboard::LevelSize size = softboard::LevelDimensions(lod, h.aspect_ratio);
+    const texfile::LevelSize size = texfile::LevelDimensions(lod, h.aspect_ratio);
     std::vector<uint32_t> out(size_t(size.width) * size.height);
-    softboard::DecodeTexels(h.format, texels, size.width, size.height, palette, info.table.nccTable,
-                            out.data());
-    texels += softboard::LevelBytes(lod, h.aspect_ratio, h.format);
+    texfile::DecodeTexels(h.format, texels, size.width, size.height, palette, info.table.nccTable,
+                          out.data());
+    texels += texfile::LevelBytes(lod, h.aspect_ratio, h.format);
   }
 }
 
@@ -34,18 +34,18 @@ void DecodeAll(const Gu3dfInfo& info) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Gu3dfInfo info{};
   std::string error;
-  const bool readable = softboard::ReadTextureInfo(data, size, &info, &error);
+  const bool readable = texfile::ReadTextureInfo(data, size, &info, &error);
   std::vector<uint8_t> texels(readable ? info.mem_required : 16);
   info.data = texels.data();
   if (!readable) info.mem_required = uint32_t(texels.size());
-  const bool loaded = softboard::LoadTexture(data, size, &info, &error);
+  const bool loaded = texfile::LoadTexture(data, size, &info, &error);
   // The header check and the load accept the same files.
   Require(readable == loaded);
   if (!loaded) return 0;
   const Gu3dfHeader& h = info.header;
   Require(info.mem_required ==
-          softboard::MipMapBytes(h.small_lod, h.large_lod, h.aspect_ratio, h.format));
-  Require(info.mem_required <= softboard::kMaxTextureFileBytes);
+          texfile::MipMapBytes(h.small_lod, h.large_lod, h.aspect_ratio, h.format));
+  Require(info.mem_required <= texfile::kMaxTextureFileBytes);
   DecodeAll(info);
   return 0;
 }

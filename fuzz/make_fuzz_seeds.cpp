@@ -4,18 +4,18 @@
 #include <string>
 #include <vector>
 
-#include "tex3df_file.h"
 #include "texel_formats.h"
+#include "texture_3df.h"
 
 namespace {
 
-tex3df::Texture3df Make(int format, int small_lod, int large_lod, int aspect) {
-  tex3df::Texture3df tex;
+texfile::Texture3df Make(int format, int small_lod, int large_lod, int aspect) {
+  texfile::Texture3df tex;
   tex.format = format;
   tex.small_lod = small_lod;
   tex.large_lod = large_lod;
   tex.aspect = aspect;
-  tex.texels.resize(softboard::MipMapBytes(small_lod, large_lod, aspect, format));
+  tex.texels.resize(texfile::MipMapBytes(small_lod, large_lod, aspect, format));
   for (size_t i = 0; i < tex.texels.size(); ++i) tex.texels[i] = uint8_t(i * 37 + 11);
   for (int k = 0; k < 16; ++k) tex.ncc.yRGB[k] = uint8_t(k * 16);
   for (int e = 0; e < 4; ++e)
@@ -27,10 +27,10 @@ tex3df::Texture3df Make(int format, int small_lod, int large_lod, int aspect) {
   return tex;
 }
 
-std::vector<uint8_t> Bytes(const tex3df::Texture3df& tex) {
+std::vector<uint8_t> Bytes(const texfile::Texture3df& tex) {
   std::vector<uint8_t> bytes;
   std::string error;
-  if (!tex3df::Serialize3df(tex, &bytes, &error)) std::fprintf(stderr, "%s\n", error.c_str());
+  if (!texfile::Serialize3df(tex, &bytes, &error)) std::fprintf(stderr, "%s\n", error.c_str());
   return bytes;
 }
 
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> crlf =
       Text("3df v1.0\r\nrgb332\r\nlod range:\t1  4\r\naspect ratio: 1 4\r\n");
   crlf.resize(
-      crlf.size() + softboard::MipMapBytes(GR_LOD_1, GR_LOD_4, GR_ASPECT_1x4, GR_TEXFMT_RGB_332),
+      crlf.size() + texfile::MipMapBytes(GR_LOD_1, GR_LOD_4, GR_ASPECT_1x4, GR_TEXFMT_RGB_332),
       0x5A);
   std::vector<uint8_t> truncated = rgb565;
   truncated.resize(truncated.size() - 7);

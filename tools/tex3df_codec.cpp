@@ -9,7 +9,7 @@
 namespace tex3df {
 namespace {
 
-using softboard::WidenBits;
+using namespace texfile;
 
 // kNearest[n][v]: the n-bit field whose widening is nearest to v.
 const auto kNearest = [] {
@@ -32,23 +32,6 @@ uint32_t Q(uint32_t channel, int bits) {
 uint32_t Intensity(uint32_t r, uint32_t g, uint32_t b) {
   if (r == g && g == b) return r;
   return (299 * r + 587 * g + 114 * b + 500) / 1000;
-}
-
-bool IsPowerOfTwo(int v) {
-  return v > 0 && (v & (v - 1)) == 0;
-}
-
-int LodOfSize(int size) {
-  int lod = GR_LOD_256;
-  while ((256 >> lod) > size) ++lod;
-  return lod;
-}
-
-int AspectOf(int width, int height) {
-  int aspect = GR_ASPECT_1x1;
-  for (int w = width; w > height; w /= 2) --aspect;
-  for (int h = height; h > width; h /= 2) ++aspect;
-  return aspect;
 }
 
 Image Halve(const Image& in) {
@@ -80,13 +63,12 @@ Image Halve(const Image& in) {
 }  // namespace
 
 bool IsEncodableFormat(int format) {
-  return softboard::IsValidFormat(format) && !softboard::HasNccTable(format) &&
-         !softboard::HasPalette(format);
+  return IsValidFormat(format) && !HasNccTable(format) && !HasPalette(format);
 }
 
 bool CheckTextureSize(int width, int height, std::string* error) {
-  const bool ok = IsPowerOfTwo(width) && IsPowerOfTwo(height) && width <= 256 && height <= 256 &&
-                  width <= 8 * height && height <= 8 * width;
+  const bool ok =
+      LodOfSide(width) >= 0 && LodOfSide(height) >= 0 && AspectOfSize(width, height) >= 0;
   if (!ok && error) {
     *error = "image is " + std::to_string(width) + "x" + std::to_string(height) +
              "; a texture needs sides that are powers of two from 1 to 256, at most 8 times "
@@ -128,10 +110,10 @@ bool EncodeTexture(const Image& image, int format, bool mipmaps, Texture3df* tex
   if (!CheckTextureSize(image.width, image.height, error)) return false;
   Texture3df out;
   out.format = format;
-  out.large_lod = LodOfSize(std::max(image.width, image.height));
+  out.large_lod = LodOfSide(std::max(image.width, image.height));
   out.small_lod = mipmaps ? GR_LOD_1 : out.large_lod;
-  out.aspect = AspectOf(image.width, image.height);
-  const int bytes = softboard::TexelBytes(format);
+  out.aspect = AspectOfSize(image.width, image.height);
+  const int bytes = TexelBytes(format);
   for (const Image& level : BuildMipChain(image, mipmaps)) {
     for (uint32_t pixel : level.pixels) {
       const uint32_t texel = EncodeTexel(format, pixel);
@@ -151,14 +133,13 @@ bool EncodeTexture(const Image& image, int format, bool mipmaps, Texture3df* tex
 Image DecodeLevel(const Texture3df& tex, int level) {
   const int lod = tex.large_lod + level;
   if (level < 0 || level >= LevelCount(tex) ||
-      tex.texels.size() <
-          LevelOffset(tex, level) + softboard::LevelBytes(lod, tex.aspect, tex.format))
+      tex.texels.size() < LevelOffset(tex, level) + LevelBytes(lod, tex.aspect, tex.format))
     return {};
-  const softboard::LevelSize size = softboard::LevelDimensions(lod, tex.aspect);
+  const LevelSize size = LevelDimensions(lod, tex.aspect);
   Image image{size.width, size.height, {}};
   image.pixels.resize(size_t(size.width) * size.height);
-  softboard::DecodeTexels(tex.format, tex.texels.data() + LevelOffset(tex, level), size.width,
-                          size.height, tex.palette, tex.ncc, image.pixels.data());
+  DecodeTexels(tex.format, tex.texels.data() + LevelOffset(tex, level), size.width, size.height,
+               tex.palette, tex.ncc, image.pixels.data());
   return image;
 }
 

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "tex3df_file.h"
+#include "texture_3df.h"
 
 namespace tex3df {
+
+using texfile::Texture3df;
 
 // Pixels 0xAARRGGBB, row by row from the top.
 struct Image {

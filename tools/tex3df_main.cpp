@@ -80,24 +80,24 @@ bool Parse(int argc, char** argv, Arguments* args, std::string* problem) {
 }
 
 int Encode(const Arguments& args) {
-  const int format = softboard::TextureFormatFromName(args.format);
+  const int format = texfile::TextureFormatFromName(args.format);
   if (!tex3df::IsEncodableFormat(format)) return Usage("unknown --format \"" + args.format + "\"");
   tex3df::Image image;
   std::string error;
-  if (!softboard::ReadPng(args.files[0], &image.pixels, &image.width, &image.height, &error))
+  if (!texfile::ReadPng(args.files[0], &image.pixels, &image.width, &image.height, &error))
     return Fail(error);
-  tex3df::Texture3df tex;
+  texfile::Texture3df tex;
   if (!tex3df::EncodeTexture(image, format, args.mipmaps, &tex, &error))
     return Fail(args.files[0] + ": " + error);
-  if (!tex3df::Write3dfFile(args.files[1], tex, &error)) return Fail(error);
+  if (!texfile::Write3dfFile(args.files[1], tex, &error)) return Fail(error);
   return EXIT_SUCCESS;
 }
 
 int Decode(const Arguments& args) {
-  tex3df::Texture3df tex;
+  texfile::Texture3df tex;
   std::string error;
-  if (!tex3df::Read3dfFile(args.files[0], &tex, &error)) return Fail(error);
-  const int levels = tex3df::LevelCount(tex);
+  if (!texfile::Read3dfFile(args.files[0], &tex, &error)) return Fail(error);
+  const int levels = texfile::LevelCount(tex);
   int level = 0;
   if (!args.level.empty()) {
     char* end = nullptr;
@@ -109,30 +109,30 @@ int Decode(const Arguments& args) {
     level = int(n);
   }
   const tex3df::Image image = tex3df::DecodeLevel(tex, level);
-  if (!softboard::WritePng(args.files[1], image.pixels.data(), image.width, image.height,
-                           softboard::HasAlpha(tex.format), &error))
+  if (!texfile::WritePng(args.files[1], image.pixels.data(), image.width, image.height,
+                         texfile::HasAlpha(tex.format), &error))
     return Fail(error);
   return EXIT_SUCCESS;
 }
 
 int Info(const Arguments& args) {
-  tex3df::Texture3df tex;
+  texfile::Texture3df tex;
   std::string error;
-  if (!tex3df::Read3dfFile(args.files[0], &tex, &error)) return Fail(error);
-  static constexpr const char* kAspects[] = {"8 1", "4 1", "2 1", "1 1", "1 2", "1 4", "1 8"};
-  const auto largest = softboard::LevelDimensions(tex.large_lod, tex.aspect);
-  const int table = softboard::HasNccTable(tex.format)  ? 80
-                    : softboard::HasPalette(tex.format) ? 1024
-                                                        : 0;
+  if (!texfile::Read3dfFile(args.files[0], &tex, &error)) return Fail(error);
+  const auto largest = texfile::LevelDimensions(tex.large_lod, tex.aspect);
+  const int table = texfile::HasNccTable(tex.format)  ? 80
+                    : texfile::HasPalette(tex.format) ? 1024
+                                                      : 0;
   std::printf("file: %s\n", args.files[0].c_str());
-  std::printf("format: %s\n", softboard::TextureFormatName(tex.format));
+  std::printf("format: %s\n", texfile::TextureFormatName(tex.format));
   std::printf("size: %dx%d\n", largest.width, largest.height);
-  std::printf("lod range: %d %d (lod %d to %d)\n", 256 >> tex.small_lod, 256 >> tex.large_lod,
-              tex.large_lod, tex.small_lod);
-  std::printf("aspect ratio: %s\n", kAspects[tex.aspect]);
-  std::printf("levels: %d:", tex3df::LevelCount(tex));
+  std::printf("lod range: %d %d (lod %d to %d)\n", texfile::SideOfLod(tex.small_lod),
+              texfile::SideOfLod(tex.large_lod), tex.large_lod, tex.small_lod);
+  const auto ratio = texfile::AspectRatio(tex.aspect);
+  std::printf("aspect ratio: %d %d\n", ratio.width, ratio.height);
+  std::printf("levels: %d:", texfile::LevelCount(tex));
   for (int lod = tex.large_lod; lod <= tex.small_lod; ++lod) {
-    const auto size = softboard::LevelDimensions(lod, tex.aspect);
+    const auto size = texfile::LevelDimensions(lod, tex.aspect);
     std::printf(" %dx%d", size.width, size.height);
   }
   std::printf("\nbytes: %zu of texels (mem_required), %d of table\n", tex.texels.size(), table);

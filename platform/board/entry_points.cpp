@@ -44,7 +44,8 @@ bool Usable(const BoardState& board) {
 
 void SaveScreenshot(const BoardState& board, const std::string& path) {
   std::string error;
-  if (!WritePng(path, FrontBuffer(board.frame), kScreenWidth, kScreenHeight, false, &error))
+  if (!texfile::WritePng(path, FrontBuffer(board.frame), kScreenWidth, kScreenHeight, false,
+                         &error))
     Complain("screenshot not saved: " + error);
 }
 
@@ -143,8 +144,8 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
 FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) {
   BoardState& board = Board();
   std::string error;
-  const bool ok =
-      filename != nullptr && info != nullptr && ReadTextureFileInfo(filename, info, &error);
+  const bool ok = filename != nullptr && info != nullptr &&
+                  texfile::ReadTextureFileInfo(filename, info, &error);
   if (Tracing(board.trace))
     TraceLine(board.trace, "gu3dfGetInfo").Text(filename).Info3df(ok ? info : nullptr);
   return ok ? FXTRUE : FXFALSE;
@@ -154,7 +155,7 @@ FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info) {
   BoardState& board = Board();
   if (Tracing(board.trace)) TraceLine(board.trace, "gu3dfLoad").Text(filename).Info3df(info);
   std::string error;
-  return filename != nullptr && info != nullptr && LoadTextureFile(filename, info, &error)
+  return filename != nullptr && info != nullptr && texfile::LoadTextureFile(filename, info, &error)
              ? FXTRUE
              : FXFALSE;
 }

@@ -8,6 +8,15 @@
 namespace softboard {
 namespace {
 
+using texfile::DecodeTexels;
+using texfile::IsValidAspect;
+using texfile::IsValidFormat;
+using texfile::IsValidLod;
+using texfile::LevelBytes;
+using texfile::LevelDimensions;
+using texfile::LevelSize;
+using texfile::PackNccTable;
+
 bool InMask(int lod, uint32_t level_mask) {
   return level_mask & (lod % 2 == 0 ? GR_MIPMAPLEVELMASK_EVEN : GR_MIPMAPLEVELMASK_ODD);
 }

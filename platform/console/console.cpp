@@ -57,75 +57,75 @@ struct Console {
   Clock::time_point esc_deadline;  // when a pending sequence is given up on
 };
 
-Console& console() {
+Console& TheConsole() {
   static Console state;
   return state;
 }
 
-void end_input(Console& c) {
+void EndInput(Console& c) {
   c.input_open = false;
-  c.decoder.flush(c.queue);  // a script ending in Esc still ends the demo
+  c.decoder.Flush(c.queue);  // a script ending in Esc still ends the demo
 }
 
 // Waits up to timeout_ms (-1: no limit) for standard input and decodes one read of it.
-void read_input(Console& c, int timeout_ms) {
+void ReadInput(Console& c, int timeout_ms) {
   pollfd fd{STDIN_FILENO, POLLIN, 0};
   int ready = poll(&fd, 1, timeout_ms);
-  if (ready < 0 && errno != EINTR && errno != EAGAIN) end_input(c);
+  if (ready < 0 && errno != EINTR && errno != EAGAIN) EndInput(c);
   if (ready <= 0) return;
-  if (fd.revents & POLLNVAL) return end_input(c);
+  if (fd.revents & POLLNVAL) return EndInput(c);
   char bytes[256];
   ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
-  if (n <= 0) return end_input(c);
-  c.decoder.feed({bytes, static_cast<size_t>(n)}, c.queue);
-  if (c.decoder.pending()) c.esc_deadline = Clock::now() + kEscWait;
+  if (n <= 0) return EndInput(c);
+  c.decoder.Feed({bytes, static_cast<size_t>(n)}, c.queue);
+  if (c.decoder.Pending()) c.esc_deadline = Clock::now() + kEscWait;
 }
 
-void flush_if_due(Console& c) {
-  if (c.decoder.pending() && Clock::now() >= c.esc_deadline) c.decoder.flush(c.queue);
+void FlushIfDue(Console& c) {
+  if (c.decoder.Pending() && Clock::now() >= c.esc_deadline) c.decoder.Flush(c.queue);
 }
 
-int ms_until(Clock::time_point t) {
+int MsUntil(Clock::time_point t) {
   auto left = std::chrono::ceil<std::chrono::milliseconds>(t - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-void start() {
-  Console& c = console();
+void Start() {
+  Console& c = TheConsole();
   c.input_open = fcntl(STDIN_FILENO, F_GETFL) != -1;
-  if (c.input_open) terminal_take_keys(STDIN_FILENO);
+  if (c.input_open) TerminalTakeKeys(STDIN_FILENO);
 }
 
 // In force before main, so the demo's prompt already finds echo off.
-[[maybe_unused]] const bool started = (start(), true);
+[[maybe_unused]] const bool started = (Start(), true);
 
 }  // namespace
 
-void console_reset() {
-  Console& c = console();
+void ConsoleReset() {
+  Console& c = TheConsole();
   c.queue.clear();
   c.decoder = KeyDecoder{};
   c.input_open = fcntl(STDIN_FILENO, F_GETFL) != -1;
 }
 
 extern "C" int _kbhit(void) {
-  Console& c = console();
+  Console& c = TheConsole();
   if (c.queue.empty() && c.input_open) {
     // Read before giving up on a pending Esc: the rest of its sequence may have come in while
     // the program was busy, and an arrow must not turn into Esc.
-    read_input(c, 0);
-    flush_if_due(c);
+    ReadInput(c, 0);
+    FlushIfDue(c);
   }
   return !c.queue.empty();
 }
 
 extern "C" int _getch(void) {
-  Console& c = console();
+  Console& c = TheConsole();
   while (c.queue.empty()) {
     if (!c.input_open) return -1;
-    read_input(c, c.decoder.pending() ? ms_until(c.esc_deadline) : -1);
-    flush_if_due(c);
+    ReadInput(c, c.decoder.Pending() ? MsUntil(c.esc_deadline) : -1);
+    FlushIfDue(c);
   }
   int code = c.queue.front();
   c.queue.pop_front();
@@ -133,6 +133,6 @@ extern "C" int _getch(void) {
 }
 
 extern "C" void console_queue_key(int code) {
-  if (code >= 0 && code <= 255) console().queue.push_back(code);
+  if (code >= 0 && code <= 255) TheConsole().queue.push_back(code);
 }
 #endif

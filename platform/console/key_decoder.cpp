@@ -17,12 +17,12 @@ constexpr Key kHome{0xE0, 0x47}, kEnd{0xE0, 0x4F}, kPageUp{0xE0, 0x49}, kPageDow
 constexpr Key kInsert{0xE0, 0x52}, kDelete{0xE0, 0x53}, kF11{0xE0, 0x85}, kF12{0xE0, 0x86};
 constexpr Key kShiftTab{0, 0x0F};
 // F1..F10: 0x3B..0x44.
-constexpr Key function_key(int n) {
+constexpr Key FunctionKey(int n) {
   return {0, 0x3A + n};
 }
 
 // Keys named by their final letter (CSI or SS3); a-d are rxvt's modified arrows.
-Key letter_key(unsigned char c) {
+Key LetterKey(unsigned char c) {
   switch (c) {
     case 'A':
     case 'a': return kUp;
@@ -37,14 +37,14 @@ Key letter_key(unsigned char c) {
     case 'P':
     case 'Q':
     case 'R':
-    case 'S': return function_key(c - 'P' + 1);
+    case 'S': return FunctionKey(c - 'P' + 1);
     case 'Z': return kShiftTab;
     default: return kNone;
   }
 }
 
 // Keys of the form CSI n ~ (and rxvt's modified forms ending in ^, @ or $).
-Key numbered_key(int n) {
+Key NumberedKey(int n) {
   switch (n) {
     case 1:
     case 7: return kHome;
@@ -57,43 +57,43 @@ Key numbered_key(int n) {
     case 23: return kF11;
     case 24: return kF12;
     default:
-      if (n >= 11 && n <= 15) return function_key(n - 10);
-      if (n >= 17 && n <= 21) return function_key(n - 11);
+      if (n >= 11 && n <= 15) return FunctionKey(n - 10);
+      if (n >= 17 && n <= 21) return FunctionKey(n - 11);
       return kNone;
   }
 }
 
-void emit(Key key, std::deque<int>& out) {
+void Emit(Key key, std::deque<int>& out) {
   if (key.scan == 0) return;
   out.push_back(key.prefix);
   out.push_back(key.scan);
 }
 
-bool is_numbered_final(unsigned char c) {
+bool IsNumberedFinal(unsigned char c) {
   return c == '~' || c == '^' || c == '@' || c == '$';
 }
 
 }  // namespace
 
-void KeyDecoder::feed(std::string_view bytes, std::deque<int>& out) {
-  for (char c : bytes) feed_byte(static_cast<unsigned char>(c), out);
+void KeyDecoder::Feed(std::string_view bytes, std::deque<int>& out) {
+  for (char c : bytes) FeedByte(static_cast<unsigned char>(c), out);
 }
 
-void KeyDecoder::flush(std::deque<int>& out) {
-  if (state_ == State::escape) {
+void KeyDecoder::Flush(std::deque<int>& out) {
+  if (state_ == State::kEscape) {
     out.push_back(kEsc);
-  } else if ((state_ == State::csi || state_ == State::ss3) && length_ == 0) {
+  } else if ((state_ == State::kCsi || state_ == State::kSs3) && length_ == 0) {
     out.push_back(kEsc);
-    out.push_back(state_ == State::csi ? '[' : 'O');
+    out.push_back(state_ == State::kCsi ? '[' : 'O');
   }
-  state_ = State::ground;
+  state_ = State::kGround;
 }
 
-void KeyDecoder::feed_byte(unsigned char b, std::deque<int>& out) {
+void KeyDecoder::FeedByte(unsigned char b, std::deque<int>& out) {
   switch (state_) {
-    case State::ground:
+    case State::kGround:
       if (b == kEsc) {
-        state_ = State::escape;
+        state_ = State::kEscape;
       } else if (b == '\r' || b == '\n') {
         out.push_back(13);
       } else if (b == 0x7F || b == 0x08) {
@@ -104,9 +104,9 @@ void KeyDecoder::feed_byte(unsigned char b, std::deque<int>& out) {
         out.push_back(b);
       }
       return;
-    case State::escape:
+    case State::kEscape:
       if (b == '[' || b == 'O') {
-        state_ = b == '[' ? State::csi : State::ss3;
+        state_ = b == '[' ? State::kCsi : State::kSs3;
         length_ = first_param_ = 0;
         in_first_param_ = true;
         unknown_ = false;
@@ -115,21 +115,21 @@ void KeyDecoder::feed_byte(unsigned char b, std::deque<int>& out) {
       // Esc and then another key (Alt+key) reads as two key presses.
       out.push_back(kEsc);
       if (b != kEsc) {
-        state_ = State::ground;
-        feed_byte(b, out);
+        state_ = State::kGround;
+        FeedByte(b, out);
       }
       return;
-    case State::linux_fn:
+    case State::kLinuxFn:
       if (b >= 0x40 && b <= 0x7E) {
-        state_ = State::ground;
-        if (b >= 'A' && b <= 'E') emit(function_key(b - 'A' + 1), out);
+        state_ = State::kGround;
+        if (b >= 'A' && b <= 'E') Emit(FunctionKey(b - 'A' + 1), out);
         return;
       }
       break;
-    case State::csi:
-    case State::ss3:
-      if (state_ == State::csi && b == '[' && length_ == 0) {
-        state_ = State::linux_fn;
+    case State::kCsi:
+    case State::kSs3:
+      if (state_ == State::kCsi && b == '[' && length_ == 0) {
+        state_ = State::kLinuxFn;
         return;
       }
       if (b >= 0x30 && b <= 0x3F) {
@@ -143,8 +143,8 @@ void KeyDecoder::feed_byte(unsigned char b, std::deque<int>& out) {
         }
         return;
       }
-      if (b == '$' && state_ == State::csi && length_ > 0) {
-        finish(b, out);
+      if (b == '$' && state_ == State::kCsi && length_ > 0) {
+        Finish(b, out);
         return;
       }
       if (b >= 0x20 && b <= 0x2F) {
@@ -153,22 +153,22 @@ void KeyDecoder::feed_byte(unsigned char b, std::deque<int>& out) {
         return;
       }
       if (b >= 0x40 && b <= 0x7E) {
-        finish(b, out);
+        Finish(b, out);
         return;
       }
       break;
   }
   // A byte that cannot continue the sequence: give up on it and read the byte afresh.
-  flush(out);
-  feed_byte(b, out);
+  Flush(out);
+  FeedByte(b, out);
 }
 
-void KeyDecoder::finish(unsigned char final_byte, std::deque<int>& out) {
+void KeyDecoder::Finish(unsigned char final_byte, std::deque<int>& out) {
   State state = state_;
-  bool numbered = state == State::csi && is_numbered_final(final_byte);
-  state_ = State::ground;
+  bool numbered = state == State::kCsi && IsNumberedFinal(final_byte);
+  state_ = State::kGround;
   if (unknown_) return;
-  if (numbered) return emit(numbered_key(first_param_), out);
+  if (numbered) return Emit(NumberedKey(first_param_), out);
   // CSI 1;m X is key X with modifiers m; another first number is a report (cursor position).
-  if (state == State::ss3 || first_param_ <= 1) emit(letter_key(final_byte), out);
+  if (state == State::kSs3 || first_param_ <= 1) Emit(LetterKey(final_byte), out);
 }

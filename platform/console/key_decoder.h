@@ -9,19 +9,19 @@
 class KeyDecoder {
  public:
   // Decodes bytes, carrying an unfinished sequence over to the next call; codes go to out.
-  void feed(std::string_view bytes, std::deque<int>& out);
+  void Feed(std::string_view bytes, std::deque<int>& out);
   // No further byte came in time (or will ever come): a lone Esc becomes the Esc key, Esc and
   // '[' or 'O' become those two keys (Alt+[, Alt+O); a longer unfinished sequence is dropped.
-  void flush(std::deque<int>& out);
+  void Flush(std::deque<int>& out);
   // True while a sequence is started but not finished.
-  bool pending() const { return state_ != State::ground; }
+  bool Pending() const { return state_ != State::kGround; }
 
  private:
-  enum class State { ground, escape, csi, ss3, linux_fn };
-  void feed_byte(unsigned char byte, std::deque<int>& out);
-  void finish(unsigned char final_byte, std::deque<int>& out);
+  enum class State { kGround, kEscape, kCsi, kSs3, kLinuxFn };
+  void FeedByte(unsigned char byte, std::deque<int>& out);
+  void Finish(unsigned char final_byte, std::deque<int>& out);
 
-  State state_ = State::ground;
+  State state_ = State::kGround;
   int length_ = 0;       // parameter and intermediate bytes seen after the introducer
   int first_param_ = 0;  // number before the first ';', capped
   bool in_first_param_ = true;

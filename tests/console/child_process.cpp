@@ -59,7 +59,7 @@ std::string run_in_child(int stdin_fd, const std::function<std::string()>& body)
     } else {
       close(STDIN_FILENO);
     }
-    console_reset();
+    ConsoleReset();
     std::string text = body();
     ssize_t written = write(result[1], text.data(), text.size());
     _exit(written == static_cast<ssize_t>(text.size()) ? 0 : 3);

@@ -15,6 +15,6 @@ std::string read_until(int fd, std::string_view end, int timeout_ms);
 int wait_for(pid_t pid, int timeout_ms, int flags = 0);
 
 // Runs body in a forked child whose standard input is stdin_fd (closed when -1), after
-// console_reset(); stdin_fd is closed in the caller. Returns the text body returned, followed by a
+// ConsoleReset(); stdin_fd is closed in the caller. Returns the text body returned, followed by a
 // note if the child failed.
 std::string run_in_child(int stdin_fd, const std::function<std::string()>& body);

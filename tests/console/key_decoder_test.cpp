@@ -13,16 +13,16 @@ constexpr int E = 0xE0;
 std::vector<int> decode_whole(std::string_view bytes, bool then_flush = false) {
   KeyDecoder decoder;
   std::deque<int> out;
-  decoder.feed(bytes, out);
-  if (then_flush) decoder.flush(out);
+  decoder.Feed(bytes, out);
+  if (then_flush) decoder.Flush(out);
   return {out.begin(), out.end()};
 }
 
 std::vector<int> decode_bytewise(std::string_view bytes, bool then_flush = false) {
   KeyDecoder decoder;
   std::deque<int> out;
-  for (char c : bytes) decoder.feed(std::string_view(&c, 1), out);
-  if (then_flush) decoder.flush(out);
+  for (char c : bytes) decoder.Feed(std::string_view(&c, 1), out);
+  if (then_flush) decoder.Flush(out);
   return {out.begin(), out.end()};
 }
 
@@ -39,9 +39,9 @@ TEST_P(CompleteInput, DecodesAtOnceAndAlikeWhenSplit) {
   const Case& c = GetParam();
   KeyDecoder decoder;
   std::deque<int> out;
-  decoder.feed(c.bytes, out);
+  decoder.Feed(c.bytes, out);
   EXPECT_EQ(std::vector<int>(out.begin(), out.end()), c.codes);
-  EXPECT_FALSE(decoder.pending());
+  EXPECT_FALSE(decoder.Pending());
   EXPECT_EQ(decode_bytewise(c.bytes), c.codes);
 }
 
@@ -99,10 +99,10 @@ TEST_P(UnfinishedInput, WaitsThenFlushes) {
   const Case& c = GetParam();
   KeyDecoder decoder;
   std::deque<int> out;
-  decoder.feed(c.bytes, out);
-  EXPECT_TRUE(decoder.pending());
-  decoder.flush(out);
-  EXPECT_FALSE(decoder.pending());
+  decoder.Feed(c.bytes, out);
+  EXPECT_TRUE(decoder.Pending());
+  decoder.Flush(out);
+  EXPECT_FALSE(decoder.Pending());
   EXPECT_EQ(std::vector<int>(out.begin(), out.end()), c.codes);
   EXPECT_EQ(decode_bytewise(c.bytes, true), c.codes);
 }
@@ -122,9 +122,9 @@ INSTANTIATE_TEST_SUITE_P(KeyDecoder, UnfinishedInput, testing::ValuesIn(kUnfinis
 TEST(KeyDecoder, FlushBetweenReadsEndsTheWait) {
   KeyDecoder decoder;
   std::deque<int> out;
-  decoder.feed("\x1b", out);
-  decoder.flush(out);
-  decoder.feed("[A", out);
+  decoder.Feed("\x1b", out);
+  decoder.Flush(out);
+  decoder.Feed("[A", out);
   EXPECT_EQ(std::vector<int>(out.begin(), out.end()), (std::vector<int>{27, '[', 'A'}));
 }
 

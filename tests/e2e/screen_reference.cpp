@@ -6,7 +6,7 @@ namespace e2e {
 
 bool Screenshot::Load(const std::string& path) {
   std::string error;
-  return softboard::ReadPng(path, &pixels, &width, &height, &error);
+  return texfile::ReadPng(path, &pixels, &width, &height, &error);
 }
 
 }  // namespace e2e

@@ -7,7 +7,7 @@
 
 #include "texture_test_support.h"
 
-namespace softboard {
+namespace texfile {
 namespace {
 
 using texture_test::Hex;
@@ -119,4 +119,4 @@ TEST_F(PngFileTest, FailedWritesLeaveNoFile) {
 }
 
 }  // namespace
-}  // namespace softboard
+}  // namespace texfile

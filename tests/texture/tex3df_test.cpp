@@ -41,9 +41,9 @@ Image ExactImage(int format) {
     const uint16_t t16 = uint16_t(i * 517 + 3);
     const uint8_t t8 = uint8_t(i * 2 + 1);
     uint32_t argb;
-    softboard::DecodeTexels(
-        format, softboard::TexelBytes(format) == 2 ? reinterpret_cast<const uint8_t*>(&t16) : &t8,
-        1, 1, palette, ncc, &argb);
+    texfile::DecodeTexels(
+        format, texfile::TexelBytes(format) == 2 ? reinterpret_cast<const uint8_t*>(&t16) : &t8, 1,
+        1, palette, ncc, &argb);
     image.pixels.push_back(argb);
   }
   return image;
@@ -68,17 +68,17 @@ TEST_P(EncodeFormatTest, ExactColoursSurviveEncodeWriteReadDecode) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, EncodeFormatTest, testing::ValuesIn(kEncodable),
-                         [](const auto& info) { return softboard::TextureFormatName(info.param); });
+                         [](const auto& info) { return texfile::TextureFormatName(info.param); });
 
 TEST(EncodeTexelTest, EachChannelGoesToTheNearestWidenedValue) {
   for (int v = 0; v < 256; ++v) {
     const uint32_t grey = 0xFF000000u | uint32_t(v) * 0x010101u;
     const uint32_t t = EncodeTexel(GR_TEXFMT_RGB_565, grey);
-    const int red = softboard::WidenBits(t >> 11, 5), green = softboard::WidenBits(t >> 5, 6);
+    const int red = texfile::WidenBits(t >> 11, 5), green = texfile::WidenBits(t >> 5, 6);
     for (uint32_t f = 0; f < 32; ++f)
-      ASSERT_LE(std::abs(red - v), std::abs(softboard::WidenBits(f, 5) - v)) << "value " << v;
+      ASSERT_LE(std::abs(red - v), std::abs(texfile::WidenBits(f, 5) - v)) << "value " << v;
     for (uint32_t f = 0; f < 64; ++f)
-      ASSERT_LE(std::abs(green - v), std::abs(softboard::WidenBits(f, 6) - v)) << "value " << v;
+      ASSERT_LE(std::abs(green - v), std::abs(texfile::WidenBits(f, 6) - v)) << "value " << v;
   }
   EXPECT_EQ(EncodeTexel(GR_TEXFMT_ARGB_1555, 0x7FFFFFFF) >> 15, 0u);
   EXPECT_EQ(EncodeTexel(GR_TEXFMT_ARGB_1555, 0x80FFFFFF) >> 15, 1u);
@@ -159,7 +159,7 @@ class Tex3dfToolTest : public testing::Test {
     const std::string path = dir_.File(name);
     std::string error;
     EXPECT_TRUE(
-        softboard::WritePng(path, image.pixels.data(), image.width, image.height, true, &error))
+        texfile::WritePng(path, image.pixels.data(), image.width, image.height, true, &error))
         << error;
     return path;
   }
@@ -175,11 +175,11 @@ TEST_F(Tex3dfToolTest, EncodeDecodeAndInfo) {
   ASSERT_EQ(decoded.status, 0) << decoded.err;
   Image back;
   std::string error;
-  ASSERT_TRUE(softboard::ReadPng(out, &back.pixels, &back.width, &back.height, &error)) << error;
+  ASSERT_TRUE(texfile::ReadPng(out, &back.pixels, &back.width, &back.height, &error)) << error;
   ExpectSameImage(back, image);
 
   ASSERT_EQ(Run("decode " + tex + " " + out + " --level 4").status, 0);
-  ASSERT_TRUE(softboard::ReadPng(out, &back.pixels, &back.width, &back.height, &error));
+  ASSERT_TRUE(texfile::ReadPng(out, &back.pixels, &back.width, &back.height, &error));
   EXPECT_EQ(back.width, 1);
   EXPECT_EQ(back.height, 1);
 

@@ -7,7 +7,7 @@
 
 #include "texture_test_support.h"
 
-namespace softboard {
+namespace texfile {
 namespace {
 
 using texture_test::Hex;
@@ -22,6 +22,25 @@ TEST(WidenBitsTest, RepeatsTheFieldFromTheTop) {
   EXPECT_EQ(WidenBits(0, 1), 0);
   EXPECT_EQ(WidenBits(0x1F, 5), 255);
   EXPECT_EQ(WidenBits(0xFFFF, 4), 255) << "bits above the field are ignored";
+}
+
+TEST(LevelGeometryTest, SidesLodsAndAspectsAgree) {
+  for (int lod = GR_LOD_256; lod <= GR_LOD_1; ++lod) EXPECT_EQ(LodOfSide(SideOfLod(lod)), lod);
+  for (int side : {0, -1, 3, 96, 512}) EXPECT_EQ(LodOfSide(side), -1) << side;
+  EXPECT_EQ(SideOfLod(GR_LOD_1 + 1), 0);
+  for (int a = GR_ASPECT_8x1; a <= GR_ASPECT_1x8; ++a) {
+    const LevelSize ratio = AspectRatio(a);
+    EXPECT_EQ(AspectOfRatio(ratio.width, ratio.height), a);
+    const LevelSize largest = LevelDimensions(GR_LOD_256, a);
+    EXPECT_EQ(AspectOfSize(largest.width, largest.height), a)
+        << largest.width << "x" << largest.height;
+  }
+  EXPECT_EQ(AspectOfSize(256, 128), GR_ASPECT_2x1);
+  EXPECT_EQ(AspectOfSize(16, 128), GR_ASPECT_1x8);
+  EXPECT_EQ(AspectOfSize(256, 16), -1) << "16:1 is beyond the table";
+  EXPECT_EQ(AspectOfSize(48, 16), -1);
+  EXPECT_EQ(AspectOfSize(0, 16), -1);
+  EXPECT_EQ(AspectOfRatio(4, 2), -1) << "a header's ratio must be in lowest terms";
 }
 
 // Texel values (16-bit ones as host-order numbers) and their expected colours.
@@ -134,4 +153,4 @@ TEST(FormatNamesTest, EveryFormatRoundTripsAndOthersAreUnknown) {
 }
 
 }  // namespace
-}  // namespace softboard
+}  // namespace texfile

@@ -8,7 +8,7 @@
 
 #include "texture_test_support.h"
 
-namespace softboard {
+namespace texfile {
 namespace {
 
 using texture_test::Bytes;
@@ -281,4 +281,4 @@ TEST_F(TextureFilesTest, RefusesWhatIsNotAReadableFile) {
 }
 
 }  // namespace
-}  // namespace softboard
+}  // namespace texfile

@@ -10,6 +10,8 @@
 namespace softboard {
 namespace {
 
+using texfile::LevelBytes;
+using texfile::TextureFormatName;
 using texture_test::Hex;
 
 // rgb565 levels 8x4 (lod 5) down to 1x1 (lod 8); every texel of a level holds

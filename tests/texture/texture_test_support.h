@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "tex3df_file.h"
 #include "texel_formats.h"
+#include "texture_3df.h"
 
 namespace texture_test {
 
@@ -62,13 +62,13 @@ inline std::string Hex(uint32_t v) {
 }
 
 // A texture whose texel bytes follow a pattern, with non-trivial tables.
-inline tex3df::Texture3df MakeTexture(int format, int small_lod, int large_lod, int aspect) {
-  tex3df::Texture3df tex;
+inline texfile::Texture3df MakeTexture(int format, int small_lod, int large_lod, int aspect) {
+  texfile::Texture3df tex;
   tex.format = format;
   tex.small_lod = small_lod;
   tex.large_lod = large_lod;
   tex.aspect = aspect;
-  tex.texels.resize(softboard::MipMapBytes(small_lod, large_lod, aspect, format));
+  tex.texels.resize(texfile::MipMapBytes(small_lod, large_lod, aspect, format));
   for (size_t i = 0; i < tex.texels.size(); ++i) tex.texels[i] = uint8_t(i * 29 + 3);
   for (int k = 0; k < 16; ++k) tex.ncc.yRGB[k] = uint8_t(255 - 13 * k);
   for (int e = 0; e < 4; ++e) {
@@ -81,10 +81,10 @@ inline tex3df::Texture3df MakeTexture(int format, int small_lod, int large_lod, 
   return tex;
 }
 
-inline std::vector<uint8_t> FileBytes(const tex3df::Texture3df& tex) {
+inline std::vector<uint8_t> FileBytes(const texfile::Texture3df& tex) {
   std::vector<uint8_t> bytes;
   std::string error;
-  EXPECT_TRUE(tex3df::Serialize3df(tex, &bytes, &error)) << error;
+  EXPECT_TRUE(texfile::Serialize3df(tex, &bytes, &error)) << error;
   return bytes;
 }
 

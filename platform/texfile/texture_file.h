@@ -8,7 +8,7 @@
 
 #include "grlib.h"
 
-namespace softboard {
+namespace texfile {
 
 // The four header lines must end within this many bytes.
 constexpr size_t kMaxTextureHeaderBytes = 512;
@@ -43,4 +43,4 @@ bool LoadTexture(const uint8_t* bytes, size_t size, Gu3dfInfo* info, std::string
 bool ReadTextureFileInfo(const char* path, Gu3dfInfo* info, std::string* error);
 bool LoadTextureFile(const char* path, Gu3dfInfo* info, std::string* error);
 
-}  // namespace softboard
+}  // namespace texfile

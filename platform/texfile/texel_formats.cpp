@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace softboard {
+namespace texfile {
 namespace {
 
 struct FormatInfo {
@@ -97,6 +97,38 @@ int TextureFormatFromName(std::string_view name) {
   for (const FormatInfo& f : kFormats)
     if (name == f.name) return f.format;
   return -1;
+}
+
+int SideOfLod(int lod) {
+  return IsValidLod(lod) ? 256 >> lod : 0;
+}
+
+int LodOfSide(int side) {
+  for (int lod = GR_LOD_256; lod <= GR_LOD_1; ++lod)
+    if (side == 256 >> lod) return lod;
+  return -1;
+}
+
+namespace {
+constexpr LevelSize kAspectRatios[] = {{8, 1}, {4, 1}, {2, 1}, {1, 1}, {1, 2}, {1, 4}, {1, 8}};
+}  // namespace
+
+LevelSize AspectRatio(int aspect) {
+  return IsValidAspect(aspect) ? kAspectRatios[aspect - GR_ASPECT_8x1] : LevelSize{0, 0};
+}
+
+int AspectOfRatio(int width, int height) {
+  for (int a = GR_ASPECT_8x1; a <= GR_ASPECT_1x8; ++a) {
+    const LevelSize r = kAspectRatios[a - GR_ASPECT_8x1];
+    if (r.width == width && r.height == height) return a;
+  }
+  return -1;
+}
+
+int AspectOfSize(int width, int height) {
+  if (width <= 0 || height <= 0) return -1;
+  if (width >= height) return width % height ? -1 : AspectOfRatio(width / height, 1);
+  return height % width ? -1 : AspectOfRatio(1, height / width);
 }
 
 LevelSize LevelDimensions(int lod, int aspect) {
@@ -198,4 +230,4 @@ void DecodeTexels(int format, const uint8_t* in, int width, int height,
   }
 }
 
-}  // namespace softboard
+}  // namespace texfile

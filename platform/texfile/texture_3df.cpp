@@ -1,4 +1,4 @@
-#include "tex3df_file.h"
+#include "texture_3df.h"
 
 #include <cstring>
 
@@ -6,10 +6,8 @@
 #include "texel_formats.h"
 #include "texture_file.h"
 
-namespace tex3df {
+namespace texfile {
 namespace {
-
-using softboard::LevelBytes;
 
 void PutBe16(std::vector<uint8_t>& out, uint32_t v) {
   out.push_back(uint8_t(v >> 8));
@@ -19,10 +17,6 @@ void PutBe16(std::vector<uint8_t>& out, uint32_t v) {
 void PutBe32(std::vector<uint8_t>& out, uint32_t v) {
   PutBe16(out, v >> 16);
   PutBe16(out, v & 0xFFFF);
-}
-
-int SizeOfLod(int lod) {
-  return 256 >> lod;
 }
 
 }  // namespace
@@ -39,10 +33,9 @@ uint32_t LevelOffset(const Texture3df& tex, int level) {
 }
 
 bool Serialize3df(const Texture3df& tex, std::vector<uint8_t>* bytes, std::string* error) {
-  const char* name = softboard::TextureFormatName(tex.format);
-  const uint32_t texel_bytes =
-      softboard::MipMapBytes(tex.small_lod, tex.large_lod, tex.aspect, tex.format);
-  if (!name || !softboard::IsValidAspect(tex.aspect) || texel_bytes == 0) {
+  const char* name = TextureFormatName(tex.format);
+  const uint32_t texel_bytes = MipMapBytes(tex.small_lod, tex.large_lod, tex.aspect, tex.format);
+  if (!name || !IsValidAspect(tex.aspect) || texel_bytes == 0) {
     if (error) *error = "invalid texture format, level range or aspect";
     return false;
   }
@@ -52,22 +45,22 @@ bool Serialize3df(const Texture3df& tex, std::vector<uint8_t>* bytes, std::strin
                std::to_string(texel_bytes);
     return false;
   }
-  static constexpr int kRatios[][2] = {{8, 1}, {4, 1}, {2, 1}, {1, 1}, {1, 2}, {1, 4}, {1, 8}};
+  const LevelSize ratio = AspectRatio(tex.aspect);
   const std::string header = std::string("3df v1.1\n") + name +
-                             "\nlod range: " + std::to_string(SizeOfLod(tex.small_lod)) + " " +
-                             std::to_string(SizeOfLod(tex.large_lod)) +
-                             "\naspect ratio: " + std::to_string(kRatios[tex.aspect][0]) + " " +
-                             std::to_string(kRatios[tex.aspect][1]) + "\n";
+                             "\nlod range: " + std::to_string(SideOfLod(tex.small_lod)) + " " +
+                             std::to_string(SideOfLod(tex.large_lod)) +
+                             "\naspect ratio: " + std::to_string(ratio.width) + " " +
+                             std::to_string(ratio.height) + "\n";
   std::vector<uint8_t> out(header.begin(), header.end());
-  if (softboard::HasNccTable(tex.format)) {
+  if (HasNccTable(tex.format)) {
     for (int k = 0; k < 16; ++k) PutBe16(out, tex.ncc.yRGB[k]);
     for (const auto* entries : {tex.ncc.iRGB, tex.ncc.qRGB})
       for (int e = 0; e < 4; ++e)
         for (int c = 0; c < 3; ++c) PutBe16(out, uint16_t(entries[e][c]));
   }
-  if (softboard::HasPalette(tex.format))
+  if (HasPalette(tex.format))
     for (uint32_t entry : tex.palette) PutBe32(out, entry);
-  if (softboard::TexelBytes(tex.format) == 1) {
+  if (TexelBytes(tex.format) == 1) {
     out.insert(out.end(), tex.texels.begin(), tex.texels.end());
   } else {
     for (size_t k = 0; k < tex.texels.size(); k += 2) {
@@ -86,7 +79,7 @@ bool Write3dfFile(const std::string& path, const Texture3df& tex, std::string* e
     if (error) *error = path + ": " + *error;
     return false;
   }
-  return softboard::WriteFileAtomically(
+  return WriteFileAtomically(
       path,
       [&](std::FILE* file, std::string* reason) {
         if (std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size()) return true;
@@ -98,17 +91,17 @@ bool Write3dfFile(const std::string& path, const Texture3df& tex, std::string* e
 
 bool Read3dfFile(const std::string& path, Texture3df* tex, std::string* error) {
   Gu3dfInfo info{};
-  if (!softboard::ReadTextureFileInfo(path.c_str(), &info, error)) return false;
+  if (!ReadTextureFileInfo(path.c_str(), &info, error)) return false;
   std::vector<uint8_t> texels(info.mem_required);
   info.data = texels.data();
-  if (!softboard::LoadTextureFile(path.c_str(), &info, error)) return false;
+  if (!LoadTextureFile(path.c_str(), &info, error)) return false;
   Texture3df out;
   out.format = info.header.format;
   out.small_lod = info.header.small_lod;
   out.large_lod = info.header.large_lod;
   out.aspect = info.header.aspect_ratio;
-  if (softboard::HasNccTable(out.format)) out.ncc = info.table.nccTable;
-  if (softboard::HasPalette(out.format))
+  if (HasNccTable(out.format)) out.ncc = info.table.nccTable;
+  if (HasPalette(out.format))
     std::memcpy(out.palette.data(), info.table.palette.data, sizeof out.palette);
   texels.resize(info.mem_required);
   out.texels = std::move(texels);
@@ -116,4 +109,4 @@ bool Read3dfFile(const std::string& path, Texture3df* tex, std::string* error) {
   return true;
 }
 
-}  // namespace tex3df
+}  // namespace texfile

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace softboard {
+namespace texfile {
 
 // Opens a regular file for reading; refuses directories, devices and pipes
 // without blocking on them. Errors name the path.
@@ -24,4 +24,4 @@ bool ReadRegularFile(const std::string& path, size_t max_bytes, std::vector<uint
 using FileWriter = std::function<bool(std::FILE* file, std::string* error)>;
 bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error);
 
-}  // namespace softboard
+}  // namespace texfile

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace softboard {
+namespace texfile {
 namespace {
 
 bool Fail(std::string* error, const std::string& path, const std::string& reason) {
@@ -104,4 +104,4 @@ bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::
   return true;
 }
 
-}  // namespace softboard
+}  // namespace texfile

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "board_state.h"
+#include "grlib.h"
 
-namespace softboard {
+namespace texfile {
 
 // Size of one level: `lod` 0 is 256 on the longer side ... 8 is 1; a side is
 // never below 1.
@@ -16,6 +16,20 @@ struct LevelSize {
   int height;
 };
 LevelSize LevelDimensions(int lod, int aspect);  // {0, 0} for invalid arguments
+
+// The longer side of a level: 256 for lod 0 ... 1 for lod 8; 0 when invalid.
+int SideOfLod(int lod);
+// The lod whose longer side is `side`; -1 unless a power of two from 1 to 256.
+int LodOfSide(int side);
+// The aspect's ratio as the 3DF header writes it ("8 1" ... "1 8"); {0, 0}
+// when invalid.
+LevelSize AspectRatio(int aspect);
+// The aspect of a width:height ratio given in lowest terms (8:1 ... 1:8); -1
+// for any other pair.
+int AspectOfRatio(int width, int height);
+// The aspect of a level of width x height (powers of two); -1 when its ratio
+// is beyond 8:1 or 1:8.
+int AspectOfSize(int width, int height);
 
 bool IsValidFormat(int format);
 bool IsValidLod(int lod);
@@ -55,4 +69,4 @@ void PackNccTable(GuNccTable& ncc);
 void DecodeTexels(int format, const uint8_t* texels, int width, int height,
                   const std::array<uint32_t, 256>& palette, const GuNccTable& ncc, uint32_t* out);
 
-}  // namespace softboard
+}  // namespace texfile

@@ -8,7 +8,7 @@
 
 #include "grlib.h"
 
-namespace tex3df {
+namespace texfile {
 
 struct Texture3df {
   int format = GR_TEXFMT_RGB_565;
@@ -34,4 +34,4 @@ bool Write3dfFile(const std::string& path, const Texture3df& tex, std::string* e
 // Reads a file through the board's reader, table included. Errors name the path.
 bool Read3dfFile(const std::string& path, Texture3df* tex, std::string* error);
 
-}  // namespace tex3df
+}  // namespace texfile

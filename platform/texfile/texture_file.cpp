@@ -8,7 +8,7 @@
 #include "file_io.h"
 #include "texel_formats.h"
 
-namespace softboard {
+namespace texfile {
 namespace {
 
 constexpr size_t kNccTableBytes = 40 * 2;
@@ -61,20 +61,6 @@ bool IsVersion(std::string_view s) {
          IsDigits(s.substr(dot + 1));
 }
 
-// The GrLOD_t of a level whose longer side is `size`; -1 when not 1..256 and a power of two.
-int LodOfSize(int size) {
-  for (int lod = GR_LOD_256; lod <= GR_LOD_1; ++lod)
-    if (size == 256 >> lod) return lod;
-  return -1;
-}
-
-int AspectOf(int w, int h) {
-  static constexpr int kRatios[][2] = {{8, 1}, {4, 1}, {2, 1}, {1, 1}, {1, 2}, {1, 4}, {1, 8}};
-  for (int a = GR_ASPECT_8x1; a <= GR_ASPECT_1x8; ++a)
-    if (kRatios[a][0] == w && kRatios[a][1] == h) return a;
-  return -1;
-}
-
 // Splits the four header lines (LF or CR LF) off the start of the file.
 bool SplitHeader(const uint8_t* bytes, size_t size, std::string_view lines[4], size_t* header_bytes,
                  std::string* error) {
@@ -109,8 +95,8 @@ bool ParseHeader(const std::string_view lines[4], Gu3dfHeader* header, std::stri
   const auto range = Tokens(lines[2]);
   if (range.size() != 4 || range[0] != "lod" || range[1] != "range:")
     return Fail(error, "third line " + Quote(lines[2]) + " is not \"lod range: SMALL LARGE\"");
-  const int small = LodOfSize(Number(range[2]));
-  const int large = LodOfSize(Number(range[3]));
+  const int small = LodOfSide(Number(range[2]));
+  const int large = LodOfSide(Number(range[3]));
   if (small < 0 || large < 0)
     return Fail(error, "lod range " + Quote(lines[2]) + ": sizes must be powers of two 1..256");
   if (small < large) return Fail(error, "lod range " + Quote(lines[2]) + ": SMALL exceeds LARGE");
@@ -118,7 +104,7 @@ bool ParseHeader(const std::string_view lines[4], Gu3dfHeader* header, std::stri
   const auto ratio = Tokens(lines[3]);
   if (ratio.size() != 4 || ratio[0] != "aspect" || ratio[1] != "ratio:")
     return Fail(error, "fourth line " + Quote(lines[3]) + " is not \"aspect ratio: W H\"");
-  const int aspect = AspectOf(Number(ratio[2]), Number(ratio[3]));
+  const int aspect = AspectOfRatio(Number(ratio[2]), Number(ratio[3]));
   if (aspect < 0)
     return Fail(error, "aspect ratio " + Quote(lines[3]) + " is not one of 8:1 ... 1:8");
 
@@ -256,4 +242,4 @@ bool LoadTextureFile(const char* path, Gu3dfInfo* info, std::string* error) {
   });
 }
 
-}  // namespace softboard
+}  // namespace texfile

@@ -7,7 +7,7 @@
 
 #include "file_io.h"
 
-namespace softboard {
+namespace texfile {
 namespace {
 
 // libpng reports errors through these; the message is kept for the caller and
@@ -151,4 +151,4 @@ bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width,
   return true;
 }
 
-}  // namespace softboard
+}  // namespace texfile

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace softboard {
+namespace texfile {
 
 // ReadPng refuses images larger than this on a side or in all.
 constexpr int kMaxPngSide = 16384;
@@ -21,4 +21,4 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
 bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,
              std::string* error);
 
-}  // namespace softboard
+}  // namespace texfile
