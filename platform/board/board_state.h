@@ -119,6 +119,7 @@ class Display;  // window or headless; see display.h
 
 struct TraceState {
   std::FILE* file = nullptr;
+  std::string path;
 };
 
 struct BoardState {

@@ -1,9 +1,12 @@
-// The library's C entry points: check the call, trace it, forward it to the
-// unit that does the work. Nothing here throws; a bad call is traced and ignored.
+// The library's C entry points. Each one checks its call, traces it (with the
+// reason when it is refused), then forwards it to the unit that does the work;
+// the trace never reads caller memory that the check has not vouched for.
+// Nothing here throws.
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
+#include <string>
 
+#include "board_context.h"
 #include "display.h"
 #include "framebuffer.h"
 #include "grlib.h"
@@ -15,14 +18,13 @@
 #include "trace.h"
 
 namespace softboard {
-namespace {
 
-// The one board context. Never destroyed, so calls made while the process
-// exits (from atexit handlers, say) still find it.
-BoardState& Board() {
+BoardState& TheBoard() {
   static BoardState* board = new BoardState;
   return *board;
 }
+
+namespace {
 
 // A polygon larger than this is refused: its index list is not ours to trust.
 constexpr int kMaxPolygonVertices = 1024;
@@ -38,8 +40,44 @@ int RefreshHz(int refresh) {
   return refresh >= 0 && refresh < int(std::size(kRates)) ? kRates[refresh] : 0;
 }
 
-bool Usable(const BoardState& board) {
-  return board.initialized && board.open;
+// Why a call that needs an open display is refused; empty when it is not.
+std::string NeedsDisplay(const BoardState& board) {
+  if (!board.initialized) return "grLibInit not called";
+  return board.open ? "" : "no display open";
+}
+
+std::string CheckWinOpen(const BoardState& board, int resolution, int refresh, int format,
+                         int origin, int color_buffers, int aux_buffers) {
+  if (!board.initialized) return "grLibInit not called";
+  if (board.open) return "a display is already open";
+  if (board.settings.boards == 0) return "no board";
+  if (resolution != GR_RESOLUTION_640x480) return "only 640x480 (7) is offered";
+  if (RefreshHz(refresh) == 0) return "unknown refresh rate";
+  if (format < GR_COLORFORMAT_ARGB || format > GR_COLORFORMAT_BGRA) return "unknown colour format";
+  if (origin != GR_ORIGIN_UPPER_LEFT && origin != GR_ORIGIN_LOWER_LEFT) return "unknown origin";
+  if (color_buffers < 2 || color_buffers > 3) return "2 or 3 colour buffers are offered";
+  if (aux_buffers < 0 || aux_buffers > 1) return "0 or 1 auxiliary buffer is offered";
+  return "";
+}
+
+std::string CheckTexture(const BoardState& board, int tmu, uint32_t address, uint32_t level_mask,
+                         const GrTexInfo* info) {
+  std::string refusal = NeedsDisplay(board);
+  if (!refusal.empty()) return refusal;
+  if (tmu != GR_TMU0) return "no such texture unit";
+  if (info == nullptr) return "null record";
+  const char* reason = TextureRefusal(address, level_mask, *info);
+  return reason ? reason : "";
+}
+
+// Only for a list of at most kMaxPolygonVertices.
+std::string CheckIndices(int n, const int* ilist) {
+  for (int i = 0; i < n; i++) {
+    if (ilist[i] < 0 || ilist[i] >= kMaxVertexIndex)
+      return "vertex index " + std::to_string(ilist[i]) + " out of range (0 to " +
+             std::to_string(kMaxVertexIndex - 1) + ")";
+  }
+  return "";
 }
 
 void SaveScreenshot(const BoardState& board, const std::string& path) {
@@ -55,7 +93,8 @@ void SaveNumberedScreenshot(const BoardState& board) {
     char name[32];
     std::snprintf(name, sizeof name, "screenshot-%04d.png", n);
     std::error_code ignored;
-    if (!std::filesystem::exists(name, ignored)) return SaveScreenshot(board, name);
+    if (!std::filesystem::exists(std::filesystem::symlink_status(name, ignored)))
+      return SaveScreenshot(board, name);
   }
 }
 
@@ -65,211 +104,7 @@ void CloseDisplay(BoardState& board) {
   board.open = false;
 }
 
-}  // namespace
-}  // namespace softboard
-
-using namespace softboard;
-
-extern "C" {
-
-void GR_CALL grLibInit(void) {
-  BoardState& board = Board();
-  if (board.open) CloseDisplay(board);
-  CloseTrace(board.trace);
-  std::vector<std::string> problems;
-  board.settings = ReadSettings(&problems);
-  for (const std::string& problem : problems) Complain(problem);
-  std::string error;
-  if (!board.settings.trace_path.empty() &&
-      !OpenTrace(board.trace, board.settings.trace_path, &error))
-    Complain(error);
-  board.initialized = true;
-  board.selected = -1;
-  if (Tracing(board.trace)) TraceLine(board.trace, "grLibInit");
-}
-
-FxBool GR_CALL grSstQueryHardware(GrHwConfiguration* hwconfig) {
-  BoardState& board = Board();
-  FxBool found = FXFALSE;
-  if (board.initialized && hwconfig != nullptr) {
-    *hwconfig = GrHwConfiguration{};
-    hwconfig->num_sst = board.settings.boards;
-    for (int i = 0; i < board.settings.boards; i++)
-      hwconfig->SSTs[i] = {GR_SSTTYPE_SOFTWARE, 4, 1, int(kTextureMemoryBytes >> 20)};
-    found = board.settings.boards > 0 ? FXTRUE : FXFALSE;
-  }
-  if (Tracing(board.trace)) TraceLine(board.trace, "grSstQueryHardware").HwConfig(hwconfig);
-  return found;
-}
-
-void GR_CALL grSstSelect(int which) {
-  BoardState& board = Board();
-  if (Tracing(board.trace)) TraceLine(board.trace, "grSstSelect").Int(which);
-  if (board.initialized && which >= 0 && which < board.settings.boards) board.selected = which;
-}
-
-FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScreenRefresh_t refresh,
-                            GrColorFormat_t format, GrOriginLocation_t origin, int color_buffers,
-                            int aux_buffers) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grSstWinOpen")
-        .Int(hWnd)
-        .Int(resolution)
-        .Int(refresh)
-        .Int(format)
-        .Int(origin)
-        .Int(color_buffers)
-        .Int(aux_buffers);
-  const bool valid = resolution == GR_RESOLUTION_640x480 && RefreshHz(refresh) > 0 &&
-                     format >= GR_COLORFORMAT_ARGB && format <= GR_COLORFORMAT_BGRA &&
-                     (origin == GR_ORIGIN_UPPER_LEFT || origin == GR_ORIGIN_LOWER_LEFT) &&
-                     color_buffers >= 2 && color_buffers <= 3 && aux_buffers >= 0 &&
-                     aux_buffers <= 1;
-  if (!board.initialized || board.open || board.settings.boards == 0 || !valid) return FXFALSE;
-  std::string error;
-  board.display = OpenDisplay(board.settings, &error);
-  if (!board.display) return FXFALSE;
-  if (board.selected < 0) board.selected = 0;
-  board.color_format = format;
-  board.origin = origin;
-  board.refresh_hz = RefreshHz(refresh);
-  board.render = RenderState{};
-  InitFrameBuffers(board.frame, color_buffers);
-  ResetTextureUnit(board.tmu0);
-  board.open = true;
-  return FXTRUE;
-}
-
-FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) {
-  BoardState& board = Board();
-  std::string error;
-  const bool ok = filename != nullptr && info != nullptr &&
-                  texfile::ReadTextureFileInfo(filename, info, &error);
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "gu3dfGetInfo").Text(filename).Info3df(ok ? info : nullptr);
-  return ok ? FXTRUE : FXFALSE;
-}
-
-FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info) {
-  BoardState& board = Board();
-  if (Tracing(board.trace)) TraceLine(board.trace, "gu3dfLoad").Text(filename).Info3df(info);
-  std::string error;
-  return filename != nullptr && info != nullptr && texfile::LoadTextureFile(filename, info, &error)
-             ? FXTRUE
-             : FXFALSE;
-}
-
-FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu) {
-  BoardState& board = Board();
-  if (Tracing(board.trace)) TraceLine(board.trace, "grTexMinAddress").Int(tmu);
-  return TexMinAddress();
-}
-
-void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grTexDownloadMipMap")
-        .Int(tmu)
-        .Int(address)
-        .Int(level_mask)
-        .TexInfo(info);
-  if (Usable(board) && tmu == GR_TMU0 && info != nullptr)
-    DownloadMipMap(board.tmu0, address, level_mask, *info);
-}
-
-void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grTexSource").Int(tmu).Int(address).Int(level_mask).TexInfo(info);
-  if (Usable(board) && tmu == GR_TMU0 && info != nullptr)
-    SelectSource(board.tmu0, address, level_mask, *info);
-}
-
-void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
-                          GrCombineFactor_t rgb_factor, GrCombineFunction_t alpha_function,
-                          GrCombineFactor_t alpha_factor, FxBool rgb_invert, FxBool alpha_invert) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grTexCombine")
-        .Int(tmu)
-        .Int(rgb_function)
-        .Int(rgb_factor)
-        .Int(alpha_function)
-        .Int(alpha_factor)
-        .Int(rgb_invert)
-        .Int(alpha_invert);
-  if (Usable(board) && tmu == GR_TMU0)
-    board.tmu0.combine = {rgb_function, rgb_factor,      alpha_function,
-                          alpha_factor, rgb_invert != 0, alpha_invert != 0};
-}
-
-void GR_CALL grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grColorCombine")
-        .Int(function)
-        .Int(factor)
-        .Int(local)
-        .Int(other)
-        .Int(invert);
-  if (Usable(board)) board.render.color = {function, factor, local, other, invert != 0};
-}
-
-void GR_CALL grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grAlphaCombine")
-        .Int(function)
-        .Int(factor)
-        .Int(local)
-        .Int(other)
-        .Int(invert);
-  if (Usable(board)) board.render.alpha = {function, factor, local, other, invert != 0};
-}
-
-void GR_CALL grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_src, GrAlphaBlendFnc_t rgb_dst,
-                                  GrAlphaBlendFnc_t alpha_src, GrAlphaBlendFnc_t alpha_dst) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grAlphaBlendFunction")
-        .Int(rgb_src)
-        .Int(rgb_dst)
-        .Int(alpha_src)
-        .Int(alpha_dst);
-  if (Usable(board)) board.render.blend = {rgb_src, rgb_dst, alpha_src, alpha_dst};
-}
-
-void GR_CALL grConstantColorValue(GrColor_t color) {
-  BoardState& board = Board();
-  if (Tracing(board.trace)) TraceLine(board.trace, "grConstantColorValue").Color(color);
-  if (Usable(board)) board.render.constant = UnpackColor(color, board.color_format);
-}
-
-void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
-  BoardState& board = Board();
-  if (Tracing(board.trace))
-    TraceLine(board.trace, "grBufferClear").Color(color).Int(alpha).Int(depth);
-  if (Usable(board))
-    ClearBackBuffer(board.frame, UnpackColor(color, board.color_format), alpha, depth);
-}
-
-void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]) {
-  BoardState& board = Board();
-  const bool sized = n <= kMaxPolygonVertices;
-  if (Tracing(board.trace)) {
-    if (sized) {
-      TraceLine(board.trace, "grDrawPolygon").Polygon(n, ilist, vlist);
-    } else {
-      TraceLine(board.trace, "grDrawPolygon").Int(n).Raw("too many vertices");
-    }
-  }
-  if (!Usable(board) || !sized || n < 3 || ilist == nullptr || vlist == nullptr) return;
-  for (int i = 0; i < n; i++) {
-    if (ilist[i] < 0 || ilist[i] >= kMaxVertexIndex) return;
-  }
+void DrawFan(BoardState& board, int n, const int* ilist, const GrVertex* vlist) {
   // The fan shares its first corner; a lower-left origin flips y once here.
   const auto corner = [&](int i) {
     GrVertex v = vlist[ilist[i]];
@@ -285,10 +120,235 @@ void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]) {
   }
 }
 
+}  // namespace
+}  // namespace softboard
+
+using namespace softboard;
+
+extern "C" {
+
+void GR_CALL grLibInit(void) {
+  BoardState& board = TheBoard();
+  if (board.open) CloseDisplay(board);
+  CloseTrace(board.trace);
+  std::vector<std::string> problems;
+  board.settings = ReadSettings(&problems);
+  for (const std::string& problem : problems) Complain(problem);
+  std::string error;
+  if (!board.settings.trace_path.empty() &&
+      !OpenTrace(board.trace, board.settings.trace_path, &error))
+    Complain(error);
+  board.initialized = true;
+  board.selected = -1;
+  TraceLine trace(board.trace, "grLibInit");
+}
+
+FxBool GR_CALL grSstQueryHardware(GrHwConfiguration* hwconfig) {
+  BoardState& board = TheBoard();
+  const char* refusal = !board.initialized    ? "grLibInit not called"
+                        : hwconfig == nullptr ? "null record"
+                                              : nullptr;
+  TraceLine trace(board.trace, "grSstQueryHardware", TraceOutput{hwconfig});
+  if (refusal) {
+    trace.Refused(refusal);
+    return FXFALSE;
+  }
+  *hwconfig = GrHwConfiguration{};
+  hwconfig->num_sst = board.settings.boards;
+  for (int i = 0; i < board.settings.boards; i++)
+    hwconfig->SSTs[i] = {GR_SSTTYPE_SOFTWARE, 4, 1, int(kTextureMemoryBytes >> 20)};
+  const FxBool found = board.settings.boards > 0 ? FXTRUE : FXFALSE;
+  trace.Returned(found, *hwconfig);
+  return found;
+}
+
+void GR_CALL grSstSelect(int which) {
+  BoardState& board = TheBoard();
+  const char* refusal = !board.initialized                            ? "grLibInit not called"
+                        : which < 0 || which >= board.settings.boards ? "no such board"
+                                                                      : nullptr;
+  TraceLine trace(board.trace, "grSstSelect", which);
+  if (refusal) return trace.Refused(refusal);
+  board.selected = which;
+}
+
+FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScreenRefresh_t refresh,
+                            GrColorFormat_t format, GrOriginLocation_t origin, int color_buffers,
+                            int aux_buffers) {
+  BoardState& board = TheBoard();
+  const std::string refusal =
+      CheckWinOpen(board, resolution, refresh, format, origin, color_buffers, aux_buffers);
+  TraceLine trace(board.trace, "grSstWinOpen", hWnd, resolution, refresh, format, origin,
+                  color_buffers, aux_buffers);
+  if (!refusal.empty()) {
+    trace.Refused(refusal);
+    return FXFALSE;
+  }
+  std::string error;
+  board.display = OpenDisplay(board.settings, &error);
+  if (!board.display) {
+    trace.Failed(error);
+    return FXFALSE;
+  }
+  if (board.selected < 0) board.selected = 0;
+  board.color_format = format;
+  board.origin = origin;
+  board.refresh_hz = RefreshHz(refresh);
+  board.render = RenderState{};
+  InitFrameBuffers(board.frame, color_buffers);
+  ResetTextureUnit(board.tmu0);
+  board.open = true;
+  trace.Returned(FXTRUE);
+  return FXTRUE;
+}
+
+FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) {
+  BoardState& board = TheBoard();
+  const char* refusal = filename == nullptr ? "null file name"
+                        : info == nullptr   ? "null record"
+                                            : nullptr;
+  TraceLine trace(board.trace, "gu3dfGetInfo", filename, TraceOutput{info});
+  if (refusal) {
+    trace.Refused(refusal);
+    return FXFALSE;
+  }
+  std::string error;
+  if (!texfile::ReadTextureFileInfo(filename, info, &error)) {
+    trace.Failed(error);
+    return FXFALSE;
+  }
+  trace.Returned(FXTRUE, *info);
+  return FXTRUE;
+}
+
+FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info) {
+  BoardState& board = TheBoard();
+  const char* refusal = filename == nullptr     ? "null file name"
+                        : info == nullptr       ? "null record"
+                        : info->data == nullptr ? "null data"
+                                                : nullptr;
+  TraceLine trace(board.trace, "gu3dfLoad", filename, static_cast<const Gu3dfInfo*>(info));
+  if (refusal) {
+    trace.Refused(refusal);
+    return FXFALSE;
+  }
+  std::string error;
+  if (!texfile::LoadTextureFile(filename, info, &error)) {
+    trace.Failed(error);
+    return FXFALSE;
+  }
+  trace.Returned(FXTRUE);
+  return FXTRUE;
+}
+
+FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu) {
+  BoardState& board = TheBoard();
+  TraceLine trace(board.trace, "grTexMinAddress", tmu);
+  if (tmu != GR_TMU0) {
+    trace.Refused("no such texture unit");
+    return 0;
+  }
+  trace.Returned(TexMinAddress());
+  return TexMinAddress();
+}
+
+void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) {
+  BoardState& board = TheBoard();
+  const std::string refusal = CheckTexture(board, tmu, address, level_mask, info);
+  TraceLine trace(board.trace, "grTexDownloadMipMap", tmu, address, level_mask,
+                  static_cast<const GrTexInfo*>(info));
+  if (!refusal.empty()) return trace.Refused(refusal);
+  if (info->data == nullptr) return trace.Refused("null data");
+  DownloadMipMap(board.tmu0, address, level_mask, *info);
+}
+
+void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) {
+  BoardState& board = TheBoard();
+  const std::string refusal = CheckTexture(board, tmu, address, level_mask, info);
+  TraceLine trace(board.trace, "grTexSource", tmu, address, level_mask,
+                  static_cast<const GrTexInfo*>(info));
+  if (!refusal.empty()) return trace.Refused(refusal);
+  SelectSource(board.tmu0, address, level_mask, *info);
+}
+
+void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
+                          GrCombineFactor_t rgb_factor, GrCombineFunction_t alpha_function,
+                          GrCombineFactor_t alpha_factor, FxBool rgb_invert, FxBool alpha_invert) {
+  BoardState& board = TheBoard();
+  std::string refusal = NeedsDisplay(board);
+  if (refusal.empty() && tmu != GR_TMU0) refusal = "no such texture unit";
+  TraceLine trace(board.trace, "grTexCombine", tmu, rgb_function, rgb_factor, alpha_function,
+                  alpha_factor, rgb_invert, alpha_invert);
+  if (!refusal.empty()) return trace.Refused(refusal);
+  board.tmu0.combine = {rgb_function, rgb_factor,      alpha_function,
+                        alpha_factor, rgb_invert != 0, alpha_invert != 0};
+}
+
+void GR_CALL grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
+                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
+  BoardState& board = TheBoard();
+  const std::string refusal = NeedsDisplay(board);
+  TraceLine trace(board.trace, "grColorCombine", function, factor, local, other, invert);
+  if (!refusal.empty()) return trace.Refused(refusal);
+  board.render.color = {function, factor, local, other, invert != 0};
+}
+
+void GR_CALL grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
+                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
+  BoardState& board = TheBoard();
+  const std::string refusal = NeedsDisplay(board);
+  TraceLine trace(board.trace, "grAlphaCombine", function, factor, local, other, invert);
+  if (!refusal.empty()) return trace.Refused(refusal);
+  board.render.alpha = {function, factor, local, other, invert != 0};
+}
+
+void GR_CALL grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_src, GrAlphaBlendFnc_t rgb_dst,
+                                  GrAlphaBlendFnc_t alpha_src, GrAlphaBlendFnc_t alpha_dst) {
+  BoardState& board = TheBoard();
+  const std::string refusal = NeedsDisplay(board);
+  TraceLine trace(board.trace, "grAlphaBlendFunction", rgb_src, rgb_dst, alpha_src, alpha_dst);
+  if (!refusal.empty()) return trace.Refused(refusal);
+  board.render.blend = {rgb_src, rgb_dst, alpha_src, alpha_dst};
+}
+
+void GR_CALL grConstantColorValue(GrColor_t color) {
+  BoardState& board = TheBoard();
+  const std::string refusal = NeedsDisplay(board);
+  TraceLine trace(board.trace, "grConstantColorValue", TraceColor{color});
+  if (!refusal.empty()) return trace.Refused(refusal);
+  board.render.constant = UnpackColor(color, board.color_format);
+}
+
+void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
+  BoardState& board = TheBoard();
+  const std::string refusal = NeedsDisplay(board);
+  TraceLine trace(board.trace, "grBufferClear", TraceColor{color}, alpha, depth);
+  if (!refusal.empty()) return trace.Refused(refusal);
+  ClearBackBuffer(board.frame, UnpackColor(color, board.color_format), alpha, depth);
+}
+
+void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]) {
+  BoardState& board = TheBoard();
+  if (n > kMaxPolygonVertices) {
+    // The list is longer than any we read: not even the trace looks at it.
+    TraceLine trace(board.trace, "grDrawPolygon", n);
+    return trace.Refused("more than " + std::to_string(kMaxPolygonVertices) + " vertices");
+  }
+  std::string refusal = NeedsDisplay(board);
+  if (refusal.empty() && n >= 3 && ilist == nullptr) refusal = "null index list";
+  if (refusal.empty() && n >= 3 && vlist == nullptr) refusal = "null vertex array";
+  const std::string bad_index = ilist ? CheckIndices(n, ilist) : "";
+  if (refusal.empty()) refusal = bad_index;
+  TraceLine trace(board.trace, "grDrawPolygon", TracePolygon{n, ilist, vlist, bad_index.empty()});
+  if (!refusal.empty()) return trace.Refused(refusal);
+  if (n >= 3) DrawFan(board, n, ilist, vlist);
+}
+
 void GR_CALL grBufferSwap(int swap_interval) {
-  BoardState& board = Board();
-  if (Tracing(board.trace)) TraceLine(board.trace, "grBufferSwap").Int(swap_interval);
-  if (!Usable(board)) return;
+  BoardState& board = TheBoard();
+  const std::string refusal = NeedsDisplay(board);
+  TraceLine trace(board.trace, "grBufferSwap", swap_interval);
+  if (!refusal.empty()) return trace.Refused(refusal);
   RotateBuffers(board.frame);
   board.display->Present(FrontBuffer(board.frame), swap_interval, board.settings.vsync,
                          board.refresh_hz);
@@ -296,8 +356,8 @@ void GR_CALL grBufferSwap(int swap_interval) {
 }
 
 void GR_CALL grLibShutdown(void) {
-  BoardState& board = Board();
-  if (Tracing(board.trace)) TraceLine(board.trace, "grLibShutdown");
+  BoardState& board = TheBoard();
+  { TraceLine trace(board.trace, "grLibShutdown"); }
   if (board.open && !board.settings.screenshot_path.empty())
     SaveScreenshot(board, board.settings.screenshot_path);
   CloseDisplay(board);

@@ -57,6 +57,15 @@ uint32_t TextureMemoryBytes(int small_lod, int large_lod, int aspect, int format
   return bytes;
 }
 
+const char* TextureRefusal(uint32_t address, uint32_t level_mask, const GrTexInfo& info) {
+  if (!IsValidTexture(info, level_mask)) return "invalid level range, aspect, format or level mask";
+  const uint32_t bytes =
+      TextureMemoryBytes(info.smallLod, info.largeLod, info.aspectRatio, info.format, level_mask);
+  if (bytes == 0) return "the level mask selects no level";
+  if (uint64_t(address) + bytes > kTextureMemoryBytes) return "beyond the end of texture memory";
+  return nullptr;
+}
+
 void ResetTextureUnit(TextureUnitState& tmu) {
   tmu.memory.assign(kTextureMemoryBytes, 0);
   tmu.source = {};

@@ -22,6 +22,11 @@ uint32_t TexMaxAddress();
 uint32_t TextureMemoryBytes(int small_lod, int large_lod, int aspect, int format,
                             uint32_t level_mask);
 
+// Why a download or source of `info` at `address` must be refused (a bad
+// record, no level selected, or beyond the end of texture memory); null when
+// it is fine.
+const char* TextureRefusal(uint32_t address, uint32_t level_mask, const GrTexInfo& info);
+
 // Copies the levels of info (which holds every level, largest first) chosen by
 // the mask to `address`. False, writing nothing, when the info is invalid,
 // selects no level or the levels would pass the end of texture memory.

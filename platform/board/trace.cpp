@@ -1,20 +1,20 @@
 #include "trace.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+#include "quote.h"
 
 namespace softboard {
 namespace {
 
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
 std::string Number(double value) {
-  return Format("%g", value);
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
 }
 
 std::string VertexFields(const GrVertex& v) {
@@ -29,15 +29,27 @@ std::string VertexFields(const GrVertex& v) {
   return s + "}";
 }
 
+std::string HeaderFields(const Gu3dfInfo& info) {
+  char text[200];
+  std::snprintf(
+      text, sizeof text,
+      "{width=%" PRIu32 ", height=%" PRIu32 ", small_lod=%" PRId32 ", large_lod=%" PRId32
+      ", aspect_ratio=%" PRId32 ", format=%" PRId32 ", mem_required=%" PRIu32 ", data=%s}",
+      info.header.width, info.header.height, info.header.small_lod, info.header.large_lod,
+      info.header.aspect_ratio, info.header.format, info.mem_required, info.data ? "set" : "null");
+  return text;
+}
+
 }  // namespace
 
 bool OpenTrace(TraceState& trace, const std::string& path, std::string* error) {
   CloseTrace(trace);
   trace.file = std::fopen(path.c_str(), "w");
   if (trace.file == nullptr) {
-    *error = "cannot write the trace file \"" + path + "\"";
+    *error = "cannot write the trace file " + Quote(path, 256) + ": " + std::strerror(errno);
     return false;
   }
+  trace.path = path;
   return true;
 }
 
@@ -46,62 +58,73 @@ void CloseTrace(TraceState& trace) {
   trace.file = nullptr;
 }
 
-TraceLine::TraceLine(TraceState& trace, const char* name) : trace_(trace), line_(name) {
-  line_ += '(';
-}
-
 TraceLine::~TraceLine() {
-  if (trace_.file == nullptr) return;
-  line_ += ")\n";
-  std::fputs(line_.c_str(), trace_.file);
-  std::fflush(trace_.file);
+  if (!Tracing(trace_)) return;
+  line_ += '\n';
+  Write();
 }
 
-void TraceLine::Next() {
+void TraceLine::Write() {
+  // Flushed line by line: the trace must hold every call made before a crash.
+  if (std::fputs(line_.c_str(), trace_.file) >= 0 && std::fflush(trace_.file) == 0) {
+    line_.clear();
+    return;
+  }
+  const int err = errno;
+  std::fprintf(stderr, "softboard: cannot write the trace file %s: %s; tracing stops\n",
+               Quote(trace_.path, 256).c_str(), std::strerror(err));
+  CloseTrace(trace_);
+}
+
+void TraceLine::Refused(const std::string& reason) {
+  Append(" refused: " + Escape(reason, 1024));
+}
+
+void TraceLine::Returned(long long value) {
+  Append(" = " + std::to_string(value));
+}
+
+void TraceLine::Returned(long long value, const GrHwConfiguration& config) {
+  Append(" = " + std::to_string(value) + " {num_sst=" + std::to_string(config.num_sst) + "}");
+}
+
+void TraceLine::Returned(long long value, const Gu3dfInfo& info) {
+  Append(" = " + std::to_string(value) + " " + HeaderFields(info));
+}
+
+void TraceLine::Failed(const std::string& reason) {
+  Append(" = 0 (" + Escape(reason, 1024) + ")");
+}
+
+void TraceLine::Append(const std::string& text) {
+  if (Tracing(trace_)) line_ += text;
+}
+
+void TraceLine::Raw(const std::string& text) {
   if (!first_) line_ += ", ";
   first_ = false;
-}
-
-TraceLine& TraceLine::Int(long long value) {
-  Next();
-  line_ += std::to_string(value);
-  return *this;
-}
-
-TraceLine& TraceLine::Color(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
-  return Raw(text);
-}
-
-TraceLine& TraceLine::Float(double value) {
-  return Raw(Number(value));
-}
-
-TraceLine& TraceLine::Text(const char* text) {
-  if (text == nullptr) return Raw("null");
-  std::string quoted = "\"";
-  for (const char* p = text; *p; p++) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    if (c == '"' || c == '\\') quoted += '\\';
-    if (c < 0x20 || c == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      quoted += hex;
-    } else {
-      quoted += char(c);
-    }
-  }
-  return Raw(quoted + "\"");
-}
-
-TraceLine& TraceLine::Raw(const std::string& text) {
-  Next();
   line_ += text;
-  return *this;
 }
 
-TraceLine& TraceLine::TexInfo(const GrTexInfo* info) {
+void TraceLine::Add(TraceColor color) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08" PRIX32, color.value);
+  Raw(text);
+}
+
+void TraceLine::Add(TraceFloat number) {
+  Raw(Number(number.value));
+}
+
+void TraceLine::Add(const char* text) {
+  Raw(text ? Quote(text, 4096) : "null");
+}
+
+void TraceLine::Add(TraceOutput output) {
+  Raw(output.record ? "out" : "null");
+}
+
+void TraceLine::Add(const GrTexInfo* info) {
   if (info == nullptr) return Raw("null");
   char text[160];
   std::snprintf(text, sizeof text,
@@ -109,46 +132,34 @@ TraceLine& TraceLine::TexInfo(const GrTexInfo* info) {
                 ", format=%" PRId32 ", data=%s}",
                 info->smallLod, info->largeLod, info->aspectRatio, info->format,
                 info->data ? "set" : "null");
-  return Raw(text);
+  Raw(text);
 }
 
-TraceLine& TraceLine::Info3df(const Gu3dfInfo* info) {
-  if (info == nullptr) return Raw("null");
-  char text[200];
-  std::snprintf(text, sizeof text,
-                "{width=%" PRIu32 ", height=%" PRIu32 ", small_lod=%" PRId32 ", large_lod=%" PRId32
-                ", aspect_ratio=%" PRId32 ", format=%" PRId32 ", mem_required=%" PRIu32
-                ", data=%s}",
-                info->header.width, info->header.height, info->header.small_lod,
-                info->header.large_lod, info->header.aspect_ratio, info->header.format,
-                info->mem_required, info->data ? "set" : "null");
-  return Raw(text);
+void TraceLine::Add(const Gu3dfInfo* info) {
+  Raw(info ? HeaderFields(*info) : "null");
 }
 
-TraceLine& TraceLine::HwConfig(const GrHwConfiguration* config) {
-  if (config == nullptr) return Raw("null");
-  return Raw("{num_sst=" + std::to_string(config->num_sst) + "}");
-}
-
-TraceLine& TraceLine::Polygon(int count, const int* ilist, const GrVertex* vlist) {
-  Int(count);
-  if (ilist == nullptr || count <= 0) return Raw(ilist ? "[]" : "null").Raw(vlist ? "[]" : "null");
+void TraceLine::Add(const TracePolygon& p) {
+  Add(p.count);
+  if (p.ilist == nullptr || p.count <= 0) {
+    Raw(p.ilist ? "[]" : "null");
+    return Raw(p.vlist ? "[]" : "null");
+  }
   std::string indices = "[";
   std::vector<int> used;
-  for (int i = 0; i < count; i++) {
-    indices += (i ? ", " : "") + std::to_string(ilist[i]);
+  for (int i = 0; i < p.count; i++) {
+    indices += (i ? ", " : "") + std::to_string(p.ilist[i]);
     bool seen = false;
-    for (int u : used) seen = seen || u == ilist[i];
-    if (!seen) used.push_back(ilist[i]);
+    for (int u : used) seen = seen || u == p.ilist[i];
+    if (!seen) used.push_back(p.ilist[i]);
   }
   Raw(indices + "]");
-  if (vlist == nullptr) return Raw("null");
+  if (p.vlist == nullptr) return Raw("null");
+  if (!p.indices_checked) return Raw("unread");
   std::string vertices = "[";
-  for (size_t i = 0; i < used.size(); i++) {
-    vertices += (i ? ", " : "") + std::to_string(used[i]) + "=";
-    vertices += used[i] >= 0 ? VertexFields(vlist[used[i]]) : "invalid";
-  }
-  return Raw(vertices + "]");
+  for (size_t i = 0; i < used.size(); i++)
+    vertices += (i ? ", " : "") + std::to_string(used[i]) + "=" + VertexFields(p.vlist[used[i]]);
+  Raw(vertices + "]");
 }
 
 }  // namespace softboard

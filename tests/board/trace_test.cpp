@@ -33,21 +33,49 @@ class Trace : public ::testing::Test {
 };
 
 TEST_F(Trace, LinesAreWrittenAsTheyHappen) {
-  TraceLine(trace_, "grLibInit");
+  { TraceLine line(trace_, "grLibInit"); }
   EXPECT_EQ(Written(), "grLibInit()\n") << "flushed at once";
-  TraceLine(trace_, "grBufferClear").Color(0xFF000000).Int(0).Int(65535);
-  TraceLine(trace_, "grConstantColorValue").Color(0x80);
+  {
+    TraceLine line(trace_, "grBufferClear", TraceColor{0xFF000000}, 0, uint16_t(65535));
+    EXPECT_EQ(Written(), "grLibInit()\ngrBufferClear(0xFF000000, 0, 65535)")
+        << "the call is on disk before its work starts";
+  }
+  { TraceLine line(trace_, "grConstantColorValue", TraceColor{0x80}); }
   EXPECT_EQ(Written(),
             "grLibInit()\ngrBufferClear(0xFF000000, 0, 65535)\ngrConstantColorValue(0x00000080)\n");
 }
 
 TEST_F(Trace, FloatsTextAndRecords) {
-  TraceLine(trace_, "f").Float(0.01).Float(100.0).Float(2.56).Float(-0.0).Text("a\"b\n");
+  { TraceLine line(trace_, "f", TraceFloat{0.01}, TraceFloat{100.0}, TraceFloat{-0.0}, "a\"b\n"); }
   GrTexInfo info{8, 0, 2, 10, nullptr};
-  TraceLine(trace_, "t").TexInfo(&info).TexInfo(nullptr).Text(nullptr);
+  const GrTexInfo* none = nullptr;
+  const char* no_text = nullptr;
+  { TraceLine line(trace_, "t", static_cast<const GrTexInfo*>(&info), none, no_text); }
   EXPECT_EQ(Written(),
-            "f(0.01, 100, 2.56, -0, \"a\\\"b\\x0A\")\n"
+            "f(0.01, 100, -0, \"a\\\"b\\x0A\")\n"
             "t({smallLod=8, largeLod=0, aspectRatio=2, format=10, data=null}, null, null)\n");
+}
+
+TEST_F(Trace, OutcomesFollowTheCallOnItsLine) {
+  GrHwConfiguration config{};
+  config.num_sst = 1;
+  {
+    TraceLine line(trace_, "q", TraceOutput{&config});
+    line.Returned(1, config);
+  }
+  {
+    TraceLine line(trace_, "r", TraceOutput{nullptr});
+    line.Refused("null record");
+  }
+  {
+    TraceLine line(trace_, "g", "x.3df");
+    line.Failed(std::string("x.3df: bad\x1b[2J"));
+  }
+  EXPECT_EQ(Written(),
+            "q(out) = 1 {num_sst=1}\n"
+            "r(null) refused: null record\n"
+            "g(\"x.3df\") = 0 (x.3df: bad\\x1B[2J)\n")
+      << "control bytes in reasons are escaped";
 }
 
 TEST_F(Trace, PolygonListsEachUsedVertexOnce) {
@@ -56,7 +84,7 @@ TEST_F(Trace, PolygonListsEachUsedVertexOnce) {
   v[2].x = 3;
   v[2].tmuvtx[0].sow = 2.56f;
   const int ilist[4] = {2, 0, 2, 0};
-  TraceLine(trace_, "grDrawPolygon").Polygon(4, ilist, v);
+  { TraceLine line(trace_, "grDrawPolygon", TracePolygon{4, ilist, v, true}); }
   const std::string line = Written();
   EXPECT_EQ(line.rfind("grDrawPolygon(4, [2, 0, 2, 0], [2={x=3, y=0, z=0, r=0, g=0, b=0, "
                        "ooz=0, a=0, oow=0, tmu0={sow=2.56, tow=0, oow=0}, tmu1={sow=0, "
@@ -67,13 +95,35 @@ TEST_F(Trace, PolygonListsEachUsedVertexOnce) {
   EXPECT_EQ(line.find("}, 1={"), std::string::npos) << "vertex 1 is not used";
 }
 
-TEST(TraceOpen, UnwritablePathIsReported) {
+TEST_F(Trace, UncheckedIndicesNeverReadVertices) {
+  const int ilist[3] = {0, 1 << 28, 2};
+  const GrVertex* far_away = reinterpret_cast<const GrVertex*>(uintptr_t{16});
+  { TraceLine line(trace_, "grDrawPolygon", TracePolygon{3, ilist, far_away, false}); }
+  EXPECT_EQ(Written(), "grDrawPolygon(3, [0, 268435456, 2], unread)\n");
+}
+
+TEST(TraceOpen, UnwritablePathIsReportedWithTheReason) {
   TraceState trace;
   std::string error;
   EXPECT_FALSE(OpenTrace(trace, "/nonexistent-dir/trace.txt", &error));
   EXPECT_NE(error.find("/nonexistent-dir/trace.txt"), std::string::npos);
+  EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
   EXPECT_FALSE(Tracing(trace));
-  TraceLine(trace, "ignored").Int(1);  // writes nothing, crashes nothing
+  TraceLine line(trace, "ignored", 1);  // writes nothing, crashes nothing
+}
+
+TEST(TraceOpen, AFullDeviceStopsTheTraceWithOneMessage) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  TraceState trace;
+  std::string error;
+  ASSERT_TRUE(OpenTrace(trace, "/dev/full", &error)) << error;
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; i++) TraceLine line(trace, "grBufferSwap", 1);
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_FALSE(Tracing(trace));
+  EXPECT_EQ(said,
+            "softboard: cannot write the trace file \"/dev/full\": No space left on device; "
+            "tracing stops\n");
 }
 
 }  // namespace

@@ -96,12 +96,12 @@ TEST_F(Startup, RunsTypedKeysAndQuitsOnEsc) {
   ASSERT_GE(lines.size(), 11u);
   const std::vector<std::string> startup = {
       "grLibInit()",
-      "grSstQueryHardware({num_sst=1})",
+      "grSstQueryHardware(out) = 1 {num_sst=1}",
       "grSstSelect(0)",
-      "grSstWinOpen(0, 7, 0, 2, 0, 2, 1)",
-      "gu3dfGetInfo(\"tex.3df\", {",
+      "grSstWinOpen(0, 7, 0, 2, 0, 2, 1) = 1",
+      "gu3dfGetInfo(\"tex.3df\", out) = 1 {width=256, height=128, ",
       "gu3dfLoad(\"tex.3df\", {",
-      "grTexMinAddress(0)",
+      "grTexMinAddress(0) = 0",
       "grTexDownloadMipMap(0, 0, 3, {",
       "grTexSource(0, 0, 3, {",
       "grTexCombine(0, 1, 0, 1, 0, 0, 0)",

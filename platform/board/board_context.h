@@ -1,0 +1,12 @@
+// The one board context that the C entry points act on.
+#pragma once
+
+#include "board_state.h"
+
+namespace softboard {
+
+// Never destroyed, so calls made while the process exits (from atexit
+// handlers, say) still find it. Tests read it to see what a call did.
+BoardState& TheBoard();
+
+}  // namespace softboard
