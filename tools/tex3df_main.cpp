@@ -1,6 +1,7 @@
 // tex3df: converts PNG images to 3DF textures and back, and describes 3DF files.
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ constexpr char kUsage[] =
     "       tex3df decode IN.3df OUT.png [--level N]\n"
     "       tex3df info IN.3df\n"
     "FORMAT: rgb565 (default), argb1555, argb4444, rgb332, argb8332, a8, i8, ai44, ai88\n"
-    "decode --level: 0 is the largest level\n";
+    "decode --level: 0 is the largest level\n"
+    "tex3df info explains why a file is refused.\n";
 
 int Usage(const std::string& problem) {
   if (!problem.empty()) std::fprintf(stderr, "tex3df: %s\n", problem.c_str());
@@ -36,12 +38,20 @@ struct Arguments {
   std::vector<std::string> files;
   std::string format = "rgb565";
   bool mipmaps = true;
-  std::string level;  // empty: 0
+  std::optional<std::string> level;  // none: 0
+  bool help = false;
 };
 
 // Options may come anywhere after the command; each is allowed only by its command.
 bool Parse(int argc, char** argv, Arguments* args, std::string* problem) {
   if (argc < 2) return false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      args->help = true;
+      return true;
+    }
+  }
   args->command = argv[1];
   const bool encode = args->command == "encode", decode = args->command == "decode";
   if (!encode && !decode && args->command != "info") {
@@ -63,7 +73,7 @@ bool Parse(int argc, char** argv, Arguments* args, std::string* problem) {
     } else if (encode && arg == "--no-mipmaps") {
       args->mipmaps = false;
     } else if (decode && arg == "--level") {
-      if (!value(&args->level)) return false;
+      if (!value(&args->level.emplace())) return false;
     } else if (arg.size() > 1 && arg[0] == '-') {
       *problem = "unknown option \"" + arg + "\" for " + args->command;
       return false;
@@ -84,7 +94,9 @@ int Encode(const Arguments& args) {
   if (!tex3df::IsEncodableFormat(format)) return Usage("unknown --format \"" + args.format + "\"");
   tex3df::Image image;
   std::string error;
-  if (!texfile::ReadPng(args.files[0], &image.pixels, &image.width, &image.height, &error))
+  // The size is judged from the header, before a large image is decoded.
+  if (!texfile::ReadPng(args.files[0], &image.pixels, &image.width, &image.height, &error,
+                        tex3df::CheckTextureSize))
     return Fail(error);
   texfile::Texture3df tex;
   if (!tex3df::EncodeTexture(image, format, args.mipmaps, &tex, &error))
@@ -99,11 +111,13 @@ int Decode(const Arguments& args) {
   if (!texfile::Read3dfFile(args.files[0], &tex, &error)) return Fail(error);
   const int levels = texfile::LevelCount(tex);
   int level = 0;
-  if (!args.level.empty()) {
+  if (args.level) {
+    const std::string& text = *args.level;
     char* end = nullptr;
-    const long n = std::strtol(args.level.c_str(), &end, 10);
-    if (*end != '\0' || n < 0 || n >= levels) {
-      return Fail(args.files[0] + ": no level \"" + args.level + "\"; it has levels 0 to " +
+    const long n = std::strtol(text.c_str(), &end, 10);
+    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits || *end != '\0' || n >= levels) {
+      return Fail(args.files[0] + ": no level \"" + text + "\"; it has levels 0 to " +
                   std::to_string(levels - 1));
     }
     level = int(n);
@@ -145,6 +159,10 @@ int main(int argc, char** argv) {
   Arguments args;
   std::string problem;
   if (!Parse(argc, argv, &args, &problem)) return Usage(problem);
+  if (args.help) {
+    std::fputs(kUsage, stdout);
+    return std::fflush(stdout) == 0 ? EXIT_SUCCESS : kFailure;
+  }
   if (args.command == "encode") return Encode(args);
   if (args.command == "decode") return Decode(args);
   return Info(args);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "quote.h"
+
 namespace softboard {
 namespace {
 
@@ -31,8 +33,9 @@ void ReadChoice(const char* name, const char* text, const Choice (&choices)[N], 
   for (const Choice& choice : choices) {
     if (choice.value == *out) fallback = choice.text;
   }
-  problems->push_back(std::string(name) + "=\"" + text + "\" is not a valid value; it takes " +
-                      takes + " (using " + fallback + ")");
+  // The value is echoed escaped and cut: it may hold anything, terminal controls included.
+  problems->push_back(std::string(name) + "=" + Quote(text, 40) +
+                      " is not a valid value; it takes " + takes + " (using " + fallback + ")");
 }
 
 }  // namespace

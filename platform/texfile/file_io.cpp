@@ -1,6 +1,7 @@
 #include "file_io.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,6 +25,40 @@ mode_t CurrentUmask() {
   const mode_t mask = umask(0);
   umask(mask);
   return mask;
+}
+
+// The file a write to `path` must replace: symbolic links are followed (so the
+// new file lands in the target's folder and the link stays a link). Anything
+// but a regular file or a name not yet taken is refused: a device, a pipe or a
+// directory is never replaced by a file.
+bool ResolveWriteTarget(const std::string& path, std::string* target, std::string* reason) {
+  std::string current = path;
+  for (int hops = 0; hops <= 40; ++hops) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0) {
+      if (errno != ENOENT) return (*reason = ErrnoText(errno), false);
+      *target = current;  // a new file (or the missing target of a link)
+      return true;
+    }
+    if (S_ISREG(st.st_mode)) {
+      *target = current;
+      return true;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      *reason = S_ISDIR(st.st_mode) ? "is a directory" : "not a regular file; left as it is";
+      return false;
+    }
+    char link[PATH_MAX];
+    const ssize_t n = readlink(current.c_str(), link, sizeof link - 1);
+    if (n < 0) return (*reason = ErrnoText(errno), false);
+    std::string next(link, size_t(n));
+    const size_t slash = current.rfind('/');
+    if (next.empty() || next[0] != '/')
+      next = (slash == std::string::npos ? "" : current.substr(0, slash + 1)) + next;
+    current = next;
+  }
+  *reason = "too many levels of symbolic links";
+  return false;
 }
 
 }  // namespace
@@ -72,7 +107,9 @@ bool ReadRegularFile(const std::string& path, size_t max_bytes, std::vector<uint
 }
 
 bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error) {
-  std::string temp = path + ".tmp-XXXXXX";
+  std::string target, refusal;
+  if (!ResolveWriteTarget(path, &target, &refusal)) return Fail(error, path, refusal);
+  std::string temp = target + ".tmp-XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) return Fail(error, path, "cannot create: " + ErrnoText(errno));
   fchmod(fd, 0666 & ~CurrentUmask());
@@ -93,7 +130,7 @@ bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::
     reason = "cannot write: " + ErrnoText(errno);
     ok = false;
   }
-  if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
+  if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
     reason = "cannot replace: " + ErrnoText(errno);
     ok = false;
   }

@@ -20,6 +20,9 @@ bool ReadRegularFile(const std::string& path, size_t max_bytes, std::vector<uint
 
 // Calls `write` on a temporary file beside `path` and renames it into place
 // when `write` succeeds and every byte was written; otherwise removes it.
+// A symbolic link is written through (its target is replaced, the link
+// stays); a path that is neither a regular file nor new (a device, a pipe, a
+// directory) is refused and left alone.
 // `write` sets the reason (without the path) when it fails.
 using FileWriter = std::function<bool(std::FILE* file, std::string* error)>;
 bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error);

@@ -28,6 +28,8 @@ void OnPngWarning(png_structp, png_const_charp) {}
 // libpng unwinds, and is only read after setjmp returns.
 struct ReadJob {
   std::FILE* file = nullptr;
+  const PngSizeCheck* accept = nullptr;
+  std::string refusal;  // set when `accept` refused the size
   png_uint_32 width = 0, height = 0;
   std::vector<uint8_t> rgba;
   std::vector<png_bytep> rows;
@@ -41,6 +43,10 @@ bool DecodePng(png_structp png, png_infop info, ReadJob* job) {
   job->width = png_get_image_width(png, info);
   job->height = png_get_image_height(png, info);
   if (uint64_t(job->width) * job->height > kMaxPngPixels) png_error(png, "image too large");
+  if (*job->accept && !(*job->accept)(int(job->width), int(job->height), &job->refusal)) {
+    if (job->refusal.empty()) job->refusal = "image size refused";
+    return false;
+  }
   png_set_expand(png);
   png_set_scale_16(png);
   png_set_gray_to_rgb(png);
@@ -114,12 +120,13 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
 }
 
 bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,
-             std::string* error) {
+             std::string* error, const PngSizeCheck& accept) {
   auto fail = [&](const std::string& reason) {
     if (error) *error = path + ": " + reason;
     return false;
   };
   ReadJob job;
+  job.accept = &accept;
   job.file = OpenRegularFile(path, error);
   if (!job.file) return false;
   png_byte signature[8] = {};
@@ -140,6 +147,7 @@ bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width,
   }
   png_destroy_read_struct(&png, &info, nullptr);
   std::fclose(job.file);
+  if (!job.refusal.empty()) return fail(job.refusal);
   if (!ok) return fail(std::string("cannot read PNG: ") + errors.message);
   pixels->resize(size_t(job.width) * job.height);
   for (size_t i = 0; i < pixels->size(); ++i) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,9 +17,14 @@ constexpr uint32_t kMaxPngPixels = 1u << 24;
 bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height,
               bool with_alpha, std::string* error);
 
+// Judges an image by the size in its header, before any pixel is decoded;
+// false with a reason refuses it.
+using PngSizeCheck = std::function<bool(int width, int height, std::string* reason)>;
+
 // Reads any PNG as 0xAARRGGBB pixels (opaque where the image has no alpha).
-// Damaged files are refused with a reason; outputs are untouched on failure.
+// Damaged files, and sizes that `accept` refuses, are refused with a reason;
+// outputs are untouched on failure.
 bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,
-             std::string* error);
+             std::string* error, const PngSizeCheck& accept = {});
 
 }  // namespace texfile

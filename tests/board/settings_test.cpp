@@ -65,6 +65,20 @@ TEST(Settings, BadValuesKeepTheDefaultAndSayWhatIsAccepted) {
   EXPECT_NE(problems[2].find("SOFTBOARD_BOARDS"), std::string::npos);
 }
 
+TEST(Settings, ComplaintsEscapeControlBytesAndCutLongValues) {
+  std::vector<std::string> problems;
+  Read({{"SOFTBOARD_DISPLAY", "\x1b[2J\x1b]0;owned\x07"},
+        {"SOFTBOARD_VSYNC", std::string(500, 'x')}},
+       &problems);
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0].rfind("SOFTBOARD_DISPLAY=\"\\x1B[2J\\x1B]0;owned\\x07\" is not", 0), 0u)
+      << problems[0];
+  for (const std::string& problem : problems)
+    EXPECT_EQ(problem.find_first_of("\x1b\x07\n"), std::string::npos) << problem;
+  EXPECT_NE(problems[1].find("=\"" + std::string(40, 'x') + "...\" is not"), std::string::npos)
+      << problems[1];
+}
+
 TEST(Settings, EmptyValueMeansUnset) {
   std::vector<std::string> problems;
   const Settings settings = Read({{"SOFTBOARD_DISPLAY", ""}, {"SOFTBOARD_VSYNC", ""}}, &problems);

@@ -1,6 +1,8 @@
 #include "png_file.h"
 
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -116,6 +118,57 @@ TEST_F(PngFileTest, FailedWritesLeaveNoFile) {
   EXPECT_FALSE(WritePng(dir_.File("empty.png"), image.data(), 0, 2, false, &error_));
   EXPECT_FALSE(WritePng(dir_.File("null.png"), nullptr, 2, 2, false, &error_));
   EXPECT_TRUE(dir_.Entries().empty());
+}
+
+TEST_F(PngFileTest, SymlinksAreWrittenThroughAndDevicesLeftAlone) {
+  const std::vector<uint32_t> image(4, 0xFF102030);
+  mkdir(dir_.File("target").c_str(), 0755);
+  const std::string link = dir_.File("link.png");
+  ASSERT_EQ(symlink("target/shot.png", link.c_str()), 0);
+  ASSERT_TRUE(WritePng(link, image.data(), 2, 2, false, &error_)) << error_;
+  struct stat st;
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode)) << "the link is kept";
+  ASSERT_TRUE(ReadPng(dir_.File("target/shot.png"), &pixels_, &width_, &height_, &error_))
+      << error_;
+  ExpectPixels(pixels_, image, 2);
+  ASSERT_TRUE(WritePng(link, image.data(), 2, 2, false, &error_)) << "and written again";
+  EXPECT_EQ(dir_.Entries().size(), 2u) << "no temporary file beside the link";
+
+  // A device is refused, named, and never replaced by a regular file.
+  const std::string device = dir_.File("null.png");
+  ASSERT_EQ(symlink("/dev/null", device.c_str()), 0);
+  EXPECT_FALSE(WritePng(device, image.data(), 2, 2, false, &error_));
+  EXPECT_NE(error_.find("not a regular file"), std::string::npos) << error_;
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  EXPECT_FALSE(WritePng(dir_.File("target"), image.data(), 2, 2, false, &error_));
+  EXPECT_NE(error_.find("is a directory"), std::string::npos) << error_;
+
+  const std::string loop = dir_.File("loop.png");
+  ASSERT_EQ(symlink("loop.png", loop.c_str()), 0);
+  EXPECT_FALSE(WritePng(loop, image.data(), 2, 2, false, &error_));
+  EXPECT_NE(error_.find("symbolic links"), std::string::npos) << error_;
+}
+
+TEST_F(PngFileTest, SizeIsJudgedFromTheHeaderBeforeDecoding) {
+  const std::vector<uint32_t> image(512 * 256, 0xFF336699);
+  const std::string path = dir_.File("big.png");
+  ASSERT_TRUE(WritePng(path, image.data(), 512, 256, false, &error_));
+  auto bytes = texture_test::ReadBytes(path);
+  bytes.resize(60);  // header intact, pixel data gone: decoding would fail
+  texture_test::WriteBytes(path, bytes);
+  int seen_width = 0, seen_height = 0;
+  const PngSizeCheck small_only = [&](int w, int h, std::string* reason) {
+    seen_width = w;
+    seen_height = h;
+    *reason = "too big";
+    return false;
+  };
+  EXPECT_FALSE(ReadPng(path, &pixels_, &width_, &height_, &error_, small_only));
+  EXPECT_EQ(error_, path + ": too big");
+  EXPECT_EQ(seen_width, 512);
+  EXPECT_EQ(seen_height, 256);
 }
 
 }  // namespace

@@ -227,6 +227,8 @@ TEST_F(Tex3dfToolTest, ErrorsNameTheProblemAndLeaveNoOutput) {
       {"encode " + in + " " + dir_.File("no/dir/t.3df"), 1, dir_.File("no/dir/t.3df")},
       {"decode " + tex + " " + out + " --level 5", 1, "no level \"5\"; it has levels 0 to 4"},
       {"decode " + tex + " " + out + " --level x", 1, "no level \"x\""},
+      {"decode " + tex + " " + out + " --level ''", 1, "no level \"\""},
+      {"decode " + tex + " " + out + " --level -0", 1, "no level \"-0\""},
       {"decode " + broken + " " + out, 1, broken + ": file ends inside the texels"},
       {"decode " + dir_.path() + " " + out, 1, dir_.path() + ": is a directory"},
       {"info " + broken, 1, broken + ": file ends inside the texels"},
@@ -243,6 +245,15 @@ TEST_F(Tex3dfToolTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   EXPECT_EQ(std::count(entries.begin(), entries.end(), "out"), 0) << "no partial output";
   EXPECT_EQ(entries.size(), 5u) << "only the inputs, no temporary files";
   EXPECT_EQ(Text(dir_.File("kept")), "old");
+}
+
+TEST_F(Tex3dfToolTest, HelpPrintsTheUsageAndSucceeds) {
+  for (const char* flag : {"--help", "-h", "encode --help"}) {
+    const Result r = Run(flag);
+    EXPECT_EQ(r.status, 0) << flag;
+    EXPECT_EQ(r.out.rfind("usage: tex3df encode", 0), 0u) << flag << ": " << r.out;
+    EXPECT_TRUE(r.err.empty()) << flag;
+  }
 }
 
 TEST(DefaultTextureTest, IsA256x128Rgb565ChainThatShowsFlips) {
