@@ -1,3 +1,4 @@
+#include "conio.h"
 #include "display.h"
 
 namespace softboard {
@@ -8,7 +9,13 @@ class HeadlessDisplay final : public Display {
  public:
   void Show(const uint32_t*, int) override {}
   bool WaitsForRetrace() const override { return false; }
-  DisplayEvents PumpEvents() override { return {}; }
+  // Only the console sends keys here. Once its input has ended (a script
+  // without Esc, /dev/null) no key can ever come, so the program is told Esc,
+  // as a closed window would tell it, rather than left running forever.
+  DisplayEvents PumpEvents() override {
+    if (!_kbhit() && console_input_ended()) console_queue_key(27);
+    return {};
+  }
 };
 
 }  // namespace

@@ -14,6 +14,10 @@ int _getch(void);
 // Non-zero when a key is waiting; does not take it.
 int _kbhit(void);
 
+// Non-zero once standard input has ended or failed: no key will come from it
+// again (a window may still queue keys).
+int console_input_ended(void);
+
 // Queues one key code as if typed on the console: how a window hands its keys
 // to the program. Codes as _getch returns them.
 void console_queue_key(int code);

@@ -30,6 +30,10 @@ void console_queue_key(int code) {
   WriteConsoleInputA(GetStdHandle(STD_INPUT_HANDLE), &record, 1, &written);
 }
 
+int console_input_ended(void) {
+  return 0;
+}
+
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -134,5 +138,9 @@ extern "C" int _getch(void) {
 
 extern "C" void console_queue_key(int code) {
   if (code >= 0 && code <= 255) TheConsole().queue.push_back(code);
+}
+
+extern "C" int console_input_ended(void) {
+  return !TheConsole().input_open;
 }
 #endif

@@ -63,6 +63,32 @@ Key NumberedKey(int n) {
   }
 }
 
+// Alt+key: the old console gave 0 and the key's scan code, never Esc. Letters in
+// either case, digits, and the punctuation of the main block; 0: no code.
+int AltScanCode(unsigned char c) {
+  static constexpr char kRows[][14] = {"qwertyuiop[]", "asdfghjkl;'`", "\\zxcvbnm,./"};
+  static constexpr int kRowStarts[] = {0x10, 0x1E, 0x2B};
+  if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+  if (c >= '1' && c <= '9') return 0x78 + (c - '1');
+  switch (c) {
+    case '0': return 0x81;
+    case '-': return 0x82;
+    case '=': return 0x83;
+    case kEsc: return 0x01;
+    case 0x7F:
+    case 0x08: return 0x0E;  // Backspace
+    case '\r':
+    case '\n': return 0x1C;  // Enter
+    case '\t': return 0xA5;
+    default: break;
+  }
+  for (int row = 0; row < 3; ++row) {
+    for (int i = 0; kRows[row][i]; ++i)
+      if (kRows[row][i] == char(c)) return kRowStarts[row] + i;
+  }
+  return 0;
+}
+
 void Emit(Key key, std::deque<int>& out) {
   if (key.scan == 0) return;
   out.push_back(key.prefix);
@@ -82,9 +108,10 @@ void KeyDecoder::Feed(std::string_view bytes, std::deque<int>& out) {
 void KeyDecoder::Flush(std::deque<int>& out) {
   if (state_ == State::kEscape) {
     out.push_back(kEsc);
+  } else if (state_ == State::kAltEscape) {
+    Emit({0, AltScanCode(kEsc)}, out);
   } else if ((state_ == State::kCsi || state_ == State::kSs3) && length_ == 0) {
-    out.push_back(kEsc);
-    out.push_back(state_ == State::kCsi ? '[' : 'O');
+    Emit({0, AltScanCode(state_ == State::kCsi ? '[' : 'O')}, out);  // Alt+[, Alt+Shift+O
   }
   state_ = State::kGround;
 }
@@ -112,13 +139,25 @@ void KeyDecoder::FeedByte(unsigned char b, std::deque<int>& out) {
         unknown_ = false;
         return;
       }
-      // Esc and then another key (Alt+key) reads as two key presses.
-      out.push_back(kEsc);
-      if (b != kEsc) {
-        state_ = State::kGround;
-        FeedByte(b, out);
+      // Esc and then at once another key is that key with Alt; a key with no Alt
+      // code of its own comes as itself. A second Esc may be Alt+Esc or begin an
+      // Alt+arrow (rxvt sends Esc Esc [ A): the next byte tells.
+      if (b == kEsc) {
+        state_ = State::kAltEscape;
+        return;
       }
+      state_ = State::kGround;
+      if (const int scan = AltScanCode(b)) return Emit({0, scan}, out);
+      FeedByte(b, out);
       return;
+    case State::kAltEscape:
+      if (b == '[' || b == 'O') {
+        state_ = State::kEscape;  // the key itself, Alt aside
+        return FeedByte(b, out);
+      }
+      Emit({0, AltScanCode(kEsc)}, out);
+      state_ = State::kGround;
+      return FeedByte(b, out);
     case State::kLinuxFn:
       if (b >= 0x40 && b <= 0x7E) {
         state_ = State::kGround;

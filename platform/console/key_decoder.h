@@ -11,13 +11,13 @@ class KeyDecoder {
   // Decodes bytes, carrying an unfinished sequence over to the next call; codes go to out.
   void Feed(std::string_view bytes, std::deque<int>& out);
   // No further byte came in time (or will ever come): a lone Esc becomes the Esc key, Esc and
-  // '[' or 'O' become those two keys (Alt+[, Alt+O); a longer unfinished sequence is dropped.
+  // '[' or 'O' become Alt+[ and Alt+O; a longer unfinished sequence is dropped.
   void Flush(std::deque<int>& out);
   // True while a sequence is started but not finished.
   bool Pending() const { return state_ != State::kGround; }
 
  private:
-  enum class State { kGround, kEscape, kCsi, kSs3, kLinuxFn };
+  enum class State { kGround, kEscape, kAltEscape, kCsi, kSs3, kLinuxFn };
   void FeedByte(unsigned char byte, std::deque<int>& out);
   void Finish(unsigned char final_byte, std::deque<int>& out);
 

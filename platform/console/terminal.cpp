@@ -28,9 +28,21 @@ void PutBackAtExit() {
   taken = 0;
 }
 
-// Signals whose default action ends the process.
-constexpr int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP, SIGQUIT, SIGABRT,
-                                  SIGSEGV, SIGBUS,  SIGFPE, SIGILL};
+// Signals whose default action ends the process (the real-time ones too, below):
+// any of them would otherwise leave the user's terminal without echo.
+constexpr int kEndingSignals[] = {
+    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGABRT, SIGSEGV,   SIGBUS,  SIGFPE, SIGILL,  SIGPIPE,
+    SIGUSR1,   SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS, SIGTRAP,
+#ifdef SIGPOLL
+    SIGPOLL,
+#endif
+#ifdef SIGSTKFLT
+    SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+    SIGPWR,
+#endif
+};
 
 void OnEndingSignal(int sig) {
   PutBack();
@@ -92,6 +104,10 @@ void TerminalTakeKeys(int fd) {
   tty_fd = fd;
   taken = 1;
   for (int sig : kEndingSignals) InstallOverDefault(sig, OnEndingSignal, SA_RESETHAND);
+#ifdef SIGRTMIN
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+    InstallOverDefault(sig, OnEndingSignal, SA_RESETHAND);
+#endif
   InstallOverDefault(SIGTSTP, OnStop, SA_RESTART);
   InstallOverDefault(SIGCONT, OnContinue, SA_RESTART);
   std::atexit(PutBackAtExit);

@@ -77,8 +77,18 @@ const Case kComplete[] = {
      "\x1bOa\x1b[b\x1b[2^\x1b[3$\x1b[11@",
      {E, 0x48, E, 0x50, E, 0x52, E, 0x53, 0, 0x3B}},
     {"shift_tab", "\x1b[Z", {0, 0x0F}},
-    {"alt_letter_is_esc_then_letter", "\x1bh", {27, 'h'}},
-    {"esc_then_arrow", "\x1b\x1b[A", {27, E, 0x48}},
+    {"alt_letters_are_their_scan_codes",
+     "\x1bh\x1bH\x1bq\x1bm",
+     {0, 0x23, 0, 0x23, 0, 0x10, 0, 0x32}},
+    {"alt_digits_and_punctuation",
+     "\x1b"
+     "1\x1b"
+     "0\x1b-\x1b=\x1b,\x1b/",
+     {0, 0x78, 0, 0x81, 0, 0x82, 0, 0x83, 0, 0x33, 0, 0x35}},
+    {"alt_enter_backspace_tab", "\x1b\r\x1b\x7f\x1b\t", {0, 0x1C, 0, 0x0E, 0, 0xA5}},
+    {"alt_without_a_code_is_the_key", "\x1b\x01\x1b ", {1, ' '}},
+    {"alt_arrow_rxvt_is_the_arrow", "\x1b\x1b[A", {E, 0x48}},
+    {"alt_esc_then_letter", "\x1b\x1bh", {0, 0x01, 'h'}},
     {"unknown_tilde_dropped", "\x1b[99~x\x1b[16~y", {'x', 'y'}},
     {"unknown_final_dropped", "\x1b[E\x1bOE\x1b[[Z", {}},
     {"reports_dropped", "\x1b[?1;2c\x1b[>0;95;0c\x1b[12;40R", {}},
@@ -87,7 +97,7 @@ const Case kComplete[] = {
     {"huge_number_dropped", "\x1b[99999999999999~.", {'.'}},
     {"control_byte_breaks_sequence", "\x1b[5\x01", {1}},
     {"esc_restarts_sequence", "\x1b[1\x1b[B", {E, 0x50}},
-    {"esc_bracket_then_control", "\x1b[\r", {27, '[', 13}},
+    {"esc_bracket_then_control", "\x1b[\r", {0, 0x1A, 13}},
 };
 INSTANTIATE_TEST_SUITE_P(KeyDecoder, CompleteInput, testing::ValuesIn(kComplete),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -109,9 +119,9 @@ TEST_P(UnfinishedInput, WaitsThenFlushes) {
 
 const Case kUnfinished[] = {
     {"lone_esc", "\x1b", {27}},
-    {"two_escs", "\x1b\x1b", {27, 27}},
-    {"alt_bracket", "\x1b[", {27, '['}},
-    {"alt_o", "\x1bO", {27, 'O'}},
+    {"alt_esc", "\x1b\x1b", {0, 0x01}},
+    {"alt_bracket", "\x1b[", {0, 0x1A}},
+    {"alt_shift_o", "\x1bO", {0, 0x18}},
     {"letter_then_esc", "q\x1b", {'q', 27}},
     {"cut_sequence_dropped", "\x1b[1;5", {}},
     {"cut_linux_fn_dropped", "\x1b[[", {}},
@@ -125,7 +135,8 @@ TEST(KeyDecoder, FlushBetweenReadsEndsTheWait) {
   decoder.Feed("\x1b", out);
   decoder.Flush(out);
   decoder.Feed("[A", out);
-  EXPECT_EQ(std::vector<int>(out.begin(), out.end()), (std::vector<int>{27, '[', 'A'}));
+  EXPECT_EQ(std::vector<int>(out.begin(), out.end()), (std::vector<int>{27, '[', 'A'}))
+      << "a lone Esc given up on stays Esc";
 }
 
 bool is_valid_code(int code) {

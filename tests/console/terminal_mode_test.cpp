@@ -142,12 +142,25 @@ TEST_P(TerminalEnding, RestoredAndDiesOfTheSameSignal) {
   expect_restored();
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, TerminalEnding,
-                         testing::Values(Ending{"ctrl_c", SIGINT, '\x03'},
-                                         Ending{"ctrl_backslash", SIGQUIT, '\x1c'},
-                                         Ending{"sigterm", SIGTERM, 0},
-                                         Ending{"sighup", SIGHUP, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Signals, TerminalEnding,
+    testing::Values(Ending{"ctrl_c", SIGINT, '\x03'}, Ending{"ctrl_backslash", SIGQUIT, '\x1c'},
+                    Ending{"sigterm", SIGTERM, 0}, Ending{"sighup", SIGHUP, 0},
+                    Ending{"sigpipe", SIGPIPE, 0}, Ending{"sigusr1", SIGUSR1, 0},
+                    Ending{"sigusr2", SIGUSR2, 0}, Ending{"sigalrm", SIGALRM, 0},
+                    Ending{"sigxcpu", SIGXCPU, 0}, Ending{"sigvtalrm", SIGVTALRM, 0},
+                    Ending{"sigprof", SIGPROF, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TerminalMode, RestoredOnARealTimeSignal) {
+  start("return");
+  expect_keys_mode();
+  kill(pid_, SIGRTMIN + 2);
+  int status = wait_for(pid_, kTimeoutMs);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "wait status " << status;
+  EXPECT_EQ(WTERMSIG(status), SIGRTMIN + 2);
+  expect_restored();
+}
 
 TEST_F(TerminalMode, StopRestoresAndContinueTakesKeysAgain) {
   start("return", false);

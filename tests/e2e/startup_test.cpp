@@ -152,5 +152,22 @@ TEST_F(Startup, ScriptedInputFromAPipeRunsAndEnds) {
   EXPECT_EQ(Count("grLibShutdown"), 1);
 }
 
+// Headless, once the keys have run out no key can ever come: the run ends as
+// Esc would end it, after every key sent has been handled. `timeout` stands
+// guard: a run that never ends fails rather than hangs.
+TEST_F(Startup, HeadlessRunEndsWhenItsInputEnds) {
+  for (const std::string input : {"printf ' hh' |", "true |", ""}) {
+    std::filesystem::remove(trace_);
+    const std::string command =
+        "cd '" + dir_ + "' && " + input + " SOFTBOARD_DISPLAY=headless SOFTBOARD_VSYNC=0 " +
+        "SOFTBOARD_TRACE='" + trace_ + "' timeout 20 '" TRANSDEMO_PATH "' " +
+        (input.empty() ? "</dev/null" : "") + " > out.txt 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(Count("grLibShutdown"), 1) << command;
+    EXPECT_GE(Count("grBufferSwap"), 1) << command;
+  }
+  EXPECT_EQ(ReadFile(dir_ + "/out.txt").rfind("This demo", 0), 0u);
+}
+
 }  // namespace
 }  // namespace e2e

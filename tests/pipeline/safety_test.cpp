@@ -77,7 +77,9 @@ TEST(Unsafe, BadColoursAndTextureCoordinatesDrawSafely) {
   EXPECT_TRUE(PixelNear(5, 5, board.At(5, 5), Argb(255, 0, 255, 0), 0));
 
   // Texture coordinates that are not finite, huge, or divided by a w that
-  // changes sign inside the triangle: whatever is sampled, nothing breaks.
+  // changes sign inside the triangle: whatever is sampled, nothing breaks and
+  // nothing outside the triangle is written.
+  board.Fill(0x12345678);
   board.SetTexture(256, 128, [](int x, int y) { return uint32_t(x ^ y); });
   board.state.render.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
                               GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, false};
@@ -94,6 +96,17 @@ TEST(Unsafe, BadColoursAndTextureCoordinatesDrawSafely) {
       DrawTriangle(board.state, v[0], v[1], v[2]);
     }
   }
+  int inside_changed = 0;
+  for (int y = 0; y < kScreenHeight; y++) {
+    for (int x = 0; x < kScreenWidth; x++) {
+      const double edge = (x + 0.5) / 639.0 + (y + 0.5) / 479.0;
+      if (edge > 1.01) {
+        ASSERT_EQ(board.At(x, y), 0x12345678u) << "pixel (" << x << ", " << y << ")";
+      }
+      if (edge < 0.99) inside_changed += board.At(x, y) != 0x12345678u;
+    }
+  }
+  EXPECT_GT(inside_changed, 1000) << "the triangles were drawn";
 }
 
 TEST(Unsafe, NoBuffersDrawsNothing) {
