@@ -2,6 +2,10 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "conio.h"
 #include "display.h"
@@ -15,6 +19,36 @@ const char* ProgramName() {
     return program_invocation_short_name;
 #endif
   return "softboard";
+}
+
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// The video drivers worth trying: those the user named in SDL_VIDEODRIVER, or
+// else those whose display server is actually there. SDL's offscreen and dummy
+// drivers show nothing, so a window never uses them; and a driver whose server
+// is absent is not even tried, so its library cannot print noise on the
+// console the program writes to.
+std::vector<std::string> VideoDrivers() {
+  std::vector<std::string> drivers;
+  if (IsSet("SDL_VIDEODRIVER")) {
+    const std::string named = std::getenv("SDL_VIDEODRIVER");
+    size_t start = 0;
+    while (start <= named.size()) {
+      size_t end = named.find(',', start);
+      if (end == std::string::npos) end = named.size();
+      const std::string driver = named.substr(start, end - start);
+      if (!driver.empty() && driver != "offscreen" && driver != "dummy" && driver != "evdev")
+        drivers.push_back(driver);
+      start = end + 1;
+    }
+    return drivers;
+  }
+  if (IsSet("DISPLAY")) drivers.push_back("x11");
+  if (IsSet("WAYLAND_DISPLAY")) drivers.push_back("wayland");
+  return drivers;
 }
 
 void QueueExtended(int prefix, int code) {
@@ -64,8 +98,18 @@ class WindowDisplay final : public Display {
     // The console owns SIGINT and SIGTERM: Ctrl+C must still end the program.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return Fail(error, "no display");
-    video_ = true;
+    for (const std::string& driver : VideoDrivers()) {
+      SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver.c_str(), SDL_HINT_OVERRIDE);
+      if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+        video_ = true;
+        break;
+      }
+    }
+    if (!video_) {
+      *error = "no display: no display server to show a window on";
+      if (*SDL_GetError()) *error += std::string(" (") + SDL_GetError() + ")";
+      return false;
+    }
     Uint32 flags = SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
     if (fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
     window_ = SDL_CreateWindow(ProgramName(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
