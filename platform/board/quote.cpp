@@ -26,7 +26,10 @@ std::string Printable(std::string_view text, size_t max_bytes, bool in_quotes) {
 }  // namespace
 
 std::string Quote(std::string_view text, size_t max_bytes) {
-  return "\"" + Printable(text, max_bytes, true) + "\"";
+  std::string quoted = "\"";
+  quoted += Printable(text, max_bytes, true);
+  quoted += '"';
+  return quoted;
 }
 
 std::string Escape(std::string_view text, size_t max_bytes) {
