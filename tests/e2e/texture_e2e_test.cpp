@@ -1,6 +1,8 @@
 // The texture file as the demo meets it: missing, broken, and the default one.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -35,6 +37,19 @@ class TextureFile : public ::testing::Test {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "grLibShutdown()");
     EXPECT_EQ(ReadFile(trace).find("grDrawPolygon"), std::string::npos);
+
+    // The trace records the reader's reason, and `tex3df info` gives the same.
+    std::string reason;
+    for (const std::string& line : lines) {
+      const std::string call = "gu3dfGetInfo(\"tex.3df\", out) = 0 (";
+      if (line.rfind(call, 0) == 0 && line.back() == ')')
+        reason = line.substr(call.size(), line.size() - call.size() - 1);
+    }
+    ASSERT_FALSE(reason.empty()) << ReadFile(trace);
+    const std::string command =
+        "cd '" + dir_ + "' && '" TEX3DF_PATH "' info tex.3df > info.txt 2>&1";
+    EXPECT_EQ(WEXITSTATUS(std::system(command.c_str())), 1);
+    EXPECT_EQ(ReadFile(dir_ + "/info.txt"), "tex3df: " + reason + "\n");
   }
 
   std::string dir_;
