@@ -86,6 +86,9 @@ struct TextureLevel {
   int width = 0;
   int height = 0;
   std::vector<uint32_t> texels;
+  // Each texel's wrapped 2x2 neighbourhood (itself, right, below,
+  // below-right), made from `texels` when the span loops first need it.
+  std::vector<uint32_t> footprint;
 };
 
 // The texture the unit samples: where it lies and how it is laid out.

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
-namespace softboard {
+#include "span.h"
 
-static const uint8_t* const kZero = kZeroChannel.data();
+namespace softboard {
+namespace {
+
+alignas(64) constexpr uint8_t kZeroes[kChunk] = {};
+const uint8_t* const kZero = kZeroes;
 
 // What one output channel of a combine reads. For an alpha output, `local`
 // and `other` are the alphas themselves.
@@ -25,7 +29,7 @@ struct Terms {
   Add add;
 };
 
-static Terms FunctionTerms(int function) {
+Terms FunctionTerms(int function) {
   switch (function) {
     case GR_COMBINE_FUNCTION_ZERO: return {false, false, Add::kNone};    // 0
     case GR_COMBINE_FUNCTION_LOCAL: return {false, false, Add::kLocal};  // local
@@ -55,7 +59,7 @@ struct Factor {
   uint8_t xor_mask;
 };
 
-static Factor FactorOf(int factor, const Sources& s) {
+Factor FactorOf(int factor, const Sources& s) {
   switch (factor) {
     case GR_COMBINE_FACTOR_ZERO: return {kZero, 0};
     case GR_COMBINE_FACTOR_LOCAL: return {s.local, 0};
@@ -71,38 +75,36 @@ static Factor FactorOf(int factor, const Sources& s) {
   }
 }
 
-static CombineChannel MakeChannel(int function, int factor, bool invert, const Sources& s,
-                                  uint8_t* out, bool general_only) {
+// One output channel: clamp(f * (plus - minus) + add) ^ invert_xor, with
+// f = factor[i] ^ factor_xor.
+struct CombineChannel {
+  const uint8_t* factor;
+  uint8_t factor_xor;
+  const uint8_t* plus;
+  const uint8_t* minus;
+  const uint8_t* add;
+  uint8_t invert_xor;
+};
+
+CombineChannel MakeChannel(int function, int factor, bool invert, const Sources& s) {
   const Terms t = FunctionTerms(function);
   const Factor f = FactorOf(factor, s);
   const uint8_t* add = t.add == Add::kLocal        ? s.local
                        : t.add == Add::kLocalAlpha ? s.local_alpha
                                                    : kZero;
-  CombineChannel ch{f.value,
-                    f.xor_mask,
-                    t.other ? s.other : kZero,
-                    t.minus_local ? s.local : kZero,
-                    add,
-                    uint8_t(invert ? 255 : 0),
-                    out,
-                    out};
-  if (general_only || invert) return ch;
-  const bool unscaled =
-      (ch.plus == kZero && ch.minus == kZero) || (f.value == kZero && f.xor_mask == 0);
-  if (unscaled) {
-    ch.result = add;  // f * 0 + add
-  } else if (f.value == kZero && f.xor_mask == 255 && ch.minus == kZero && add == kZero) {
-    ch.result = ch.plus;  // 1 * other; Mul255(x, 255) is x
-  }
-  return ch;
+  return {f.value,
+          f.xor_mask,
+          t.other ? s.other : kZero,
+          t.minus_local ? s.local : kZero,
+          add,
+          uint8_t(invert ? 255 : 0)};
 }
 
-static void RunChannel(const CombineChannel& ch, int n) {
+void RunChannel(const CombineChannel& ch, int n, uint8_t* __restrict out) {
   const uint8_t* __restrict f = ch.factor;
   const uint8_t* __restrict plus = ch.plus;
   const uint8_t* __restrict minus = ch.minus;
   const uint8_t* __restrict add = ch.add;
-  uint8_t* __restrict out = ch.out;
   const uint8_t fx = ch.factor_xor, ix = ch.invert_xor;
   for (int i = 0; i < n; i++) {
     const int v = Mul255(plus[i] - minus[i], f[i] ^ fx) + add[i];
@@ -110,75 +112,52 @@ static void RunChannel(const CombineChannel& ch, int n) {
   }
 }
 
-void RunCombine(const CombineStage& stage, int n) {
-  for (const CombineChannel& ch : stage.ch) {
-    if (ch.result == ch.out) RunChannel(ch, n);
+// The alpha channel of each source, for LOCAL_ALPHA and OTHER_ALPHA.
+const uint8_t* LocalChannel(int local, int c, const CombineSources& in) {
+  switch (local) {
+    case GR_COMBINE_LOCAL_ITERATED: return in.iterated->c[c];
+    case GR_COMBINE_LOCAL_CONSTANT: return in.constant->c[c];
+    case GR_COMBINE_LOCAL_DEPTH: return in.iterated->c[3];  // no depth: the iterated alpha
+    default: return kZero;
   }
 }
 
-bool Reads(const CombineStage& stage, const uint8_t* channel) {
-  for (const CombineChannel& ch : stage.ch) {
-    if (ch.result != ch.out) {
-      if (ch.result == channel) return true;
-    } else if (ch.factor == channel || ch.plus == channel || ch.minus == channel ||
-               ch.add == channel) {
-      return true;
-    }
+const uint8_t* OtherChannel(int other, int c, const CombineSources& in) {
+  switch (other) {
+    case GR_COMBINE_OTHER_ITERATED: return in.iterated->c[c];
+    case GR_COMBINE_OTHER_TEXTURE: return in.texture->c[c];
+    case GR_COMBINE_OTHER_CONSTANT: return in.constant->c[c];
+    default: return kZero;
   }
-  return false;
 }
 
-CombineStage BuildTextureCombine(const TexCombineState& state, const SpanColor& texel,
-                                 SpanChannel (&out)[4], bool general_only) {
-  // local is the texel; there is no upstream unit, so other is 0.
-  CombineStage stage;
+}  // namespace
+
+void CombineTexture(const TexCombineState& state, const Chunk& texel, int n, Chunk& out) {
   const uint8_t* a = texel.c[3];
   for (int c = 0; c < 3; c++) {
     const Sources s{texel.c[c], a, kZero, kZero, a};
-    stage.ch[c] = MakeChannel(state.rgb_function, state.rgb_factor, state.rgb_invert, s,
-                              out[c].data(), general_only);
+    RunChannel(MakeChannel(state.rgb_function, state.rgb_factor, state.rgb_invert, s), n, out.c[c]);
   }
   const Sources s{a, a, kZero, kZero, a};
-  stage.ch[3] = MakeChannel(state.alpha_function, state.alpha_factor, state.alpha_invert, s,
-                            out[3].data(), general_only);
-  return stage;
+  RunChannel(MakeChannel(state.alpha_function, state.alpha_factor, state.alpha_invert, s), n,
+             out.c[3]);
 }
 
-static SpanColor LocalColor(int local, const CombineInputs& in) {
-  const uint8_t* ia = in.iterated.c[3];
-  switch (local) {
-    case GR_COMBINE_LOCAL_ITERATED: return in.iterated;
-    case GR_COMBINE_LOCAL_CONSTANT: return in.constant;
-    case GR_COMBINE_LOCAL_DEPTH: return {{ia, ia, ia, ia}};  // no depth: the iterated alpha
-    default: return {{kZero, kZero, kZero, kZero}};
-  }
-}
-
-static SpanColor OtherColor(int other, const CombineInputs& in) {
-  switch (other) {
-    case GR_COMBINE_OTHER_ITERATED: return in.iterated;
-    case GR_COMBINE_OTHER_TEXTURE: return in.texture;
-    case GR_COMBINE_OTHER_CONSTANT: return in.constant;
-    default: return {{kZero, kZero, kZero, kZero}};
-  }
-}
-
-CombineStage BuildPixelCombine(const RenderState& state, const CombineInputs& in,
-                               SpanChannel (&out)[4], bool general_only) {
+void CombinePixels(const CombineState& color, const CombineState& alpha, const CombineSources& in,
+                   int n, Chunk& out) {
   // A source's alpha (for LOCAL_ALPHA and OTHER_ALPHA) is that source's own.
-  CombineStage stage;
-  const CombineState& cc = state.color;
-  const SpanColor local = LocalColor(cc.local, in), other = OtherColor(cc.other, in);
+  const uint8_t* texture_alpha = in.texture->c[3];
   for (int c = 0; c < 3; c++) {
-    const Sources s{local.c[c], local.c[3], other.c[c], other.c[3], in.texture.c[3]};
-    stage.ch[c] = MakeChannel(cc.function, cc.factor, cc.invert, s, out[c].data(), general_only);
+    const Sources s{LocalChannel(color.local, c, in), LocalChannel(color.local, 3, in),
+                    OtherChannel(color.other, c, in), OtherChannel(color.other, 3, in),
+                    texture_alpha};
+    RunChannel(MakeChannel(color.function, color.factor, color.invert, s), n, out.c[c]);
   }
-  const CombineState& ac = state.alpha;
-  const uint8_t* la = LocalColor(ac.local, in).c[3];
-  const uint8_t* oa = OtherColor(ac.other, in).c[3];
-  const Sources s{la, la, oa, oa, in.texture.c[3]};
-  stage.ch[3] = MakeChannel(ac.function, ac.factor, ac.invert, s, out[3].data(), general_only);
-  return stage;
+  const uint8_t* la = LocalChannel(alpha.local, 3, in);
+  const uint8_t* oa = OtherChannel(alpha.other, 3, in);
+  const Sources s{la, la, oa, oa, texture_alpha};
+  RunChannel(MakeChannel(alpha.function, alpha.factor, alpha.invert, s), n, out.c[3]);
 }
 
 }  // namespace softboard

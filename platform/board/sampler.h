@@ -1,36 +1,32 @@
-// Texture sampling of unit 0 along a span: texture coordinates divided per
-// pixel, then point or bilinear filtering with wrapping or clamping.
+// Texture sampling of unit 0: the texture as the span loops see it, and the
+// general path's sampling of a chunk: coordinates stepped in wrapping fixed
+// point or divided per pixel, then point or bilinear filtering with wrapping
+// or clamping.
 #pragma once
 
 #include <cstdint>
 
 #include "board_state.h"
+#include "combine.h"
+#include "span.h"
 
 namespace softboard {
 
-// s/w, t/w and 1/w at a span's first pixel and their steps along the row.
-struct TexCoordSpan {
-  float sow, tow, oow;
-  float dsow, dtow, doow;
-};
+// The level as the span loops sample it, its footprints made when missing.
+// A null level, or one whose sides are not powers of two, samples opaque
+// white (texels null).
+SampledTexture MakeSampledTexture(TextureLevel* level);
 
-struct SamplerStage {
-  void (*run)(const SamplerStage&, const TexCoordSpan&, int n, uint8_t* const out[4]);
-  const uint32_t* texels = nullptr;
-  int width = 0, height = 0, width_log2 = 0;
-  float scale = 0;  // texel units (1/256 texel) per unit of s and t
-};
+// Bilinear samples sit at texel centres and round to the nearest 1/256 texel;
+// point samples take the texel the coordinate falls in. In 1/256 texel.
+constexpr float kBilinearOffset = -127.5f;
 
-// The sampling loop for the unit's filter and addressing, chosen once per
-// triangle; `general_only` never takes a specialised loop (the pictures must
-// not differ). A null or malformed level samples opaque white.
-SamplerStage BuildSampler(const TextureLevel* level, const TextureUnitState& tmu,
-                          bool general_only = false);
+// A coordinate in 1/256 texel (s times the texture's scale, plus the offset)
+// in wrapping fixed point for a side of 2^side_log2 texels: floor(x * 2^(24 -
+// side_log2)) modulo 2^32. Not finite: 0.
+uint32_t WrapFixed(double x, int side_log2);
 
-// Writes r, g, b, a of n texels to out[0..3].
-inline void SampleSpan(const SamplerStage& stage, const TexCoordSpan& tc, int n,
-                       uint8_t* const out[4]) {
-  stage.run(stage, tc, n, out);
-}
+// Texels (r, g, b, a) of pixels [first, first + n) of the span, n <= kChunk.
+void SampleChunk(const TriangleInputs& tri, const SpanInputs& span, int first, int n, Chunk& out);
 
 }  // namespace softboard

@@ -1,31 +1,46 @@
-// What the pixel units hand each other along one span of a row: planar 8-bit
-// channels, and the one 8-bit multiply they all round the same way.
+// What the rasterizer hands the span loops: a triangle's inputs, worked out
+// once, and one row's span of it. The loops keep nothing else: a span is a row
+// pointer, a start column and a count, so any row may be drawn on any thread.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
-#include "board_state.h"
+#include "pixel_state.h"
 
 namespace softboard {
 
-// No span is longer than a row of the screen.
-constexpr int kMaxSpan = kScreenWidth;
-
-// One channel of a span, a byte a pixel.
-struct alignas(64) SpanChannel {
-  std::array<uint8_t, kMaxSpan> v;
-  uint8_t* data() { return v.data(); }
-  const uint8_t* data() const { return v.data(); }
+// The texture as the span loops sample it.
+struct SampledTexture {
+  const uint32_t* texels = nullptr;  // 0xAARRGGBB, row by row; null: opaque white
+  // Four per texel: itself, its right, lower and lower-right neighbours, with
+  // wrapping, so a bilinear sample is one 16-byte load.
+  const uint32_t* footprint = nullptr;
+  int width = 0, height = 0;
+  int width_log2 = 0, height_log2 = 0;
+  float scale = 0;  // 1/256 texel per unit of s and t: the longer side
 };
 
-// Where each of r, g, b, a (0..3) of a span is read: a stage's output, an
-// input passed through, or a channel filled once per triangle.
-struct SpanColor {
-  const uint8_t* c[4];
+struct TriangleInputs {
+  PixelState state;
+  PixelInputs reads;
+  SampledTexture texture;
+  // Texture coordinates step in wrapping fixed point (1/w does not vary and
+  // both axes wrap); otherwise they are divided per pixel.
+  bool affine = false;
+  FusedSpec fused{};  // what a fused loop draws, when one does
 };
 
-inline constexpr SpanChannel kZeroChannel{};
+// Texture coordinates in wrapping fixed point: 2^32 is the texture's width
+// (or height), so wrapping is integer overflow. Bits 24-k and up (k the side's
+// log2) are 1/256 texel.
+struct SpanInputs {
+  uint32_t* row = nullptr;  // the colour buffer's row
+  int x0 = 0, count = 0;
+  uint32_t color[4] = {}, color_step[4] = {};  // r, g, b, a in 16.16, already + 0.5
+  uint32_t u = 0, v = 0, du = 0, dv = 0;       // affine texture coordinates
+  float sow = 0, tow = 0, oow = 0;             // otherwise s/w, t/w, 1/w ...
+  float dsow = 0, dtow = 0, doow = 0;          // ... and their steps along the row
+};
 
 // x * f / 255 rounded to nearest for f in 0..255 and x in -255..255:
 // t = x*f + 128, then (t + (t >> 8)) >> 8. Exact for x >= 0, within 0.502
@@ -33,6 +48,19 @@ inline constexpr SpanChannel kZeroChannel{};
 constexpr int Mul255(int x, int f) {
   const int t = x * f + 128;
   return (t + (t >> 8)) >> 8;
+}
+
+// x / 255 rounded to nearest, x >= 0 (255 is odd: no halves to break).
+constexpr int Div255(int x) {
+  return (x + 127) / 255;
+}
+
+// The board's 8-bit bilinear filter of one channel: weights in 1/256, rows
+// rounded to 8 bits first, then the two rows. Within 1 of exact arithmetic.
+constexpr int Bilinear8(int c00, int c10, int c01, int c11, int fu, int fv) {
+  const int top = (c00 * (256 - fu) + c10 * fu + 128) >> 8;
+  const int bottom = (c01 * (256 - fu) + c11 * fu + 128) >> 8;
+  return (top * (256 - fv) + bottom * fv + 128) >> 8;
 }
 
 }  // namespace softboard

@@ -110,7 +110,7 @@ bool SelectSource(TextureUnitState& tmu, uint32_t address, uint32_t level_mask,
   return true;
 }
 
-const TextureLevel* CurrentTexture(TextureUnitState& tmu) {
+TextureLevel* CurrentTexture(TextureUnitState& tmu) {
   const TextureSource& s = tmu.source;
   if (!s.valid) return nullptr;
   if (tmu.decoded_valid) return &tmu.decoded;
@@ -123,6 +123,7 @@ const TextureLevel* CurrentTexture(TextureUnitState& tmu) {
   tmu.decoded.width = size.width;
   tmu.decoded.height = size.height;
   tmu.decoded.texels.resize(size_t(size.width) * size_t(size.height));
+  tmu.decoded.footprint.clear();
   DecodeTexels(s.format, tmu.memory.data() + s.address, size.width, size.height, tmu.palette,
                tmu.ncc, tmu.decoded.texels.data());
   tmu.decoded_valid = true;

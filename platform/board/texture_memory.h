@@ -39,6 +39,6 @@ bool SelectSource(TextureUnitState& tmu, uint32_t address, uint32_t level_mask,
 
 // The largest level of the source in its mask, decoded; null when there is no
 // source (the unit then gives opaque white).
-const TextureLevel* CurrentTexture(TextureUnitState& tmu);
+TextureLevel* CurrentTexture(TextureUnitState& tmu);
 
 }  // namespace softboard

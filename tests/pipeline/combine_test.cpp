@@ -8,20 +8,19 @@
 namespace softboard {
 namespace {
 
-constexpr int kN = 64;
+constexpr int kN = kChunk;
 
 struct Channels {
-  SpanChannel c[4];
-  SpanColor Span() const { return {{c[0].data(), c[1].data(), c[2].data(), c[3].data()}}; }
-  int At(int ch, int i) const { return c[ch].v[size_t(i)]; }
+  Chunk chunk;
+  int At(int ch, int i) const { return chunk.c[ch][i]; }
 };
 
 // Every value of one channel differs from pixel to pixel, with 0 and 255 among them.
 Channels RandomChannels(uint32_t seed) {
   Random random(seed);
   Channels out;
-  for (auto& ch : out.c) {
-    for (int i = 0; i < kN; i++) ch.v[size_t(i)] = uint8_t(i < 2 ? i * 255 : random.Below(256));
+  for (auto& ch : out.chunk.c) {
+    for (int i = 0; i < kN; i++) ch[i] = uint8_t(i < 2 ? i * 255 : random.Below(256));
   }
   return out;
 }
@@ -65,7 +64,7 @@ const int kFactors[] = {0, 1, 2, 3, 4, 8, 9, 0xA, 0xB, 0xC, 5};
 TEST(Combine, EveryFunctionFactorLocalOtherAndInvertMatchesRealArithmetic) {
   const Channels iterated = RandomChannels(1), texture = RandomChannels(2),
                  constant = RandomChannels(3);
-  const CombineInputs in{iterated.Span(), texture.Span(), constant.Span()};
+  const CombineSources in{&iterated.chunk, &texture.chunk, &constant.chunk};
   // Reference inputs for channel ch: local / other source numbers 0..2, else 0.
   const auto pick = [&](int source, bool is_local, int ch, int i) -> double {
     if (is_local && source == GR_COMBINE_LOCAL_DEPTH) return iterated.At(3, i);
@@ -75,30 +74,25 @@ TEST(Combine, EveryFunctionFactorLocalOtherAndInvertMatchesRealArithmetic) {
                                                    : nullptr;
     return s ? s->At(ch, i) : 0;
   };
-  SpanChannel out[4];
+  Chunk out;
   for (int function : kFunctions) {
     for (int factor : kFactors) {
       for (int local : {0, 1, 2, 7}) {
         for (int other : {0, 1, 2, 9}) {
           for (bool invert : {false, true}) {
-            for (bool general : {false, true}) {
-              RenderState state;
-              state.color = {function, factor, local, other, invert};
-              state.alpha = state.color;
-              const CombineStage stage = BuildPixelCombine(state, in, out, general);
-              RunCombine(stage, kN);
-              const SpanColor got = Result(stage);
+            {
+              const CombineState state{function, factor, local, other, invert};
+              CombinePixels(state, state, in, kN, out);
               for (int i = 0; i < kN; i++) {
                 for (int ch = 0; ch < 4; ch++) {
                   const double want = Reference(function, factor, invert, pick(local, true, ch, i),
                                                 pick(local, true, 3, i), pick(other, false, ch, i),
                                                 pick(other, false, 3, i), texture.At(3, i));
-                  const int g = got.c[ch][i];
+                  const int g = out.c[ch][i];
                   if (std::abs(g - want) > 1) {
                     FAIL() << "function " << function << " factor " << factor << " local " << local
-                           << " other " << other << " invert " << invert
-                           << (general ? " (general)" : "") << ": pixel " << i << " channel " << ch
-                           << " is " << g << ", expected " << want;
+                           << " other " << other << " invert " << invert << ": pixel " << i
+                           << " channel " << ch << " is " << g << ", expected " << want;
                   }
                 }
               }
@@ -112,18 +106,17 @@ TEST(Combine, EveryFunctionFactorLocalOtherAndInvertMatchesRealArithmetic) {
 
 TEST(TextureCombine, LocalIsTheTexelAndOtherIsZero) {
   const Channels texel = RandomChannels(4);
-  SpanChannel out[4];
+  Chunk out;
   for (int function : kFunctions) {
     for (int factor : kFactors) {
       for (bool invert : {false, true}) {
         const TexCombineState state{function, factor, function, factor, invert, invert};
-        const CombineStage stage = BuildTextureCombine(state, texel.Span(), out, false);
-        RunCombine(stage, kN);
+        CombineTexture(state, texel.chunk, kN, out);
         for (int i = 0; i < kN; i++) {
           for (int ch = 0; ch < 4; ch++) {
             const double want = Reference(function, factor, invert, texel.At(ch, i), texel.At(3, i),
                                           0, 0, texel.At(3, i));
-            ASSERT_LE(std::abs(Result(stage).c[ch][i] - want), 1)
+            ASSERT_LE(std::abs(out.c[ch][i] - want), 1)
                 << "function " << function << " factor " << factor << " invert " << invert
                 << ": pixel " << i << " channel " << ch;
           }
@@ -135,10 +128,11 @@ TEST(TextureCombine, LocalIsTheTexelAndOtherIsZero) {
 
 TEST(TextureCombine, TheStartingStatePassesTheTexelThrough) {
   const Channels texel = RandomChannels(5);
-  SpanChannel out[4];
-  const CombineStage stage = BuildTextureCombine(TexCombineState{}, texel.Span(), out, false);
-  RunCombine(stage, kN);
-  for (int ch = 0; ch < 4; ch++) EXPECT_EQ(Result(stage).c[ch], texel.c[ch].data());
+  Chunk out;
+  CombineTexture(TexCombineState{}, texel.chunk, kN, out);
+  for (int ch = 0; ch < 4; ch++) {
+    for (int i = 0; i < kN; i++) ASSERT_EQ(out.c[ch][i], texel.At(ch, i)) << ch << " " << i;
+  }
 }
 
 }  // namespace

@@ -40,6 +40,7 @@ struct TestBoard {
     tmu.decoded.width = width;
     tmu.decoded.height = height;
     tmu.decoded.texels.resize(size_t(width) * size_t(height));
+    tmu.decoded.footprint.clear();
     for (int y = 0; y < height; y++) {
       for (int x = 0; x < width; x++) tmu.decoded.texels[size_t(y * width + x)] = texel(x, y);
     }

@@ -14,7 +14,7 @@ uint32_t Pattern(int x, int y) {
 }
 
 TextureLevel MakeLevel(int width, int height) {
-  TextureLevel level{width, height, {}};
+  TextureLevel level{width, height, {}, {}};
   for (int y = 0; y < height; y++) {
     for (int x = 0; x < width; x++) level.texels.push_back(Pattern(x, y));
   }
@@ -47,14 +47,24 @@ uint32_t Reference(const TextureLevel& level, double s, double t, bool bilinear,
   return Argb(out[3], out[0], out[1], out[2]);
 }
 
-uint32_t SampleAt(const TextureLevel& level, double s, double t, bool bilinear, bool wrap) {
-  TextureUnitState tmu;
-  tmu.bilinear = bilinear;
-  tmu.wrap_s = tmu.wrap_t = wrap;
-  uint8_t c[4][1];
-  uint8_t* const out[4] = {c[0], c[1], c[2], c[3]};
-  SampleSpan(BuildSampler(&level, tmu), {float(s), float(t), 1, 0, 0, 0}, 1, out);
-  return Argb(c[3][0], c[0][0], c[1][0], c[2][0]);
+// One sample through the general path's sampler: coordinates divided per
+// pixel, or (`affine`, wrapping only) stepped in wrapping fixed point.
+uint32_t SampleAt(const TextureLevel& level, double s, double t, bool bilinear, bool wrap,
+                  bool affine = false) {
+  TextureLevel copy = level;
+  TriangleInputs tri;
+  tri.state.sampler = {bilinear, wrap, wrap};
+  tri.texture = MakeSampledTexture(&copy);
+  tri.affine = affine && wrap && tri.texture.texels;
+  SpanInputs span;
+  span.count = 1;
+  span.sow = float(s), span.tow = float(t), span.oow = 1;
+  const double offset = bilinear ? kBilinearOffset : 0;
+  span.u = WrapFixed(s * tri.texture.scale + offset, tri.texture.width_log2);
+  span.v = WrapFixed(t * tri.texture.scale + offset, tri.texture.height_log2);
+  Chunk c;
+  SampleChunk(tri, span, 0, 1, c);
+  return Argb(c.c[3][0], c.c[0][0], c.c[1][0], c.c[2][0]);
 }
 
 struct Size {
@@ -73,11 +83,14 @@ TEST_P(Sampling, FilteringMatchesRealArithmeticWithWrapAndClamp) {
     const double s = random.Below(768 * 64) / 64.0 - 256, t = random.Below(768 * 64) / 64.0 - 256;
     for (bool bilinear : {true, false}) {
       for (bool wrap : {true, false}) {
-        const uint32_t got = SampleAt(level, s, t, bilinear, wrap);
         const uint32_t want = Reference(level, s, t, bilinear, wrap);
-        ASSERT_TRUE(Near(got, want, 1))
-            << "at s " << s << " t " << t << (bilinear ? " bilinear" : " point")
-            << (wrap ? " wrap: " : " clamp: ") << Hex(got) << ", expected " << Hex(want);
+        for (bool affine : {false, true}) {
+          const uint32_t got = SampleAt(level, s, t, bilinear, wrap, affine);
+          ASSERT_TRUE(Near(got, want, 1))
+              << "at s " << s << " t " << t << (bilinear ? " bilinear" : " point")
+              << (wrap ? " wrap" : " clamp") << (affine ? " affine: " : ": ") << Hex(got)
+              << ", expected " << Hex(want);
+        }
       }
     }
   }
@@ -89,9 +102,11 @@ TEST_P(Sampling, TexelCentresGiveTheTexel) {
   for (int y = 0; y < level.height; y += 3) {
     for (int x = 0; x < level.width; x += 5) {
       for (bool bilinear : {true, false}) {
-        EXPECT_EQ(SampleAt(level, (x + 0.5) * unit, (y + 0.5) * unit, bilinear, true),
-                  Pattern(x, y))
-            << "texel (" << x << ", " << y << ")";
+        for (bool affine : {false, true}) {
+          EXPECT_EQ(SampleAt(level, (x + 0.5) * unit, (y + 0.5) * unit, bilinear, true, affine),
+                    Pattern(x, y))
+              << "texel (" << x << ", " << y << ")";
+        }
       }
     }
   }
@@ -114,7 +129,7 @@ TEST(Texturing, CornerOfTheTextureMixesTheWrappedNeighbours) {
 }
 
 TEST(Texturing, NoTextureIsOpaqueWhite) {
-  TextureLevel odd{3, 5, std::vector<uint32_t>(15, 0)};
+  TextureLevel odd{3, 5, std::vector<uint32_t>(15, 0), {}};
   EXPECT_EQ(SampleAt(odd, 10, 10, true, true), 0xFFFFFFFFu);  // not a power of two
   TestBoard board;
   board.state.render.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,

@@ -181,7 +181,7 @@ TEST_F(TextureMemoryTest, ADecodedTextureSetByHandIsUsedAsItIs) {
   TextureUnitState bare;  // no memory at all
   bare.source.valid = true;
   bare.decoded_valid = true;
-  bare.decoded = {2, 1, {0x80112233u, 0xFF445566u}};
+  bare.decoded = {2, 1, {0x80112233u, 0xFF445566u}, {}};
   EXPECT_EQ(CurrentTexture(bare), &bare.decoded);
   bare.decoded_valid = false;
   EXPECT_EQ(CurrentTexture(bare), nullptr) << "no memory to decode from";

@@ -1,0 +1,304 @@
+// Pixels of a span in u32 lanes, one pixel a lane (0xAARRGGBB). Channel
+// arithmetic works on pairs: (p & 0x00FF00FF) holds blue and red, and
+// (p >> 8 & 0x00FF00FF) green and alpha, each in its own 16-bit lane, so every
+// multiply is a 16-bit one. The arithmetic is the general loop's, to the bit.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "pixel_kernels.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "pixel_kernels.h"
+#include "sampler.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace softboard {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET != HWY_SCALAR
+
+using D32 = hn::ScalableTag<uint32_t>;
+using DI32 = hn::ScalableTag<int32_t>;
+using D16 = hn::Repartition<uint16_t, D32>;
+using DF = hn::ScalableTag<float>;
+using V32 = hn::Vec<D32>;
+using V16 = hn::Vec<D16>;
+
+// The per-pixel value of a 16.16 plane stepped from the span's start, as 0..255.
+HWY_INLINE V32 Channel8(V32 fixed) {
+  const DI32 di;
+  const auto v = hn::ShiftRight<16>(hn::BitCast(di, fixed));
+  return hn::BitCast(D32(), hn::Min(hn::Max(v, hn::Zero(di)), hn::Set(di, 255)));
+}
+
+HWY_INLINE V16 PairBR(V32 p) {
+  return hn::BitCast(D16(), hn::And(p, hn::Set(D32(), 0x00FF00FFu)));
+}
+HWY_INLINE V16 PairGA(V32 p) {
+  return hn::BitCast(D16(), hn::And(hn::ShiftRight<8>(p), hn::Set(D32(), 0x00FF00FFu)));
+}
+HWY_INLINE V32 Unpair(V16 br, V16 ga) {
+  const D32 d;
+  return hn::Or(hn::BitCast(d, br), hn::ShiftLeft<8>(hn::BitCast(d, ga)));
+}
+// A per-pixel value 0..255 in both 16-bit lanes of its pixel.
+HWY_INLINE V16 Both(V32 x) {
+  return hn::BitCast(D16(), hn::Or(x, hn::ShiftLeft<16>(x)));
+}
+
+// Mul255: t = x*f + 128, (t + (t >> 8)) >> 8; never above 65407.
+HWY_INLINE V16 Mul255(V16 x, V16 f) {
+  const auto t = hn::Add(hn::Mul(x, f), hn::Set(D16(), 128));
+  return hn::ShiftRight<8>(hn::Add(t, hn::ShiftRight<8>(t)));
+}
+
+// Div255 (x + 127) / 255 as a multiply-high: exact for x + 127 up to 65408.
+HWY_INLINE V16 Div255(V16 x) {
+  const D16 d;
+  return hn::ShiftRight<7>(hn::MulHigh(hn::Add(x, hn::Set(d, 127)), hn::Set(d, 0x8081)));
+}
+
+// Bilinear8 on pairs: rows rounded to 8 bits, then the rows.
+HWY_INLINE V16 Lerp8(V16 a, V16 b, V16 wa, V16 wb) {
+  const auto sum = hn::Add(hn::Add(hn::Mul(a, wa), hn::Mul(b, wb)), hn::Set(D16(), 128));
+  return hn::ShiftRight<8>(sum);
+}
+
+// One 16-byte footprint a block: block b of the result is pixel 4b + k's, for
+// the pixels' texel indices idx[k], idx[k + 4], ...
+template <class D>
+HWY_INLINE hn::Vec<D> LoadFootprints(D d, const uint32_t* footprint, const uint32_t* idx) {
+  if constexpr (hn::MaxLanes(d) <= 4) {
+    return hn::LoadU(d, footprint + size_t(idx[0]) * 4);
+  } else {
+    const hn::Half<D> dh;
+    return hn::Combine(d, LoadFootprints(dh, footprint, idx + hn::MaxLanes(d) / 2),
+                       LoadFootprints(dh, footprint, idx));
+  }
+}
+
+// The bilinear texels of the pixels whose texel indices are idx[0..N) and
+// whose weights (0..255, in 1/256 texel) are fu, fv.
+HWY_INLINE V32 FilterFootprints(const uint32_t* footprint, const uint32_t* idx, V32 fu, V32 fv) {
+  const D32 d;
+  const hn::Repartition<uint64_t, D32> d64;
+  // Rows k = 0..3 hold the footprints of pixels k, k + 4, ...; a 4x4 transpose
+  // in each block gives each corner of every pixel in pixel order.
+  const V32 r0 = LoadFootprints(d, footprint, idx), r1 = LoadFootprints(d, footprint, idx + 1);
+  const V32 r2 = LoadFootprints(d, footprint, idx + 2), r3 = LoadFootprints(d, footprint, idx + 3);
+  const auto t0 = hn::BitCast(d64, hn::InterleaveLower(d, r0, r1));
+  const auto t1 = hn::BitCast(d64, hn::InterleaveLower(d, r2, r3));
+  const auto t2 = hn::BitCast(d64, hn::InterleaveUpper(d, r0, r1));
+  const auto t3 = hn::BitCast(d64, hn::InterleaveUpper(d, r2, r3));
+  const V32 c00 = hn::BitCast(d, hn::InterleaveLower(d64, t0, t1));
+  const V32 c10 = hn::BitCast(d, hn::InterleaveUpper(d64, t0, t1));
+  const V32 c01 = hn::BitCast(d, hn::InterleaveLower(d64, t2, t3));
+  const V32 c11 = hn::BitCast(d, hn::InterleaveUpper(d64, t2, t3));
+  const V16 wu1 = Both(fu), wv1 = Both(fv);
+  const V16 full = hn::Set(D16(), 256);
+  const V16 wu0 = hn::Sub(full, wu1), wv0 = hn::Sub(full, wv1);
+  const V16 br = Lerp8(Lerp8(PairBR(c00), PairBR(c10), wu0, wu1),
+                       Lerp8(PairBR(c01), PairBR(c11), wu0, wu1), wv0, wv1);
+  const V16 ga = Lerp8(Lerp8(PairGA(c00), PairGA(c10), wu0, wu1),
+                       Lerp8(PairGA(c01), PairGA(c11), wu0, wu1), wv0, wv1);
+  return Unpair(br, ga);
+}
+
+enum class Coords { kNone, kAffine, kPerspective };
+
+// Texture coordinates along the span, a group of lanes at a time.
+template <Coords kCoords>
+struct TexCoords {
+  const SampledTexture& t;
+  V32 u, v, du, dv;   // affine
+  hn::Vec<DF> k, dk;  // perspective: the pixels' numbers along the span
+  hn::Vec<DF> sow, tow, oow, dsow, dtow, doow;
+
+  TexCoords(const SampledTexture& texture, const SpanInputs& s) : t(texture) {
+    const D32 d;
+    const DF df;
+    const size_t n = hn::Lanes(d);
+    if constexpr (kCoords == Coords::kAffine) {
+      u = hn::Add(hn::Set(d, s.u), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.du)));
+      v = hn::Add(hn::Set(d, s.v), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.dv)));
+      du = hn::Set(d, s.du * uint32_t(n));
+      dv = hn::Set(d, s.dv * uint32_t(n));
+    }
+    if constexpr (kCoords == Coords::kPerspective) {
+      k = hn::Iota(df, 0.0f);
+      dk = hn::Set(df, float(n));
+      sow = hn::Set(df, s.sow), tow = hn::Set(df, s.tow), oow = hn::Set(df, s.oow);
+      dsow = hn::Set(df, s.dsow), dtow = hn::Set(df, s.dtow), doow = hn::Set(df, s.doow);
+    }
+  }
+
+  // The texel indices of this group's pixels (stored to idx) and their weights.
+  HWY_INLINE void Texels(uint32_t* idx, V32* fu, V32* fv) {
+    const D32 d;
+    const V32 low8 = hn::Set(d, 255u);
+    V32 iu, iv;
+    if constexpr (kCoords == Coords::kAffine) {
+      const V32 tu = hn::ShiftRightSame(u, 24 - t.width_log2);
+      const V32 tv = hn::ShiftRightSame(v, 24 - t.height_log2);
+      iu = hn::ShiftRight<8>(tu);  // within the texture: the fixed point wraps
+      iv = hn::ShiftRight<8>(tv);
+      *fu = hn::And(tu, low8);
+      *fv = hn::And(tv, low8);
+      u = hn::Add(u, du);
+      v = hn::Add(v, dv);
+    } else {
+      const DF df;
+      const DI32 di;
+      const auto q = hn::Add(oow, hn::Mul(k, doow));
+      const auto s = hn::Div(hn::Add(sow, hn::Mul(k, dsow)), q);
+      const auto tt = hn::Div(hn::Add(tow, hn::Mul(k, dtow)), q);
+      k = hn::Add(k, dk);
+      const auto scale = hn::Set(df, t.scale), offset = hn::Set(df, kBilinearOffset);
+      const auto lo = hn::Set(df, -1073741824.0f), hi = hn::Set(df, 1073741824.0f);
+      const auto fixed = [&](hn::Vec<DF> x) {
+        x = hn::Add(hn::Mul(x, scale), offset);
+        x = hn::Min(hn::IfThenElse(hn::Ge(x, lo), x, lo), hi);  // NaN goes low
+        return hn::BitCast(d, hn::ConvertTo(di, hn::Floor(x)));
+      };
+      const V32 cu = fixed(s), cv = fixed(tt);
+      iu = hn::And(hn::BitCast(d, hn::ShiftRight<8>(hn::BitCast(di, cu))),
+                   hn::Set(d, uint32_t(t.width - 1)));
+      iv = hn::And(hn::BitCast(d, hn::ShiftRight<8>(hn::BitCast(di, cv))),
+                   hn::Set(d, uint32_t(t.height - 1)));
+      *fu = hn::And(cu, low8);
+      *fv = hn::And(cv, low8);
+    }
+    hn::Store(hn::Add(hn::ShiftLeftSame(iv, t.width_log2), iu), d, idx);
+  }
+};
+
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords>
+void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
+  const D32 d;
+  const D16 d16;
+  constexpr size_t kMaxN = hn::MaxLanes(D32());
+  const size_t n = hn::Lanes(d);
+  const FusedSpec& spec = tri.fused;
+  const uint32_t* footprint = tri.texture.footprint;
+
+  const V32 iota = hn::Iota(d, 0);
+  V32 color[4], color_step[4];
+  for (int c = 0; c < 4; c++) {
+    color[c] = hn::Add(hn::Set(d, span.color[c]), hn::Mul(iota, hn::Set(d, span.color_step[c])));
+    color_step[c] = hn::Set(d, span.color_step[c] * uint32_t(n));
+  }
+  const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
+  TexCoords<kCoords> coords(tri.texture, span);
+  HWY_ALIGN uint32_t idx[kMaxN];
+  HWY_ALIGN uint32_t tail[kMaxN];
+
+  uint32_t* out = span.row + span.x0;
+  for (int i = 0; i < span.count; i += int(n), out += n) {
+    const size_t left = size_t(span.count - i);
+    uint32_t* dst = out;
+    if (left < n) {  // the span's last pixels: work on a copy, so nothing past it is touched
+      std::memcpy(tail, out, left * 4);
+      dst = tail;
+    }
+    V32 texel = hn::Zero(d);
+    if constexpr (kCoords != Coords::kNone) {
+      V32 fu, fv;
+      coords.Texels(idx, &fu, &fv);
+      texel = FilterFootprints(footprint, idx, fu, fv);
+    }
+    V16 src_br, src_ga;
+    if constexpr (kColor == FusedColor::kTexture) {
+      src_br = PairBR(texel);
+      src_ga = PairGA(texel);
+    } else {
+      const V32 r = Channel8(color[0]), g = Channel8(color[1]), b = Channel8(color[2]);
+      src_br = hn::BitCast(d16, hn::Or(b, hn::ShiftLeft<16>(r)));
+      src_ga = hn::BitCast(d16, g);
+      if constexpr (kColor == FusedColor::kTextureTimesIterated) {
+        src_br = Mul255(PairBR(texel), src_br);
+        src_ga = Mul255(PairGA(texel), src_ga);
+      }
+    }
+    V32 alpha = constant_alpha;
+    if (spec.alpha == FusedAlpha::kIterated) alpha = Channel8(color[3]);
+    if (spec.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<24>(texel);
+
+    const V32 old = hn::LoadU(d, dst);
+    V32 rgb;
+    if constexpr (kBlend == FusedBlend::kReplace) {
+      rgb = hn::And(Unpair(src_br, src_ga), hn::Set(d, 0x00FFFFFFu));
+    } else {
+      const V16 a = Both(alpha), ia = hn::Sub(hn::Set(d16, 255), a);
+      const V16 br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
+      const V16 ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
+      rgb = hn::And(Unpair(br, ga), hn::Set(d, 0x00FFFFFFu));
+    }
+    V32 result = rgb;
+    if (spec.alpha_write == FusedAlphaWrite::kSource)
+      result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
+    if (spec.alpha_write == FusedAlphaWrite::kKeep)
+      result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
+    hn::StoreU(result, d, dst);
+    if (left < n) std::memcpy(out, tail, left * 4);
+    for (int c = 0; c < 4; c++) color[c] = hn::Add(color[c], color_step[c]);
+  }
+}
+
+template <FusedColor kColor, FusedBlend kBlend>
+SpanLoop ForCoords(const FusedSpec& spec) {
+  if (!spec.textured) return &FusedSpan<kColor, kBlend, Coords::kNone>;
+  if (spec.perspective) return &FusedSpan<kColor, kBlend, Coords::kPerspective>;
+  return &FusedSpan<kColor, kBlend, Coords::kAffine>;
+}
+
+template <FusedColor kColor>
+SpanLoop ForBlend(const FusedSpec& spec) {
+  return spec.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace>(spec)
+                                            : ForCoords<kColor, FusedBlend::kSrcAlpha>(spec);
+}
+
+SpanLoop ChooseLoop(const FusedSpec& spec) {
+  switch (spec.color) {
+    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture>(spec);
+    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated>(spec);
+    case FusedColor::kTextureTimesIterated:
+      return ForBlend<FusedColor::kTextureTimesIterated>(spec);
+  }
+  return nullptr;
+}
+
+#else  // HWY_SCALAR: one lane; the general loop does the work.
+
+SpanLoop ChooseLoop(const FusedSpec&) {
+  return nullptr;
+}
+
+#endif
+
+const char* TargetName() {
+  return hwy::TargetName(HWY_TARGET);
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace softboard
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace softboard {
+
+HWY_EXPORT(ChooseLoop);
+HWY_EXPORT(TargetName);
+
+SpanLoop ChooseFusedLoop(const FusedSpec& spec) {
+  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(spec);
+}
+
+const char* FusedTargetName() {
+  return HWY_DYNAMIC_DISPATCH(TargetName)();
+}
+
+}  // namespace softboard
+#endif

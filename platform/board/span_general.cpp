@@ -1,0 +1,37 @@
+#include "span_general.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "blend.h"
+#include "combine.h"
+#include "sampler.h"
+
+namespace softboard {
+
+void DrawSpanGeneral(const TriangleInputs& tri, const SpanInputs& span) {
+  const PixelState& state = tri.state;
+  Chunk iterated{}, texel, texture{}, constant, color;
+  const uint8_t k[4] = {state.constant.r, state.constant.g, state.constant.b, state.constant.a};
+  for (int c = 0; c < 4; c++) std::memset(constant.c[c], k[c], kChunk);
+  for (int first = 0; first < span.count; first += kChunk) {
+    const int n = std::min(kChunk, span.count - first);
+    // Colours step in 16.16 from the span's start; wrapping arithmetic keeps
+    // an extreme step (only on one-pixel spans) defined, the clamp bounds it.
+    for (int c = 0; c < 4; c++) {
+      if (!tri.reads.iterated[c]) continue;
+      for (int i = 0; i < n; i++) {
+        const int32_t v = int32_t(span.color[c] + uint32_t(first + i) * span.color_step[c]) >> 16;
+        iterated.c[c][i] = uint8_t(std::clamp(v, 0, 255));
+      }
+    }
+    if (tri.reads.texture) {
+      SampleChunk(tri, span, first, n, texel);
+      CombineTexture(state.tex, texel, n, texture);
+    }
+    CombinePixels(state.color, state.alpha, {&iterated, &texture, &constant}, n, color);
+    BlendPixels(state.blend, color, n, span.row + span.x0 + first);
+  }
+}
+
+}  // namespace softboard
