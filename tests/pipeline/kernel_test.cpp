@@ -1,0 +1,266 @@
+// The fused span loops against the general one, on every SIMD target this CPU
+// runs: the same pixels bit for bit, for random states, textures and spans of
+// every length and alignment, and nothing written outside the span.
+#include <hwy/targets.h>
+
+#include <string>
+#include <vector>
+
+#include "pipeline_support.h"
+#include "pixel_kernels.h"
+#include "pixel_state.h"
+#include "sampler.h"
+#include "span_general.h"
+
+namespace softboard {
+namespace {
+
+constexpr CombineState kTextureColor{GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
+                                     GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, false};
+constexpr CombineState kIteratedColor{GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO,
+                                      GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, false};
+constexpr CombineState kModulate{GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_LOCAL,
+                                 GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, false};
+// Each source alpha two ways, as a program may ask for it.
+constexpr CombineState kAlphas[] = {
+    {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_CONSTANT,
+     GR_COMBINE_OTHER_CONSTANT, false},
+    {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_CONSTANT,
+     GR_COMBINE_OTHER_TEXTURE, false},
+    {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
+     GR_COMBINE_OTHER_TEXTURE, false},
+    {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_DEPTH,
+     GR_COMBINE_OTHER_CONSTANT, false},
+    {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_ITERATED,
+     GR_COMBINE_OTHER_TEXTURE, false},
+    {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_CONSTANT,
+     GR_COMBINE_OTHER_ITERATED, false},
+};
+constexpr BlendState kBlends[] = {
+    {GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ZERO, GR_BLEND_ZERO},
+    {GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO},
+    {GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ZERO, GR_BLEND_ONE},
+    {GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO, GR_BLEND_ZERO},
+    {GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE, GR_BLEND_ZERO},
+    {GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO, GR_BLEND_ONE},
+};
+struct Size {
+  int width, height;
+};
+constexpr Size kSizes[] = {{256, 128}, {8, 64}, {1, 8}, {64, 1}, {1, 1}, {256, 256}};
+
+uint32_t Texel(int x, int y) {
+  uint32_t h = uint32_t(x) * 0x9E3779B1u ^ uint32_t(y) * 0x85EBCA77u;
+  h ^= h >> 15;
+  return h * 0x2C1B3C6Du;
+}
+
+// Every fusable state: colour, source alpha, blend, texture size, and whether
+// w varies, drawn from the tables by one number.
+struct Case {
+  PixelState state;
+  TextureLevel level;
+};
+
+Case MakeCase(Random& random) {
+  Case c;
+  const CombineState colors[] = {kTextureColor, kIteratedColor, kModulate};
+  c.state.color = colors[random.Below(3)];
+  c.state.alpha = kAlphas[random.Below(int(std::size(kAlphas)))];
+  c.state.blend = kBlends[random.Below(int(std::size(kBlends)))];
+  c.state.constant = {uint8_t(random.Below(256)), uint8_t(random.Below(256)),
+                      uint8_t(random.Below(256)), uint8_t(random.Below(256))};
+  c.state.perspective = random.Below(2) == 1;
+  const Size size = kSizes[random.Below(int(std::size(kSizes)))];
+  c.level = {size.width, size.height, {}, {}};
+  for (int y = 0; y < size.height; y++) {
+    for (int x = 0; x < size.width; x++) c.level.texels.push_back(Texel(x, y));
+  }
+  return c;
+}
+
+// A span at any place: colours that start anywhere and may run out of range
+// (they clamp), coordinates that wrap, and 1/w near and far.
+SpanInputs MakeSpan(Random& random, const TriangleInputs& tri, uint32_t* row, int x0, int count) {
+  SpanInputs s;
+  s.row = row;
+  s.x0 = x0;
+  s.count = count;
+  for (int c = 0; c < 4; c++) {
+    s.color[c] = uint32_t(random.Below(300 << 8)) << 8;
+    s.color_step[c] = uint32_t(random.Below(16 << 16) - (8 << 16));
+  }
+  s.u = random.Next() << 8 ^ random.Next();
+  s.v = random.Next() << 8 ^ random.Next();
+  s.du = uint32_t(random.Below(1 << 24) - (1 << 23)) << (random.Below(8));
+  s.dv = uint32_t(random.Below(1 << 24) - (1 << 23)) << (random.Below(8));
+  s.oow = 0.25f + float(random.Below(1000)) / 250;
+  s.doow = (float(random.Below(200)) - 100) / 40000;
+  s.sow = (float(random.Below(2000)) - 1000) * s.oow;
+  s.tow = (float(random.Below(2000)) - 1000) * s.oow;
+  s.dsow = (float(random.Below(400)) - 200) / 64;
+  s.dtow = (float(random.Below(400)) - 200) / 64;
+  (void)tri;
+  return s;
+}
+
+std::string Describe(const FusedSpec& f) {
+  return "colour " + std::to_string(int(f.color)) + " alpha " + std::to_string(int(f.alpha)) +
+         " blend " + std::to_string(int(f.blend)) + " alpha write " +
+         std::to_string(int(f.alpha_write)) + (f.perspective ? " perspective" : "") +
+         (f.textured ? " textured" : "");
+}
+
+class Kernels : public testing::TestWithParam<int64_t> {
+ protected:
+  void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
+  void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+};
+
+TEST_P(Kernels, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
+  const bool scalar = GetParam() == HWY_SCALAR;
+  Random random(uint32_t(GetParam() % 1000003));
+  constexpr int kGuard = 24, kWidth = 640 + 2 * kGuard;
+  int fused_spans = 0;
+  EXPECT_EQ(std::string(FusedTargetName()), hwy::TargetName(GetParam()));
+  for (int k = 0; k < 600; k++) {
+    Case c = MakeCase(random);
+    TriangleInputs tri;
+    tri.state = c.state;
+    tri.reads = InputsOf(tri.state);
+    tri.texture = MakeSampledTexture(&c.level);
+    tri.affine = !tri.state.perspective;
+    ASSERT_TRUE(MatchFused(tri.state, &tri.fused)) << k;
+    const SpanLoop loop = ChooseFusedLoop(tri.fused);
+    ASSERT_EQ(loop == nullptr, scalar) << "a SIMD target draws every fusable state";
+    if (loop == nullptr) continue;
+    // Every start alignment and lengths from 1 to 17, then some long spans.
+    const int x0 = kGuard + random.Below(16);
+    const int count = k < 400 ? 1 + k % 17 : 1 + random.Below(600);
+    std::vector<uint32_t> want(kWidth), got(kWidth);
+    for (uint32_t& p : want) p = random.Next() ^ random.Next() << 12;
+    got = want;
+    SpanInputs span = MakeSpan(random, tri, want.data(), x0, count);
+    if (k % 37 == 0) span.oow = span.doow = 0;  // w infinite: coordinates not finite
+    if (k % 41 == 0) span.sow = 3e38f;
+    if (k % 43 == 0) span.color_step[0] = 0x7FFFFFFF;
+    DrawSpanGeneral(tri, span);
+    span.row = got.data();
+    loop(tri, span);
+    fused_spans++;
+    for (int x = 0; x < kWidth; x++) {
+      ASSERT_EQ(got[size_t(x)], want[size_t(x)])
+          << "target " << hwy::TargetName(GetParam()) << ", " << Describe(tri.fused) << ", "
+          << c.level.width << "x" << c.level.height << " texture, span " << x0 << "+" << count
+          << ": pixel " << x << " is " << Hex(got[size_t(x)]) << ", the general loop gives "
+          << Hex(want[size_t(x)]);
+    }
+  }
+  if (!scalar) {
+    EXPECT_EQ(fused_spans, 600);
+  }
+}
+
+// Whole triangles through the public drawing call: edges of the screen,
+// slivers, huge and perspective ones.
+TEST_P(Kernels, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
+  Random random(7);
+  for (int k = 0; k < 40; k++) {
+    Case c = MakeCase(random);
+    TestBoard fast, general;
+    for (TestBoard* b : {&fast, &general}) {
+      uint32_t* p = BackBuffer(b->state.frame);
+      for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
+      b->SetTexture(c.level.width, c.level.height, &Texel);
+      b->state.render.color = c.state.color;
+      b->state.render.alpha = c.state.alpha;
+      b->state.render.blend = c.state.blend;
+      b->state.render.constant = c.state.constant;
+    }
+    const float w1 = 1, w2 = c.state.perspective ? 3.5f : 1;
+    const float extent = k % 4 == 0 ? 3e6f : 900;
+    GrVertex v[3];
+    for (int i = 0; i < 3; i++) {
+      const float x = float(random.Below(int(extent))) - extent / 3;
+      const float y = float(random.Below(int(extent))) - extent / 3;
+      v[i] = TexVertex(x, y, float(random.Below(700)) - 200, float(random.Below(700)) - 200,
+                       i == 2 ? w2 : w1);
+      v[i].r = float(random.Below(256)), v[i].g = float(random.Below(256));
+      v[i].b = float(random.Below(256)), v[i].a = float(random.Below(256));
+    }
+    DrawTriangle(fast.state, v[0], v[1], v[2]);
+    DrawTriangleGeneral(general.state, v[0], v[1], v[2]);
+    for (int y = 0; y < kScreenHeight; y++) {
+      for (int x = 0; x < kScreenWidth; x++) {
+        ASSERT_EQ(fast.At(x, y), general.At(x, y))
+            << "case " << k << ": pixel (" << x << ", " << y << ")";
+      }
+    }
+  }
+}
+
+std::vector<int64_t> Targets() {
+  return hwy::SupportedAndGeneratedTargets();
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, Kernels, testing::ValuesIn(Targets()),
+                         [](const testing::TestParamInfo<int64_t>& info) {
+                           return std::string(hwy::TargetName(info.param));
+                         });
+
+TEST(MatchFused, TheDemosStatesAreFusedAndOthersAreNot) {
+  PixelState state;
+  FusedSpec spec;
+  state.color = kTextureColor;
+  state.alpha = kAlphas[0];
+  state.blend = kBlends[0];
+  ASSERT_TRUE(MatchFused(state, &spec));
+  EXPECT_EQ(spec.color, FusedColor::kTexture);
+  EXPECT_TRUE(spec.textured);
+  EXPECT_FALSE(spec.perspective);
+  state.color = kIteratedColor;
+  state.blend = kBlends[3];
+  ASSERT_TRUE(MatchFused(state, &spec));
+  EXPECT_EQ(spec.color, FusedColor::kIterated);
+  EXPECT_EQ(spec.blend, FusedBlend::kSrcAlpha);
+  EXPECT_FALSE(spec.textured) << "Gouraud with constant alpha samples nothing";
+
+  PixelState other = state;
+  other.color.invert = true;
+  EXPECT_FALSE(MatchFused(other, &spec)) << "inverted colour";
+  other = state;
+  other.blend.rgb_dst = GR_BLEND_ONE;
+  EXPECT_FALSE(MatchFused(other, &spec)) << "additive blend";
+  other = state;
+  other.color = kTextureColor;
+  other.sampler.wrap_s = false;
+  EXPECT_FALSE(MatchFused(other, &spec)) << "clamped texture";
+  other.sampler = {false, true, true};
+  EXPECT_FALSE(MatchFused(other, &spec)) << "point sampled";
+  other = state;
+  other.color = kTextureColor;
+  other.tex.rgb_function = GR_COMBINE_FUNCTION_ZERO;
+  EXPECT_FALSE(MatchFused(other, &spec)) << "texture unit not passing its texel";
+}
+
+TEST(PixelInputs, OnlyWhatTheCombinesRead) {
+  PixelState state;
+  state.color = kIteratedColor;
+  state.alpha = kAlphas[0];
+  PixelInputs in = InputsOf(state);
+  EXPECT_TRUE(in.iterated[0] && in.iterated[1] && in.iterated[2]);
+  EXPECT_FALSE(in.iterated[3]);
+  EXPECT_FALSE(in.texture);
+  state.color = kModulate;
+  state.alpha = kAlphas[3];  // DEPTH local: the iterated alpha
+  in = InputsOf(state);
+  EXPECT_TRUE(in.texture);
+  EXPECT_TRUE(in.iterated[3]);
+  state.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_TEXTURE_ALPHA,
+                 GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_CONSTANT, false};
+  state.alpha = kAlphas[0];
+  EXPECT_TRUE(InputsOf(state).texture) << "a texture-alpha factor samples the texture";
+}
+
+}  // namespace
+}  // namespace softboard
