@@ -65,11 +65,15 @@ struct RenderState {
 };
 
 struct FrameBuffers {
-  std::array<std::vector<uint32_t>, 3> color;  // kScreenPixels each, when open
-  int count = 0;                               // colour buffers in use
-  int front = 0;                               // shown
-  int back = 1;                                // drawn into
-  std::vector<uint16_t> depth;                 // the auxiliary buffer
+  std::array<std::vector<uint32_t>, 3> color;  // `height` rows of `width` pixels, when open
+  int width = 0, height = 0;
+  int count = 0;  // colour buffers in use
+  int front = 0;  // shown
+  int back = 1;   // drawn into
+  // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
+  // per pixel, so it is everywhere the value of its last clear: no plane of
+  // memory to fill each frame.
+  uint16_t depth = 0;
 };
 
 struct TexCombineState {

@@ -34,11 +34,12 @@ class Display {
   virtual ~Display() = default;
   // Shows the frame and, when `vsync` is set, returns after `retraces`
   // retraces: the display's own where it has them, otherwise a steady timer.
-  void Present(const uint32_t* pixels, int retraces, bool vsync, int refresh_hz);
+  void Present(const uint32_t* pixels, int width, int height, int retraces, bool vsync,
+               int refresh_hz);
 
-  // Shows a kScreenWidth x kScreenHeight frame of 0xAARRGGBB pixels. With
+  // Shows a width x height frame of 0xAARRGGBB pixels, row by row. With
   // `retraces` >= 1 a display with vsync returns after that many retraces.
-  virtual void Show(const uint32_t* pixels, int retraces) = 0;
+  virtual void Show(const uint32_t* pixels, int width, int height, int retraces) = 0;
   // Whether Show really waited for retraces; if not, Present paces by timer.
   virtual bool WaitsForRetrace() const = 0;
   // Window keys go to the console's queue; a close request becomes Esc.

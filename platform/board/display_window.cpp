@@ -125,12 +125,23 @@ class WindowDisplay final : public Display {
     texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
                                  kScreenWidth, kScreenHeight);
     if (!texture_) return Fail(error, "cannot create the frame texture");
+    texture_width_ = kScreenWidth;
+    texture_height_ = kScreenHeight;
     SDL_StartTextInput();
     return true;
   }
 
-  void Show(const uint32_t* pixels, int retraces) override {
-    SDL_UpdateTexture(texture_, nullptr, pixels, kScreenWidth * 4);
+  void Show(const uint32_t* pixels, int width, int height, int retraces) override {
+    if (width != texture_width_ || height != texture_height_) {
+      SDL_Texture* texture = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
+                                               SDL_TEXTUREACCESS_STREAMING, width, height);
+      if (texture == nullptr) return;  // keep showing the last frame
+      SDL_DestroyTexture(texture_);
+      texture_ = texture;
+      texture_width_ = width;
+      texture_height_ = height;
+    }
+    SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
     const int presents = vsync_ && retraces > 1 ? retraces : 1;
     for (int i = 0; i < presents; i++) {
       const auto start = std::chrono::steady_clock::now();
@@ -203,6 +214,7 @@ class WindowDisplay final : public Display {
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
+  int texture_width_ = 0, texture_height_ = 0;
   bool vsync_ = false;
   int checked_ = 0;
   int fast_ = 0;

@@ -82,8 +82,8 @@ std::string CheckIndices(int n, const int* ilist) {
 
 void SaveScreenshot(const BoardState& board, const std::string& path) {
   std::string error;
-  if (!texfile::WritePng(path, FrontBuffer(board.frame), kScreenWidth, kScreenHeight, false,
-                         &error))
+  if (!texfile::WritePng(path, FrontBuffer(board.frame), board.frame.width, board.frame.height,
+                         false, &error))
     Complain("screenshot not saved: " + error);
 }
 
@@ -350,8 +350,8 @@ void GR_CALL grBufferSwap(int swap_interval) {
   TraceLine trace(board.trace, "grBufferSwap", swap_interval);
   if (!refusal.empty()) return trace.Refused(refusal);
   RotateBuffers(board.frame);
-  board.display->Present(FrontBuffer(board.frame), swap_interval, board.settings.vsync,
-                         board.refresh_hz);
+  board.display->Present(FrontBuffer(board.frame), board.frame.width, board.frame.height,
+                         swap_interval, board.settings.vsync, board.refresh_hz);
   if (board.display->PumpEvents().screenshot_requested) SaveNumberedScreenshot(board);
 }
 

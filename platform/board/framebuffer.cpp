@@ -1,21 +1,41 @@
 #include "framebuffer.h"
 
 #include <algorithm>
+#include <cstring>
+#include <cwchar>
 
 namespace softboard {
+namespace {
 
-void InitFrameBuffers(FrameBuffers& frame, int count) {
+// At memory speed: the C library's wide fill is a string-store instruction on
+// x86-64, several times faster than a loop of vector stores on a large buffer.
+void FillPixels(uint32_t* pixels, size_t n, uint32_t value) {
+  if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {
+    wchar_t w;
+    std::memcpy(&w, &value, sizeof w);
+    std::wmemset(reinterpret_cast<wchar_t*>(pixels), w, n);
+  } else {
+    std::fill_n(pixels, n, value);
+  }
+}
+
+}  // namespace
+
+void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height) {
   count = std::clamp(count, 2, 3);
-  for (int i = 0; i < 3; i++) frame.color[i].assign(i < count ? kScreenPixels : 0, 0);
+  const size_t pixels = size_t(width) * size_t(height);
+  for (int i = 0; i < 3; i++) frame.color[i].assign(i < count ? pixels : 0, 0);
+  frame.width = width;
+  frame.height = height;
   frame.count = count;
   frame.front = 0;
   frame.back = 1;
-  frame.depth.assign(kScreenPixels, 0);
+  frame.depth = 0;
 }
 
 void FreeFrameBuffers(FrameBuffers& frame) {
   for (auto& buffer : frame.color) std::vector<uint32_t>().swap(buffer);
-  std::vector<uint16_t>().swap(frame.depth);
+  frame.width = frame.height = 0;
   frame.count = 0;
 }
 
@@ -32,8 +52,8 @@ Rgba8 UnpackColor(uint32_t c, int color_format) {
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth) {
   if (frame.count == 0) return;
   color.a = alpha;
-  std::fill(frame.color[frame.back].begin(), frame.color[frame.back].end(), PackArgb(color));
-  std::fill(frame.depth.begin(), frame.depth.end(), depth);
+  FillPixels(frame.color[frame.back].data(), frame.color[frame.back].size(), PackArgb(color));
+  frame.depth = depth;
 }
 
 void RotateBuffers(FrameBuffers& frame) {

@@ -7,8 +7,10 @@
 
 namespace softboard {
 
-// Allocates `count` colour buffers (2 or 3) and the depth buffer, all cleared.
-void InitFrameBuffers(FrameBuffers& frame, int count);
+// Allocates `count` colour buffers (2 or 3) of width x height, all cleared,
+// and clears the depth buffer.
+void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
+                      int height = kScreenHeight);
 void FreeFrameBuffers(FrameBuffers& frame);
 
 // A GrColor_t unpacked by the colour format chosen at open.

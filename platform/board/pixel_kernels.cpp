@@ -192,11 +192,16 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   }
   const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
   TexCoords<kCoords> coords(tri.texture, span);
-  HWY_ALIGN uint32_t idx[kMaxN];
+  // Texel indices go through memory, a group ahead: the next group's addresses
+  // are ready while this one filters, and scalar loads of them beat
+  // extracting lanes one by one.
+  HWY_ALIGN uint32_t idx[2][kMaxN];
+  V32 fu = hn::Zero(d), fv = hn::Zero(d);
+  if constexpr (kCoords != Coords::kNone) coords.Texels(idx[0], &fu, &fv);
   HWY_ALIGN uint32_t tail[kMaxN];
 
   uint32_t* out = span.row + span.x0;
-  for (int i = 0; i < span.count; i += int(n), out += n) {
+  for (int i = 0, group = 0; i < span.count; i += int(n), out += n, group ^= 1) {
     const size_t left = size_t(span.count - i);
     uint32_t* dst = out;
     if (left < n) {  // the span's last pixels: work on a copy, so nothing past it is touched
@@ -205,9 +210,11 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     }
     V32 texel = hn::Zero(d);
     if constexpr (kCoords != Coords::kNone) {
-      V32 fu, fv;
-      coords.Texels(idx, &fu, &fv);
-      texel = FilterFootprints(footprint, idx, fu, fv);
+      V32 next_fu, next_fv;
+      coords.Texels(idx[group ^ 1], &next_fu, &next_fv);  // one group past the end is harmless
+      texel = FilterFootprints(footprint, idx[group], fu, fv);
+      fu = next_fu;
+      fv = next_fv;
     }
     V16 src_br, src_ga;
     if constexpr (kColor == FusedColor::kTexture) {

@@ -87,16 +87,16 @@ void Draw(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVerte
   FrameBuffers& frame = board.frame;
   if (frame.back < 0 || frame.back >= int(frame.color.size())) return;
   std::vector<uint32_t>& buffer = frame.color[size_t(frame.back)];
-  if (buffer.size() != size_t(kScreenPixels)) return;
+  if (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)) return;
   TriangleSetup setup;
-  if (!SetupTriangle(a, b, c, setup)) return;
+  if (!SetupTriangle(a, b, c, frame.width, frame.height, setup)) return;
   TriangleInputs tri;
   const SpanLoop loop = Prepare(board, setup, general_only, &tri);
   SpanInputs span;
   for (int row = setup.row_begin; row < setup.row_end; row++) {
     int x0, x1;
     if (!RowSpan(setup, row, x0, x1)) continue;
-    StartSpan(setup, tri, row, x0, x1, buffer.data() + size_t(row) * kScreenWidth, &span);
+    StartSpan(setup, tri, row, x0, x1, buffer.data() + size_t(row) * size_t(frame.width), &span);
     loop(tri, span);
   }
 }

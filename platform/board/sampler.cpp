@@ -126,11 +126,16 @@ SampledTexture MakeSampledTexture(TextureLevel* level) {
 }
 
 uint32_t WrapFixed(double x, int side_log2) {
-  if (!std::isfinite(x)) return 0;
+  const double y = x * double(1u << (24 - side_log2));  // exact: a power of two
+  if (std::fabs(y) < 9e18) {
+    int64_t t = int64_t(y);  // toward zero, then down to the floor
+    t -= double(t) > y;
+    return uint32_t(uint64_t(t));  // modulo 2^32
+  }
+  if (!std::isfinite(y)) return 0;
   constexpr double kWrap = 4294967296.0;
-  double y = std::floor(std::ldexp(x, 24 - side_log2));
-  y -= std::floor(y / kWrap) * kWrap;  // 0 <= y < 2^32, but for rounding at huge values
-  return y >= 0 && y < kWrap ? uint32_t(y) : 0;
+  const double r = y - std::floor(y / kWrap) * kWrap;  // what is left of 2^32 at this size
+  return r >= 0 && r < kWrap ? uint32_t(r) : 0;
 }
 
 void SampleChunk(const TriangleInputs& tri, const SpanInputs& span, int first, int n, Chunk& out) {

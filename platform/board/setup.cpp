@@ -63,7 +63,8 @@ static Plane MakePlane(const double (&v)[3], double dx1, double dy1, double dx2,
   return {v[0], (d1 * dy2 - d2 * dy1) / area2, (d2 * dx1 - d1 * dx2) / area2};
 }
 
-bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, TriangleSetup& out) {
+bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
+                   int height, TriangleSetup& out) {
   const GrVertex* v[3] = {&v0, &v1, &v2};
   int64_t x[3], y[3];
   for (int i = 0; i < 3; i++) {
@@ -79,9 +80,9 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, T
   }
 
   const auto [row_begin, row_end] =
-      CentresWithin(std::min({y[0], y[1], y[2]}), std::max({y[0], y[1], y[2]}), kScreenHeight);
+      CentresWithin(std::min({y[0], y[1], y[2]}), std::max({y[0], y[1], y[2]}), height);
   const auto [col_begin, col_end] =
-      CentresWithin(std::min({x[0], x[1], x[2]}), std::max({x[0], x[1], x[2]}), kScreenWidth);
+      CentresWithin(std::min({x[0], x[1], x[2]}), std::max({x[0], x[1], x[2]}), width);
   if (row_begin == row_end || col_begin == col_end) return false;
   out.row_begin = row_begin;
   out.row_end = row_end;

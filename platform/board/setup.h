@@ -32,10 +32,12 @@ struct TriangleSetup {
 
 // False when the triangle draws nothing: zero area, entirely off the screen,
 // or a position that is not finite or lies beyond the guard band.
-bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, TriangleSetup& out);
+// Pixels outside width x height are clipped away.
+bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
+                   int height, TriangleSetup& out);
 
 // The pixels [x0, x1) of `row` whose centres the fill rule draws, clipped to
-// the screen; false when there are none.
+// the buffer; false when there are none.
 bool RowSpan(const TriangleSetup& tri, int row, int& x0, int& x1);
 
 }  // namespace softboard
