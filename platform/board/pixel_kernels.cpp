@@ -80,9 +80,14 @@ HWY_INLINE hn::Vec<D> LoadFootprints(D d, const uint32_t* footprint, const uint3
   }
 }
 
+// A colour as its two pairs of channels.
+struct Pairs {
+  V16 br, ga;
+};
+
 // The bilinear texels of the pixels whose texel indices are idx[0..N) and
 // whose weights (0..255, in 1/256 texel) are fu, fv.
-HWY_INLINE V32 FilterFootprints(const uint32_t* footprint, const uint32_t* idx, V32 fu, V32 fv) {
+HWY_INLINE Pairs FilterFootprints(const uint32_t* footprint, const uint32_t* idx, V32 fu, V32 fv) {
   const D32 d;
   const hn::Repartition<uint64_t, D32> d64;
   // Rows k = 0..3 hold the footprints of pixels k, k + 4, ...; a 4x4 transpose
@@ -104,7 +109,7 @@ HWY_INLINE V32 FilterFootprints(const uint32_t* footprint, const uint32_t* idx, 
                        Lerp8(PairBR(c01), PairBR(c11), wu0, wu1), wv0, wv1);
   const V16 ga = Lerp8(Lerp8(PairGA(c00), PairGA(c10), wu0, wu1),
                        Lerp8(PairGA(c01), PairGA(c11), wu0, wu1), wv0, wv1);
-  return Unpair(br, ga);
+  return {br, ga};
 }
 
 enum class Coords { kNone, kAffine, kPerspective };
@@ -191,6 +196,8 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     color_step[c] = hn::Set(d, span.color_step[c] * uint32_t(n));
   }
   const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
+  const bool alpha_constant = spec.alpha == FusedAlpha::kConstant;
+  const V16 constant_alpha_pair = Both(constant_alpha);
   TexCoords<kCoords> coords(tri.texture, span);
   // Texel indices go through memory, a group ahead: the next group's addresses
   // are ready while this one filters, and scalar loads of them beat
@@ -208,7 +215,7 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
       std::memcpy(tail, out, left * 4);
       dst = tail;
     }
-    V32 texel = hn::Zero(d);
+    Pairs texel{hn::Zero(d16), hn::Zero(d16)};
     if constexpr (kCoords != Coords::kNone) {
       V32 next_fu, next_fv;
       coords.Texels(idx[group ^ 1], &next_fu, &next_fv);  // one group past the end is harmless
@@ -218,27 +225,28 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     }
     V16 src_br, src_ga;
     if constexpr (kColor == FusedColor::kTexture) {
-      src_br = PairBR(texel);
-      src_ga = PairGA(texel);
+      src_br = texel.br;
+      src_ga = texel.ga;
     } else {
       const V32 r = Channel8(color[0]), g = Channel8(color[1]), b = Channel8(color[2]);
       src_br = hn::BitCast(d16, hn::Or(b, hn::ShiftLeft<16>(r)));
       src_ga = hn::BitCast(d16, g);
       if constexpr (kColor == FusedColor::kTextureTimesIterated) {
-        src_br = Mul255(PairBR(texel), src_br);
-        src_ga = Mul255(PairGA(texel), src_ga);
+        src_br = Mul255(texel.br, src_br);
+        src_ga = Mul255(texel.ga, src_ga);
       }
     }
     V32 alpha = constant_alpha;
     if (spec.alpha == FusedAlpha::kIterated) alpha = Channel8(color[3]);
-    if (spec.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<24>(texel);
+    if (spec.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel.ga));
 
     const V32 old = hn::LoadU(d, dst);
     V32 rgb;
     if constexpr (kBlend == FusedBlend::kReplace) {
       rgb = hn::And(Unpair(src_br, src_ga), hn::Set(d, 0x00FFFFFFu));
     } else {
-      const V16 a = Both(alpha), ia = hn::Sub(hn::Set(d16, 255), a);
+      const V16 a = alpha_constant ? constant_alpha_pair : Both(alpha);
+      const V16 ia = hn::Sub(hn::Set(d16, 255), a);
       const V16 br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
       const V16 ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
       rgb = hn::And(Unpair(br, ga), hn::Set(d, 0x00FFFFFFu));

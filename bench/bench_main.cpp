@@ -1,0 +1,214 @@
+// The board's figures on every SIMD target the CPU runs, then the same scenes
+// side by side with Mesa's software renderers (where Mesa's off-screen GL is
+// installed): llvmpipe on one thread in this process, softpipe in a child.
+#include <benchmark/benchmark.h>
+#include <hwy/targets.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "board_scenes.h"
+#include "pixel_kernels.h"
+#include "scenes.h"
+#if SOFTBOARD_HAVE_OSMESA
+#include "mesa_peer.h"
+#endif
+
+namespace {
+
+using bench::BoardFill;
+
+constexpr double kScreenPixels = double(bench::kWidth) * bench::kHeight;
+
+// Runs `body` with the fused loops of `target` only.
+void OnTarget(int64_t target, benchmark::State& state, const std::function<void()>& body) {
+  hwy::SetSupportedTargetsForTest(target);
+  for (auto _ : state) body();
+  hwy::SetSupportedTargetsForTest(0);
+}
+
+void RegisterBoard() {
+  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    const std::string name = hwy::TargetName(target);
+    benchmark::RegisterBenchmark(("BM_DemoFrame/" + name).c_str(), [target](benchmark::State& s) {
+      bench::BoardDemoFrame frame;
+      if (!frame.ok()) return s.SkipWithError("no board");
+      OnTarget(target, s, [&] { frame.Run(); });
+    })->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BM_FillGouraudBlend/" + name).c_str(), [target](
+                                                                              benchmark::State& s) {
+      BoardFill fill(BoardFill::kGouraudBlend, 1);
+      OnTarget(target, s, [&] { fill.Run(); });
+      s.SetItemsProcessed(int64_t(s.iterations() * kScreenPixels));
+    })->Unit(benchmark::kMicrosecond);
+    for (int w : {1, 4}) {
+      benchmark::RegisterBenchmark(
+          ("BM_FillTexturedBilinear/" + std::to_string(w) + "/" + name).c_str(),
+          [target, w](benchmark::State& s) {
+            BoardFill fill(BoardFill::kTexturedBilinear, float(w));
+            OnTarget(target, s, [&] { fill.Run(); });
+            s.SetItemsProcessed(int64_t(s.iterations() * kScreenPixels));
+          })
+          ->Unit(benchmark::kMicrosecond);
+    }
+  }
+}
+
+// Seconds a run takes: the best of five batches of about 50 ms each, so a
+// busy moment on a shared machine counts as little as possible.
+double SecondsPerRun(const std::function<void()>& run) {
+  using Clock = std::chrono::steady_clock;
+  const auto time = [&](int n) {
+    const auto start = Clock::now();
+    for (int i = 0; i < n; i++) run();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  run();
+  int n = 1;
+  while (time(n) < 0.05 && n < (1 << 24)) n *= 2;
+  double best = 1e30;
+  for (int batch = 0; batch < 5; batch++) best = std::min(best, time(n) / n);
+  return best;
+}
+
+#if SOFTBOARD_HAVE_OSMESA
+
+struct Figures {
+  double frame = 0, textured = 0, textured_perspective = 0, gouraud = 0;  // seconds a run
+};
+
+Figures MeasureMesa(bench::MesaPeer& peer) {
+  return {SecondsPerRun([&] { peer.DemoFrame(); }), SecondsPerRun([&] { peer.TexturedFill(1); }),
+          SecondsPerRun([&] { peer.TexturedFill(4); }),
+          SecondsPerRun([&] { peer.GouraudBlendFill(); })};
+}
+
+Figures MeasureBoard() {
+  Figures f;
+  {
+    bench::BoardDemoFrame frame;
+    f.frame = SecondsPerRun([&] { frame.Run(); });
+  }
+  BoardFill textured(BoardFill::kTexturedBilinear, 1), perspective(BoardFill::kTexturedBilinear, 4);
+  BoardFill gouraud(BoardFill::kGouraudBlend, 1);
+  f.textured = SecondsPerRun([&] { textured.Run(); });
+  f.textured_perspective = SecondsPerRun([&] { perspective.Run(); });
+  f.gouraud = SecondsPerRun([&] { gouraud.Run(); });
+  return f;
+}
+
+// Softpipe in a child process of its own (the Gallium driver is chosen once a
+// process): the child writes its figures to a pipe.
+bool MeasureSoftpipe(Figures* out) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    dup2(fds[1], 3);
+    setenv("GALLIUM_DRIVER", "softpipe", 1);
+    execl("/proc/self/exe", "softboard_bench", "--peer-child", nullptr);
+    _exit(127);
+  }
+  close(fds[1]);
+  Figures f;
+  const bool ok = pid > 0 && read(fds[0], &f, sizeof f) == ssize_t(sizeof f);
+  close(fds[0]);
+  if (pid > 0) waitpid(pid, nullptr, 0);
+  if (ok) *out = f;
+  return ok;
+}
+
+int PeerChild() {
+  std::string why;
+  auto peer = bench::MesaPeer::Open(&why);
+  if (!peer) return 1;
+  const Figures f = MeasureMesa(*peer);
+  return write(3, &f, sizeof f) == ssize_t(sizeof f) ? 0 : 1;
+}
+
+void PrintRow(const char* scene, double board, double llvmpipe, double softpipe, bool fill) {
+  const auto figure = [fill](double seconds) {
+    char text[32];
+    if (seconds <= 0) return std::string("-");
+    if (fill) {
+      std::snprintf(text, sizeof text, "%.0f Mpx/s", kScreenPixels / seconds / 1e6);
+    } else {
+      std::snprintf(text, sizeof text, "%.1f us", seconds * 1e6);
+    }
+    return std::string(text);
+  };
+  std::printf("%-32s %14s %14s %14s %9.1fx\n", scene, figure(board).c_str(),
+              figure(llvmpipe).c_str(), figure(softpipe).c_str(), llvmpipe / board);
+}
+
+void ComparePeers() {
+  std::string why;
+  auto peer = bench::MesaPeer::Open(&why);
+  if (!peer) {
+    std::printf("\nMesa peer: %s; no side-by-side figures.\n", why.c_str());
+    return;
+  }
+  const std::string renderer = peer->Renderer();
+  const Figures mesa = MeasureMesa(*peer);
+  peer.reset();
+  const Figures board = MeasureBoard();
+  Figures soft;
+  const bool have_soft = MeasureSoftpipe(&soft);
+  std::printf("\nSide by side in this run, one core each (best of 5 batches):\n");
+  std::printf("peer: %s, LP_NUM_THREADS=%s; board: %s\n", renderer.c_str(),
+              std::getenv("LP_NUM_THREADS"), softboard::FusedTargetName());
+  std::printf("%-32s %14s %14s %14s %10s\n", "scene", "board", "llvmpipe", "softpipe",
+              "vs llvmpipe");
+  const auto sp = [&](double v) { return have_soft ? v : 0.0; };
+  PrintRow("demo frame", board.frame, mesa.frame, sp(soft.frame), false);
+  PrintRow("bilinear textured fill", board.textured, mesa.textured, sp(soft.textured), true);
+  PrintRow("  with perspective (w 1..4)", board.textured_perspective, mesa.textured_perspective,
+           sp(soft.textured_perspective), true);
+  PrintRow("Gouraud fill blended at 128", board.gouraud, mesa.gouraud, sp(soft.gouraud), true);
+}
+
+#else
+
+void ComparePeers() {
+  std::printf(
+      "\nMesa's off-screen GL (libosmesa6-dev) was not found at build time; "
+      "no side-by-side figures.\n");
+}
+
+#endif
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The peer renders on one thread, as the board does.
+  setenv("LP_NUM_THREADS", "0", 1);
+#if SOFTBOARD_HAVE_OSMESA
+  if (argc == 2 && std::strcmp(argv[1], "--peer-child") == 0) return PeerChild();
+#endif
+  bool peers = true;
+  std::vector<char*> args;
+  for (int i = 0; i < argc; i++) {
+    if (std::strcmp(argv[i], "--no-peer") == 0) {
+      peers = false;
+    } else {
+      args.push_back(argv[i]);
+    }
+  }
+  int count = int(args.size());
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  RegisterBoard();
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  if (peers) ComparePeers();
+  return 0;
+}
