@@ -93,9 +93,10 @@ void Draw(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVerte
   TriangleInputs tri;
   const SpanLoop loop = Prepare(board, setup, general_only, &tri);
   SpanInputs span;
-  for (int row = setup.row_begin; row < setup.row_end; row++) {
+  RowWalker walker(setup, setup.row_begin);
+  for (int row = setup.row_begin; row < setup.row_end; row++, walker.Next()) {
     int x0, x1;
-    if (!RowSpan(setup, row, x0, x1)) continue;
+    if (!walker.Span(x0, x1)) continue;
     StartSpan(setup, tri, row, x0, x1, buffer.data() + size_t(row) * size_t(frame.width), &span);
     loop(tri, span);
   }

@@ -113,6 +113,53 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
   return true;
 }
 
+RowWalker::RowWalker(const TriangleSetup& tri, int first_row)
+    : col_begin_(tri.col_begin), col_end_(tri.col_end) {
+  const int64_t py = int64_t(first_row) * 16 + 8;
+  for (int i = 0; i < 3; i++) {
+    const Edge& e = tri.edge[i];
+    Bound& b = bound_[i];
+    const int64_t need = -(8 * e.a + e.b * py + e.c + e.bias);  // 16a * x >= need
+    b = {0, need, 0, 1, -16 * e.b, 0};
+    if (e.a == 0) continue;
+    // Left bound x >= ceil(need / 16a); right bound x <= floor(-need / -16a).
+    // Both as floor(n / d) with d > 0, where n steps by -16b (left) or +16b
+    // (right) a row.
+    b.kind = e.a > 0 ? 1 : -1;
+    b.divisor = 16 * (e.a > 0 ? e.a : -e.a);
+    const int64_t n = e.a > 0 ? need : -need;
+    const int64_t step = e.a > 0 ? -16 * e.b : 16 * e.b;
+    b.q = FloorDiv(n, b.divisor);
+    b.r = n - b.q * b.divisor;
+    b.step_q = FloorDiv(step, b.divisor);
+    b.step_r = step - b.step_q * b.divisor;
+  }
+}
+
+bool RowWalker::Span(int& x0, int& x1) const {
+  int64_t lo = col_begin_, hi = col_end_;
+  for (const Bound& b : bound_) {
+    if (b.kind == 0 && b.q > 0) return false;
+    if (b.kind > 0) lo = std::max(lo, b.q + (b.r > 0));
+    if (b.kind < 0) hi = std::min(hi, b.q + 1);
+  }
+  if (lo >= hi) return false;
+  x0 = int(lo);
+  x1 = int(hi);
+  return true;
+}
+
+void RowWalker::Next() {
+  for (Bound& b : bound_) {
+    b.q += b.step_q;
+    b.r += b.step_r;
+    if (b.r >= b.divisor) {
+      b.r -= b.divisor;
+      b.q++;
+    }
+  }
+}
+
 bool RowSpan(const TriangleSetup& tri, int row, int& x0, int& x1) {
   const int64_t py = int64_t(row) * 16 + 8;
   int64_t lo = tri.col_begin, hi = tri.col_end;

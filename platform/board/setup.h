@@ -40,4 +40,26 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
 // the buffer; false when there are none.
 bool RowSpan(const TriangleSetup& tri, int row, int& x0, int& x1);
 
+// The same spans row after row, from `first_row` down: each edge's bound is
+// carried from row to row as a quotient and remainder, so only the first row
+// divides.
+class RowWalker {
+ public:
+  RowWalker(const TriangleSetup& tri, int first_row);
+  // This row's span; false when it has none.
+  bool Span(int& x0, int& x1) const;
+  void Next();
+
+ private:
+  // An edge's bound on x as (q, r): the bound is q + (r > 0) for a left bound
+  // (ceil) or q for a right one (floor); r in [0, divisor). A horizontal edge
+  // bounds no x: the whole row is outside it when q > 0.
+  struct Bound {
+    int kind;  // 1 left, -1 right, 0 horizontal
+    int64_t q, r, divisor, step_q, step_r;
+  };
+  Bound bound_[3];
+  int64_t col_begin_, col_end_;
+};
+
 }  // namespace softboard

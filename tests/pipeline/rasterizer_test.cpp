@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "pipeline_support.h"
+#include "setup.h"
 
 namespace softboard {
 namespace {
@@ -217,6 +218,36 @@ TEST(Gouraud, CornersAndCentroidHaveTheBarycentricColour) {
             int(std::lround(w[0] * colour[0][ch] + w[1] * colour[1][ch] + w[2] * colour[2][ch]));
       }
       EXPECT_TRUE(PixelNear(x, y, board.At(x, y), Argb(want[3], want[0], want[1], want[2]), 1));
+    }
+  }
+}
+
+// Stepping each edge's bound from row to row gives the spans that dividing
+// afresh on every row gives: random triangles, slivers, and huge ones whose
+// edge values need all 64 bits.
+TEST(RowWalker, GivesEveryRowTheSpanOfTheDivision) {
+  Random random(5);
+  for (int k = 0; k < 3000; k++) {
+    const float extent = k % 3 == 0 ? 8e6f : k % 3 == 1 ? 2000 : 40;
+    GrVertex v[3];
+    for (GrVertex& p : v) {
+      p = Vertex(float(random.Below(1 << 20)) / (1 << 20) * extent - extent / 3,
+                 float(random.Below(1 << 20)) / (1 << 20) * extent - extent / 3);
+    }
+    if (k % 7 == 0) v[2].y = v[0].y;  // a horizontal edge
+    TriangleSetup tri;
+    if (!SetupTriangle(v[0], v[1], v[2], kScreenWidth, kScreenHeight, tri)) continue;
+    const int first = tri.row_begin + (k % 5 == 0 ? random.Below(tri.row_end - tri.row_begin) : 0);
+    RowWalker walker(tri, first);
+    for (int row = first; row < tri.row_end; row++, walker.Next()) {
+      int a0 = -1, a1 = -1, b0 = -1, b1 = -1;
+      const bool divided = RowSpan(tri, row, a0, a1);
+      const bool walked = walker.Span(b0, b1);
+      ASSERT_EQ(divided, walked) << "triangle " << k << " row " << row;
+      if (divided) {
+        ASSERT_EQ(a0, b0) << "triangle " << k << " row " << row;
+        ASSERT_EQ(a1, b1) << "triangle " << k << " row " << row;
+      }
     }
   }
 }
