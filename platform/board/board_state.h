@@ -26,7 +26,13 @@ struct Settings {
   int boards = 1;
   std::string screenshot_path;  // empty: none
   std::string trace_path;       // empty: no trace
+  double scale = 0;             // 1..8; 0: auto, to fit the window (1 headless)
+  int ssaa = 1;                 // 1, 2 or 4 samples a side
+  int threads = 0;              // 1 up; 0: auto, the cores the process may use
 };
+
+constexpr double kMaxScale = 8;
+constexpr int kMaxThreads = 256;
 
 struct Rgba8 {
   uint8_t r = 0, g = 0, b = 0, a = 0;
@@ -64,12 +70,16 @@ struct RenderState {
   Rgba8 constant;
 };
 
+// The colour buffers are drawn at `ssaa` times the shown size each way; the
+// 640x480 scene is mapped onto them whole.
 struct FrameBuffers {
   std::array<std::vector<uint32_t>, 3> color;  // `height` rows of `width` pixels, when open
   int width = 0, height = 0;
-  int count = 0;  // colour buffers in use
-  int front = 0;  // shown
-  int back = 1;   // drawn into
+  int ssaa = 1;                 // samples a side
+  std::vector<uint32_t> shown;  // with ssaa > 1: the front buffer averaged down
+  int count = 0;                // colour buffers in use
+  int front = 0;                // shown
+  int back = 1;                 // drawn into
   // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
   // per pixel, so it is everywhere the value of its last clear: no plane of
   // memory to fill each frame.

@@ -26,6 +26,7 @@ class RetraceTimer {
 
 struct DisplayEvents {
   bool screenshot_requested = false;  // F12 in the window
+  bool resized = false;               // the window's drawable area changed
 };
 
 class Display {
@@ -44,6 +45,9 @@ class Display {
   virtual bool WaitsForRetrace() const = 0;
   // Window keys go to the console's queue; a close request becomes Esc.
   virtual DisplayEvents PumpEvents() = 0;
+  // The size of the area frames are shown in, in the display's own pixels;
+  // false where there is none (headless).
+  virtual bool DrawableSize(int* width, int* height) const = 0;
 
  private:
   RetraceTimer timer_;

@@ -12,6 +12,7 @@ class HeadlessDisplay final : public Display {
   // Only the console sends keys here. Once its input has ended (a script
   // without Esc, /dev/null) no key can ever come, so the program is told Esc,
   // as a closed window would tell it, rather than left running forever.
+  bool DrawableSize(int*, int*) const override { return false; }
   DisplayEvents PumpEvents() override {
     if (!_kbhit() && console_input_ended()) console_queue_key(27);
     return {};

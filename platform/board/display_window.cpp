@@ -155,12 +155,19 @@ class WindowDisplay final : public Display {
 
   bool WaitsForRetrace() const override { return vsync_; }
 
+  bool DrawableSize(int* width, int* height) const override {
+    return SDL_GetRendererOutputSize(renderer_, width, height) == 0 && *width > 0 && *height > 0;
+  }
+
   DisplayEvents PumpEvents() override {
     DisplayEvents events;
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
       switch (event.type) {
         case SDL_QUIT: console_queue_key(27); break;
+        case SDL_WINDOWEVENT:
+          if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) events.resized = true;
+          break;
         case SDL_TEXTINPUT: QueueText(event.text.text); break;
         case SDL_KEYDOWN: OnKey(event.key, &events); break;
         default: break;

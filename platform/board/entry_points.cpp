@@ -2,6 +2,8 @@
 // reason when it is refused), then forwards it to the unit that does the work;
 // the trace never reads caller memory that the check has not vouched for.
 // Nothing here throws.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -82,9 +84,46 @@ std::string CheckIndices(int n, const int* ilist) {
 
 void SaveScreenshot(const BoardState& board, const std::string& path) {
   std::string error;
-  if (!texfile::WritePng(path, FrontBuffer(board.frame), board.frame.width, board.frame.height,
-                         false, &error))
+  const Image shown = ShownFrame(board.frame);
+  if (!texfile::WritePng(path, shown.pixels, shown.width, shown.height, false, &error))
     Complain("screenshot not saved: " + error);
+}
+
+// The size frames are shown at: the scene times the scale setting, or the
+// largest 4:3 size that fits the window (never below the scene's own size;
+// headless, the scene's size).
+void ShownSize(const BoardState& board, int* width, int* height) {
+  double scale = board.settings.scale;
+  int w = 0, h = 0;
+  if (scale == 0 && board.display && board.display->DrawableSize(&w, &h))
+    scale = std::min(double(w) / kScreenWidth, double(h) / kScreenHeight);
+  scale = std::clamp(scale, 1.0, kMaxScale);
+  *width = int(std::lround(kScreenWidth * scale));
+  *height = int(std::lround(kScreenHeight * scale));
+}
+
+// Supersampling as asked, but never beyond buffers of this many pixels a side.
+constexpr int kMaxBufferSide = 16384;
+
+int Samples(const BoardState& board, int width) {
+  int ssaa = board.settings.ssaa;
+  while (ssaa > 1 && width * ssaa > kMaxBufferSide) ssaa /= 2;
+  return ssaa;
+}
+
+void SizeFrameBuffers(BoardState& board, int count) {
+  int width = 0, height = 0;
+  ShownSize(board, &width, &height);
+  const int ssaa = Samples(board, width);
+  if (ssaa != board.settings.ssaa && ssaa != board.frame.ssaa) {
+    Complain("SOFTBOARD_SSAA=" + std::to_string(board.settings.ssaa) + " at " +
+             std::to_string(width) + "x" + std::to_string(height) + " needs buffers larger than " +
+             std::to_string(kMaxBufferSide) + " pixels a side; using " + std::to_string(ssaa));
+  }
+  if (width * ssaa == board.frame.width && height * ssaa == board.frame.height &&
+      count == board.frame.count)
+    return;
+  InitFrameBuffers(board.frame, count, width, height, ssaa);
 }
 
 // F12: the first free screenshot-NNNN.png in the current directory.
@@ -195,7 +234,8 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
   board.origin = origin;
   board.refresh_hz = RefreshHz(refresh);
   board.render = RenderState{};
-  InitFrameBuffers(board.frame, color_buffers);
+  board.frame = FrameBuffers{};
+  SizeFrameBuffers(board, color_buffers);
   ResetTextureUnit(board.tmu0);
   board.open = true;
   trace.Returned(FXTRUE);
@@ -350,9 +390,14 @@ void GR_CALL grBufferSwap(int swap_interval) {
   TraceLine trace(board.trace, "grBufferSwap", swap_interval);
   if (!refusal.empty()) return trace.Refused(refusal);
   RotateBuffers(board.frame);
-  board.display->Present(FrontBuffer(board.frame), board.frame.width, board.frame.height,
-                         swap_interval, board.settings.vsync, board.refresh_hz);
-  if (board.display->PumpEvents().screenshot_requested) SaveNumberedScreenshot(board);
+  const Image shown = ShownFrame(board.frame);
+  board.display->Present(shown.pixels, shown.width, shown.height, swap_interval,
+                         board.settings.vsync, board.refresh_hz);
+  const DisplayEvents events = board.display->PumpEvents();
+  if (events.screenshot_requested) SaveNumberedScreenshot(board);
+  // A new window size takes effect between frames; the program draws the next
+  // one whole, as it draws every frame.
+  if (events.resized && board.settings.scale == 0) SizeFrameBuffers(board, board.frame.count);
 }
 
 void GR_CALL grLibShutdown(void) {

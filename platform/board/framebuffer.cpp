@@ -1,5 +1,7 @@
 #include "framebuffer.h"
 
+#include "pixel_kernels.h"
+
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
@@ -21,12 +23,18 @@ void FillPixels(uint32_t* pixels, size_t n, uint32_t value) {
 
 }  // namespace
 
-void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height) {
+void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa) {
   count = std::clamp(count, 2, 3);
-  const size_t pixels = size_t(width) * size_t(height);
-  for (int i = 0; i < 3; i++) frame.color[i].assign(i < count ? pixels : 0, 0);
-  frame.width = width;
-  frame.height = height;
+  const size_t pixels = size_t(width) * size_t(height) * size_t(ssaa) * size_t(ssaa);
+  for (int i = 0; i < 3; i++) {
+    frame.color[i].clear();  // the old buffers go before the new ones come
+    frame.color[i].shrink_to_fit();
+    frame.color[i].assign(i < count ? pixels : 0, 0);
+  }
+  frame.width = width * ssaa;
+  frame.height = height * ssaa;
+  frame.ssaa = ssaa;
+  frame.shown.assign(ssaa > 1 ? size_t(width) * size_t(height) : 0, 0);
   frame.count = count;
   frame.front = 0;
   frame.back = 1;
@@ -35,7 +43,9 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height) {
 
 void FreeFrameBuffers(FrameBuffers& frame) {
   for (auto& buffer : frame.color) std::vector<uint32_t>().swap(buffer);
+  std::vector<uint32_t>().swap(frame.shown);
   frame.width = frame.height = 0;
+  frame.ssaa = 1;
   frame.count = 0;
 }
 
@@ -60,6 +70,16 @@ void RotateBuffers(FrameBuffers& frame) {
   if (frame.count == 0) return;
   frame.front = frame.back;
   frame.back = (frame.back + 1) % frame.count;
+  if (frame.ssaa > 1) {
+    AverageDown(frame.color[frame.front].data(), frame.width, frame.height, frame.ssaa,
+                frame.shown.data());
+  }
+}
+
+Image ShownFrame(const FrameBuffers& frame) {
+  if (frame.ssaa > 1)
+    return {frame.shown.data(), frame.width / frame.ssaa, frame.height / frame.ssaa};
+  return {frame.color[frame.front].data(), frame.width, frame.height};
 }
 
 }  // namespace softboard

@@ -7,10 +7,11 @@
 
 namespace softboard {
 
-// Allocates `count` colour buffers (2 or 3) of width x height, all cleared,
-// and clears the depth buffer.
+// Allocates `count` colour buffers (2 or 3), all cleared, to show width x
+// height pixels, each drawn `ssaa` times as large each way; clears the depth
+// buffer.
 void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
-                      int height = kScreenHeight);
+                      int height = kScreenHeight, int ssaa = 1);
 void FreeFrameBuffers(FrameBuffers& frame);
 
 // A GrColor_t unpacked by the colour format chosen at open.
@@ -20,8 +21,16 @@ Rgba8 UnpackColor(uint32_t color, int color_format);
 // depth buffer to `depth`.
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth);
 
-// The back buffer becomes the front one; the next in turn becomes the back.
+// The back buffer becomes the front one (averaged down to the shown size when
+// supersampled); the next in turn becomes the back.
 void RotateBuffers(FrameBuffers& frame);
+
+// The frame as shown: the front buffer, or its average.
+struct Image {
+  const uint32_t* pixels;
+  int width, height;
+};
+Image ShownFrame(const FrameBuffers& frame);
 
 inline uint32_t* BackBuffer(FrameBuffers& frame) {
   return frame.color[frame.back].data();

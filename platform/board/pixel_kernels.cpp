@@ -13,6 +13,30 @@
 #include "pixel_kernels.h"
 #include "sampler.h"
 
+#ifndef SOFTBOARD_AVERAGE_DOWN_PLAIN
+#define SOFTBOARD_AVERAGE_DOWN_PLAIN
+namespace softboard {
+// Output pixels [x0, x1) of one row, from the `ssaa` rows of samples starting at
+// `rows`: each channel (sum + n/2) / n.
+inline void AverageDownPlain(const uint32_t* rows, int width, int ssaa, int x0, int x1,
+                             uint32_t* out) {
+  const uint32_t n = uint32_t(ssaa * ssaa);
+  for (int x = x0; x < x1; x++) {
+    uint32_t sum[4] = {};
+    for (int r = 0; r < ssaa; r++) {
+      const uint32_t* p = rows + size_t(r) * size_t(width) + size_t(x) * size_t(ssaa);
+      for (int k = 0; k < ssaa; k++) {
+        for (int c = 0; c < 4; c++) sum[c] += p[k] >> (8 * c) & 255;
+      }
+    }
+    uint32_t v = 0;
+    for (int c = 0; c < 4; c++) v |= (sum[c] + n / 2) / n << (8 * c);
+    out[x] = v;
+  }
+}
+}  // namespace softboard
+#endif
+
 HWY_BEFORE_NAMESPACE();
 namespace softboard {
 namespace HWY_NAMESPACE {
@@ -285,10 +309,74 @@ SpanLoop ChooseLoop(const FusedSpec& spec) {
   return nullptr;
 }
 
+// Sums of each `kSsaa` neighbouring samples along a row, as channel pairs:
+// lanes of `v[0..kSsaa)` hold kSsaa * N consecutive pixels.
+template <int kSsaa>
+HWY_INLINE void SumAlongRow(const uint32_t* p, V32* br, V32* ga) {
+  const D32 d;
+  const size_t n = hn::Lanes(d);
+  const V32 mask = hn::Set(d, 0x00FF00FFu);
+  V32 b[kSsaa], g[kSsaa];
+  for (int k = 0; k < kSsaa; k++) {
+    const V32 v = hn::LoadU(d, p + size_t(k) * n);
+    b[k] = hn::And(v, mask);
+    g[k] = hn::And(hn::ShiftRight<8>(v), mask);
+  }
+  // Neighbours added a pair at a time: even lanes plus odd lanes.
+  for (int width = kSsaa; width > 1; width /= 2) {
+    for (int k = 0; k < width / 2; k++) {
+      b[k] = hn::Add(hn::ConcatEven(d, b[2 * k + 1], b[2 * k]),
+                     hn::ConcatOdd(d, b[2 * k + 1], b[2 * k]));
+      g[k] = hn::Add(hn::ConcatEven(d, g[2 * k + 1], g[2 * k]),
+                     hn::ConcatOdd(d, g[2 * k + 1], g[2 * k]));
+    }
+  }
+  *br = hn::Add(*br, b[0]);
+  *ga = hn::Add(*ga, g[0]);
+}
+
+template <int kSsaa>
+void AverageRows(const uint32_t* pixels, int width, int height, uint32_t* out) {
+  const D32 d;
+  const D16 d16;
+  const size_t n = hn::Lanes(d);
+  const int out_width = width / kSsaa;
+  constexpr int kShift = kSsaa == 2 ? 2 : 4;  // log2 of the samples a pixel
+  const V16 half = hn::Set(d16, uint16_t(1 << (kShift - 1)));
+  for (int y = 0; y < height / kSsaa; y++) {
+    const uint32_t* rows = pixels + size_t(y) * kSsaa * size_t(width);
+    uint32_t* dst = out + size_t(y) * size_t(out_width);
+    int x = 0;
+    for (; x + int(n) <= out_width; x += int(n)) {
+      V32 br = hn::Zero(d), ga = hn::Zero(d);
+      for (int r = 0; r < kSsaa; r++)
+        SumAlongRow<kSsaa>(rows + size_t(r) * width + size_t(x) * kSsaa, &br, &ga);
+      // Each channel's sum has a 16-bit lane of its own: at most 16 * 255.
+      const V16 b = hn::ShiftRight<kShift>(hn::Add(hn::BitCast(d16, br), half));
+      const V16 g = hn::ShiftRight<kShift>(hn::Add(hn::BitCast(d16, ga), half));
+      hn::StoreU(Unpair(b, g), d, dst + x);
+    }
+    AverageDownPlain(rows, width, kSsaa, x, out_width, dst);
+  }
+}
+
+void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
+  if (ssaa == 2) return AverageRows<2>(pixels, width, height, out);
+  AverageRows<4>(pixels, width, height, out);
+}
+
 #else  // HWY_SCALAR: one lane; the general loop does the work.
 
 SpanLoop ChooseLoop(const FusedSpec&) {
   return nullptr;
+}
+
+void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
+  const int out_width = width / ssaa;
+  for (int y = 0; y < height / ssaa; y++) {
+    AverageDownPlain(pixels + size_t(y) * ssaa * size_t(width), width, ssaa, 0, out_width,
+                     out + size_t(y) * size_t(out_width));
+  }
 }
 
 #endif
@@ -306,6 +394,11 @@ namespace softboard {
 
 HWY_EXPORT(ChooseLoop);
 HWY_EXPORT(TargetName);
+HWY_EXPORT(AverageDownImpl);
+
+void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
+  HWY_DYNAMIC_DISPATCH(AverageDownImpl)(pixels, width, height, ssaa, out);
+}
 
 SpanLoop ChooseFusedLoop(const FusedSpec& spec) {
   return HWY_DYNAMIC_DISPATCH(ChooseLoop)(spec);

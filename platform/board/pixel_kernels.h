@@ -17,6 +17,10 @@ using SpanLoop = void (*)(const TriangleInputs& tri, const SpanInputs& span);
 // affine exactly when !spec.perspective.
 SpanLoop ChooseFusedLoop(const FusedSpec& spec);
 
+// Averages each `ssaa` x `ssaa` block of a width x height buffer (ssaa 2 or 4)
+// into one pixel of `out`, every channel rounded to nearest: a box filter.
+void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out);
+
 // The name of the target ChooseFusedLoop picks ("AVX2", "SSE4", ...).
 const char* FusedTargetName();
 

@@ -89,7 +89,8 @@ void Draw(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVerte
   std::vector<uint32_t>& buffer = frame.color[size_t(frame.back)];
   if (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)) return;
   TriangleSetup setup;
-  if (!SetupTriangle(a, b, c, frame.width, frame.height, setup)) return;
+  const double sx = double(frame.width) / kScreenWidth, sy = double(frame.height) / kScreenHeight;
+  if (!SetupTriangle(a, b, c, frame.width, frame.height, sx, sy, setup)) return;
   TriangleInputs tri;
   const SpanLoop loop = Prepare(board, setup, general_only, &tri);
   SpanInputs span;

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +14,14 @@ struct Choice {
   const char* text;
   int value;
 };
+
+// The one line a bad value gets. The value is echoed escaped and cut: it may
+// hold anything, terminal controls included.
+std::string Complaint(const char* name, const char* text, const std::string& takes,
+                      const std::string& fallback) {
+  return std::string(name) + "=" + Quote(text, 40) + " is not a valid value; it takes " + takes +
+         " (using " + fallback + ")";
+}
 
 // Sets *out from one of `choices`; an unset or empty setting keeps the default.
 template <size_t N>
@@ -33,9 +43,42 @@ void ReadChoice(const char* name, const char* text, const Choice (&choices)[N], 
   for (const Choice& choice : choices) {
     if (choice.value == *out) fallback = choice.text;
   }
-  // The value is echoed escaped and cut: it may hold anything, terminal controls included.
-  problems->push_back(std::string(name) + "=" + Quote(text, 40) +
-                      " is not a valid value; it takes " + takes + " (using " + fallback + ")");
+  problems->push_back(Complaint(name, text, takes, fallback));
+}
+
+// A decimal number, all of the text, finite.
+bool ParseNumber(const char* text, double* out) {
+  if (std::strchr("0123456789.+-", *text) == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0' || errno != 0 || !std::isfinite(v)) return false;
+  *out = v;
+  return true;
+}
+
+void ReadScale(const char* text, double* out, std::vector<std::string>* problems) {
+  if (text == nullptr || *text == '\0' || std::strcmp(text, "auto") == 0) return;
+  double v = 0;
+  if (ParseNumber(text, &v) && v >= 1 && v <= kMaxScale) {
+    *out = v;
+    return;
+  }
+  problems->push_back(
+      Complaint("SOFTBOARD_SCALE", text, "auto or a number from 1 to 8, such as 2.25", "auto"));
+}
+
+void ReadThreads(const char* text, int* out, std::vector<std::string>* problems) {
+  if (text == nullptr || *text == '\0' || std::strcmp(text, "auto") == 0) return;
+  double v = 0;
+  if (ParseNumber(text, &v) && v >= 1 && v <= kMaxThreads && v == std::floor(v) &&
+      std::strspn(text, "0123456789") == std::strlen(text)) {
+    *out = int(v);
+    return;
+  }
+  problems->push_back(Complaint("SOFTBOARD_THREADS", text,
+                                "auto or a whole number from 1 to " + std::to_string(kMaxThreads),
+                                "auto"));
 }
 
 }  // namespace
@@ -56,6 +99,11 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
   ReadChoice("SOFTBOARD_VSYNC", lookup("SOFTBOARD_VSYNC"), kOnOff, &vsync, problems);
   settings.vsync = vsync != 0;
   ReadChoice("SOFTBOARD_BOARDS", lookup("SOFTBOARD_BOARDS"), kOnOff, &settings.boards, problems);
+
+  ReadScale(lookup("SOFTBOARD_SCALE"), &settings.scale, problems);
+  static constexpr Choice kSamples[] = {{"1", 1}, {"2", 2}, {"4", 4}};
+  ReadChoice("SOFTBOARD_SSAA", lookup("SOFTBOARD_SSAA"), kSamples, &settings.ssaa, problems);
+  ReadThreads(lookup("SOFTBOARD_THREADS"), &settings.threads, problems);
 
   if (const char* path = lookup("SOFTBOARD_SCREENSHOT")) settings.screenshot_path = path;
   if (const char* path = lookup("SOFTBOARD_TRACE")) settings.trace_path = path;

@@ -16,13 +16,17 @@ namespace softboard {
 // below) or a left edge (interior to its right), so triangles sharing an edge
 // cover each pixel along it once.
 
-// Positions beyond this many pixels skip the triangle: it keeps every edge
-// product below 2^56.
+// Positions beyond this many scene pixels skip the triangle ...
 constexpr double kGuardBand = 1 << 22;
+// ... and so do positions beyond this many buffer pixels, when scaled up: it
+// keeps every edge product below 2^62.
+constexpr double kGuardBandScaled = 1 << 25;
 
-static bool Snap(float v, int64_t& out) {
-  if (!(std::fabs(v) <= kGuardBand)) return false;  // NaN fails too
-  out = std::llround(double(v) * 16.0);
+static bool Snap(float v, double scale, int64_t& out) {
+  const double limit = std::min(kGuardBand * scale, kGuardBandScaled);
+  const double scaled = double(v) * scale;
+  if (!(std::fabs(scaled) <= limit)) return false;  // NaN fails too
+  out = std::llround(scaled * 16.0);
   return true;
 }
 
@@ -64,11 +68,11 @@ static Plane MakePlane(const double (&v)[3], double dx1, double dy1, double dx2,
 }
 
 bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
-                   int height, TriangleSetup& out) {
+                   int height, double sx, double sy, TriangleSetup& out) {
   const GrVertex* v[3] = {&v0, &v1, &v2};
   int64_t x[3], y[3];
   for (int i = 0; i < 3; i++) {
-    if (!Snap(v[i]->x, x[i]) || !Snap(v[i]->y, y[i])) return false;
+    if (!Snap(v[i]->x, sx, x[i]) || !Snap(v[i]->y, sy, y[i])) return false;
   }
   int64_t area2 = (x[1] - x[0]) * (y[2] - y[0]) - (y[1] - y[0]) * (x[2] - x[0]);
   if (area2 == 0) return false;

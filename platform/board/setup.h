@@ -32,9 +32,10 @@ struct TriangleSetup {
 
 // False when the triangle draws nothing: zero area, entirely off the screen,
 // or a position that is not finite or lies beyond the guard band.
-// Pixels outside width x height are clipped away.
+// Positions are scene pixels, drawn `sx` and `sy` times as large on a buffer of
+// width x height pixels; anything outside it is clipped away.
 bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
-                   int height, TriangleSetup& out);
+                   int height, double sx, double sy, TriangleSetup& out);
 
 // The pixels [x0, x1) of `row` whose centres the fill rule draws, clipped to
 // the buffer; false when there are none.

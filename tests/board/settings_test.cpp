@@ -79,6 +79,43 @@ TEST(Settings, ComplaintsEscapeControlBytesAndCutLongValues) {
       << problems[1];
 }
 
+TEST(Settings, ScaleSamplesAndThreads) {
+  std::vector<std::string> problems;
+  Settings s = Read({}, &problems);
+  EXPECT_EQ(s.scale, 0) << "auto";
+  EXPECT_EQ(s.ssaa, 1);
+  EXPECT_EQ(s.threads, 0) << "auto";
+  s = Read({{"SOFTBOARD_SCALE", "2.25"}, {"SOFTBOARD_SSAA", "4"}, {"SOFTBOARD_THREADS", "3"}},
+           &problems);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(s.scale, 2.25);
+  EXPECT_EQ(s.ssaa, 4);
+  EXPECT_EQ(s.threads, 3);
+  s = Read({{"SOFTBOARD_SCALE", "auto"}, {"SOFTBOARD_THREADS", "auto"}}, &problems);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(s.scale, 0);
+  for (const char* bad : {"0.5", "9", "nan", "inf", "2x", "", " 2", "1e400"}) {
+    problems.clear();
+    s = Read({{"SOFTBOARD_SCALE", bad}}, &problems);
+    EXPECT_EQ(s.scale, 0) << bad;
+    EXPECT_EQ(problems.size(), *bad ? 1u : 0u) << bad;
+  }
+  problems.clear();
+  s = Read({{"SOFTBOARD_SSAA", "3"}, {"SOFTBOARD_THREADS", "0"}}, &problems);
+  EXPECT_EQ(s.ssaa, 1);
+  EXPECT_EQ(s.threads, 0);
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0], "SOFTBOARD_SSAA=\"3\" is not a valid value; it takes 1, 2 or 4 (using 1)");
+  EXPECT_EQ(problems[1],
+            "SOFTBOARD_THREADS=\"0\" is not a valid value; it takes auto or a whole number from 1 "
+            "to 256 (using auto)");
+  for (const char* bad : {"-1", "1.5", "257", "2 ", "0x4"}) {
+    problems.clear();
+    EXPECT_EQ(Read({{"SOFTBOARD_THREADS", bad}}, &problems).threads, 0) << bad;
+    EXPECT_EQ(problems.size(), 1u) << bad;
+  }
+}
+
 TEST(Settings, EmptyValueMeansUnset) {
   std::vector<std::string> problems;
   const Settings settings = Read({{"SOFTBOARD_DISPLAY", ""}, {"SOFTBOARD_VSYNC", ""}}, &problems);

@@ -236,7 +236,7 @@ TEST(RowWalker, GivesEveryRowTheSpanOfTheDivision) {
     }
     if (k % 7 == 0) v[2].y = v[0].y;  // a horizontal edge
     TriangleSetup tri;
-    if (!SetupTriangle(v[0], v[1], v[2], kScreenWidth, kScreenHeight, tri)) continue;
+    if (!SetupTriangle(v[0], v[1], v[2], kScreenWidth, kScreenHeight, 1, 1, tri)) continue;
     const int first = tri.row_begin + (k % 5 == 0 ? random.Below(tri.row_end - tri.row_begin) : 0);
     RowWalker walker(tri, first);
     for (int row = first; row < tri.row_end; row++, walker.Next()) {
