@@ -1,5 +1,6 @@
 #include "board_state.h"
 
+#include "bands.h"
 #include "display.h"
 
 namespace softboard {

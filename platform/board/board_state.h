@@ -132,7 +132,8 @@ struct TextureUnitState {
   bool wrap_t = true;
 };
 
-class Display;  // window or headless; see display.h
+class Display;       // window or headless; see display.h
+class BandRenderer;  // threads that draw; see bands.h
 
 struct TraceState {
   std::FILE* file = nullptr;
@@ -153,6 +154,7 @@ struct BoardState {
   TextureUnitState tmu0;
   TraceState trace;
   std::unique_ptr<Display> display;
+  std::unique_ptr<BandRenderer> bands;  // null: drawing happens at once, on the caller's thread
 
   BoardState();
   ~BoardState();

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "bands.h"
 #include "board_context.h"
 #include "display.h"
 #include "framebuffer.h"
@@ -82,6 +83,12 @@ std::string CheckIndices(int n, const int* ilist) {
   return "";
 }
 
+// Draws what the threads have recorded: before anything reads the pixels or
+// changes what recorded triangles point at (the texture, the buffers).
+void FinishDrawing(BoardState& board) {
+  if (board.bands) board.bands->Flush();
+}
+
 void SaveScreenshot(const BoardState& board, const std::string& path) {
   std::string error;
   const Image shown = ShownFrame(board.frame);
@@ -123,6 +130,7 @@ void SizeFrameBuffers(BoardState& board, int count) {
   if (width * ssaa == board.frame.width && height * ssaa == board.frame.height &&
       count == board.frame.count)
     return;
+  FinishDrawing(board);
   InitFrameBuffers(board.frame, count, width, height, ssaa);
 }
 
@@ -138,6 +146,7 @@ void SaveNumberedScreenshot(const BoardState& board) {
 }
 
 void CloseDisplay(BoardState& board) {
+  board.bands.reset();  // what is recorded and not shown is dropped
   board.display.reset();
   FreeFrameBuffers(board.frame);
   board.open = false;
@@ -237,6 +246,8 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
   board.frame = FrameBuffers{};
   SizeFrameBuffers(board, color_buffers);
   ResetTextureUnit(board.tmu0);
+  const int threads = DrawingThreads(board.settings.threads);
+  if (threads > 1) board.bands = std::make_unique<BandRenderer>(threads);
   board.open = true;
   trace.Returned(FXTRUE);
   return FXTRUE;
@@ -299,6 +310,7 @@ void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask
                   static_cast<const GrTexInfo*>(info));
   if (!refusal.empty()) return trace.Refused(refusal);
   if (info->data == nullptr) return trace.Refused("null data");
+  FinishDrawing(board);
   DownloadMipMap(board.tmu0, address, level_mask, *info);
 }
 
@@ -308,6 +320,7 @@ void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexI
   TraceLine trace(board.trace, "grTexSource", tmu, address, level_mask,
                   static_cast<const GrTexInfo*>(info));
   if (!refusal.empty()) return trace.Refused(refusal);
+  FinishDrawing(board);
   SelectSource(board.tmu0, address, level_mask, *info);
 }
 
@@ -364,7 +377,13 @@ void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grBufferClear", TraceColor{color}, alpha, depth);
   if (!refusal.empty()) return trace.Refused(refusal);
-  ClearBackBuffer(board.frame, UnpackColor(color, board.color_format), alpha, depth);
+  if (!board.bands)
+    return ClearBackBuffer(board.frame, UnpackColor(color, board.color_format), alpha, depth);
+  Rgba8 c = UnpackColor(color, board.color_format);
+  c.a = alpha;
+  FrameBuffers& frame = board.frame;
+  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, PackArgb(c));
+  frame.depth = depth;
 }
 
 void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]) {
@@ -389,6 +408,7 @@ void GR_CALL grBufferSwap(int swap_interval) {
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grBufferSwap", swap_interval);
   if (!refusal.empty()) return trace.Refused(refusal);
+  FinishDrawing(board);
   RotateBuffers(board.frame);
   const Image shown = ShownFrame(board.frame);
   board.display->Present(shown.pixels, shown.width, shown.height, swap_interval,

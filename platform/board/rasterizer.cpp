@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "bands.h"
+#include "framebuffer.h"
+
 #include "pixel_kernels.h"
 #include "pixel_state.h"
 #include "sampler.h"
@@ -82,36 +85,48 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
   span->doow = ToFloat(q.dx);
 }
 
-void Draw(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
-          bool general_only) {
-  FrameBuffers& frame = board.frame;
-  if (frame.back < 0 || frame.back >= int(frame.color.size())) return;
-  std::vector<uint32_t>& buffer = frame.color[size_t(frame.back)];
-  if (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)) return;
-  TriangleSetup setup;
+}  // namespace
+
+bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                     bool general_only, PreparedTriangle* out) {
+  const FrameBuffers& frame = board.frame;
+  if (frame.back < 0 || frame.back >= int(frame.color.size())) return false;
+  const std::vector<uint32_t>& buffer = frame.color[size_t(frame.back)];
+  if (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)) return false;
   const double sx = double(frame.width) / kScreenWidth, sy = double(frame.height) / kScreenHeight;
-  if (!SetupTriangle(a, b, c, frame.width, frame.height, sx, sy, setup)) return;
-  TriangleInputs tri;
-  const SpanLoop loop = Prepare(board, setup, general_only, &tri);
+  if (!SetupTriangle(a, b, c, frame.width, frame.height, sx, sy, out->setup)) return false;
+  out->loop = Prepare(board, out->setup, general_only, &out->inputs);
+  return true;
+}
+
+void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end) {
+  row_begin = std::max(row_begin, t.setup.row_begin);
+  row_end = std::min(row_end, t.setup.row_end);
+  if (row_begin >= row_end) return;
   SpanInputs span;
-  RowWalker walker(setup, setup.row_begin);
-  for (int row = setup.row_begin; row < setup.row_end; row++, walker.Next()) {
+  RowWalker walker(t.setup, row_begin);
+  for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
     if (!walker.Span(x0, x1)) continue;
-    StartSpan(setup, tri, row, x0, x1, buffer.data() + size_t(row) * size_t(frame.width), &span);
-    loop(tri, span);
+    StartSpan(t.setup, t.inputs, row, x0, x1, pixels + size_t(row) * size_t(width), &span);
+    t.loop(t.inputs, span);
   }
 }
 
-}  // namespace
-
 void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
-  Draw(board, a, b, c, false);
+  PreparedTriangle t;
+  if (!PrepareTriangle(board, a, b, c, false, &t)) return;
+  FrameBuffers& frame = board.frame;
+  uint32_t* pixels = BackBuffer(frame);
+  if (board.bands) return board.bands->RecordTriangle(t, pixels, frame.width);
+  DrawRows(t, pixels, frame.width, 0, frame.height);
 }
 
 void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
                          const GrVertex& c) {
-  Draw(board, a, b, c, true);
+  PreparedTriangle t;
+  if (!PrepareTriangle(board, a, b, c, true, &t)) return;
+  DrawRows(t, BackBuffer(board.frame), board.frame.width, 0, board.frame.height);
 }
 
 }  // namespace softboard

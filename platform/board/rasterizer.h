@@ -2,14 +2,34 @@
 #pragma once
 
 #include "board_state.h"
+#include "pixel_kernels.h"
+#include "setup.h"
+#include "span.h"
 
 namespace softboard {
 
+// A triangle ready to draw, with a copy of every input its pixels need and its
+// span loop chosen: it can be drawn later, row range by row range, on any
+// thread, as long as the texture stays as it was.
+struct PreparedTriangle {
+  TriangleSetup setup;
+  TriangleInputs inputs;
+  SpanLoop loop = nullptr;
+};
+
+// False when the triangle draws nothing on the back buffer.
+bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                     bool general_only, PreparedTriangle* out);
+
+// Draws the triangle's rows [row_begin, row_end) into a buffer `width` pixels wide.
+void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end);
+
 // Draws one triangle with the current render and texture state into the back
-// buffer. Any vertex values are safe; both windings are drawn.
+// buffer, or records it for the frame's bands when threads draw. Any vertex
+// values are safe; both windings are drawn.
 void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c);
 
-// The same through the general span loops only, never a specialised one; it
+// The same, at once, through the general span loop only, never a fused one; it
 // must give the same pixels (tests compare the two).
 void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
                          const GrVertex& c);

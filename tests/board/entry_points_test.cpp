@@ -23,6 +23,7 @@ class EntryPoints : public ::testing::Test {
   void SetUp() override {
     setenv("SOFTBOARD_DISPLAY", "headless", 1);
     setenv("SOFTBOARD_VSYNC", "0", 1);
+    setenv("SOFTBOARD_THREADS", "1", 1);  // the tests read the back buffer between calls
     unsetenv("SOFTBOARD_BOARDS");
     unsetenv("SOFTBOARD_SCREENSHOT");
     // ctest runs each test in a process of its own, several at once.

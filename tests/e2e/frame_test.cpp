@@ -2,6 +2,7 @@
 // independent arithmetic.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "demo_run.h"
@@ -99,6 +100,36 @@ TEST_F(Frame, ZeroOpacityIsInvisible) {
   ASSERT_EQ(shot.pixels.size(), 640u * 480u);
   for (const auto& p : {std::array<int, 2>{480, 450}, {420, 430}, {470, 470}})
     EXPECT_EQ(MaxDifference(shot.At(p[0], p[1]), kRed), 0) << p[0] << ", " << p[1];
+}
+
+// A scripted headless run (its keys end, so the run ends): the last frame at
+// a scale, drawn by some number of threads.
+Screenshot Scripted(const std::string& dir, const std::string& settings) {
+  const std::string shot = dir + "/scripted.png";
+  std::filesystem::remove(shot);
+  const std::string command = "cd '" + dir +
+                              "' && printf ' hhhhbbbpppp' | SOFTBOARD_DISPLAY=headless " +
+                              "SOFTBOARD_VSYNC=0 SOFTBOARD_SCREENSHOT=scripted.png " + settings +
+                              " timeout 30 '" TRANSDEMO_PATH "' > /dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  Screenshot s;
+  EXPECT_TRUE(s.Load(shot)) << settings;
+  return s;
+}
+
+TEST_F(Frame, EveryThreadCountShowsTheSamePixels) {
+  const Screenshot one = Scripted(dir_, "SOFTBOARD_THREADS=1 SOFTBOARD_SCALE=1.5");
+  ASSERT_EQ(one.width, 960);
+  ASSERT_EQ(one.height, 720);
+  for (const char* threads : {"2", "3", "7"}) {
+    const Screenshot many =
+        Scripted(dir_, std::string("SOFTBOARD_THREADS=") + threads + " SOFTBOARD_SCALE=1.5");
+    EXPECT_TRUE(many.pixels == one.pixels) << threads << " threads";
+  }
+  const Screenshot smooth =
+      Scripted(dir_, "SOFTBOARD_THREADS=2 SOFTBOARD_SCALE=1.5 SOFTBOARD_SSAA=2");
+  EXPECT_EQ(smooth.width, 960) << "a supersampled screenshot is the frame as shown";
+  EXPECT_EQ(smooth.height, 720);
 }
 
 }  // namespace

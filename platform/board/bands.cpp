@@ -1,0 +1,154 @@
+#include "bands.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <cwchar>
+
+namespace softboard {
+
+int DrawingThreads(int setting) {
+  if (setting > 0) return setting;
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
+namespace {
+
+// Worker k keeps to the k-th core the process may use (the caller's thread,
+// free to move, has the others): woken on the waker's core, a worker would
+// otherwise take turns with it there while another core idles.
+void KeepToCore(std::thread& worker, int k) {
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+  const int cores = CPU_COUNT(&allowed);
+  if (cores < 2) return;
+  int index = k % cores;
+  for (int cpu = 0; cpu < CPU_SETSIZE; cpu++) {
+    if (!CPU_ISSET(cpu, &allowed) || index-- > 0) continue;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    pthread_setaffinity_np(worker.native_handle(), sizeof one, &one);
+    return;
+  }
+}
+
+}  // namespace
+
+BandRenderer::BandRenderer(int threads, int band_rows)
+    : threads_(std::max(1, threads)), band_rows_(std::max(1, band_rows)) {
+  for (int t = 1; t < threads_; t++) {
+    workers_.emplace_back([this] { Work(); });
+    KeepToCore(workers_.back(), t);
+  }
+}
+
+BandRenderer::~BandRenderer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  start_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
+// Workers are woken when a frame's first command is recorded, not when it is
+// flushed: waking takes a while, and by the flush they are ready. They wait
+// for it briefly, then sleep again; between frames they never spin.
+void BandRenderer::WakeWorkers() {
+  if (!commands_.empty() || workers_.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wakes_++;
+  }
+  start_.notify_all();
+}
+
+void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, uint32_t value) {
+  WakeWorkers();
+  commands_.push_back({pixels, width, height, value, true, {}});
+  rows_ = std::max(rows_, height);
+}
+
+void BandRenderer::RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width) {
+  WakeWorkers();
+  commands_.push_back({pixels, width, 0, 0, false, t});
+  rows_ = std::max(rows_, t.setup.row_end);
+}
+
+// Each thread takes the next band not yet taken and draws every command in
+// order within it, so the band's rows stay in this core's cache; a thread that
+// wakes late simply takes fewer bands.
+void BandRenderer::DrawBands() {
+  for (;;) {
+    const int top = next_band_.fetch_add(1, std::memory_order_relaxed) * band_rows_;
+    if (top >= rows_) return;
+    const int bottom = top + band_rows_;
+    for (const Command& c : commands_) {
+      if (!c.clear) {
+        DrawRows(c.triangle, c.pixels, c.width, top, bottom);
+        continue;
+      }
+      const int end = std::min(bottom, c.height);
+      if (top >= end) continue;
+      uint32_t* first = c.pixels + size_t(top) * size_t(c.width);
+      const size_t n = size_t(end - top) * size_t(c.width);
+      if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {
+        wchar_t w;
+        std::memcpy(&w, &c.value, sizeof w);
+        std::wmemset(reinterpret_cast<wchar_t*>(first), w, n);
+      } else {
+        std::fill_n(first, n, c.value);
+      }
+    }
+  }
+}
+
+void BandRenderer::Flush() {
+  if (commands_.empty()) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    busy_ = threads_ - 1;
+    next_band_.store(0, std::memory_order_relaxed);
+    generation_.fetch_add(1, std::memory_order_release);
+  }
+  start_.notify_all();
+  DrawBands();
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return busy_.load() == 0; });
+  commands_.clear();
+  rows_ = 0;
+}
+
+void BandRenderer::Work() {
+  using Clock = std::chrono::steady_clock;
+  uint64_t seen = 0, seen_wakes = 0;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      start_.wait(lock,
+                  [&] { return stop_ || generation_.load() != seen || wakes_ != seen_wakes; });
+      if (stop_) return;
+      seen_wakes = wakes_;
+    }
+    // Woken for a frame: wait (a millisecond at most) for its flush.
+    const auto give_up = Clock::now() + std::chrono::milliseconds(1);
+    while (generation_.load(std::memory_order_acquire) == seen && Clock::now() < give_up) {
+    }
+    if (generation_.load(std::memory_order_acquire) == seen) continue;
+    seen = generation_.load(std::memory_order_acquire);
+    DrawBands();
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      busy_.fetch_sub(1, std::memory_order_release);
+    }
+    done_.notify_one();
+  }
+}
+
+}  // namespace softboard

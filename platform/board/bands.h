@@ -1,0 +1,65 @@
+// Threads that draw: a frame's drawing is recorded (each triangle with a copy
+// of what its pixels need) and rendered in bands of rows, each band by one
+// thread, every command in order, when something needs the pixels. A band's
+// rows depend on nothing outside it, so every thread count and every band
+// height gives the same pixels.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "rasterizer.h"
+
+namespace softboard {
+
+class BandRenderer {
+ public:
+  // `threads` >= 2: the caller of Flush and threads - 1 workers, made now and
+  // kept, blocked while there is nothing to draw.
+  BandRenderer(int threads, int band_rows = 8);
+  ~BandRenderer();
+  BandRenderer(const BandRenderer&) = delete;
+  BandRenderer& operator=(const BandRenderer&) = delete;
+
+  void RecordClear(uint32_t* pixels, int width, int height, uint32_t value);
+  void RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width);
+  // Draws everything recorded, on every thread; returns when all is drawn.
+  void Flush();
+  int threads() const { return threads_; }
+
+ private:
+  struct Command {
+    uint32_t* pixels;
+    int width;
+    int height;      // clear only
+    uint32_t value;  // clear only
+    bool clear;
+    PreparedTriangle triangle;  // triangle only
+  };
+  void DrawBands();
+  void Work();
+  void WakeWorkers();
+
+  const int threads_;
+  const int band_rows_;
+  std::vector<Command> commands_;
+  int rows_ = 0;                   // rows the recorded commands reach
+  std::atomic<int> next_band_{0};  // bands go to whichever thread is free first
+
+  std::mutex mutex_;
+  std::condition_variable start_, done_;
+  std::atomic<uint64_t> generation_{0};  // one more every flush
+  uint64_t wakes_ = 0;                   // one more when a frame's first command comes
+  std::atomic<int> busy_{0};             // workers still drawing this generation
+  bool stop_ = false;
+  std::vector<std::thread> workers_;
+};
+
+// The threads to draw with: the setting, or (0) the cores this process may use.
+int DrawingThreads(int setting);
+
+}  // namespace softboard

@@ -1,0 +1,80 @@
+// Drawing recorded and rendered in bands of rows by several threads gives the
+// pixels drawing at once gives: every thread count, every band height.
+#include <memory>
+#include <vector>
+
+#include "bands.h"
+#include "pipeline_support.h"
+
+namespace softboard {
+namespace {
+
+uint32_t Texel(int x, int y) {
+  return uint32_t(x * 0x010307 ^ y * 0x0B0D11) | 0xFF000000u;
+}
+
+// Clears and random triangles of every fused and general state, at once or
+// through the bands, at a scale that makes rows many.
+std::vector<uint32_t> Draw(int threads, int band_rows) {
+  TestBoard board;
+  InitFrameBuffers(board.state.frame, 2, 960, 720);
+  if (threads > 0) board.state.bands = std::make_unique<BandRenderer>(threads, band_rows);
+  board.SetTexture(64, 32, &Texel);
+  FrameBuffers& frame = board.state.frame;
+  Random random(21);
+  const CombineState colors[] = {
+      {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, 1, GR_COMBINE_OTHER_TEXTURE, false},
+      {GR_COMBINE_FUNCTION_LOCAL, 0, GR_COMBINE_LOCAL_ITERATED, 0, false},
+      {GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL, GR_COMBINE_FACTOR_LOCAL_ALPHA,
+       GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, true}};
+  for (int k = 0; k < 30; k++) {
+    if (k % 10 == 0 && board.state.bands) {
+      board.state.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, random.Next());
+    } else if (k % 10 == 0) {
+      std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, random.Next());
+    }
+    board.state.render.color = colors[k % 3];
+    board.state.render.alpha = {GR_COMBINE_FUNCTION_LOCAL, 0, GR_COMBINE_LOCAL_ITERATED, 0, false};
+    board.SetBlend(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE, GR_BLEND_ZERO);
+    GrVertex v[3];
+    for (GrVertex& p : v) {
+      p = TexVertex(float(random.Below(800)) - 80, float(random.Below(640)) - 80,
+                    float(random.Below(512)), float(random.Below(512)), k % 2 ? 1 : 2);
+      p.r = float(random.Below(256)), p.g = float(random.Below(256));
+      p.b = float(random.Below(256)), p.a = float(random.Below(256));
+    }
+    DrawTriangle(board.state, v[0], v[1], v[2]);
+  }
+  if (board.state.bands) board.state.bands->Flush();
+  const uint32_t* p = BackBuffer(frame);
+  return {p, p + size_t(frame.width) * frame.height};
+}
+
+TEST(Bands, EveryThreadCountAndBandHeightGivesTheSamePixels) {
+  const std::vector<uint32_t> at_once = Draw(0, 0);
+  for (int threads : {1, 2, 3, 7}) {
+    for (int band_rows : {1, 3, 8, 64}) {
+      ASSERT_EQ(Draw(threads, band_rows), at_once)
+          << threads << " threads, bands of " << band_rows << " rows";
+    }
+  }
+}
+
+TEST(Bands, FlushingNothingAndRenderingAgainWork) {
+  BandRenderer bands(3);
+  bands.Flush();  // nothing recorded: returns at once
+  std::vector<uint32_t> pixels(100 * 40, 1);
+  for (uint32_t value : {7u, 9u}) {
+    bands.RecordClear(pixels.data(), 100, 40, value);
+    bands.Flush();
+    EXPECT_EQ(pixels, std::vector<uint32_t>(100 * 40, value));
+  }
+}
+
+TEST(DrawingThreads, TheSettingOrTheCoresThisProcessMayUse) {
+  EXPECT_EQ(DrawingThreads(3), 3);
+  EXPECT_GE(DrawingThreads(0), 1);
+}
+
+}  // namespace
+}  // namespace softboard
