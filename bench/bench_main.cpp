@@ -62,6 +62,30 @@ void RegisterBoard() {
   }
 }
 
+// The demo's frame at the display sizes the board renders at, on one thread
+// and on two, with the best target.
+void RegisterScaled() {
+  struct Case {
+    const char* scale;
+    const char* ssaa;
+  };
+  for (const Case c :
+       {Case{"1", "1"}, Case{"2.25", "1"}, Case{"4", "1"}, Case{"6", "1"}, Case{"2.25", "2"}}) {
+    for (const char* threads : {"1", "2"}) {
+      const std::string name = std::string("BM_DemoFrameScaled/scale:") + c.scale +
+                               "/ssaa:" + c.ssaa + "/threads:" + threads;
+      benchmark::RegisterBenchmark(name.c_str(),
+                                   [c, threads](benchmark::State& s) {
+                                     bench::BoardDemoFrame frame(c.scale, threads, c.ssaa);
+                                     if (!frame.ok()) return s.SkipWithError("no board");
+                                     for (auto _ : s) frame.Run();
+                                   })
+          ->Unit(benchmark::kMicrosecond)
+          ->UseRealTime();
+    }
+  }
+}
+
 // Seconds a run takes: the best of five batches of about 50 ms each, so a
 // busy moment on a shared machine counts as little as possible.
 double SecondsPerRun(const std::function<void()>& run) {
@@ -207,6 +231,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   RegisterBoard();
+  RegisterScaled();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   if (peers) ComparePeers();

@@ -32,7 +32,10 @@ GrVertex ToVertex(const Corner& c) {
 
 }  // namespace
 
-BoardDemoFrame::BoardDemoFrame() {
+BoardDemoFrame::BoardDemoFrame(const char* scale, const char* threads, const char* ssaa) {
+  setenv("SOFTBOARD_SCALE", scale, 1);
+  setenv("SOFTBOARD_THREADS", threads, 1);
+  setenv("SOFTBOARD_SSAA", ssaa, 1);
   setenv("SOFTBOARD_DISPLAY", "headless", 1);
   setenv("SOFTBOARD_VSYNC", "0", 1);
   unsetenv("SOFTBOARD_TRACE");

@@ -9,7 +9,10 @@ namespace bench {
 // The demo's own DrawFrame through the library, headless, swaps not waiting.
 class BoardDemoFrame {
  public:
-  BoardDemoFrame();
+  // `scale`, `threads` and `ssaa` as the board's settings take them; empty:
+  // one thread at the scene's own size.
+  explicit BoardDemoFrame(const char* scale = "1", const char* threads = "1",
+                          const char* ssaa = "1");
   ~BoardDemoFrame();
   bool ok() const { return ok_; }
   void Run();

@@ -41,7 +41,7 @@ void KeepToCore(std::thread& worker, int k) {
 }  // namespace
 
 BandRenderer::BandRenderer(int threads, int band_rows)
-    : threads_(std::max(1, threads)), band_rows_(std::max(1, band_rows)) {
+    : threads_(std::max(1, threads)), band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
   for (int t = 1; t < threads_; t++) {
     workers_.emplace_back([this] { Work(); });
     KeepToCore(workers_.back(), t);
@@ -71,13 +71,22 @@ void BandRenderer::WakeWorkers() {
 
 void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, uint32_t value) {
   WakeWorkers();
-  commands_.push_back({pixels, width, height, value, true, {}});
+  commands_.push_back({Kind::kClear, pixels, width, height, value, nullptr, {}});
+  rows_ = std::max(rows_, height);
+}
+
+void BandRenderer::RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa,
+                                     uint32_t* out) {
+  WakeWorkers();
+  // Read only; the command's pointer is shared with the clears'.
+  commands_.push_back(
+      {Kind::kAverageDown, const_cast<uint32_t*>(pixels), width, height, uint32_t(ssaa), out, {}});
   rows_ = std::max(rows_, height);
 }
 
 void BandRenderer::RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width) {
   WakeWorkers();
-  commands_.push_back({pixels, width, 0, 0, false, t});
+  commands_.push_back({Kind::kTriangle, pixels, width, 0, 0, nullptr, t});
   rows_ = std::max(rows_, t.setup.row_end);
 }
 
@@ -90,12 +99,19 @@ void BandRenderer::DrawBands() {
     if (top >= rows_) return;
     const int bottom = top + band_rows_;
     for (const Command& c : commands_) {
-      if (!c.clear) {
+      if (c.kind == Kind::kTriangle) {
         DrawRows(c.triangle, c.pixels, c.width, top, bottom);
         continue;
       }
       const int end = std::min(bottom, c.height);
       if (top >= end) continue;
+      if (c.kind == Kind::kAverageDown) {
+        // Bands are whole blocks: band_rows_ is a multiple of every ssaa.
+        const int ssaa = int(c.value), out_width = c.width / ssaa;
+        AverageDown(c.pixels + size_t(top) * size_t(c.width), c.width, end - top, ssaa,
+                    c.out + size_t(top / ssaa) * size_t(out_width));
+        continue;
+      }
       uint32_t* first = c.pixels + size_t(top) * size_t(c.width);
       const size_t n = size_t(end - top) * size_t(c.width);
       if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {

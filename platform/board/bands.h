@@ -18,8 +18,9 @@ namespace softboard {
 
 class BandRenderer {
  public:
-  // `threads` >= 2: the caller of Flush and threads - 1 workers, made now and
-  // kept, blocked while there is nothing to draw.
+  // The caller of Flush and threads - 1 workers, made now and kept, blocked
+  // while there is nothing to draw; one thread has no worker. Bands are a
+  // multiple of 4 rows.
   BandRenderer(int threads, int band_rows = 8);
   ~BandRenderer();
   BandRenderer(const BandRenderer&) = delete;
@@ -27,18 +28,23 @@ class BandRenderer {
 
   void RecordClear(uint32_t* pixels, int width, int height, uint32_t value);
   void RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width);
+  // Averages ssaa x ssaa blocks of `pixels` into `out`, band by band right
+  // after the band is drawn, while its rows are still in cache.
+  void RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out);
   // Draws everything recorded, on every thread; returns when all is drawn.
   void Flush();
   int threads() const { return threads_; }
 
  private:
+  enum class Kind { kClear, kTriangle, kAverageDown };
   struct Command {
+    Kind kind;
     uint32_t* pixels;
     int width;
-    int height;      // clear only
-    uint32_t value;  // clear only
-    bool clear;
-    PreparedTriangle triangle;  // triangle only
+    int height;                 // clear, average
+    uint32_t value;             // clear: the pixel; average: samples a side
+    uint32_t* out;              // average
+    PreparedTriangle triangle;  // triangle
   };
   void DrawBands();
   void Work();

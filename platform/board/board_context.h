@@ -9,4 +9,9 @@ namespace softboard {
 // handlers, say) still find it. Tests read it to see what a call did.
 BoardState& TheBoard();
 
+// Draws what is recorded for the frame's bands: before anything reads the
+// pixels or changes what recorded triangles point at (the texture, the
+// buffers).
+void FinishDrawing(BoardState& board);
+
 }  // namespace softboard

@@ -27,6 +27,10 @@ BoardState& TheBoard() {
   return *board;
 }
 
+void FinishDrawing(BoardState& board) {
+  if (board.bands) board.bands->Flush();
+}
+
 namespace {
 
 // A polygon larger than this is refused: its index list is not ours to trust.
@@ -81,12 +85,6 @@ std::string CheckIndices(int n, const int* ilist) {
              std::to_string(kMaxVertexIndex - 1) + ")";
   }
   return "";
-}
-
-// Draws what the threads have recorded: before anything reads the pixels or
-// changes what recorded triangles point at (the texture, the buffers).
-void FinishDrawing(BoardState& board) {
-  if (board.bands) board.bands->Flush();
 }
 
 void SaveScreenshot(const BoardState& board, const std::string& path) {
@@ -247,7 +245,7 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
   SizeFrameBuffers(board, color_buffers);
   ResetTextureUnit(board.tmu0);
   const int threads = DrawingThreads(board.settings.threads);
-  if (threads > 1) board.bands = std::make_unique<BandRenderer>(threads);
+  board.bands = std::make_unique<BandRenderer>(threads);
   board.open = true;
   trace.Returned(FXTRUE);
   return FXTRUE;
@@ -408,8 +406,13 @@ void GR_CALL grBufferSwap(int swap_interval) {
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grBufferSwap", swap_interval);
   if (!refusal.empty()) return trace.Refused(refusal);
+  FrameBuffers& frame = board.frame;
+  if (frame.ssaa > 1) {
+    board.bands->RecordAverageDown(BackBuffer(frame), frame.width, frame.height, frame.ssaa,
+                                   frame.shown.data());
+  }
   FinishDrawing(board);
-  RotateBuffers(board.frame);
+  RotateBuffers(frame, false);
   const Image shown = ShownFrame(board.frame);
   board.display->Present(shown.pixels, shown.width, shown.height, swap_interval,
                          board.settings.vsync, board.refresh_hz);

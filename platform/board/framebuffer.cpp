@@ -66,11 +66,11 @@ void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t d
   frame.depth = depth;
 }
 
-void RotateBuffers(FrameBuffers& frame) {
+void RotateBuffers(FrameBuffers& frame, bool average) {
   if (frame.count == 0) return;
   frame.front = frame.back;
   frame.back = (frame.back + 1) % frame.count;
-  if (frame.ssaa > 1) {
+  if (frame.ssaa > 1 && average) {
     AverageDown(frame.color[frame.front].data(), frame.width, frame.height, frame.ssaa,
                 frame.shown.data());
   }

@@ -23,7 +23,8 @@ void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t d
 
 // The back buffer becomes the front one (averaged down to the shown size when
 // supersampled); the next in turn becomes the back.
-void RotateBuffers(FrameBuffers& frame);
+// `average` false: the caller has averaged it into frame.shown already.
+void RotateBuffers(FrameBuffers& frame, bool average = true);
 
 // The frame as shown: the front buffer, or its average.
 struct Image {

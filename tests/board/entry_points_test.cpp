@@ -23,7 +23,6 @@ class EntryPoints : public ::testing::Test {
   void SetUp() override {
     setenv("SOFTBOARD_DISPLAY", "headless", 1);
     setenv("SOFTBOARD_VSYNC", "0", 1);
-    setenv("SOFTBOARD_THREADS", "1", 1);  // the tests read the back buffer between calls
     unsetenv("SOFTBOARD_BOARDS");
     unsetenv("SOFTBOARD_SCREENSHOT");
     // ctest runs each test in a process of its own, several at once.
@@ -126,6 +125,7 @@ TEST_F(EntryPoints, OpenRefusesModesTheBoardDoesNotOffer) {
 TEST_F(EntryPoints, BadArgumentsAreRefusedAndChangeNothing) {
   ASSERT_TRUE(Open());
   grBufferClear(0x11223344, 0x55, 0);
+  FinishDrawing(TheBoard());
   const BoardState& board = TheBoard();
   const std::vector<uint32_t> back = board.frame.color[size_t(board.frame.back)];
   const std::vector<uint8_t> memory = board.tmu0.memory;
@@ -153,6 +153,7 @@ TEST_F(EntryPoints, BadArgumentsAreRefusedAndChangeNothing) {
   Gu3dfInfo file_info{};
   EXPECT_EQ(gu3dfLoad("no such file", &file_info), FXFALSE) << "no buffer to load into";
 
+  FinishDrawing(TheBoard());
   EXPECT_EQ(board.frame.color[size_t(board.frame.back)], back) << "a refused call drew";
   EXPECT_EQ(board.tmu0.memory, memory) << "a refused call wrote texture memory";
   EXPECT_FALSE(board.tmu0.source.valid);
@@ -242,6 +243,7 @@ TEST_F(EntryPoints, NonFiniteAndHugeVerticesStayOnTheScreen) {
   }
   // Every pixel is either the clear colour or the constant one: nothing else
   // was written anywhere, and the buffer is exactly the screen.
+  FinishDrawing(TheBoard());
   const BoardState& board = TheBoard();
   const std::vector<uint32_t>& back = board.frame.color[size_t(board.frame.back)];
   ASSERT_EQ(back.size(), size_t(kScreenPixels));
