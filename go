@@ -24,6 +24,10 @@ packages=(
   "libgtest-dev:the tests"
   "libbenchmark-dev:the benchmarks"
 )
+# Only for the tests: a virtual X server for the window tests.
+test_packages=(
+  "xvfb:the window tests (a virtual X server)"
+)
 
 missing_packages() {
   local entry name
@@ -78,6 +82,7 @@ case "${1:-}" in
     exec ./transdemo
     ;;
   test)
+    packages+=("${test_packages[@]}")
     install_missing
     build
     exec ctest --preset release

@@ -1,0 +1,113 @@
+// The frame's size follows the window: at open and every time the window's
+// drawable area changes, the largest 4:3 size that fits, with nothing kept of
+// the sizes before.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "board_context.h"
+#include "display.h"
+#include "grlib.h"
+
+namespace softboard {
+namespace {
+
+// A window that is resized between frames as the test says.
+class FakeWindow final : public Display {
+ public:
+  int width = 1920, height = 1080;
+  bool resized = false;
+  int shown_width = 0, shown_height = 0;
+  void Show(const uint32_t*, int w, int h, int) override {
+    shown_width = w;
+    shown_height = h;
+  }
+  bool WaitsForRetrace() const override { return false; }
+  DisplayEvents PumpEvents() override {
+    DisplayEvents events;
+    events.resized = resized;
+    resized = false;
+    return events;
+  }
+  bool DrawableSize(int* w, int* h) const override {
+    *w = width;
+    *h = height;
+    return true;
+  }
+};
+
+class DisplaySize : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SOFTBOARD_DISPLAY", "headless", 1);
+    setenv("SOFTBOARD_VSYNC", "0", 1);
+    unsetenv("SOFTBOARD_TRACE");
+    unsetenv("SOFTBOARD_SCALE");
+    unsetenv("SOFTBOARD_SSAA");
+  }
+  void TearDown() override { grLibShutdown(); }
+  FakeWindow* Open() {
+    grLibInit();
+    GrHwConfiguration config;
+    EXPECT_TRUE(grSstQueryHardware(&config));
+    EXPECT_TRUE(grSstWinOpen(0, 7, 0, 2, 0, 2, 1));
+    auto window = std::make_unique<FakeWindow>();
+    FakeWindow* raw = window.get();
+    TheBoard().display = std::move(window);
+    return raw;
+  }
+};
+
+TEST_F(DisplaySize, HeadlessAutoIsTheScenesSize) {
+  grLibInit();
+  GrHwConfiguration config;
+  ASSERT_TRUE(grSstQueryHardware(&config));
+  ASSERT_TRUE(grSstWinOpen(0, 7, 0, 2, 0, 2, 1));
+  EXPECT_EQ(TheBoard().frame.width, 640);
+  EXPECT_EQ(TheBoard().frame.height, 480);
+}
+
+TEST_F(DisplaySize, ResizingTheWindowChoosesTheLargestFourByThreeThatFits) {
+  FakeWindow* window = Open();
+  struct Case {
+    int width, height, want_width, want_height;
+  };
+  const Case cases[] = {{1920, 1080, 1440, 1080}, {800, 600, 800, 600},   {1280, 1024, 1280, 960},
+                        {300, 200, 640, 480},     {6000, 6000, 5120, 3840}, {1920, 1080, 1440, 1080}};
+  for (const Case& c : cases) {
+    window->width = c.width;
+    window->height = c.height;
+    window->resized = true;
+    grBufferSwap(0);  // the new size takes effect after this frame
+    grBufferClear(0xFF0000FF, 0, 0);
+    grBufferSwap(0);
+    const FrameBuffers& frame = TheBoard().frame;
+    EXPECT_EQ(frame.width, c.want_width) << c.width << "x" << c.height;
+    EXPECT_EQ(frame.height, c.want_height) << c.width << "x" << c.height;
+    EXPECT_EQ(window->shown_width, c.want_width);
+    EXPECT_EQ(window->shown_height, c.want_height);
+    const size_t pixels = size_t(c.want_width) * c.want_height;
+    for (int i = 0; i < frame.count; i++) {
+      EXPECT_EQ(frame.color[size_t(i)].size(), pixels);
+      EXPECT_EQ(frame.color[size_t(i)].capacity(), pixels) << "nothing kept of larger sizes";
+    }
+  }
+}
+
+TEST_F(DisplaySize, AFixedScaleIgnoresTheWindowAndSupersamplingShowsTheSameSize) {
+  setenv("SOFTBOARD_SCALE", "2.25", 1);
+  setenv("SOFTBOARD_SSAA", "2", 1);
+  FakeWindow* window = Open();
+  window->width = 800;
+  window->height = 600;
+  window->resized = true;
+  grBufferSwap(0);
+  grBufferSwap(0);
+  EXPECT_EQ(window->shown_width, 1440);
+  EXPECT_EQ(window->shown_height, 1080);
+  EXPECT_EQ(TheBoard().frame.width, 2880) << "drawn twice as large each way";
+}
+
+}  // namespace
+}  // namespace softboard
