@@ -42,8 +42,9 @@ void KeepToCore(std::thread& worker, int k) {
 
 BandRenderer::BandRenderer(int threads, int band_rows)
     : threads_(std::max(1, threads)), band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
+  band_pixels_.resize(size_t(threads_));
   for (int t = 1; t < threads_; t++) {
-    workers_.emplace_back([this] { Work(); });
+    workers_.emplace_back([this, t] { Work(t); });
     KeepToCore(workers_.back(), t);
   }
 }
@@ -93,14 +94,17 @@ void BandRenderer::RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, i
 // Each thread takes the next band not yet taken and draws every command in
 // order within it, so the band's rows stay in this core's cache; a thread that
 // wakes late simply takes fewer bands.
-void BandRenderer::DrawBands() {
+void BandRenderer::DrawBands(int thread) {
+  uint32_t* own = band_pixels_[size_t(thread)].data();
   for (;;) {
     const int top = next_band_.fetch_add(1, std::memory_order_relaxed) * band_rows_;
     if (top >= rows_) return;
     const int bottom = top + band_rows_;
     for (const Command& c : commands_) {
+      // Where the band's first row lies.
+      uint32_t* band = c.pixels ? c.pixels + size_t(top) * size_t(c.width) : own;
       if (c.kind == Kind::kTriangle) {
-        DrawRows(c.triangle, c.pixels, c.width, top, bottom);
+        DrawRows(c.triangle, band, c.width, top, bottom, top);
         continue;
       }
       const int end = std::min(bottom, c.height);
@@ -108,11 +112,10 @@ void BandRenderer::DrawBands() {
       if (c.kind == Kind::kAverageDown) {
         // Bands are whole blocks: band_rows_ is a multiple of every ssaa.
         const int ssaa = int(c.value), out_width = c.width / ssaa;
-        AverageDown(c.pixels + size_t(top) * size_t(c.width), c.width, end - top, ssaa,
-                    c.out + size_t(top / ssaa) * size_t(out_width));
+        AverageDown(band, c.width, end - top, ssaa, c.out + size_t(top / ssaa) * size_t(out_width));
         continue;
       }
-      uint32_t* first = c.pixels + size_t(top) * size_t(c.width);
+      uint32_t* first = band;
       const size_t n = size_t(end - top) * size_t(c.width);
       if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {
         wchar_t w;
@@ -127,6 +130,13 @@ void BandRenderer::DrawBands() {
 
 void BandRenderer::Flush() {
   if (commands_.empty()) return;
+  size_t band_size = 0;
+  for (const Command& c : commands_) {
+    if (c.pixels == nullptr) band_size = std::max(band_size, size_t(band_rows_) * size_t(c.width));
+  }
+  for (auto& rows : band_pixels_) {
+    if (rows.size() < band_size) rows.resize(band_size);
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     busy_ = threads_ - 1;
@@ -134,14 +144,14 @@ void BandRenderer::Flush() {
     generation_.fetch_add(1, std::memory_order_release);
   }
   start_.notify_all();
-  DrawBands();
+  DrawBands(0);
   std::unique_lock<std::mutex> lock(mutex_);
   done_.wait(lock, [this] { return busy_.load() == 0; });
   commands_.clear();
   rows_ = 0;
 }
 
-void BandRenderer::Work() {
+void BandRenderer::Work(int thread) {
   using Clock = std::chrono::steady_clock;
   uint64_t seen = 0, seen_wakes = 0;
   for (;;) {
@@ -158,7 +168,7 @@ void BandRenderer::Work() {
     }
     if (generation_.load(std::memory_order_acquire) == seen) continue;
     seen = generation_.load(std::memory_order_acquire);
-    DrawBands();
+    DrawBands(thread);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       busy_.fetch_sub(1, std::memory_order_release);

@@ -26,6 +26,7 @@ class BandRenderer {
   BandRenderer(const BandRenderer&) = delete;
   BandRenderer& operator=(const BandRenderer&) = delete;
 
+  // Null `pixels`: the rows of the band being drawn (see band_pixels_).
   void RecordClear(uint32_t* pixels, int width, int height, uint32_t value);
   void RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width);
   // Averages ssaa x ssaa blocks of `pixels` into `out`, band by band right
@@ -46,13 +47,16 @@ class BandRenderer {
     uint32_t* out;              // average
     PreparedTriangle triangle;  // triangle
   };
-  void DrawBands();
-  void Work();
+  void DrawBands(int thread);
+  void Work(int thread);
   void WakeWorkers();
 
   const int threads_;
   const int band_rows_;
   std::vector<Command> commands_;
+  // Rows of a band for commands whose pixels are null (a supersampled frame
+  // drawn in bands only): one band's worth for each thread, in its cache.
+  std::vector<std::vector<uint32_t>> band_pixels_;
   int rows_ = 0;                   // rows the recorded commands reach
   std::atomic<int> next_band_{0};  // bands go to whichever thread is free first
 

@@ -77,9 +77,12 @@ struct FrameBuffers {
   int width = 0, height = 0;
   int ssaa = 1;                 // samples a side
   std::vector<uint32_t> shown;  // with ssaa > 1: the front buffer averaged down
-  int count = 0;                // colour buffers in use
-  int front = 0;                // shown
-  int back = 1;                 // drawn into
+  // Supersampled and drawn in bands: no buffer of the drawn size exists; each
+  // band is drawn in rows of its own and averaged into `shown` at once.
+  bool banded = false;
+  int count = 0;  // colour buffers in use
+  int front = 0;  // shown
+  int back = 1;   // drawn into
   // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
   // per pixel, so it is everywhere the value of its last clear: no plane of
   // memory to fill each frame.

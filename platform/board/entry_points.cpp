@@ -129,7 +129,7 @@ void SizeFrameBuffers(BoardState& board, int count) {
       count == board.frame.count)
     return;
   FinishDrawing(board);
-  InitFrameBuffers(board.frame, count, width, height, ssaa);
+  InitFrameBuffers(board.frame, count, width, height, ssaa, true);
 }
 
 // F12: the first free screenshot-NNNN.png in the current directory.

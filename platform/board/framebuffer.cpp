@@ -23,13 +23,18 @@ void FillPixels(uint32_t* pixels, size_t n, uint32_t value) {
 
 }  // namespace
 
-void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa) {
+void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa,
+                      bool banded) {
   count = std::clamp(count, 2, 3);
+  // Supersampled, the frame shown is the average, kept apart: one buffer to
+  // draw in is enough (none when drawn in bands).
+  frame.banded = banded && ssaa > 1;
+  const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : count;
   const size_t pixels = size_t(width) * size_t(height) * size_t(ssaa) * size_t(ssaa);
   for (int i = 0; i < 3; i++) {
     frame.color[i].clear();  // the old buffers go before the new ones come
     frame.color[i].shrink_to_fit();
-    frame.color[i].assign(i < count ? pixels : 0, 0);
+    frame.color[i].assign(i < drawn ? pixels : 0, 0);
   }
   frame.width = width * ssaa;
   frame.height = height * ssaa;
@@ -37,7 +42,7 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   frame.shown.assign(ssaa > 1 ? size_t(width) * size_t(height) : 0, 0);
   frame.count = count;
   frame.front = 0;
-  frame.back = 1;
+  frame.back = drawn > 1 ? 1 : 0;  // BackBuffer() is null when drawn in bands
   frame.depth = 0;
 }
 
@@ -46,6 +51,7 @@ void FreeFrameBuffers(FrameBuffers& frame) {
   std::vector<uint32_t>().swap(frame.shown);
   frame.width = frame.height = 0;
   frame.ssaa = 1;
+  frame.banded = false;
   frame.count = 0;
 }
 
@@ -68,12 +74,15 @@ void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t d
 
 void RotateBuffers(FrameBuffers& frame, bool average) {
   if (frame.count == 0) return;
+  if (frame.ssaa > 1) {
+    if (average && !frame.banded) {
+      AverageDown(frame.color[frame.back].data(), frame.width, frame.height, frame.ssaa,
+                  frame.shown.data());
+    }
+    return;
+  }
   frame.front = frame.back;
   frame.back = (frame.back + 1) % frame.count;
-  if (frame.ssaa > 1 && average) {
-    AverageDown(frame.color[frame.front].data(), frame.width, frame.height, frame.ssaa,
-                frame.shown.data());
-  }
 }
 
 Image ShownFrame(const FrameBuffers& frame) {

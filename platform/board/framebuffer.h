@@ -10,8 +10,10 @@ namespace softboard {
 // Allocates `count` colour buffers (2 or 3), all cleared, to show width x
 // height pixels, each drawn `ssaa` times as large each way; clears the depth
 // buffer.
+// `banded`: supersampled frames are drawn band by band (see bands.h), with no
+// buffer of the drawn size.
 void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
-                      int height = kScreenHeight, int ssaa = 1);
+                      int height = kScreenHeight, int ssaa = 1, bool banded = false);
 void FreeFrameBuffers(FrameBuffers& frame);
 
 // A GrColor_t unpacked by the colour format chosen at open.
@@ -33,6 +35,7 @@ struct Image {
 };
 Image ShownFrame(const FrameBuffers& frame);
 
+// Null when the frame is drawn in bands only.
 inline uint32_t* BackBuffer(FrameBuffers& frame) {
   return frame.color[frame.back].data();
 }

@@ -92,14 +92,18 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
   const FrameBuffers& frame = board.frame;
   if (frame.back < 0 || frame.back >= int(frame.color.size())) return false;
   const std::vector<uint32_t>& buffer = frame.color[size_t(frame.back)];
-  if (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)) return false;
+  const bool in_bands = frame.banded && board.bands;  // drawn in the bands' own rows
+  if (!in_bands && (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)))
+    return false;
+  if (frame.width <= 0 || frame.height <= 0) return false;
   const double sx = double(frame.width) / kScreenWidth, sy = double(frame.height) / kScreenHeight;
   if (!SetupTriangle(a, b, c, frame.width, frame.height, sx, sy, out->setup)) return false;
   out->loop = Prepare(board, out->setup, general_only, &out->inputs);
   return true;
 }
 
-void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end) {
+void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end,
+              int first_row) {
   row_begin = std::max(row_begin, t.setup.row_begin);
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
@@ -108,7 +112,8 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
     if (!walker.Span(x0, x1)) continue;
-    StartSpan(t.setup, t.inputs, row, x0, x1, pixels + size_t(row) * size_t(width), &span);
+    StartSpan(t.setup, t.inputs, row, x0, x1, pixels + size_t(row - first_row) * size_t(width),
+              &span);
     t.loop(t.inputs, span);
   }
 }

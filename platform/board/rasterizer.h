@@ -21,8 +21,10 @@ struct PreparedTriangle {
 bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
                      bool general_only, PreparedTriangle* out);
 
-// Draws the triangle's rows [row_begin, row_end) into a buffer `width` pixels wide.
-void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end);
+// Draws the triangle's rows [row_begin, row_end) into a buffer `width` pixels
+// wide whose first row is row `first_row`.
+void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end,
+              int first_row = 0);
 
 // Draws one triangle with the current render and texture state into the back
 // buffer, or records it for the frame's bands when threads draw. Any vertex

@@ -73,8 +73,9 @@ TEST_F(DisplaySize, ResizingTheWindowChoosesTheLargestFourByThreeThatFits) {
   struct Case {
     int width, height, want_width, want_height;
   };
-  const Case cases[] = {{1920, 1080, 1440, 1080}, {800, 600, 800, 600},   {1280, 1024, 1280, 960},
-                        {300, 200, 640, 480},     {6000, 6000, 5120, 3840}, {1920, 1080, 1440, 1080}};
+  const Case cases[] = {{1920, 1080, 1440, 1080}, {800, 600, 800, 600},
+                        {1280, 1024, 1280, 960},  {300, 200, 640, 480},
+                        {6000, 6000, 5120, 3840}, {1920, 1080, 1440, 1080}};
   for (const Case& c : cases) {
     window->width = c.width;
     window->height = c.height;

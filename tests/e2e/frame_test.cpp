@@ -130,6 +130,9 @@ TEST_F(Frame, EveryThreadCountShowsTheSamePixels) {
       Scripted(dir_, "SOFTBOARD_THREADS=2 SOFTBOARD_SCALE=1.5 SOFTBOARD_SSAA=2");
   EXPECT_EQ(smooth.width, 960) << "a supersampled screenshot is the frame as shown";
   EXPECT_EQ(smooth.height, 720);
+  const Screenshot smooth_one =
+      Scripted(dir_, "SOFTBOARD_THREADS=1 SOFTBOARD_SCALE=1.5 SOFTBOARD_SSAA=2");
+  EXPECT_TRUE(smooth.pixels == smooth_one.pixels) << "supersampled, 1 and 2 threads";
 }
 
 }  // namespace

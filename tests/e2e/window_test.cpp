@@ -32,8 +32,8 @@ class VirtualScreen {
       pid_ = fork();
       if (pid_ == 0) {
         freopen("/dev/null", "w", stderr);
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-               "tcp", nullptr);
+        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+               nullptr);
         _exit(127);
       }
       for (int i = 0; i < 100 && !std::filesystem::exists(socket); i++) {

@@ -60,6 +60,34 @@ TEST(Bands, EveryThreadCountAndBandHeightGivesTheSamePixels) {
   }
 }
 
+// Supersampled frames drawn in each band's own rows and averaged down there
+// equal the frame drawn whole and averaged after.
+TEST(Bands, SupersampledFramesDrawnInBandsOnlyMatchTheWholeFrame) {
+  TestBoard board;
+  InitFrameBuffers(board.state.frame, 2, 320, 240, 2);  // drawn 640x480, kept whole
+  board.SetTexture(64, 32, &Texel);
+  board.state.render.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, 1,
+                              GR_COMBINE_OTHER_TEXTURE, false};
+  const GrVertex v[3] = {TexVertex(10, 20, 0, 0), TexVertex(600, 40, 256, 0),
+                         TexVertex(300, 470, 128, 256)};
+  PreparedTriangle t;
+  ASSERT_TRUE(PrepareTriangle(board.state, v[0], v[1], v[2], false, &t));
+  FrameBuffers& frame = board.state.frame;
+  std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, 0xFF102030u);
+  DrawRows(t, BackBuffer(frame), frame.width, 0, frame.height);
+  RotateBuffers(frame);
+  const std::vector<uint32_t> whole = frame.shown;
+  for (int threads : {1, 2, 3}) {
+    std::vector<uint32_t> shown(whole.size(), 0);
+    BandRenderer bands(threads);
+    bands.RecordClear(nullptr, frame.width, frame.height, 0xFF102030u);
+    bands.RecordTriangle(t, nullptr, frame.width);
+    bands.RecordAverageDown(nullptr, frame.width, frame.height, 2, shown.data());
+    bands.Flush();
+    EXPECT_EQ(shown, whole) << threads << " threads";
+  }
+}
+
 TEST(Bands, FlushingNothingAndRenderingAgainWork) {
   BandRenderer bands(3);
   bands.Flush();  // nothing recorded: returns at once
