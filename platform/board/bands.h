@@ -56,7 +56,7 @@ class BandRenderer {
   std::vector<Command> commands_;
   // Rows of a band for commands whose pixels are null (a supersampled frame
   // drawn in bands only): one band's worth for each thread, in its cache.
-  std::vector<std::vector<uint32_t>> band_pixels_;
+  std::vector<PixelBuffer> band_pixels_;
   int rows_ = 0;                   // rows the recorded commands reach
   std::atomic<int> next_band_{0};  // bands go to whichever thread is free first
 

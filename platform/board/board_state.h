@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -70,13 +71,32 @@ struct RenderState {
   Rgba8 constant;
 };
 
+// Pixels from a cache-line boundary: rows a multiple of 16 pixels long then
+// all start on one, and no 64-byte store of a span loop straddles two lines.
+template <class T>
+struct CacheLineAllocator {
+  using value_type = T;
+  CacheLineAllocator() = default;
+  template <class U>
+  CacheLineAllocator(const CacheLineAllocator<U>&) {}
+  T* allocate(size_t n) {
+    return static_cast<T*>(::operator new (n * sizeof(T), std::align_val_t{64}));
+  }
+  void deallocate(T* p, size_t) { ::operator delete (p, std::align_val_t{64}); }
+  template <class U>
+  bool operator==(const CacheLineAllocator<U>&) const {
+    return true;
+  }
+};
+using PixelBuffer = std::vector<uint32_t, CacheLineAllocator<uint32_t>>;
+
 // The colour buffers are drawn at `ssaa` times the shown size each way; the
 // 640x480 scene is mapped onto them whole.
 struct FrameBuffers {
-  std::array<std::vector<uint32_t>, 3> color;  // `height` rows of `width` pixels, when open
+  std::array<PixelBuffer, 3> color;  // `height` rows of `width` pixels, when open
   int width = 0, height = 0;
-  int ssaa = 1;                 // samples a side
-  std::vector<uint32_t> shown;  // with ssaa > 1: the front buffer averaged down
+  int ssaa = 1;       // samples a side
+  PixelBuffer shown;  // with ssaa > 1: the front buffer averaged down
   // Supersampled and drawn in bands: no buffer of the drawn size exists; each
   // band is drawn in rows of its own and averaged into `shown` at once.
   bool banded = false;

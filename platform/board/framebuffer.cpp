@@ -47,8 +47,8 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
 }
 
 void FreeFrameBuffers(FrameBuffers& frame) {
-  for (auto& buffer : frame.color) std::vector<uint32_t>().swap(buffer);
-  std::vector<uint32_t>().swap(frame.shown);
+  for (auto& buffer : frame.color) PixelBuffer().swap(buffer);
+  PixelBuffer().swap(frame.shown);
   frame.width = frame.height = 0;
   frame.ssaa = 1;
   frame.banded = false;

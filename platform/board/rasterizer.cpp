@@ -91,7 +91,7 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
                      bool general_only, PreparedTriangle* out) {
   const FrameBuffers& frame = board.frame;
   if (frame.back < 0 || frame.back >= int(frame.color.size())) return false;
-  const std::vector<uint32_t>& buffer = frame.color[size_t(frame.back)];
+  const PixelBuffer& buffer = frame.color[size_t(frame.back)];
   const bool in_bands = frame.banded && board.bands;  // drawn in the bands' own rows
   if (!in_bands && (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)))
     return false;

@@ -127,7 +127,7 @@ TEST_F(EntryPoints, BadArgumentsAreRefusedAndChangeNothing) {
   grBufferClear(0x11223344, 0x55, 0);
   FinishDrawing(TheBoard());
   const BoardState& board = TheBoard();
-  const std::vector<uint32_t> back = board.frame.color[size_t(board.frame.back)];
+  const PixelBuffer back = board.frame.color[size_t(board.frame.back)];
   const std::vector<uint8_t> memory = board.tmu0.memory;
 
   GrVertex v[3] = {};
@@ -245,7 +245,7 @@ TEST_F(EntryPoints, NonFiniteAndHugeVerticesStayOnTheScreen) {
   // was written anywhere, and the buffer is exactly the screen.
   FinishDrawing(TheBoard());
   const BoardState& board = TheBoard();
-  const std::vector<uint32_t>& back = board.frame.color[size_t(board.frame.back)];
+  const PixelBuffer& back = board.frame.color[size_t(board.frame.back)];
   ASSERT_EQ(back.size(), size_t(kScreenPixels));
   size_t drawn = 0;
   for (size_t i = 0; i < back.size(); i++) {

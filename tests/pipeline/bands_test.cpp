@@ -76,9 +76,9 @@ TEST(Bands, SupersampledFramesDrawnInBandsOnlyMatchTheWholeFrame) {
   std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, 0xFF102030u);
   DrawRows(t, BackBuffer(frame), frame.width, 0, frame.height);
   RotateBuffers(frame);
-  const std::vector<uint32_t> whole = frame.shown;
+  const PixelBuffer whole = frame.shown;
   for (int threads : {1, 2, 3}) {
-    std::vector<uint32_t> shown(whole.size(), 0);
+    PixelBuffer shown(whole.size(), 0);
     BandRenderer bands(threads);
     bands.RecordClear(nullptr, frame.width, frame.height, 0xFF102030u);
     bands.RecordTriangle(t, nullptr, frame.width);

@@ -39,7 +39,7 @@ TEST_P(NothingDrawn, AndNoBufferChanges) {
   TestBoard board(0x12345678);
   board.UseIterated();
   board.SetTexture(8, 8, [](int, int) { return 0xFFFFFFFFu; });
-  const std::vector<uint32_t> front = board.state.frame.color[size_t(board.state.frame.front)];
+  const PixelBuffer front = board.state.frame.color[size_t(board.state.frame.front)];
   for (bool reversed : {false, true}) {
     GrVertex v[3];
     for (int i = 0; i < 3; i++) v[i] = Vertex(k.p[i][0], k.p[i][1], 255, 255, 255, 255);
