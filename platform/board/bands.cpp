@@ -1,12 +1,13 @@
 #include "bands.h"
 
+#include "framebuffer.h"
+
 #include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <cwchar>
 
 namespace softboard {
 
@@ -115,15 +116,7 @@ void BandRenderer::DrawBands(int thread) {
         AverageDown(band, c.width, end - top, ssaa, c.out + size_t(top / ssaa) * size_t(out_width));
         continue;
       }
-      uint32_t* first = band;
-      const size_t n = size_t(end - top) * size_t(c.width);
-      if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {
-        wchar_t w;
-        std::memcpy(&w, &c.value, sizeof w);
-        std::wmemset(reinterpret_cast<wchar_t*>(first), w, n);
-      } else {
-        std::fill_n(first, n, c.value);
-      }
+      FillPixels(band, size_t(end - top) * size_t(c.width), c.value);
     }
   }
 }

@@ -100,7 +100,8 @@ struct FrameBuffers {
   // Supersampled and drawn in bands: no buffer of the drawn size exists; each
   // band is drawn in rows of its own and averaged into `shown` at once.
   bool banded = false;
-  int count = 0;  // colour buffers in use
+  int count = 0;  // colour buffers the program asked for
+  int drawn = 0;  // of them, buffers of the drawn size that exist
   int front = 0;  // shown
   int back = 1;   // drawn into
   // The auxiliary (depth) buffer. Nothing on this board tests or writes depth

@@ -129,7 +129,9 @@ void SizeFrameBuffers(BoardState& board, int count) {
       count == board.frame.count)
     return;
   FinishDrawing(board);
-  InitFrameBuffers(board.frame, count, width, height, ssaa, true);
+  // The frame shown is read after its swap only by a screenshot at shutdown.
+  const bool keep_shown = !board.settings.screenshot_path.empty();
+  InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown);
 }
 
 // F12: the first free screenshot-NNNN.png in the current directory.

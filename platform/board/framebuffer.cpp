@@ -1,35 +1,32 @@
 #include "framebuffer.h"
 
+#include <algorithm>
+
 #include "pixel_kernels.h"
 
-#include <algorithm>
-#include <cstring>
-#include <cwchar>
-
 namespace softboard {
-namespace {
 
-// At memory speed: the C library's wide fill is a string-store instruction on
-// x86-64, several times faster than a loop of vector stores on a large buffer.
+// At memory speed: on x86-64 the string-store instruction writes whole cache
+// lines without reading them first, several times faster on a large buffer
+// than a loop of vector stores (which the C library picks for sizes like a
+// band's). Elsewhere the library's fill.
 void FillPixels(uint32_t* pixels, size_t n, uint32_t value) {
-  if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {
-    wchar_t w;
-    std::memcpy(&w, &value, sizeof w);
-    std::wmemset(reinterpret_cast<wchar_t*>(pixels), w, n);
-  } else {
-    std::fill_n(pixels, n, value);
-  }
+#if defined(__x86_64__) && defined(__GNUC__)
+  asm volatile("rep stosl" : "+D"(pixels), "+c"(n) : "a"(value) : "memory");
+#else
+  std::fill_n(pixels, n, value);
+#endif
 }
 
-}  // namespace
-
-void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa,
-                      bool banded) {
+void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa, bool banded,
+                      bool keep_shown) {
   count = std::clamp(count, 2, 3);
   // Supersampled, the frame shown is the average, kept apart: one buffer to
-  // draw in is enough (none when drawn in bands).
+  // draw in is enough (none when drawn in bands). A frame shown that nothing
+  // reads later needs no buffer of its own either: one buffer, half the memory
+  // a frame passes through, so a large frame can stay in the cache.
   frame.banded = banded && ssaa > 1;
-  const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : count;
+  const int drawn = frame.banded ? 0 : ssaa > 1 || !keep_shown ? 1 : count;
   const size_t pixels = size_t(width) * size_t(height) * size_t(ssaa) * size_t(ssaa);
   for (int i = 0; i < 3; i++) {
     frame.color[i].clear();  // the old buffers go before the new ones come
@@ -41,6 +38,7 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   frame.ssaa = ssaa;
   frame.shown.assign(ssaa > 1 ? size_t(width) * size_t(height) : 0, 0);
   frame.count = count;
+  frame.drawn = drawn;
   frame.front = 0;
   frame.back = drawn > 1 ? 1 : 0;  // BackBuffer() is null when drawn in bands
   frame.depth = 0;
@@ -52,7 +50,7 @@ void FreeFrameBuffers(FrameBuffers& frame) {
   frame.width = frame.height = 0;
   frame.ssaa = 1;
   frame.banded = false;
-  frame.count = 0;
+  frame.count = frame.drawn = 0;
 }
 
 Rgba8 UnpackColor(uint32_t c, int color_format) {
@@ -81,8 +79,9 @@ void RotateBuffers(FrameBuffers& frame, bool average) {
     }
     return;
   }
+  if (frame.drawn < 2) return;  // one buffer, drawn and shown in turn
   frame.front = frame.back;
-  frame.back = (frame.back + 1) % frame.count;
+  frame.back = (frame.back + 1) % frame.drawn;
 }
 
 Image ShownFrame(const FrameBuffers& frame) {

@@ -11,10 +11,16 @@ namespace softboard {
 // height pixels, each drawn `ssaa` times as large each way; clears the depth
 // buffer.
 // `banded`: supersampled frames are drawn band by band (see bands.h), with no
-// buffer of the drawn size.
+// buffer of the drawn size. `keep_shown` false: nothing reads a frame after
+// it is shown (the display copies it at once), so the next frame may be drawn
+// in the same buffer.
 void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
-                      int height = kScreenHeight, int ssaa = 1, bool banded = false);
+                      int height = kScreenHeight, int ssaa = 1, bool banded = false,
+                      bool keep_shown = true);
 void FreeFrameBuffers(FrameBuffers& frame);
+
+// Sets n pixels to `value` at memory speed.
+void FillPixels(uint32_t* pixels, size_t n, uint32_t value);
 
 // A GrColor_t unpacked by the colour format chosen at open.
 Rgba8 UnpackColor(uint32_t color, int color_format);

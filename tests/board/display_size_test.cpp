@@ -89,7 +89,8 @@ TEST_F(DisplaySize, ResizingTheWindowChoosesTheLargestFourByThreeThatFits) {
     EXPECT_EQ(window->shown_width, c.want_width);
     EXPECT_EQ(window->shown_height, c.want_height);
     const size_t pixels = size_t(c.want_width) * c.want_height;
-    for (int i = 0; i < frame.count; i++) {
+    ASSERT_GE(frame.drawn, 1);
+    for (int i = 0; i < frame.drawn; i++) {
       EXPECT_EQ(frame.color[size_t(i)].size(), pixels);
       EXPECT_EQ(frame.color[size_t(i)].capacity(), pixels) << "nothing kept of larger sizes";
     }
