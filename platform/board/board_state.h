@@ -30,6 +30,8 @@ struct Settings {
   double scale = 0;             // 1..8; 0: auto, to fit the window (1 headless)
   int ssaa = 1;                 // 1, 2 or 4 samples a side
   int threads = 0;              // 1 up; 0: auto, the cores the process may use
+  int color_bits = 32;          // 32: 8 bits a channel; 16: 5-6-5
+  int dither = 4;               // 16-bit colour's ordered dither: 4 (4x4), 2 (2x2) or 0 (off)
 };
 
 constexpr double kMaxScale = 8;
@@ -100,6 +102,12 @@ struct FrameBuffers {
   // Supersampled and drawn in bands: no buffer of the drawn size exists; each
   // band is drawn in rows of its own and averaged into `shown` at once.
   bool banded = false;
+  // With 16-bit colour: every written pixel is quantised to 5-6-5 (and kept
+  // widened back to 8 bits, as the display and blending read it), through
+  // these thresholds: for each of the 4 scene rows of the dither matrix, one
+  // per column, 255 times the threshold in 16ths in both 16-bit halves.
+  bool color16 = false;
+  std::array<std::vector<uint32_t>, 4> dither;
   int count = 0;  // colour buffers the program asked for
   int drawn = 0;  // of them, buffers of the drawn size that exist
   int front = 0;  // shown

@@ -132,6 +132,7 @@ void SizeFrameBuffers(BoardState& board, int count) {
   // The frame shown is read after its swap only by a screenshot at shutdown.
   const bool keep_shown = !board.settings.screenshot_path.empty();
   InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown);
+  SetColorDepth(board.frame, board.settings.color_bits, board.settings.dither);
 }
 
 // F12: the first free screenshot-NNNN.png in the current directory.
@@ -382,7 +383,9 @@ void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
   Rgba8 c = UnpackColor(color, board.color_format);
   c.a = alpha;
   FrameBuffers& frame = board.frame;
-  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, PackArgb(c));
+  // The clear colour is converted to 16 bits once, without dithering.
+  const uint32_t value = frame.color16 ? Nearest565(PackArgb(c)) : PackArgb(c);
+  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, value);
   frame.depth = depth;
 }
 

@@ -18,6 +18,41 @@ void FillPixels(uint32_t* pixels, size_t n, uint32_t value) {
 #endif
 }
 
+namespace {
+
+// Thresholds in 16ths of a level: the 4x4 Bayer matrix; the 2x2 one, scaled
+// to 16ths; and none, which rounds to nearest.
+constexpr uint8_t kBayer4[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+constexpr uint8_t kBayer2[2][2] = {{0, 8}, {12, 4}};
+
+uint32_t Threshold(int matrix, int x, int y) {
+  const uint32_t t = matrix == 4 ? kBayer4[y & 3][x & 3] : matrix == 2 ? kBayer2[y & 1][x & 1] : 8;
+  return 255 * t | (255 * t) << 16;
+}
+
+}  // namespace
+
+void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
+  frame.color16 = bits == 16;
+  for (int y = 0; y < 4; y++) {
+    std::vector<uint32_t>& row = frame.dither[size_t(y)];
+    row.clear();
+    if (!frame.color16) continue;
+    row.resize(size_t(frame.width));
+    // A cell of the matrix is a pixel of the scene: N pixels at scale N.
+    for (int x = 0; x < frame.width; x++)
+      row[size_t(x)] = Threshold(matrix, int(int64_t(x) * kScreenWidth / frame.width), y);
+  }
+}
+
+uint32_t Nearest565(uint32_t argb) {
+  uint32_t out = argb & 0xFF000000u;
+  for (const auto& [shift, bits] : {std::pair{16, 5}, std::pair{8, 6}, std::pair{0, 5}}) {
+    out |= Quantize565(argb >> shift & 255, bits, 255 * 8) << shift;
+  }
+  return out;
+}
+
 void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa, bool banded,
                       bool keep_shown) {
   count = std::clamp(count, 2, 3);
@@ -66,7 +101,8 @@ Rgba8 UnpackColor(uint32_t c, int color_format) {
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth) {
   if (frame.count == 0) return;
   color.a = alpha;
-  FillPixels(frame.color[frame.back].data(), frame.color[frame.back].size(), PackArgb(color));
+  const uint32_t value = frame.color16 ? Nearest565(PackArgb(color)) : PackArgb(color);
+  FillPixels(frame.color[frame.back].data(), frame.color[frame.back].size(), value);
   frame.depth = depth;
 }
 

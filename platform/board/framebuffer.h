@@ -22,6 +22,16 @@ void FreeFrameBuffers(FrameBuffers& frame);
 // Sets n pixels to `value` at memory speed.
 void FillPixels(uint32_t* pixels, size_t n, uint32_t value);
 
+// 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
+// written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
+// 4x4, 2 for 2x2, 0 for none: the nearest value), indexed by the pixel's
+// position in the 640x480 scene; call after InitFrameBuffers.
+void SetColorDepth(FrameBuffers& frame, int bits, int matrix);
+
+// The 5-6-5 colour nearest to an 0xAARRGGBB pixel, widened back to 8 bits by
+// repeating its top bits; alpha as it was.
+uint32_t Nearest565(uint32_t argb);
+
 // A GrColor_t unpacked by the colour format chosen at open.
 Rgba8 UnpackColor(uint32_t color, int color_format);
 

@@ -34,6 +34,14 @@ inline void AverageDownPlain(const uint32_t* rows, int width, int ssaa, int x0, 
     out[x] = v;
   }
 }
+
+inline void DitherPlain(uint32_t* pixels, int n, const uint32_t* thresholds) {
+  for (int i = 0; i < n; i++) {
+    const uint32_t p = pixels[i], t = thresholds[i] & 0xFFFF;
+    pixels[i] = (p & 0xFF000000u) | Quantize565(p >> 16 & 255, 5, t) << 16 |
+                Quantize565(p >> 8 & 255, 6, t) << 8 | Quantize565(p & 255, 5, t);
+  }
+}
 }  // namespace softboard
 #endif
 
@@ -365,10 +373,44 @@ void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, ui
   AverageRows<4>(pixels, width, height, out);
 }
 
+// Quantize565 on a pair of channels with the same number of levels.
+HWY_INLINE V16 QuantizePair(V16 c, V16 levels, V16 t255, int bits) {
+  const D16 d;
+  const V16 x = hn::Mul(c, levels);
+  const V16 q = hn::ShiftRight<8>(hn::Add(hn::Add(x, hn::Set(d, 1)), hn::ShiftRight<8>(x)));
+  const V16 r = hn::Sub(x, hn::Mul(q, hn::Set(d, 255)));
+  // At most 7889: a signed comparison will do.
+  const hn::Repartition<int16_t, D32> di;
+  const auto up = hn::Gt(hn::BitCast(di, hn::Add(hn::ShiftLeft<4>(r), t255)), hn::Set(di, 4079));
+  const V16 v = hn::Sub(q, hn::BitCast(d, hn::VecFromMask(di, up)));  // a true mask is -1
+  return hn::Or(hn::ShiftLeftSame(v, 8 - bits), hn::ShiftRightSame(v, 2 * bits - 8));
+}
+
+void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* thresholds) {
+  const D32 d;
+  const D16 d16;
+  const size_t lanes = hn::Lanes(d);
+  const V16 five = hn::Set(d16, 31), six = hn::Set(d16, 63);
+  const V32 alpha = hn::Set(d, 0xFF000000u), rgb = hn::Set(d, 0x00FFFFFFu);
+  int i = 0;
+  for (; i + int(lanes) <= n; i += int(lanes)) {
+    const V32 p = hn::LoadU(d, pixels + i);
+    const V16 t = hn::BitCast(d16, hn::LoadU(d, thresholds + i));
+    const V16 br = QuantizePair(PairBR(p), five, t, 5);
+    const V16 ga = QuantizePair(PairGA(p), six, t, 6);
+    hn::StoreU(hn::Or(hn::And(Unpair(br, ga), rgb), hn::And(p, alpha)), d, pixels + i);
+  }
+  DitherPlain(pixels + i, n - i, thresholds + i);
+}
+
 #else  // HWY_SCALAR: one lane; the general loop does the work.
 
 SpanLoop ChooseLoop(const FusedSpec&) {
   return nullptr;
+}
+
+void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* thresholds) {
+  DitherPlain(pixels, n, thresholds);
 }
 
 void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
@@ -395,6 +437,11 @@ namespace softboard {
 HWY_EXPORT(ChooseLoop);
 HWY_EXPORT(TargetName);
 HWY_EXPORT(AverageDownImpl);
+HWY_EXPORT(DitherSpanImpl);
+
+void DitherSpan(uint32_t* pixels, int n, const uint32_t* thresholds) {
+  HWY_DYNAMIC_DISPATCH(DitherSpanImpl)(pixels, n, thresholds);
+}
 
 void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
   HWY_DYNAMIC_DISPATCH(AverageDownImpl)(pixels, width, height, ssaa, out);

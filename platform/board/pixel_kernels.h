@@ -21,6 +21,20 @@ SpanLoop ChooseFusedLoop(const FusedSpec& spec);
 // into one pixel of `out`, every channel rounded to nearest: a box filter.
 void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out);
 
+// Quantises n pixels to 5-6-5 in place (alpha as it was), each channel c
+// becoming the level floor(c * L / 255 + t/16) of L = 31 or 63, widened back to
+// 8 bits by repeating its top bits; thresholds[i] holds 255 t for pixel i in
+// both 16-bit halves.
+void DitherSpan(uint32_t* pixels, int n, const uint32_t* thresholds);
+
+// One channel of DitherSpan: c 0..255 to `bits` (5 or 6) and back to 8 bits.
+constexpr uint32_t Quantize565(uint32_t c, int bits, uint32_t t255) {
+  const uint32_t levels = (1u << bits) - 1, x = c * levels;
+  const uint32_t q = (x + 1 + (x >> 8)) >> 8;  // x / 255, exact for any 16-bit x
+  const uint32_t v = q + (16 * (x - 255 * q) + t255 >= 4080 ? 1 : 0);
+  return v << (8 - bits) | v >> (2 * bits - 8);
+}
+
 // The name of the target ChooseFusedLoop picks ("AVX2", "SSE4", ...).
 const char* FusedTargetName();
 

@@ -99,6 +99,9 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
   const double sx = double(frame.width) / kScreenWidth, sy = double(frame.height) / kScreenHeight;
   if (!SetupTriangle(a, b, c, frame.width, frame.height, sx, sy, out->setup)) return false;
   out->loop = Prepare(board, out->setup, general_only, &out->inputs);
+  for (int i = 0; i < 4; i++)
+    out->dither[i] = frame.color16 ? frame.dither[size_t(i)].data() : nullptr;
+  out->height = frame.height;
   return true;
 }
 
@@ -112,9 +115,14 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
     if (!walker.Span(x0, x1)) continue;
-    StartSpan(t.setup, t.inputs, row, x0, x1, pixels + size_t(row - first_row) * size_t(width),
-              &span);
+    uint32_t* line = pixels + size_t(row - first_row) * size_t(width);
+    StartSpan(t.setup, t.inputs, row, x0, x1, line, &span);
     t.loop(t.inputs, span);
+    if (t.dither[0]) {
+      // The span's pixels as the 16-bit buffer holds them: quantised where written.
+      const int scene_row = int(int64_t(row) * kScreenHeight / t.height);
+      DitherSpan(line + x0, x1 - x0, t.dither[scene_row & 3] + x0);
+    }
   }
 }
 

@@ -15,6 +15,10 @@ struct PreparedTriangle {
   TriangleSetup setup;
   TriangleInputs inputs;
   SpanLoop loop = nullptr;
+  // 16-bit colour: the dither thresholds of each scene row of the matrix
+  // (null: 8 bits a channel), and the buffer's height, to find a row's.
+  const uint32_t* dither[4] = {};
+  int height = 0;
 };
 
 // False when the triangle draws nothing on the back buffer.

@@ -104,6 +104,10 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
   static constexpr Choice kSamples[] = {{"1", 1}, {"2", 2}, {"4", 4}};
   ReadChoice("SOFTBOARD_SSAA", lookup("SOFTBOARD_SSAA"), kSamples, &settings.ssaa, problems);
   ReadThreads(lookup("SOFTBOARD_THREADS"), &settings.threads, problems);
+  static constexpr Choice kColors[] = {{"32", 32}, {"16", 16}};
+  ReadChoice("SOFTBOARD_COLOR", lookup("SOFTBOARD_COLOR"), kColors, &settings.color_bits, problems);
+  static constexpr Choice kDithers[] = {{"4x4", 4}, {"2x2", 2}, {"off", 0}};
+  ReadChoice("SOFTBOARD_DITHER", lookup("SOFTBOARD_DITHER"), kDithers, &settings.dither, problems);
 
   if (const char* path = lookup("SOFTBOARD_SCREENSHOT")) settings.screenshot_path = path;
   if (const char* path = lookup("SOFTBOARD_TRACE")) settings.trace_path = path;
