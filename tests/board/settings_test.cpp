@@ -116,6 +116,26 @@ TEST(Settings, ScaleSamplesAndThreads) {
   }
 }
 
+TEST(Settings, ColourDepthAndDither) {
+  std::vector<std::string> problems;
+  Settings s = Read({}, &problems);
+  EXPECT_EQ(s.color_bits, 32);
+  EXPECT_EQ(s.dither, 4);
+  s = Read({{"SOFTBOARD_COLOR", "16"}, {"SOFTBOARD_DITHER", "2x2"}}, &problems);
+  EXPECT_EQ(s.color_bits, 16);
+  EXPECT_EQ(s.dither, 2);
+  EXPECT_EQ(Read({{"SOFTBOARD_DITHER", "off"}}, &problems).dither, 0);
+  EXPECT_TRUE(problems.empty());
+  s = Read({{"SOFTBOARD_COLOR", "24"}, {"SOFTBOARD_DITHER", "3x3"}}, &problems);
+  EXPECT_EQ(s.color_bits, 32);
+  EXPECT_EQ(s.dither, 4);
+  ASSERT_EQ(problems.size(), 2u);
+  EXPECT_EQ(problems[0],
+            "SOFTBOARD_COLOR=\"24\" is not a valid value; it takes 32 or 16 (using 32)");
+  EXPECT_EQ(problems[1],
+            "SOFTBOARD_DITHER=\"3x3\" is not a valid value; it takes 4x4, 2x2 or off (using 4x4)");
+}
+
 TEST(Settings, EmptyValueMeansUnset) {
   std::vector<std::string> problems;
   const Settings settings = Read({{"SOFTBOARD_DISPLAY", ""}, {"SOFTBOARD_VSYNC", ""}}, &problems);

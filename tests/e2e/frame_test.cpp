@@ -133,6 +133,12 @@ TEST_F(Frame, EveryThreadCountShowsTheSamePixels) {
   const Screenshot smooth_one =
       Scripted(dir_, "SOFTBOARD_THREADS=1 SOFTBOARD_SCALE=1.5 SOFTBOARD_SSAA=2");
   EXPECT_TRUE(smooth.pixels == smooth_one.pixels) << "supersampled, 1 and 2 threads";
+  const Screenshot period =
+      Scripted(dir_, "SOFTBOARD_THREADS=1 SOFTBOARD_SCALE=3 SOFTBOARD_COLOR=16");
+  EXPECT_EQ(period.width, 1920);
+  EXPECT_TRUE(period.pixels ==
+              Scripted(dir_, "SOFTBOARD_THREADS=2 SOFTBOARD_SCALE=3 SOFTBOARD_COLOR=16").pixels)
+      << "16-bit colour, 1 and 2 threads";
 }
 
 }  // namespace
