@@ -68,15 +68,17 @@ void RegisterScaled() {
   struct Case {
     const char* scale;
     const char* ssaa;
+    const char* color;
   };
   for (const Case c :
-       {Case{"1", "1"}, Case{"2.25", "1"}, Case{"4", "1"}, Case{"6", "1"}, Case{"2.25", "2"}}) {
+       {Case{"1", "1", "32"}, Case{"1", "1", "16"}, Case{"2.25", "1", "32"}, Case{"4", "1", "32"},
+        Case{"4", "1", "16"}, Case{"6", "1", "32"}, Case{"2.25", "2", "32"}}) {
     for (const char* threads : {"1", "2"}) {
       const std::string name = std::string("BM_DemoFrameScaled/scale:") + c.scale +
-                               "/ssaa:" + c.ssaa + "/threads:" + threads;
+                               "/ssaa:" + c.ssaa + "/color:" + c.color + "/threads:" + threads;
       benchmark::RegisterBenchmark(name.c_str(),
                                    [c, threads](benchmark::State& s) {
-                                     bench::BoardDemoFrame frame(c.scale, threads, c.ssaa);
+                                     bench::BoardDemoFrame frame(c.scale, threads, c.ssaa, c.color);
                                      if (!frame.ok()) return s.SkipWithError("no board");
                                      for (auto _ : s) frame.Run();
                                    })

@@ -32,7 +32,9 @@ GrVertex ToVertex(const Corner& c) {
 
 }  // namespace
 
-BoardDemoFrame::BoardDemoFrame(const char* scale, const char* threads, const char* ssaa) {
+BoardDemoFrame::BoardDemoFrame(const char* scale, const char* threads, const char* ssaa,
+                               const char* color) {
+  setenv("SOFTBOARD_COLOR", color, 1);
   setenv("SOFTBOARD_SCALE", scale, 1);
   setenv("SOFTBOARD_THREADS", threads, 1);
   setenv("SOFTBOARD_SSAA", ssaa, 1);

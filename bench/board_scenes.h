@@ -12,7 +12,7 @@ class BoardDemoFrame {
   // `scale`, `threads` and `ssaa` as the board's settings take them; empty:
   // one thread at the scene's own size.
   explicit BoardDemoFrame(const char* scale = "1", const char* threads = "1",
-                          const char* ssaa = "1");
+                          const char* ssaa = "1", const char* color = "32");
   ~BoardDemoFrame();
   bool ok() const { return ok_; }
   void Run();

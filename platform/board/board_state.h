@@ -105,7 +105,7 @@ struct FrameBuffers {
   // With 16-bit colour: every written pixel is quantised to 5-6-5 (and kept
   // widened back to 8 bits, as the display and blending read it), through
   // these thresholds: for each of the 4 scene rows of the dither matrix, one
-  // per column, 255 times the threshold in 16ths in both 16-bit halves.
+  // per column, DitherOffset of the threshold in 16ths in both 16-bit halves.
   bool color16 = false;
   std::array<std::vector<uint32_t>, 4> dither;
   int count = 0;  // colour buffers the program asked for

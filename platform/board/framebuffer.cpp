@@ -27,7 +27,7 @@ constexpr uint8_t kBayer2[2][2] = {{0, 8}, {12, 4}};
 
 uint32_t Threshold(int matrix, int x, int y) {
   const uint32_t t = matrix == 4 ? kBayer4[y & 3][x & 3] : matrix == 2 ? kBayer2[y & 1][x & 1] : 8;
-  return 255 * t | (255 * t) << 16;
+  return DitherOffset(t) | DitherOffset(t) << 16;
 }
 
 }  // namespace
@@ -48,7 +48,7 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
 uint32_t Nearest565(uint32_t argb) {
   uint32_t out = argb & 0xFF000000u;
   for (const auto& [shift, bits] : {std::pair{16, 5}, std::pair{8, 6}, std::pair{0, 5}}) {
-    out |= Quantize565(argb >> shift & 255, bits, 255 * 8) << shift;
+    out |= Quantize565(argb >> shift & 255, bits, DitherOffset(8)) << shift;
   }
   return out;
 }

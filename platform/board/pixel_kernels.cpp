@@ -35,9 +35,9 @@ inline void AverageDownPlain(const uint32_t* rows, int width, int ssaa, int x0, 
   }
 }
 
-inline void DitherPlain(uint32_t* pixels, int n, const uint32_t* thresholds) {
+inline void DitherPlain(uint32_t* pixels, int n, const uint32_t* offsets) {
   for (int i = 0; i < n; i++) {
-    const uint32_t p = pixels[i], t = thresholds[i] & 0xFFFF;
+    const uint32_t p = pixels[i], t = offsets[i] & 0xFFFF;
     pixels[i] = (p & 0xFF000000u) | Quantize565(p >> 16 & 255, 5, t) << 16 |
                 Quantize565(p >> 8 & 255, 6, t) << 8 | Quantize565(p & 255, 5, t);
   }
@@ -374,33 +374,28 @@ void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, ui
 }
 
 // Quantize565 on a pair of channels with the same number of levels.
-HWY_INLINE V16 QuantizePair(V16 c, V16 levels, V16 t255, int bits) {
+template <int kBits>
+HWY_INLINE V16 QuantizePair(V16 c, V16 offset) {
   const D16 d;
-  const V16 x = hn::Mul(c, levels);
-  const V16 q = hn::ShiftRight<8>(hn::Add(hn::Add(x, hn::Set(d, 1)), hn::ShiftRight<8>(x)));
-  const V16 r = hn::Sub(x, hn::Mul(q, hn::Set(d, 255)));
-  // At most 7889: a signed comparison will do.
-  const hn::Repartition<int16_t, D32> di;
-  const auto up = hn::Gt(hn::BitCast(di, hn::Add(hn::ShiftLeft<4>(r), t255)), hn::Set(di, 4079));
-  const V16 v = hn::Sub(q, hn::BitCast(d, hn::VecFromMask(di, up)));  // a true mask is -1
-  return hn::Or(hn::ShiftLeftSame(v, 8 - bits), hn::ShiftRightSame(v, 2 * bits - 8));
+  const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
+  const V16 v = hn::ShiftRight<8>(hn::Add(hn::Add(y, hn::Set(d, 1)), hn::ShiftRight<8>(y)));
+  return hn::Or(hn::ShiftLeft<8 - kBits>(v), hn::ShiftRight<2 * kBits - 8>(v));
 }
 
-void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* thresholds) {
+void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {
   const D32 d;
   const D16 d16;
   const size_t lanes = hn::Lanes(d);
-  const V16 five = hn::Set(d16, 31), six = hn::Set(d16, 63);
   const V32 alpha = hn::Set(d, 0xFF000000u), rgb = hn::Set(d, 0x00FFFFFFu);
   int i = 0;
   for (; i + int(lanes) <= n; i += int(lanes)) {
     const V32 p = hn::LoadU(d, pixels + i);
-    const V16 t = hn::BitCast(d16, hn::LoadU(d, thresholds + i));
-    const V16 br = QuantizePair(PairBR(p), five, t, 5);
-    const V16 ga = QuantizePair(PairGA(p), six, t, 6);
+    const V16 o = hn::BitCast(d16, hn::LoadU(d, offsets + i));
+    const V16 br = QuantizePair<5>(PairBR(p), o);
+    const V16 ga = QuantizePair<6>(PairGA(p), o);  // the alpha lane is put back below
     hn::StoreU(hn::Or(hn::And(Unpair(br, ga), rgb), hn::And(p, alpha)), d, pixels + i);
   }
-  DitherPlain(pixels + i, n - i, thresholds + i);
+  DitherPlain(pixels + i, n - i, offsets + i);
 }
 
 #else  // HWY_SCALAR: one lane; the general loop does the work.
@@ -409,8 +404,8 @@ SpanLoop ChooseLoop(const FusedSpec&) {
   return nullptr;
 }
 
-void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* thresholds) {
-  DitherPlain(pixels, n, thresholds);
+void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {
+  DitherPlain(pixels, n, offsets);
 }
 
 void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
@@ -439,8 +434,8 @@ HWY_EXPORT(TargetName);
 HWY_EXPORT(AverageDownImpl);
 HWY_EXPORT(DitherSpanImpl);
 
-void DitherSpan(uint32_t* pixels, int n, const uint32_t* thresholds) {
-  HWY_DYNAMIC_DISPATCH(DitherSpanImpl)(pixels, n, thresholds);
+void DitherSpan(uint32_t* pixels, int n, const uint32_t* offsets) {
+  HWY_DYNAMIC_DISPATCH(DitherSpanImpl)(pixels, n, offsets);
 }
 
 void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {

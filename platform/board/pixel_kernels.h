@@ -23,15 +23,20 @@ void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32
 
 // Quantises n pixels to 5-6-5 in place (alpha as it was), each channel c
 // becoming the level floor(c * L / 255 + t/16) of L = 31 or 63, widened back to
-// 8 bits by repeating its top bits; thresholds[i] holds 255 t for pixel i in
-// both 16-bit halves.
-void DitherSpan(uint32_t* pixels, int n, const uint32_t* thresholds);
+// 8 bits by repeating its top bits; offsets[i] holds DitherOffset(t) for
+// pixel i in both 16-bit halves.
+void DitherSpan(uint32_t* pixels, int n, const uint32_t* offsets);
+
+// floor(c*L/255 + t/16) is floor((c*L + o) / 255) for this o: c*L/255 moves up
+// a level exactly when its remainder reaches 255 (1 - t/16), rounded up.
+constexpr uint32_t DitherOffset(uint32_t t16) {
+  return 255 - (4080 - 255 * t16 + 15) / 16;
+}
 
 // One channel of DitherSpan: c 0..255 to `bits` (5 or 6) and back to 8 bits.
-constexpr uint32_t Quantize565(uint32_t c, int bits, uint32_t t255) {
-  const uint32_t levels = (1u << bits) - 1, x = c * levels;
-  const uint32_t q = (x + 1 + (x >> 8)) >> 8;  // x / 255, exact for any 16-bit x
-  const uint32_t v = q + (16 * (x - 255 * q) + t255 >= 4080 ? 1 : 0);
+constexpr uint32_t Quantize565(uint32_t c, int bits, uint32_t offset) {
+  const uint32_t y = c * ((1u << bits) - 1) + offset;
+  const uint32_t v = (y + 1 + (y >> 8)) >> 8;  // y / 255, exact for any 16-bit y
   return v << (8 - bits) | v >> (2 * bits - 8);
 }
 

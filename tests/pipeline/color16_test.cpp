@@ -28,8 +28,10 @@ bool IsWidened565(uint32_t p) {
 TEST(Color16, EachChannelTakesTheLevelOfTheFormula) {
   for (int c = 0; c < 256; c++) {
     for (int t = 0; t < 16; t++) {
-      ASSERT_EQ(Quantize565(uint32_t(c), 5, uint32_t(255 * t)), Expected(c, 5, t)) << c << " " << t;
-      ASSERT_EQ(Quantize565(uint32_t(c), 6, uint32_t(255 * t)), Expected(c, 6, t)) << c << " " << t;
+      ASSERT_EQ(Quantize565(uint32_t(c), 5, DitherOffset(uint32_t(t))), Expected(c, 5, t))
+          << c << " " << t;
+      ASSERT_EQ(Quantize565(uint32_t(c), 6, DitherOffset(uint32_t(t))), Expected(c, 6, t))
+          << c << " " << t;
     }
   }
   // Threshold 8 rounds to nearest; the background red is exact.
@@ -45,7 +47,7 @@ TEST(Color16, EveryTargetQuantisesAsThePlainArithmetic) {
     for (int k = 0; k < 20; k++) {
       for (size_t i = 0; i < pixels.size(); i++) {
         pixels[i] = random.Next() ^ random.Next() << 16;
-        const uint32_t t = uint32_t(random.Below(16)) * 255;
+        const uint32_t t = DitherOffset(uint32_t(random.Below(16)));
         thresholds[i] = t | t << 16;
       }
       std::vector<uint32_t> got = pixels;
