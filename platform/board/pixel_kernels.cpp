@@ -144,6 +144,15 @@ HWY_INLINE Pairs FilterFootprints(const uint32_t* footprint, const uint32_t* idx
   return {br, ga};
 }
 
+// Quantize565 on a pair of channels with the same number of levels.
+template <int kBits>
+HWY_INLINE V16 QuantizePair(V16 c, V16 offset) {
+  const D16 d;
+  const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
+  const V16 v = hn::ShiftRight<8>(hn::Add(hn::Add(y, hn::Set(d, 1)), hn::ShiftRight<8>(y)));
+  return hn::Or(hn::ShiftLeft<8 - kBits>(v), hn::ShiftRight<2 * kBits - 8>(v));
+}
+
 enum class Coords { kNone, kAffine, kPerspective };
 
 // Texture coordinates along the span, a group of lanes at a time.
@@ -239,6 +248,7 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   if constexpr (kCoords != Coords::kNone) coords.Texels(idx[0], &fu, &fv);
   HWY_ALIGN uint32_t tail[kMaxN];
 
+  const uint32_t* dither = span.dither ? span.dither + span.x0 : nullptr;
   uint32_t* out = span.row + span.x0;
   for (int i = 0, group = 0; i < span.count; i += int(n), out += n, group ^= 1) {
     const size_t left = size_t(span.count - i);
@@ -273,16 +283,19 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     if (spec.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel.ga));
 
     const V32 old = hn::LoadU(d, dst);
-    V32 rgb;
-    if constexpr (kBlend == FusedBlend::kReplace) {
-      rgb = hn::And(Unpair(src_br, src_ga), hn::Set(d, 0x00FFFFFFu));
-    } else {
+    V16 out_br = src_br, out_ga = src_ga;
+    if constexpr (kBlend == FusedBlend::kSrcAlpha) {
       const V16 a = alpha_constant ? constant_alpha_pair : Both(alpha);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
-      const V16 br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
-      const V16 ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
-      rgb = hn::And(Unpair(br, ga), hn::Set(d, 0x00FFFFFFu));
+      out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
+      out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
     }
+    if (dither) {  // 16-bit colour: the 5-6-5 level of what is stored
+      const V16 o = hn::BitCast(d16, hn::LoadU(d, dither + i));
+      out_br = QuantizePair<5>(out_br, o);
+      out_ga = QuantizePair<6>(out_ga, o);
+    }
+    const V32 rgb = hn::And(Unpair(out_br, out_ga), hn::Set(d, 0x00FFFFFFu));
     V32 result = rgb;
     if (spec.alpha_write == FusedAlphaWrite::kSource)
       result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
@@ -371,15 +384,6 @@ void AverageRows(const uint32_t* pixels, int width, int height, uint32_t* out) {
 void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
   if (ssaa == 2) return AverageRows<2>(pixels, width, height, out);
   AverageRows<4>(pixels, width, height, out);
-}
-
-// Quantize565 on a pair of channels with the same number of levels.
-template <int kBits>
-HWY_INLINE V16 QuantizePair(V16 c, V16 offset) {
-  const D16 d;
-  const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
-  const V16 v = hn::ShiftRight<8>(hn::Add(hn::Add(y, hn::Set(d, 1)), hn::ShiftRight<8>(y)));
-  return hn::Or(hn::ShiftLeft<8 - kBits>(v), hn::ShiftRight<2 * kBits - 8>(v));
 }
 
 void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {

@@ -117,12 +117,13 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
     if (!walker.Span(x0, x1)) continue;
     uint32_t* line = pixels + size_t(row - first_row) * size_t(width);
     StartSpan(t.setup, t.inputs, row, x0, x1, line, &span);
+    // With 16-bit colour the span's pixels are quantised where written: by a
+    // fused loop as it stores, after the general one by a pass of its own.
+    const uint32_t* offsets = nullptr;
+    if (t.dither[0]) offsets = t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3];
+    span.dither = t.loop == &DrawSpanGeneral ? nullptr : offsets;
     t.loop(t.inputs, span);
-    if (t.dither[0]) {
-      // The span's pixels as the 16-bit buffer holds them: quantised where written.
-      const int scene_row = int(int64_t(row) * kScreenHeight / t.height);
-      DitherSpan(line + x0, x1 - x0, t.dither[scene_row & 3] + x0);
-    }
+    if (offsets && !span.dither) DitherSpan(line + x0, x1 - x0, offsets + x0);
   }
 }
 

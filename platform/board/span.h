@@ -40,6 +40,10 @@ struct SpanInputs {
   uint32_t u = 0, v = 0, du = 0, dv = 0;       // affine texture coordinates
   float sow = 0, tow = 0, oow = 0;             // otherwise s/w, t/w, 1/w ...
   float dsow = 0, dtow = 0, doow = 0;          // ... and their steps along the row
+  // 16-bit colour, for a fused loop: DitherOffset of each pixel of the row (at
+  // least 64 past its end can be read); it quantises what it stores. Null
+  // otherwise: the general loop leaves that to a pass after it.
+  const uint32_t* dither = nullptr;
 };
 
 // x * f / 255 rounded to nearest for f in 0..255 and x in -255..255:

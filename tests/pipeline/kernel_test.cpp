@@ -144,8 +144,14 @@ TEST_P(Kernels, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
     if (k % 37 == 0) span.oow = span.doow = 0;  // w infinite: coordinates not finite
     if (k % 41 == 0) span.sow = 3e38f;
     if (k % 43 == 0) span.color_step[0] = 0x7FFFFFFF;
+    // Every other span in 16-bit colour: the fused loop quantises as it
+    // stores, the general one is followed by the quantising pass.
+    std::vector<uint32_t> offsets(kWidth + 64);
+    for (uint32_t& o : offsets) o = DitherOffset(uint32_t(random.Below(16))) * 0x10001u;
     DrawSpanGeneral(tri, span);
+    if (k % 2) DitherSpan(want.data() + x0, count, offsets.data() + x0);
     span.row = got.data();
+    span.dither = k % 2 ? offsets.data() : nullptr;
     loop(tri, span);
     fused_spans++;
     for (int x = 0; x < kWidth; x++) {
