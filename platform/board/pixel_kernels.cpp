@@ -149,8 +149,8 @@ template <int kBits>
 HWY_INLINE V16 QuantizePair(V16 c, V16 offset) {
   const D16 d;
   const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
-  const V16 v = hn::ShiftRight<8>(hn::Add(hn::Add(y, hn::Set(d, 1)), hn::ShiftRight<8>(y)));
-  return hn::Or(hn::ShiftLeft<8 - kBits>(v), hn::ShiftRight<2 * kBits - 8>(v));
+  const V16 v = hn::MulHigh(y, hn::Set(d, 257));
+  return hn::ShiftRight<2 * kBits - 8>(hn::Mul(v, hn::Set(d, uint16_t((1 << kBits) + 1))));
 }
 
 enum class Coords { kNone, kAffine, kPerspective };

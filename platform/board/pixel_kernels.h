@@ -27,17 +27,18 @@ void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32
 // pixel i in both 16-bit halves.
 void DitherSpan(uint32_t* pixels, int n, const uint32_t* offsets);
 
-// floor(c*L/255 + t/16) is floor((c*L + o) / 255) for this o: c*L/255 moves up
-// a level exactly when its remainder reaches 255 (1 - t/16), rounded up.
+// floor(c*L/255 + t/16) is ((c*L + o) * 257) >> 16 for this o: c*L/255 moves
+// up a level exactly when its remainder reaches 255 (1 - t/16), rounded up,
+// and (y * 257) >> 16 is (y - 1) / 255 for every y up to 16321.
 constexpr uint32_t DitherOffset(uint32_t t16) {
-  return 255 - (4080 - 255 * t16 + 15) / 16;
+  return 256 - (4080 - 255 * t16 + 15) / 16;
 }
 
-// One channel of DitherSpan: c 0..255 to `bits` (5 or 6) and back to 8 bits.
+// One channel of DitherSpan: c 0..255 to `bits` (5 or 6) and back to 8 bits
+// (repeating the top bits is multiplying by 2^bits + 1 and shifting).
 constexpr uint32_t Quantize565(uint32_t c, int bits, uint32_t offset) {
-  const uint32_t y = c * ((1u << bits) - 1) + offset;
-  const uint32_t v = (y + 1 + (y >> 8)) >> 8;  // y / 255, exact for any 16-bit y
-  return v << (8 - bits) | v >> (2 * bits - 8);
+  const uint32_t v = ((c * ((1u << bits) - 1) + offset) * 257) >> 16;
+  return (v * ((1u << bits) + 1)) >> (2 * bits - 8);
 }
 
 // The name of the target ChooseFusedLoop picks ("AVX2", "SSE4", ...).
