@@ -20,15 +20,22 @@ int DrawingThreads(int setting) {
 
 namespace {
 
-// Worker k keeps to the k-th core the process may use (the caller's thread,
-// free to move, has the others): woken on the waker's core, a worker would
-// otherwise take turns with it there while another core idles.
+// Worker k keeps to the k-th core the process may use counting from the one
+// the caller runs on now (the caller's thread, free to move, keeps its own):
+// woken on the waker's core, a worker would otherwise take turns with it there
+// while another core idles.
 void KeepToCore(std::thread& worker, int k) {
   cpu_set_t allowed;
   if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
   const int cores = CPU_COUNT(&allowed);
   if (cores < 2) return;
-  int index = k % cores;
+  int here = 0;  // the caller's core among the allowed ones
+  for (int cpu = 0, index = 0, now = sched_getcpu(); cpu < CPU_SETSIZE; cpu++) {
+    if (!CPU_ISSET(cpu, &allowed)) continue;
+    if (cpu == now) here = index;
+    index++;
+  }
+  int index = (here + k) % cores;
   for (int cpu = 0; cpu < CPU_SETSIZE; cpu++) {
     if (!CPU_ISSET(cpu, &allowed) || index-- > 0) continue;
     cpu_set_t one;
