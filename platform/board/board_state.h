@@ -186,7 +186,9 @@ struct BoardState {
   TextureUnitState tmu0;
   TraceState trace;
   std::unique_ptr<Display> display;
-  std::unique_ptr<BandRenderer> bands;  // null: drawing happens at once, on the caller's thread
+  // Made with the display: a frame's drawing is recorded and drawn in bands.
+  // Null (a board a test builds): drawing happens at once.
+  std::unique_ptr<BandRenderer> bands;
 
   BoardState();
   ~BoardState();

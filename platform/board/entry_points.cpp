@@ -378,14 +378,9 @@ void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grBufferClear", TraceColor{color}, alpha, depth);
   if (!refusal.empty()) return trace.Refused(refusal);
-  if (!board.bands)
-    return ClearBackBuffer(board.frame, UnpackColor(color, board.color_format), alpha, depth);
-  Rgba8 c = UnpackColor(color, board.color_format);
-  c.a = alpha;
   FrameBuffers& frame = board.frame;
-  // The clear colour is converted to 16 bits once, without dithering.
-  const uint32_t value = frame.color16 ? Nearest565(PackArgb(c)) : PackArgb(c);
-  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, value);
+  const uint32_t pixel = ClearPixel(frame, UnpackColor(color, board.color_format), alpha);
+  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, pixel);
   frame.depth = depth;
 }
 

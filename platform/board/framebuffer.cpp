@@ -98,11 +98,16 @@ Rgba8 UnpackColor(uint32_t c, int color_format) {
   }
 }
 
+uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha) {
+  color.a = alpha;
+  // With 16-bit colour the clear colour is converted once, without dithering.
+  return frame.color16 ? Nearest565(PackArgb(color)) : PackArgb(color);
+}
+
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth) {
   if (frame.count == 0) return;
-  color.a = alpha;
-  const uint32_t value = frame.color16 ? Nearest565(PackArgb(color)) : PackArgb(color);
-  FillPixels(frame.color[frame.back].data(), frame.color[frame.back].size(), value);
+  FillPixels(frame.color[frame.back].data(), frame.color[frame.back].size(),
+             ClearPixel(frame, color, alpha));
   frame.depth = depth;
 }
 

@@ -35,8 +35,11 @@ uint32_t Nearest565(uint32_t argb);
 // A GrColor_t unpacked by the colour format chosen at open.
 Rgba8 UnpackColor(uint32_t color, int color_format);
 
+// The pixel a clear to `color` with alpha `alpha` writes.
+uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha);
+
 // The whole back buffer to `color` with its alpha plane to `alpha`, and the
-// depth buffer to `depth`.
+// depth buffer to `depth`, at once (the board records clears for its bands).
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth);
 
 // The back buffer becomes the front one (averaged down to the shown size when

@@ -227,7 +227,7 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const D16 d16;
   constexpr size_t kMaxN = hn::MaxLanes(D32());
   const size_t n = hn::Lanes(d);
-  const FusedSpec& spec = tri.fused;
+  const FusedKind& kind = tri.fused;
   const uint32_t* footprint = tri.texture.footprint;
 
   const V32 iota = hn::Iota(d, 0);
@@ -237,7 +237,7 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     color_step[c] = hn::Set(d, span.color_step[c] * uint32_t(n));
   }
   const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
-  const bool alpha_constant = spec.alpha == FusedAlpha::kConstant;
+  const bool alpha_constant = kind.alpha == FusedAlpha::kConstant;
   const V16 constant_alpha_pair = Both(constant_alpha);
   TexCoords<kCoords> coords(tri.texture, span);
   // Texel indices go through memory, a group ahead: the next group's addresses
@@ -279,8 +279,8 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
       }
     }
     V32 alpha = constant_alpha;
-    if (spec.alpha == FusedAlpha::kIterated) alpha = Channel8(color[3]);
-    if (spec.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel.ga));
+    if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(color[3]);
+    if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel.ga));
 
     const V32 old = hn::LoadU(d, dst);
     V16 out_br = src_br, out_ga = src_ga;
@@ -297,9 +297,9 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     }
     const V32 rgb = hn::And(Unpair(out_br, out_ga), hn::Set(d, 0x00FFFFFFu));
     V32 result = rgb;
-    if (spec.alpha_write == FusedAlphaWrite::kSource)
+    if (kind.alpha_write == FusedAlphaWrite::kSource)
       result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
-    if (spec.alpha_write == FusedAlphaWrite::kKeep)
+    if (kind.alpha_write == FusedAlphaWrite::kKeep)
       result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
     hn::StoreU(result, d, dst);
     if (left < n) std::memcpy(out, tail, left * 4);
@@ -308,24 +308,24 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
 }
 
 template <FusedColor kColor, FusedBlend kBlend>
-SpanLoop ForCoords(const FusedSpec& spec) {
-  if (!spec.textured) return &FusedSpan<kColor, kBlend, Coords::kNone>;
-  if (spec.perspective) return &FusedSpan<kColor, kBlend, Coords::kPerspective>;
+SpanLoop ForCoords(const FusedKind& kind) {
+  if (!kind.textured) return &FusedSpan<kColor, kBlend, Coords::kNone>;
+  if (kind.perspective) return &FusedSpan<kColor, kBlend, Coords::kPerspective>;
   return &FusedSpan<kColor, kBlend, Coords::kAffine>;
 }
 
 template <FusedColor kColor>
-SpanLoop ForBlend(const FusedSpec& spec) {
-  return spec.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace>(spec)
-                                            : ForCoords<kColor, FusedBlend::kSrcAlpha>(spec);
+SpanLoop ForBlend(const FusedKind& kind) {
+  return kind.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace>(kind)
+                                            : ForCoords<kColor, FusedBlend::kSrcAlpha>(kind);
 }
 
-SpanLoop ChooseLoop(const FusedSpec& spec) {
-  switch (spec.color) {
-    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture>(spec);
-    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated>(spec);
+SpanLoop ChooseLoop(const FusedKind& kind) {
+  switch (kind.color) {
+    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture>(kind);
+    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated>(kind);
     case FusedColor::kTextureTimesIterated:
-      return ForBlend<FusedColor::kTextureTimesIterated>(spec);
+      return ForBlend<FusedColor::kTextureTimesIterated>(kind);
   }
   return nullptr;
 }
@@ -404,7 +404,7 @@ void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {
 
 #else  // HWY_SCALAR: one lane; the general loop does the work.
 
-SpanLoop ChooseLoop(const FusedSpec&) {
+SpanLoop ChooseLoop(const FusedKind&) {
   return nullptr;
 }
 
@@ -446,8 +446,8 @@ void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32
   HWY_DYNAMIC_DISPATCH(AverageDownImpl)(pixels, width, height, ssaa, out);
 }
 
-SpanLoop ChooseFusedLoop(const FusedSpec& spec) {
-  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(spec);
+SpanLoop ChooseFusedLoop(const FusedKind& kind) {
+  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind);
 }
 
 const char* FusedTargetName() {

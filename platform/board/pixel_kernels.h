@@ -11,11 +11,11 @@ namespace softboard {
 
 using SpanLoop = void (*)(const TriangleInputs& tri, const SpanInputs& span);
 
-// The fused loop for `spec` on the best target this CPU runs; null on the
+// The fused loop for `kind` on the best target this CPU runs; null on the
 // one-lane fallback target, which leaves every state to the general loop.
-// `spec.textured` needs a texture (texels non-null) whose coordinates are
-// affine exactly when !spec.perspective.
-SpanLoop ChooseFusedLoop(const FusedSpec& spec);
+// `kind.textured` needs a texture (texels non-null) whose coordinates are
+// affine exactly when !kind.perspective.
+SpanLoop ChooseFusedLoop(const FusedKind& kind);
 
 // Averages each `ssaa` x `ssaa` block of a width x height buffer (ssaa 2 or 4)
 // into one pixel of `out`, every channel rounded to nearest: a box filter.

@@ -143,8 +143,8 @@ PixelInputs InputsOf(const PixelState& state) {
   return in;
 }
 
-bool MatchFused(const PixelState& state, FusedSpec* spec) {
-  FusedSpec s{};
+bool MatchFused(const PixelState& state, FusedKind* kind) {
+  FusedKind s{};
   if (!MatchColor(state.color, &s.color) || !MatchAlpha(state.alpha, &s.alpha)) return false;
   const BlendState& b = state.blend;
   if (b.rgb_src == GR_BLEND_ONE && b.rgb_dst == GR_BLEND_ZERO) {
@@ -176,7 +176,7 @@ bool MatchFused(const PixelState& state, FusedSpec* spec) {
     if (!passes || !(state.sampler == SamplerMode{true, true, true})) return false;
   }
   s.perspective = s.textured && state.perspective;
-  *spec = s;
+  *kind = s;
   return true;
 }
 

@@ -52,17 +52,17 @@ enum class FusedAlphaWrite : uint8_t {
   kSource,  // (ONE, ZERO)
   kKeep,    // (ZERO, ONE)
 };
-struct FusedSpec {
+struct FusedKind {
   FusedColor color;
   FusedAlpha alpha;  // the source alpha: the blend's factor and what kSource writes
   FusedBlend blend;
   FusedAlphaWrite alpha_write;
   bool textured;     // samples the texture (bilinear, wrapping in s and t)
   bool perspective;  // with texture: divides by w per pixel
-  friend bool operator==(const FusedSpec&, const FusedSpec&) = default;
+  friend bool operator==(const FusedKind&, const FusedKind&) = default;
 };
 
 // Whether a fused loop draws `state`; if so, which.
-bool MatchFused(const PixelState& state, FusedSpec* spec);
+bool MatchFused(const PixelState& state, FusedKind* kind);
 
 }  // namespace softboard

@@ -42,13 +42,13 @@ SpanLoop Prepare(BoardState& board, const TriangleSetup& setup, bool general_onl
   if (tri->reads.texture) tri->texture = MakeSampledTexture(CurrentTexture(board.tmu0));
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
-  FusedSpec spec;
-  if (general_only || !MatchFused(tri->state, &spec)) return &DrawSpanGeneral;
-  if (spec.textured && (tri->texture.texels == nullptr || tri->affine == spec.perspective))
+  FusedKind kind;
+  if (general_only || !MatchFused(tri->state, &kind)) return &DrawSpanGeneral;
+  if (kind.textured && (tri->texture.texels == nullptr || tri->affine == kind.perspective))
     return &DrawSpanGeneral;
-  tri->fused = spec;
-  SpanLoop fused = ChooseFusedLoop(spec);
-  return fused ? fused : &DrawSpanGeneral;
+  tri->fused = kind;
+  SpanLoop loop = ChooseFusedLoop(kind);
+  return loop ? loop : &DrawSpanGeneral;
 }
 
 // A row's span: where it starts and every value there, with the steps along it.

@@ -31,7 +31,7 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
               int first_row = 0);
 
 // Draws one triangle with the current render and texture state into the back
-// buffer, or records it for the frame's bands when threads draw. Any vertex
+// buffer, or records it for the frame's bands when the board has them. Any vertex
 // values are safe; both windings are drawn.
 void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c);
 

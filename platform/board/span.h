@@ -27,7 +27,7 @@ struct TriangleInputs {
   // Texture coordinates step in wrapping fixed point (1/w does not vary and
   // both axes wrap); otherwise they are divided per pixel.
   bool affine = false;
-  FusedSpec fused{};  // what a fused loop draws, when one does
+  FusedKind fused{};  // what a fused loop draws, when one does
 };
 
 // Texture coordinates in wrapping fixed point: 2^32 is the texture's width

@@ -104,7 +104,7 @@ SpanInputs MakeSpan(Random& random, const TriangleInputs& tri, uint32_t* row, in
   return s;
 }
 
-std::string Describe(const FusedSpec& f) {
+std::string Describe(const FusedKind& f) {
   return "colour " + std::to_string(int(f.color)) + " alpha " + std::to_string(int(f.alpha)) +
          " blend " + std::to_string(int(f.blend)) + " alpha write " +
          std::to_string(int(f.alpha_write)) + (f.perspective ? " perspective" : "") +
@@ -216,37 +216,37 @@ INSTANTIATE_TEST_SUITE_P(Targets, Kernels, testing::ValuesIn(Targets()),
 
 TEST(MatchFused, TheDemosStatesAreFusedAndOthersAreNot) {
   PixelState state;
-  FusedSpec spec;
+  FusedKind kind;
   state.color = kTextureColor;
   state.alpha = kAlphas[0];
   state.blend = kBlends[0];
-  ASSERT_TRUE(MatchFused(state, &spec));
-  EXPECT_EQ(spec.color, FusedColor::kTexture);
-  EXPECT_TRUE(spec.textured);
-  EXPECT_FALSE(spec.perspective);
+  ASSERT_TRUE(MatchFused(state, &kind));
+  EXPECT_EQ(kind.color, FusedColor::kTexture);
+  EXPECT_TRUE(kind.textured);
+  EXPECT_FALSE(kind.perspective);
   state.color = kIteratedColor;
   state.blend = kBlends[3];
-  ASSERT_TRUE(MatchFused(state, &spec));
-  EXPECT_EQ(spec.color, FusedColor::kIterated);
-  EXPECT_EQ(spec.blend, FusedBlend::kSrcAlpha);
-  EXPECT_FALSE(spec.textured) << "Gouraud with constant alpha samples nothing";
+  ASSERT_TRUE(MatchFused(state, &kind));
+  EXPECT_EQ(kind.color, FusedColor::kIterated);
+  EXPECT_EQ(kind.blend, FusedBlend::kSrcAlpha);
+  EXPECT_FALSE(kind.textured) << "Gouraud with constant alpha samples nothing";
 
   PixelState other = state;
   other.color.invert = true;
-  EXPECT_FALSE(MatchFused(other, &spec)) << "inverted colour";
+  EXPECT_FALSE(MatchFused(other, &kind)) << "inverted colour";
   other = state;
   other.blend.rgb_dst = GR_BLEND_ONE;
-  EXPECT_FALSE(MatchFused(other, &spec)) << "additive blend";
+  EXPECT_FALSE(MatchFused(other, &kind)) << "additive blend";
   other = state;
   other.color = kTextureColor;
   other.sampler.wrap_s = false;
-  EXPECT_FALSE(MatchFused(other, &spec)) << "clamped texture";
+  EXPECT_FALSE(MatchFused(other, &kind)) << "clamped texture";
   other.sampler = {false, true, true};
-  EXPECT_FALSE(MatchFused(other, &spec)) << "point sampled";
+  EXPECT_FALSE(MatchFused(other, &kind)) << "point sampled";
   other = state;
   other.color = kTextureColor;
   other.tex.rgb_function = GR_COMBINE_FUNCTION_ZERO;
-  EXPECT_FALSE(MatchFused(other, &spec)) << "texture unit not passing its texel";
+  EXPECT_FALSE(MatchFused(other, &kind)) << "texture unit not passing its texel";
 }
 
 TEST(PixelInputs, OnlyWhatTheCombinesRead) {
