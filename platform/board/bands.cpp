@@ -78,9 +78,10 @@ void BandRenderer::WakeWorkers() {
   start_.notify_all();
 }
 
-void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, uint32_t value) {
+void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, uint32_t value,
+                               bool rgb565) {
   WakeWorkers();
-  commands_.push_back({Kind::kClear, pixels, width, height, value, nullptr, {}});
+  commands_.push_back({Kind::kClear, pixels, width, height, value, nullptr, rgb565, {}});
   rows_ = std::max(rows_, height);
 }
 
@@ -88,14 +89,20 @@ void BandRenderer::RecordAverageDown(const uint32_t* pixels, int width, int heig
                                      uint32_t* out) {
   WakeWorkers();
   // Read only; the command's pointer is shared with the clears'.
-  commands_.push_back(
-      {Kind::kAverageDown, const_cast<uint32_t*>(pixels), width, height, uint32_t(ssaa), out, {}});
+  commands_.push_back({Kind::kAverageDown,
+                       const_cast<uint32_t*>(pixels),
+                       width,
+                       height,
+                       uint32_t(ssaa),
+                       out,
+                       false,
+                       {}});
   rows_ = std::max(rows_, height);
 }
 
 void BandRenderer::RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width) {
   WakeWorkers();
-  commands_.push_back({Kind::kTriangle, pixels, width, 0, 0, nullptr, t});
+  commands_.push_back({Kind::kTriangle, pixels, width, 0, 0, nullptr, false, t});
   rows_ = std::max(rows_, t.setup.row_end);
 }
 
@@ -109,21 +116,29 @@ void BandRenderer::DrawBands(int thread) {
     if (top >= rows_) return;
     const int bottom = top + band_rows_;
     for (const Command& c : commands_) {
-      // Where the band's first row lies.
-      uint32_t* band = c.pixels ? c.pixels + size_t(top) * size_t(c.width) : own;
       if (c.kind == Kind::kTriangle) {
-        DrawRows(c.triangle, band, c.width, top, bottom, top);
+        if (c.pixels)
+          DrawRows(c.triangle, c.pixels, c.width, top, bottom);
+        else
+          DrawRows(c.triangle, own, c.width, top, bottom, top);
         continue;
       }
       const int end = std::min(bottom, c.height);
       if (top >= end) continue;
+      if (c.kind == Kind::kClear) {
+        if (c.pixels)
+          FillRows(c.pixels, c.width, c.height, top, end, c.value, c.rgb565);
+        else
+          FillRows(own, c.width, end - top, 0, end - top, c.value, false);
+        continue;
+      }
+      // Where the band's first row lies.
+      const uint32_t* band = c.pixels ? c.pixels + size_t(top) * size_t(c.width) : own;
       if (c.kind == Kind::kAverageDown) {
         // Bands are whole blocks: band_rows_ is a multiple of every ssaa.
         const int ssaa = int(c.value), out_width = c.width / ssaa;
         AverageDown(band, c.width, end - top, ssaa, c.out + size_t(top / ssaa) * size_t(out_width));
-        continue;
       }
-      FillPixels(band, size_t(end - top) * size_t(c.width), c.value);
     }
   }
 }

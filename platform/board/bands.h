@@ -27,7 +27,8 @@ class BandRenderer {
   BandRenderer& operator=(const BandRenderer&) = delete;
 
   // Null `pixels`: the rows of the band being drawn (see band_pixels_).
-  void RecordClear(uint32_t* pixels, int width, int height, uint32_t value);
+  // `rgb565`: a 5-6-5 buffer (see FillRows).
+  void RecordClear(uint32_t* pixels, int width, int height, uint32_t value, bool rgb565 = false);
   void RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width);
   // Averages ssaa x ssaa blocks of `pixels` into `out`, band by band right
   // after the band is drawn, while its rows are still in cache.
@@ -45,6 +46,7 @@ class BandRenderer {
     int height;                 // clear, average
     uint32_t value;             // clear: the pixel; average: samples a side
     uint32_t* out;              // average
+    bool rgb565;                // clear
     PreparedTriangle triangle;  // triangle
   };
   void DrawBands(int thread);

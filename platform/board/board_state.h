@@ -102,12 +102,17 @@ struct FrameBuffers {
   // Supersampled and drawn in bands: no buffer of the drawn size exists; each
   // band is drawn in rows of its own and averaged into `shown` at once.
   bool banded = false;
-  // With 16-bit colour: every written pixel is quantised to 5-6-5 (and kept
-  // widened back to 8 bits, as the display and blending read it), through
+  // With 16-bit colour: every written pixel is quantised to 5-6-5 through
   // these thresholds: for each of the 4 scene rows of the dither matrix, one
   // per column, DitherOffset of the threshold in 16ths in both 16-bit halves.
   bool color16 = false;
   std::array<std::vector<uint32_t>, 4> dither;
+  // 16-bit colour at one sample a pixel: a buffer holds the frame's 5-6-5
+  // pixels, row by row, then its alpha plane, a byte a pixel; the last quarter
+  // of its memory is unused. Supersampled, the samples are kept 8 bits a
+  // channel, as 5-6-5 values widened by repeating their top bits, and the
+  // frame shown is their average.
+  bool rgb565 = false;
   int count = 0;  // colour buffers the program asked for
   int drawn = 0;  // of them, buffers of the drawn size that exist
   int front = 0;  // shown

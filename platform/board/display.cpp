@@ -13,10 +13,9 @@ std::unique_ptr<Display> OpenDisplay(const Settings& settings, std::string* erro
   return OpenWindowDisplay(false, error);
 }
 
-void Display::Present(const uint32_t* pixels, int width, int height, int retraces, bool vsync,
-                      int refresh_hz) {
+void Display::Present(const Image& frame, int retraces, bool vsync, int refresh_hz) {
   if (!vsync || retraces < 0) retraces = 0;
-  Show(pixels, width, height, retraces);
+  Show(frame, retraces);
   if (retraces > 0 && !WaitsForRetrace()) {
     timer_.SetRate(refresh_hz);
     timer_.Wait(retraces);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "board_state.h"
+#include "framebuffer.h"
 
 namespace softboard {
 
@@ -35,12 +36,11 @@ class Display {
   virtual ~Display() = default;
   // Shows the frame and, when `vsync` is set, returns after `retraces`
   // retraces: the display's own where it has them, otherwise a steady timer.
-  void Present(const uint32_t* pixels, int width, int height, int retraces, bool vsync,
-               int refresh_hz);
+  void Present(const Image& frame, int retraces, bool vsync, int refresh_hz);
 
-  // Shows a width x height frame of 0xAARRGGBB pixels, row by row. With
-  // `retraces` >= 1 a display with vsync returns after that many retraces.
-  virtual void Show(const uint32_t* pixels, int width, int height, int retraces) = 0;
+  // Shows a frame. With `retraces` >= 1 a display with vsync returns after
+  // that many retraces.
+  virtual void Show(const Image& frame, int retraces) = 0;
   // Whether Show really waited for retraces; if not, Present paces by timer.
   virtual bool WaitsForRetrace() const = 0;
   // Window keys go to the console's queue; a close request becomes Esc.

@@ -131,7 +131,8 @@ class WindowDisplay final : public Display {
     return true;
   }
 
-  void Show(const uint32_t* pixels, int width, int height, int retraces) override {
+  void Show(const Image& frame, int retraces) override {
+    const int width = frame.width, height = frame.height;
     if (width != texture_width_ || height != texture_height_) {
       SDL_Texture* texture = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
                                                SDL_TEXTUREACCESS_STREAMING, width, height);
@@ -141,7 +142,7 @@ class WindowDisplay final : public Display {
       texture_width_ = width;
       texture_height_ = height;
     }
-    SDL_UpdateTexture(texture_, nullptr, pixels, width * 4);
+    Upload(frame);
     const int presents = vsync_ && retraces > 1 ? retraces : 1;
     for (int i = 0; i < presents; i++) {
       const auto start = std::chrono::steady_clock::now();
@@ -154,6 +155,23 @@ class WindowDisplay final : public Display {
   }
 
   bool WaitsForRetrace() const override { return vsync_; }
+
+  // 5-6-5 rows are widened as they are copied into the texture.
+  void Upload(const Image& frame) {
+    if (!frame.rgb565) {
+      SDL_UpdateTexture(texture_, nullptr, frame.pixels, frame.width * 4);
+      return;
+    }
+    void* texels = nullptr;
+    int pitch = 0;
+    if (SDL_LockTexture(texture_, nullptr, &texels, &pitch) != 0) return;
+    for (int y = 0; y < frame.height; y++) {
+      auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(texels) + size_t(y) * pitch);
+      const uint32_t* got = ImageRow(frame, y, row);
+      if (got != row) std::memcpy(row, got, size_t(frame.width) * 4);
+    }
+    SDL_UnlockTexture(texture_);
+  }
 
   bool DrawableSize(int* width, int* height) const override {
     return SDL_GetRendererOutputSize(renderer_, width, height) == 0 && *width > 0 && *height > 0;

@@ -90,7 +90,8 @@ std::string CheckIndices(int n, const int* ilist) {
 void SaveScreenshot(const BoardState& board, const std::string& path) {
   std::string error;
   const Image shown = ShownFrame(board.frame);
-  if (!texfile::WritePng(path, shown.pixels, shown.width, shown.height, false, &error))
+  const std::vector<uint32_t> pixels = ImagePixels(shown);
+  if (!texfile::WritePng(path, pixels.data(), shown.width, shown.height, false, &error))
     Complain("screenshot not saved: " + error);
 }
 
@@ -380,7 +381,7 @@ void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
   if (!refusal.empty()) return trace.Refused(refusal);
   FrameBuffers& frame = board.frame;
   const uint32_t pixel = ClearPixel(frame, UnpackColor(color, board.color_format), alpha);
-  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, pixel);
+  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, pixel, frame.rgb565);
   frame.depth = depth;
 }
 
@@ -414,8 +415,7 @@ void GR_CALL grBufferSwap(int swap_interval) {
   FinishDrawing(board);
   RotateBuffers(frame, false);
   const Image shown = ShownFrame(board.frame);
-  board.display->Present(shown.pixels, shown.width, shown.height, swap_interval,
-                         board.settings.vsync, board.refresh_hz);
+  board.display->Present(shown, swap_interval, board.settings.vsync, board.refresh_hz);
   const DisplayEvents events = board.display->PumpEvents();
   if (events.screenshot_requested) SaveNumberedScreenshot(board);
   // A new window size takes effect between frames; the program draws the next

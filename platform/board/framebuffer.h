@@ -19,8 +19,30 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
                       bool keep_shown = true);
 void FreeFrameBuffers(FrameBuffers& frame);
 
-// Sets n pixels to `value` at memory speed.
+// Sets n pixels (or bytes) to `value` at memory speed.
 void FillPixels(uint32_t* pixels, size_t n, uint32_t value);
+void FillBytes(uint8_t* bytes, size_t n, uint8_t value);
+
+// A 5-6-5 buffer of width x height pixels: its 16-bit pixels, row by row,
+// then its alpha plane (see FrameBuffers::rgb565).
+inline uint16_t* Plane565(uint32_t* buffer) {
+  return reinterpret_cast<uint16_t*>(buffer);
+}
+inline const uint16_t* Plane565(const uint32_t* buffer) {
+  return reinterpret_cast<const uint16_t*>(buffer);
+}
+inline uint8_t* AlphaPlane(uint32_t* buffer, int width, int height) {
+  return reinterpret_cast<uint8_t*>(buffer) + 2 * size_t(width) * size_t(height);
+}
+inline const uint8_t* AlphaPlane(const uint32_t* buffer, int width, int height) {
+  return reinterpret_cast<const uint8_t*>(buffer) + 2 * size_t(width) * size_t(height);
+}
+
+// Sets rows [row_begin, row_end) of a width x height buffer to `value`
+// (0xAARRGGBB): as it stands, or, `rgb565`, as the 5-6-5 value of its top
+// bits and its alpha.
+void FillRows(uint32_t* buffer, int width, int height, int row_begin, int row_end, uint32_t value,
+              bool rgb565);
 
 // 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
 // written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
@@ -51,8 +73,16 @@ void RotateBuffers(FrameBuffers& frame, bool average = true);
 struct Image {
   const uint32_t* pixels;
   int width, height;
+  bool rgb565 = false;  // 5-6-5 rows, to be widened for showing
 };
 Image ShownFrame(const FrameBuffers& frame);
+
+// An image's row y as 0xAARRGGBB pixels: its own, or widened into `scratch`
+// (width pixels).
+const uint32_t* ImageRow(const Image& image, int y, uint32_t* scratch);
+
+// The whole image as 0xAARRGGBB pixels, row by row.
+std::vector<uint32_t> ImagePixels(const Image& image);
 
 // Null when the frame is drawn in bands only.
 inline uint32_t* BackBuffer(FrameBuffers& frame) {

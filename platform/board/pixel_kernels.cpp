@@ -42,6 +42,25 @@ inline void DitherPlain(uint32_t* pixels, int n, const uint32_t* offsets) {
                 Quantize565(p >> 8 & 255, 6, t) << 8 | Quantize565(p & 255, 5, t);
   }
 }
+
+// 16-bit pixels are stored in buffers of 32-bit ones.
+using Aliased16 = uint16_t __attribute__((may_alias));
+
+inline void Pack565Plain(const uint32_t* pixels, int n, const uint32_t* offsets, uint16_t* rgb,
+                         uint8_t* alpha) {
+  for (int i = 0; i < n; i++) {
+    const uint32_t p = pixels[i], t = offsets[i] & 0xFFFF;
+    reinterpret_cast<Aliased16*>(rgb)[i] =
+        uint16_t(Level565(p >> 16 & 255, 5, t) << 11 | Level565(p >> 8 & 255, 6, t) << 5 |
+                 Level565(p & 255, 5, t));
+    alpha[i] = uint8_t(p >> 24);
+  }
+}
+
+inline void Widen565Plain(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* out) {
+  for (int i = 0; i < n; i++)
+    out[i] = WidenPixel565(reinterpret_cast<const Aliased16*>(rgb)[i], alpha[i]);
+}
 }  // namespace softboard
 #endif
 
@@ -55,6 +74,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 using D32 = hn::ScalableTag<uint32_t>;
 using DI32 = hn::ScalableTag<int32_t>;
 using D16 = hn::Repartition<uint16_t, D32>;
+using D16Half = hn::Rebind<uint16_t, D32>;   // a 16-bit lane a pixel
+using D8Quarter = hn::Rebind<uint8_t, D32>;  // a byte a pixel
 using DF = hn::ScalableTag<float>;
 using V32 = hn::Vec<D32>;
 using V16 = hn::Vec<D16>;
@@ -144,13 +165,38 @@ HWY_INLINE Pairs FilterFootprints(const uint32_t* footprint, const uint32_t* idx
   return {br, ga};
 }
 
+// Level565 on a pair of channels with the same number of levels.
+template <int kBits>
+HWY_INLINE V16 LevelPair(V16 c, V16 offset) {
+  const D16 d;
+  const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
+  return hn::MulHigh(y, hn::Set(d, 257));
+}
+
 // Quantize565 on a pair of channels with the same number of levels.
 template <int kBits>
 HWY_INLINE V16 QuantizePair(V16 c, V16 offset) {
-  const D16 d;
-  const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
-  const V16 v = hn::MulHigh(y, hn::Set(d, 257));
-  return hn::ShiftRight<2 * kBits - 8>(hn::Mul(v, hn::Set(d, uint16_t((1 << kBits) + 1))));
+  const V16 v = LevelPair<kBits>(c, offset);
+  return hn::ShiftRight<2 * kBits - 8>(hn::Mul(v, hn::Set(D16(), uint16_t((1 << kBits) + 1))));
+}
+
+// The levels of blue and red (`br`) and of green (`ga`; its alpha lane is
+// ignored) as each pixel's 5-6-5 value, r << 11 | g << 5 | b, in the low half
+// of its lane: the rest of the lane is left over and dropped when stored.
+HWY_INLINE V32 PackLevels(V16 br, V16 ga) {
+  const D32 d;
+  const V32 b = hn::BitCast(d, br), g = hn::BitCast(d, ga);
+  return hn::Or(hn::Or(hn::ShiftRight<5>(b), b), hn::ShiftLeft<5>(g));
+}
+
+// 5-6-5 values, one a lane, as channel pairs widened to 8 bits; alpha lanes 0.
+HWY_INLINE Pairs Unpack565(V32 p) {
+  const D32 d;
+  const D16 d16;
+  const V32 br = hn::And(hn::Or(p, hn::ShiftLeft<5>(p)), hn::Set(d, 0x001F001Fu));
+  const V32 g = hn::And(hn::ShiftRight<5>(p), hn::Set(d, 0x3Fu));
+  return {hn::ShiftRight<2>(hn::Mul(hn::BitCast(d16, br), hn::Set(d16, 33))),
+          hn::ShiftRight<4>(hn::Mul(hn::BitCast(d16, g), hn::Set(d16, 65)))};
 }
 
 enum class Coords { kNone, kAffine, kPerspective };
@@ -221,10 +267,14 @@ struct TexCoords {
   }
 };
 
-template <FusedColor kColor, FusedBlend kBlend, Coords kCoords>
+// k565: the span is a 5-6-5 row's (row565, alpha), quantised through
+// span.dither; otherwise an 8-bit row's, quantised when span.dither is set.
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, bool k565>
 void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const D32 d;
   const D16 d16;
+  const D16Half d16h;
+  const D8Quarter d8q;
   constexpr size_t kMaxN = hn::MaxLanes(D32());
   const size_t n = hn::Lanes(d);
   const FusedKind& kind = tri.fused;
@@ -247,15 +297,34 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   V32 fu = hn::Zero(d), fv = hn::Zero(d);
   if constexpr (kCoords != Coords::kNone) coords.Texels(idx[0], &fu, &fv);
   HWY_ALIGN uint32_t tail[kMaxN];
+  HWY_ALIGN uint16_t tail16[kMaxN];
+  HWY_ALIGN uint8_t tail8[kMaxN];
 
   const uint32_t* dither = span.dither ? span.dither + span.x0 : nullptr;
-  uint32_t* out = span.row + span.x0;
-  for (int i = 0, group = 0; i < span.count; i += int(n), out += n, group ^= 1) {
+  uint32_t* out = nullptr;
+  uint16_t* out16 = nullptr;
+  uint8_t* out_alpha = nullptr;
+  if constexpr (k565) {
+    out16 = span.row565 + span.x0;
+    out_alpha = span.alpha + span.x0;
+  } else {
+    out = span.row + span.x0;
+  }
+  for (int i = 0, group = 0; i < span.count; i += int(n), group ^= 1) {
     const size_t left = size_t(span.count - i);
     uint32_t* dst = out;
+    uint16_t* dst16 = out16;
+    uint8_t* dst_alpha = out_alpha;
     if (left < n) {  // the span's last pixels: work on a copy, so nothing past it is touched
-      std::memcpy(tail, out, left * 4);
-      dst = tail;
+      if constexpr (k565) {
+        std::memcpy(tail16, out16, left * 2);
+        std::memcpy(tail8, out_alpha, left);
+        dst16 = tail16;
+        dst_alpha = tail8;
+      } else {
+        std::memcpy(tail, out, left * 4);
+        dst = tail;
+      }
     }
     Pairs texel{hn::Zero(d16), hn::Zero(d16)};
     if constexpr (kCoords != Coords::kNone) {
@@ -282,13 +351,32 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(color[3]);
     if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel.ga));
 
-    const V32 old = hn::LoadU(d, dst);
+    V32 old = hn::Zero(d);
+    if constexpr (!k565) old = hn::LoadU(d, dst);
     V16 out_br = src_br, out_ga = src_ga;
     if constexpr (kBlend == FusedBlend::kSrcAlpha) {
+      Pairs under{PairBR(old), PairGA(old)};
+      if constexpr (k565) under = Unpack565(hn::PromoteTo(d, hn::LoadU(d16h, dst16)));
       const V16 a = alpha_constant ? constant_alpha_pair : Both(alpha);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
-      out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
-      out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
+      out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(under.br, ia)));
+      out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(under.ga, ia)));
+    }
+    if constexpr (k565) {
+      const V16 o = hn::BitCast(d16, hn::LoadU(d, dither + i));
+      const V32 packed = PackLevels(LevelPair<5>(out_br, o), LevelPair<6>(out_ga, o));
+      hn::StoreU(hn::TruncateTo(d16h, packed), d16h, dst16);
+      if (kind.alpha_write == FusedAlphaWrite::kSource)
+        hn::StoreU(hn::TruncateTo(d8q, alpha), d8q, dst_alpha);
+      if (kind.alpha_write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8q), d8q, dst_alpha);
+      if (left < n) {
+        std::memcpy(out16, tail16, left * 2);
+        std::memcpy(out_alpha, tail8, left);
+      }
+      out16 += n;
+      out_alpha += n;
+      for (int c = 0; c < 4; c++) color[c] = hn::Add(color[c], color_step[c]);
+      continue;
     }
     if (dither) {  // 16-bit colour: the 5-6-5 level of what is stored
       const V16 o = hn::BitCast(d16, hn::LoadU(d, dither + i));
@@ -303,31 +391,37 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
       result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
     hn::StoreU(result, d, dst);
     if (left < n) std::memcpy(out, tail, left * 4);
+    out += n;
     for (int c = 0; c < 4; c++) color[c] = hn::Add(color[c], color_step[c]);
   }
 }
 
-template <FusedColor kColor, FusedBlend kBlend>
+template <FusedColor kColor, FusedBlend kBlend, bool k565>
 SpanLoop ForCoords(const FusedKind& kind) {
-  if (!kind.textured) return &FusedSpan<kColor, kBlend, Coords::kNone>;
-  if (kind.perspective) return &FusedSpan<kColor, kBlend, Coords::kPerspective>;
-  return &FusedSpan<kColor, kBlend, Coords::kAffine>;
+  if (!kind.textured) return &FusedSpan<kColor, kBlend, Coords::kNone, k565>;
+  if (kind.perspective) return &FusedSpan<kColor, kBlend, Coords::kPerspective, k565>;
+  return &FusedSpan<kColor, kBlend, Coords::kAffine, k565>;
 }
 
-template <FusedColor kColor>
+template <FusedColor kColor, bool k565>
 SpanLoop ForBlend(const FusedKind& kind) {
-  return kind.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace>(kind)
-                                            : ForCoords<kColor, FusedBlend::kSrcAlpha>(kind);
+  return kind.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace, k565>(kind)
+                                            : ForCoords<kColor, FusedBlend::kSrcAlpha, k565>(kind);
 }
 
-SpanLoop ChooseLoop(const FusedKind& kind) {
+template <bool k565>
+SpanLoop ForColor(const FusedKind& kind) {
   switch (kind.color) {
-    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture>(kind);
-    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated>(kind);
+    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture, k565>(kind);
+    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated, k565>(kind);
     case FusedColor::kTextureTimesIterated:
-      return ForBlend<FusedColor::kTextureTimesIterated>(kind);
+      return ForBlend<FusedColor::kTextureTimesIterated, k565>(kind);
   }
   return nullptr;
+}
+
+SpanLoop ChooseLoop(const FusedKind& kind, bool rgb565) {
+  return rgb565 ? ForColor<true>(kind) : ForColor<false>(kind);
 }
 
 // Sums of each `kSsaa` neighbouring samples along a row, as channel pairs:
@@ -402,10 +496,51 @@ void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {
   DitherPlain(pixels + i, n - i, offsets + i);
 }
 
+void Pack565Impl(const uint32_t* pixels, int n, const uint32_t* offsets, uint16_t* rgb,
+                 uint8_t* alpha) {
+  const D32 d;
+  const D16 d16;
+  const D16Half d16h;
+  const D8Quarter d8q;
+  const size_t lanes = hn::Lanes(d);
+  int i = 0;
+  for (; i + int(lanes) <= n; i += int(lanes)) {
+    const V32 p = hn::LoadU(d, pixels + i);
+    const V16 o = hn::BitCast(d16, hn::LoadU(d, offsets + i));
+    const V32 packed = PackLevels(LevelPair<5>(PairBR(p), o), LevelPair<6>(PairGA(p), o));
+    hn::StoreU(hn::TruncateTo(d16h, packed), d16h, rgb + i);
+    hn::StoreU(hn::TruncateTo(d8q, hn::ShiftRight<24>(p)), d8q, alpha + i);
+  }
+  Pack565Plain(pixels + i, n - i, offsets + i, rgb + i, alpha + i);
+}
+
+void Widen565Impl(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* out) {
+  const D32 d;
+  const D16Half d16h;
+  const D8Quarter d8q;
+  const size_t lanes = hn::Lanes(d);
+  int i = 0;
+  for (; i + int(lanes) <= n; i += int(lanes)) {
+    const Pairs c = Unpack565(hn::PromoteTo(d, hn::LoadU(d16h, rgb + i)));
+    const V32 a = hn::PromoteTo(d, hn::LoadU(d8q, alpha + i));
+    hn::StoreU(hn::Or(Unpair(c.br, c.ga), hn::ShiftLeft<24>(a)), d, out + i);
+  }
+  Widen565Plain(rgb + i, alpha + i, n - i, out + i);
+}
+
 #else  // HWY_SCALAR: one lane; the general loop does the work.
 
-SpanLoop ChooseLoop(const FusedKind&) {
+SpanLoop ChooseLoop(const FusedKind&, bool) {
   return nullptr;
+}
+
+void Pack565Impl(const uint32_t* pixels, int n, const uint32_t* offsets, uint16_t* rgb,
+                 uint8_t* alpha) {
+  Pack565Plain(pixels, n, offsets, rgb, alpha);
+}
+
+void Widen565Impl(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* out) {
+  Widen565Plain(rgb, alpha, n, out);
 }
 
 void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {
@@ -437,6 +572,17 @@ HWY_EXPORT(ChooseLoop);
 HWY_EXPORT(TargetName);
 HWY_EXPORT(AverageDownImpl);
 HWY_EXPORT(DitherSpanImpl);
+HWY_EXPORT(Pack565Impl);
+HWY_EXPORT(Widen565Impl);
+
+void Pack565(const uint32_t* pixels, int n, const uint32_t* offsets, uint16_t* rgb,
+             uint8_t* alpha) {
+  HWY_DYNAMIC_DISPATCH(Pack565Impl)(pixels, n, offsets, rgb, alpha);
+}
+
+void Widen565(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* out) {
+  HWY_DYNAMIC_DISPATCH(Widen565Impl)(rgb, alpha, n, out);
+}
 
 void DitherSpan(uint32_t* pixels, int n, const uint32_t* offsets) {
   HWY_DYNAMIC_DISPATCH(DitherSpanImpl)(pixels, n, offsets);
@@ -446,8 +592,8 @@ void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32
   HWY_DYNAMIC_DISPATCH(AverageDownImpl)(pixels, width, height, ssaa, out);
 }
 
-SpanLoop ChooseFusedLoop(const FusedKind& kind) {
-  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind);
+SpanLoop ChooseFusedLoop(const FusedKind& kind, bool rgb565) {
+  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind, rgb565);
 }
 
 const char* FusedTargetName() {

@@ -14,8 +14,9 @@ using SpanLoop = void (*)(const TriangleInputs& tri, const SpanInputs& span);
 // The fused loop for `kind` on the best target this CPU runs; null on the
 // one-lane fallback target, which leaves every state to the general loop.
 // `kind.textured` needs a texture (texels non-null) whose coordinates are
-// affine exactly when !kind.perspective.
-SpanLoop ChooseFusedLoop(const FusedKind& kind);
+// affine exactly when !kind.perspective. `rgb565`: the loop draws spans of a
+// 5-6-5 buffer (SpanInputs::row565), quantising through span.dither.
+SpanLoop ChooseFusedLoop(const FusedKind& kind, bool rgb565 = false);
 
 // Averages each `ssaa` x `ssaa` block of a width x height buffer (ssaa 2 or 4)
 // into one pixel of `out`, every channel rounded to nearest: a box filter.
@@ -34,11 +35,29 @@ constexpr uint32_t DitherOffset(uint32_t t16) {
   return 256 - (4080 - 255 * t16 + 15) / 16;
 }
 
-// One channel of DitherSpan: c 0..255 to `bits` (5 or 6) and back to 8 bits
-// (repeating the top bits is multiplying by 2^bits + 1 and shifting).
-constexpr uint32_t Quantize565(uint32_t c, int bits, uint32_t offset) {
-  const uint32_t v = ((c * ((1u << bits) - 1) + offset) * 257) >> 16;
+// Quantises n pixels to 5-6-5 as DitherSpan does, storing each as its 16-bit
+// value (red in the top bits) and its alpha byte.
+void Pack565(const uint32_t* pixels, int n, const uint32_t* offsets, uint16_t* rgb, uint8_t* alpha);
+
+// n 5-6-5 pixels and their alpha bytes as 0xAARRGGBB, widened by repeating bits.
+void Widen565(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* out);
+
+// One channel c 0..255 to its level of `bits` (5 or 6).
+constexpr uint32_t Level565(uint32_t c, int bits, uint32_t offset) {
+  return ((c * ((1u << bits) - 1) + offset) * 257) >> 16;
+}
+// A level back to 8 bits: repeating its top bits is multiplying by 2^bits + 1
+// and shifting.
+constexpr uint32_t WidenLevel(uint32_t v, int bits) {
   return (v * ((1u << bits) + 1)) >> (2 * bits - 8);
+}
+// One channel of DitherSpan.
+constexpr uint32_t Quantize565(uint32_t c, int bits, uint32_t offset) {
+  return WidenLevel(Level565(c, bits, offset), bits);
+}
+constexpr uint32_t WidenPixel565(uint16_t p, uint8_t alpha) {
+  return uint32_t(alpha) << 24 | WidenLevel(p >> 11u, 5) << 16 | WidenLevel(p >> 5u & 63u, 6) << 8 |
+         WidenLevel(p & 31u, 5);
 }
 
 // The name of the target ChooseFusedLoop picks ("AVX2", "SSE4", ...).

@@ -36,6 +36,8 @@ float ToFloat(double v) {
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
 SpanLoop Prepare(BoardState& board, const TriangleSetup& setup, bool general_only,
                  TriangleInputs* tri) {
+  const bool rgb565 = board.frame.rgb565;
+  const SpanLoop general = rgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
   tri->state = MakePixelState(board, q.dx != 0 || q.dy != 0);
   tri->reads = InputsOf(tri->state);
@@ -43,18 +45,17 @@ SpanLoop Prepare(BoardState& board, const TriangleSetup& setup, bool general_onl
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
-  if (general_only || !MatchFused(tri->state, &kind)) return &DrawSpanGeneral;
+  if (general_only || !MatchFused(tri->state, &kind)) return general;
   if (kind.textured && (tri->texture.texels == nullptr || tri->affine == kind.perspective))
-    return &DrawSpanGeneral;
+    return general;
   tri->fused = kind;
-  SpanLoop loop = ChooseFusedLoop(kind);
-  return loop ? loop : &DrawSpanGeneral;
+  SpanLoop loop = ChooseFusedLoop(kind, rgb565);
+  return loop ? loop : general;
 }
 
 // A row's span: where it starts and every value there, with the steps along it.
 void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, int x0, int x1,
-               uint32_t* pixels, SpanInputs* span) {
-  span->row = pixels;
+               SpanInputs* span) {
   span->x0 = x0;
   span->count = x1 - x0;
   const double px = x0 + 0.5, py = row + 0.5;
@@ -102,6 +103,7 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
   for (int i = 0; i < 4; i++)
     out->dither[i] = frame.color16 ? frame.dither[size_t(i)].data() : nullptr;
   out->height = frame.height;
+  out->rgb565 = frame.rgb565;
   return true;
 }
 
@@ -116,11 +118,20 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
     int x0, x1;
     if (!walker.Span(x0, x1)) continue;
     uint32_t* line = pixels + size_t(row - first_row) * size_t(width);
-    StartSpan(t.setup, t.inputs, row, x0, x1, line, &span);
-    // With 16-bit colour the span's pixels are quantised where written: by a
-    // fused loop as it stores, after the general one by a pass of its own.
+    StartSpan(t.setup, t.inputs, row, x0, x1, &span);
     const uint32_t* offsets = nullptr;
     if (t.dither[0]) offsets = t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3];
+    if (t.rgb565) {
+      span.row565 = Plane565(pixels) + size_t(row) * size_t(width);
+      span.alpha = AlphaPlane(pixels, width, t.height) + size_t(row) * size_t(width);
+      span.dither = offsets;
+      t.loop(t.inputs, span);
+      continue;
+    }
+    // 16-bit colour kept in an 8-bit buffer (supersampled): the span's pixels
+    // are quantised where written, by a fused loop as it stores, after the
+    // general one by a pass of its own.
+    span.row = line;
     span.dither = t.loop == &DrawSpanGeneral ? nullptr : offsets;
     t.loop(t.inputs, span);
     if (offsets && !span.dither) DitherSpan(line + x0, x1 - x0, offsets + x0);

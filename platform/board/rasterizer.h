@@ -19,6 +19,7 @@ struct PreparedTriangle {
   // (null: 8 bits a channel), and the buffer's height, to find a row's.
   const uint32_t* dither[4] = {};
   int height = 0;
+  bool rgb565 = false;  // the buffer holds 5-6-5 rows (see FrameBuffers)
 };
 
 // False when the triangle draws nothing on the back buffer.
@@ -26,7 +27,8 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
                      bool general_only, PreparedTriangle* out);
 
 // Draws the triangle's rows [row_begin, row_end) into a buffer `width` pixels
-// wide whose first row is row `first_row`.
+// wide whose first row is row `first_row`. A 5-6-5 buffer is passed whole
+// (first_row 0): its alpha plane follows all its rows.
 void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end,
               int first_row = 0);
 

@@ -34,15 +34,19 @@ struct TriangleInputs {
 // (or height), so wrapping is integer overflow. Bits 24-k and up (k the side's
 // log2) are 1/256 texel.
 struct SpanInputs {
-  uint32_t* row = nullptr;  // the colour buffer's row
+  uint32_t* row = nullptr;  // the colour buffer's row, 8 bits a channel
+  // Or a 5-6-5 buffer's row: its 16-bit pixels and its alpha bytes.
+  uint16_t* row565 = nullptr;
+  uint8_t* alpha = nullptr;
   int x0 = 0, count = 0;
   uint32_t color[4] = {}, color_step[4] = {};  // r, g, b, a in 16.16, already + 0.5
   uint32_t u = 0, v = 0, du = 0, dv = 0;       // affine texture coordinates
   float sow = 0, tow = 0, oow = 0;             // otherwise s/w, t/w, 1/w ...
   float dsow = 0, dtow = 0, doow = 0;          // ... and their steps along the row
-  // 16-bit colour, for a fused loop: DitherOffset of each pixel of the row (at
-  // least 64 past its end can be read); it quantises what it stores. Null
-  // otherwise: the general loop leaves that to a pass after it.
+  // 16-bit colour: DitherOffset of each pixel of the row (at least 64 past its
+  // end can be read), through which a 5-6-5 row's loop, or a fused loop on an
+  // 8-bit row, quantises what it stores. Null otherwise: on an 8-bit row the
+  // general loop leaves that to a pass after it.
   const uint32_t* dither = nullptr;
 };
 

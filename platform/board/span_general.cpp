@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include <vector>
+
 #include "blend.h"
 #include "combine.h"
+#include "pixel_kernels.h"
 #include "sampler.h"
 
 namespace softboard {
@@ -32,6 +35,18 @@ void DrawSpanGeneral(const TriangleInputs& tri, const SpanInputs& span) {
     CombinePixels(state.color, state.alpha, {&iterated, &texture, &constant}, n, color);
     BlendPixels(state.blend, color, n, span.row + span.x0 + first);
   }
+}
+
+void DrawSpanGeneral565(const TriangleInputs& tri, const SpanInputs& span) {
+  thread_local std::vector<uint32_t> pixels;  // the span's, 8 bits a channel
+  if (pixels.size() < size_t(span.count)) pixels.resize(size_t(span.count));
+  Widen565(span.row565 + span.x0, span.alpha + span.x0, span.count, pixels.data());
+  SpanInputs wide = span;
+  wide.row = pixels.data();
+  wide.x0 = 0;
+  DrawSpanGeneral(tri, wide);
+  Pack565(pixels.data(), span.count, span.dither + span.x0, span.row565 + span.x0,
+          span.alpha + span.x0);
 }
 
 }  // namespace softboard

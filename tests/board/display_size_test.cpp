@@ -19,9 +19,9 @@ class FakeWindow final : public Display {
   int width = 1920, height = 1080;
   bool resized = false;
   int shown_width = 0, shown_height = 0;
-  void Show(const uint32_t*, int w, int h, int) override {
-    shown_width = w;
-    shown_height = h;
+  void Show(const Image& frame, int) override {
+    shown_width = frame.width;
+    shown_height = frame.height;
   }
   bool WaitsForRetrace() const override { return false; }
   DisplayEvents PumpEvents() override {

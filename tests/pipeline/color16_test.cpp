@@ -73,8 +73,8 @@ std::vector<uint32_t> FlatPicture(Rgba8 color, int matrix, int scale) {
   board.state.render.constant = color;
   DrawTriangle(board.state, Vertex(-10, -10), Vertex(700, -10), Vertex(-10, 500));
   const FrameBuffers& frame = board.state.frame;
-  const uint32_t* p = frame.color[size_t(frame.back)].data();
-  return {p, p + size_t(frame.width) * frame.height};
+  EXPECT_TRUE(frame.rgb565);
+  return ImagePixels({BackBuffer(board.state.frame), frame.width, frame.height, true});
 }
 
 TEST(Color16, FlatColoursDitherToTheMatrixAndAverageBackWithinOne) {
