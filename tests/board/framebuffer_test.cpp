@@ -28,6 +28,31 @@ TEST(FrameBuffers, ClearFillsBackBufferAlphaPlaneAndDepth) {
   EXPECT_EQ(frame.depth, 0xFFFF);
 }
 
+// Bands of a 16-bit buffer: rows of odd width starting at odd pixels, so the
+// 16-bit plane's fill starts and ends between 32-bit words.
+TEST(FrameBuffers, FillRowsOfA565BufferTouchesOnlyThoseRows) {
+  constexpr int kWidth = 7, kHeight = 5;
+  PixelBuffer buffer(kWidth * kHeight, 0x12345678u);
+  FillRows(buffer.data(), kWidth, kHeight, 1, 4, 0x80FF8040u, true);
+  const Image image{buffer.data(), kWidth, kHeight, true};
+  const std::vector<uint32_t> pixels = ImagePixels(image);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(buffer.data());
+  const auto old = [](size_t byte) { return uint8_t(0x12345678u >> (8 * (byte % 4))); };
+  const size_t alpha = 2 * kWidth * kHeight;  // where the alpha plane starts
+  for (size_t i = 0; i < kWidth * kHeight; i++) {
+    if (i >= kWidth && i < 4 * kWidth) {
+      EXPECT_EQ(Plane565(buffer.data())[i], 0xFC08) << "top bits of ff, 80, 40";
+      EXPECT_EQ(pixels[i], 0x80FF8242u) << "widened, with the alpha";
+    } else {
+      EXPECT_EQ(bytes[2 * i], old(2 * i)) << i;
+      EXPECT_EQ(bytes[2 * i + 1], old(2 * i + 1)) << i;
+      EXPECT_EQ(bytes[alpha + i], old(alpha + i)) << i;
+    }
+  }
+  for (size_t byte = alpha + kWidth * kHeight; byte < 4 * kWidth * kHeight; byte++)
+    EXPECT_EQ(bytes[byte], old(byte)) << "the unused quarter";
+}
+
 TEST(FrameBuffers, RotationCyclesThroughEveryBuffer) {
   FrameBuffers frame;
   InitFrameBuffers(frame, 3);

@@ -68,16 +68,17 @@ bool HaveXvfb() {
 
 // A run in `mode` whose keys come a while apart through a pipe, so the window
 // shows frames before Esc ends it; the last frame shown.
-Screenshot RunInWindow(const std::string& dir, const std::string& display, const char* mode) {
+Screenshot RunInWindow(const std::string& dir, const std::string& display, const char* mode,
+                       const std::string& settings = "") {
   const std::string shot = dir + "/window.png";
-  const std::string command = "cd '" + dir + "' && (printf ' '; sleep 1; printf '\\033') | " +
-                              "env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER DISPLAY=" + display +
-                              // The X and D-Bus client libraries keep a little memory
-                              // to the end, by design; the leak checker of a sanitized
-                              // build would report it as ours.
-                              " ASAN_OPTIONS=detect_leaks=0" + " SOFTBOARD_DISPLAY=" + mode +
-                              " SOFTBOARD_SCREENSHOT=window.png timeout 30 '" TRANSDEMO_PATH
-                              "' > /dev/null 2>&1";
+  const std::string command =
+      "cd '" + dir + "' && (printf ' '; sleep 1; printf '\\033') | " +
+      "env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER DISPLAY=" + display +
+      // The X and D-Bus client libraries keep a little memory
+      // to the end, by design; the leak checker of a sanitized
+      // build would report it as ours.
+      " ASAN_OPTIONS=detect_leaks=0 " + settings + " SOFTBOARD_DISPLAY=" + mode +
+      " SOFTBOARD_SCREENSHOT=window.png timeout 30 '" TRANSDEMO_PATH "' > /dev/null 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
   Screenshot s;
   EXPECT_TRUE(s.Load(shot)) << mode;
@@ -96,6 +97,8 @@ TEST(Window, FullScreenRendersAtTheScreensOwnSize) {
   const Screenshot window = RunInWindow(dir, screen.display(), "window");
   EXPECT_EQ(window.width, 640);
   EXPECT_EQ(window.height, 480);
+  const Screenshot window16 = RunInWindow(dir, screen.display(), "window", "SOFTBOARD_COLOR=16");
+  EXPECT_EQ(window16.width, 640) << "16-bit frames are widened for the window";
   std::filesystem::remove_all(dir);
 }
 

@@ -52,11 +52,21 @@ TEST(Color16, EveryTargetQuantisesAsThePlainArithmetic) {
       }
       std::vector<uint32_t> got = pixels;
       DitherSpan(got.data(), int(got.size()), thresholds.data());
+      // Packed to 16 bits and an alpha byte, and widened back: the same.
+      std::vector<uint16_t> rgb(pixels.size());
+      std::vector<uint8_t> alpha(pixels.size());
+      std::vector<uint32_t> widened(pixels.size());
+      Pack565(pixels.data(), int(pixels.size()), thresholds.data(), rgb.data(), alpha.data());
+      Widen565(rgb.data(), alpha.data(), int(pixels.size()), widened.data());
       for (size_t i = 0; i < pixels.size(); i++) {
         const uint32_t p = pixels[i], t = thresholds[i] & 0xFFFF;
         const uint32_t want = (p & 0xFF000000u) | Quantize565(p >> 16 & 255, 5, t) << 16 |
                               Quantize565(p >> 8 & 255, 6, t) << 8 | Quantize565(p & 255, 5, t);
         ASSERT_EQ(got[i], want) << hwy::TargetName(target) << " pixel " << i;
+        ASSERT_EQ(rgb[i], Level565(p >> 16 & 255, 5, t) << 11 | Level565(p >> 8 & 255, 6, t) << 5 |
+                              Level565(p & 255, 5, t))
+            << hwy::TargetName(target) << " pixel " << i;
+        ASSERT_EQ(widened[i], want) << hwy::TargetName(target) << " pixel " << i;
       }
     }
   }

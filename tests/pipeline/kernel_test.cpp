@@ -154,12 +154,35 @@ TEST_P(Kernels, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
     span.dither = k % 2 ? offsets.data() : nullptr;
     loop(tri, span);
     fused_spans++;
+    const std::string where = std::string("target ") + hwy::TargetName(GetParam()) + ", " +
+                              Describe(tri.fused) + ", " + std::to_string(c.level.width) + "x" +
+                              std::to_string(c.level.height) + " texture, span " +
+                              std::to_string(x0) + "+" + std::to_string(count);
     for (int x = 0; x < kWidth; x++) {
       ASSERT_EQ(got[size_t(x)], want[size_t(x)])
-          << "target " << hwy::TargetName(GetParam()) << ", " << Describe(tri.fused) << ", "
-          << c.level.width << "x" << c.level.height << " texture, span " << x0 << "+" << count
-          << ": pixel " << x << " is " << Hex(got[size_t(x)]) << ", the general loop gives "
-          << Hex(want[size_t(x)]);
+          << where << ": pixel " << x << " is " << Hex(got[size_t(x)])
+          << ", the general loop gives " << Hex(want[size_t(x)]);
+    }
+    // The same span on a 5-6-5 row and its alpha plane.
+    std::vector<uint16_t> want565(kWidth), got565(kWidth);
+    std::vector<uint8_t> want_alpha(kWidth), got_alpha(kWidth);
+    for (int x = 0; x < kWidth; x++) {
+      want565[size_t(x)] = uint16_t(random.Next());
+      want_alpha[size_t(x)] = uint8_t(random.Next());
+    }
+    got565 = want565;
+    got_alpha = want_alpha;
+    span.row = nullptr;
+    span.dither = offsets.data();
+    span.row565 = want565.data();
+    span.alpha = want_alpha.data();
+    DrawSpanGeneral565(tri, span);
+    span.row565 = got565.data();
+    span.alpha = got_alpha.data();
+    ChooseFusedLoop(tri.fused, true)(tri, span);
+    for (int x = 0; x < kWidth; x++) {
+      ASSERT_EQ(got565[size_t(x)], want565[size_t(x)]) << where << ", 5-6-5: pixel " << x;
+      ASSERT_EQ(got_alpha[size_t(x)], want_alpha[size_t(x)]) << where << ", alpha plane: " << x;
     }
   }
   if (!scalar) {
@@ -193,6 +216,11 @@ TEST_P(Kernels, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
                        i == 2 ? w2 : w1);
       v[i].r = float(random.Below(256)), v[i].g = float(random.Below(256));
       v[i].b = float(random.Below(256)), v[i].a = float(random.Below(256));
+    }
+    // Every other case on 16-bit boards, a 5-6-5 buffer and its alpha plane.
+    if (k % 2) {
+      SetColorDepth(fast.state.frame, 16, 4);
+      SetColorDepth(general.state.frame, 16, 4);
     }
     DrawTriangle(fast.state, v[0], v[1], v[2]);
     DrawTriangleGeneral(general.state, v[0], v[1], v[2]);
