@@ -141,5 +141,43 @@ TEST_F(Frame, EveryThreadCountShowsTheSamePixels) {
       << "16-bit colour, 1 and 2 threads";
 }
 
+// The 16-bit frame is the 8-bit one dithered: each channel's level is
+// floor(c * L / 255 + t / 16) for the 4x4 matrix's t at the scene pixel, exactly
+// where the 8-bit frame writes a pixel once, and within a level under the
+// translucent triangle, which blends over 5-6-5 pixels rather than 8-bit ones.
+TEST_F(Frame, SixteenBitFramesAreTheEightBitOnesDithered) {
+  constexpr int kBayer[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+  const double tx[3] = {108, 508, 508}, ty[3] = {106, 106, 406};  // moved 4 right, 3 down
+  for (int scale : {1, 3}) {
+    const std::string size = " SOFTBOARD_SCALE=" + std::to_string(scale);
+    const Screenshot full = Scripted(dir_, "SOFTBOARD_COLOR=32" + size);
+    const Screenshot period = Scripted(dir_, "SOFTBOARD_COLOR=16" + size);
+    ASSERT_EQ(period.width, 640 * scale);
+    ASSERT_EQ(period.pixels.size(), full.pixels.size());
+    int blended = 0;
+    for (int y = 0; y < period.height; y++) {
+      for (int x = 0; x < period.width; x++) {
+        const int sx = x / scale, sy = y / scale, t = kBayer[sy & 3][sx & 3];
+        const auto w = Barycentric(sx + 0.5, sy + 0.5, tx, ty);
+        const bool inside = w[0] > 0.01 && w[1] > 0.01 && w[2] > 0.01;
+        const bool edge = !inside && w[0] > -0.01 && w[1] > -0.01 && w[2] > -0.01;
+        if (edge) continue;
+        blended += inside;
+        const uint32_t want = full.pixels[size_t(y) * full.width + x];
+        const uint32_t got = period.pixels[size_t(y) * period.width + x];
+        for (const auto& [shift, bits] : {std::pair{16, 5}, std::pair{8, 6}, std::pair{0, 5}}) {
+          const int c = int(want >> shift & 255), levels = (1 << bits) - 1;
+          const int level = (16 * c * levels + 255 * t) / (16 * 255);
+          const int v = int(got >> shift & 255);
+          ASSERT_EQ(v, (v >> (8 - bits)) << (8 - bits) | v >> bits) << "widened by repeating bits";
+          ASSERT_LE(std::abs((v >> (8 - bits)) - level), inside ? 1 : 0)
+              << "scale " << scale << ", pixel (" << x << ", " << y << "), shift " << shift;
+        }
+      }
+    }
+    EXPECT_GT(blended, 50000 * scale * scale);
+  }
+}
+
 }  // namespace
 }  // namespace e2e
