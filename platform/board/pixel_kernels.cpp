@@ -199,6 +199,126 @@ HWY_INLINE Pairs Unpack565(V32 p) {
           hn::ShiftRight<4>(hn::Mul(hn::BitCast(d16, g), hn::Set(d16, 65)))};
 }
 
+// A span's pixels a group at a time: what lies under the group, then the
+// group stored. A span's last group works on a copy (in a Tail the caller
+// keeps, so that the object itself stays in registers), so nothing past the
+// span is touched.
+template <bool k565>
+class SpanPixels;
+
+// 0xAARRGGBB pixels, quantised to widened 5-6-5 values when the span has
+// dither offsets.
+template <>
+class SpanPixels<false> {
+ public:
+  struct Tail {
+    HWY_ALIGN uint32_t pixels[hn::MaxLanes(D32())];
+  };
+  SpanPixels(const SpanInputs& s, Tail& tail)
+      : out_(s.row + s.x0), dither_(s.dither ? s.dither + s.x0 : nullptr), tail_(tail.pixels) {}
+
+  // The next group: a vector of pixels, or the `left` that remain.
+  HWY_INLINE void Begin(size_t left) {
+    left_ = left;
+    dst_ = out_;
+    if (left < hn::Lanes(D32())) {
+      std::memcpy(tail_, out_, left * 4);
+      dst_ = tail_;
+    }
+    old_ = hn::LoadU(D32(), dst_);
+  }
+
+  HWY_INLINE Pairs Under() const { return {PairBR(old_), PairGA(old_)}; }
+
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, FusedAlphaWrite write) {
+    const D32 d;
+    const size_t n = hn::Lanes(d);
+    if (dither_) {  // 16-bit colour: the 5-6-5 level of what is stored
+      const V16 o = hn::BitCast(D16(), hn::LoadU(d, dither_));
+      br = QuantizePair<5>(br, o);
+      ga = QuantizePair<6>(ga, o);
+      dither_ += n;
+    }
+    const V32 rgb = hn::And(Unpair(br, ga), hn::Set(d, 0x00FFFFFFu));
+    V32 result = rgb;
+    if (write == FusedAlphaWrite::kSource) result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
+    if (write == FusedAlphaWrite::kKeep)
+      result = hn::Or(rgb, hn::And(old_, hn::Set(d, 0xFF000000u)));
+    hn::StoreU(result, d, dst_);
+    if (left_ < n) std::memcpy(out_, tail_, left_ * 4);
+    out_ += n;
+  }
+
+ private:
+  uint32_t* out_;
+  const uint32_t* dither_;
+  uint32_t* tail_;
+  uint32_t* dst_ = nullptr;
+  size_t left_ = 0;
+  V32 old_ = hn::Zero(D32());
+};
+
+// 5-6-5 pixels and their alpha plane, quantised through the span's dither
+// offsets.
+template <>
+class SpanPixels<true> {
+ public:
+  struct Tail {
+    HWY_ALIGN uint16_t rgb[hn::MaxLanes(D32())];
+    HWY_ALIGN uint8_t alpha[hn::MaxLanes(D32())];
+  };
+  SpanPixels(const SpanInputs& s, Tail& tail)
+      : rgb_(s.row565 + s.x0),
+        alpha_(s.alpha + s.x0),
+        dither_(s.dither + s.x0),
+        tail_rgb_(tail.rgb),
+        tail_alpha_(tail.alpha) {}
+
+  HWY_INLINE void Begin(size_t left) {
+    left_ = left;
+    dst_rgb_ = rgb_;
+    dst_alpha_ = alpha_;
+    if (left < hn::Lanes(D32())) {
+      std::memcpy(tail_rgb_, rgb_, left * 2);
+      std::memcpy(tail_alpha_, alpha_, left);
+      dst_rgb_ = tail_rgb_;
+      dst_alpha_ = tail_alpha_;
+    }
+  }
+
+  HWY_INLINE Pairs Under() const {
+    return Unpack565(hn::PromoteTo(D32(), hn::LoadU(D16Half(), dst_rgb_)));
+  }
+
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, FusedAlphaWrite write) {
+    const D16Half d16h;
+    const D8Quarter d8q;
+    const size_t n = hn::Lanes(D32());
+    const V16 o = hn::BitCast(D16(), hn::LoadU(D32(), dither_));
+    const V32 packed = PackLevels(LevelPair<5>(br, o), LevelPair<6>(ga, o));
+    hn::StoreU(hn::TruncateTo(d16h, packed), d16h, dst_rgb_);
+    if (write == FusedAlphaWrite::kSource) hn::StoreU(hn::TruncateTo(d8q, alpha), d8q, dst_alpha_);
+    if (write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8q), d8q, dst_alpha_);
+    if (left_ < n) {
+      std::memcpy(rgb_, tail_rgb_, left_ * 2);
+      std::memcpy(alpha_, tail_alpha_, left_);
+    }
+    rgb_ += n;
+    alpha_ += n;
+    dither_ += n;
+  }
+
+ private:
+  uint16_t* rgb_;
+  uint8_t* alpha_;
+  const uint32_t* dither_;
+  uint16_t* tail_rgb_;
+  uint8_t* tail_alpha_;
+  uint16_t* dst_rgb_ = nullptr;
+  uint8_t* dst_alpha_ = nullptr;
+  size_t left_ = 0;
+};
+
 enum class Coords { kNone, kAffine, kPerspective };
 
 // Texture coordinates along the span, a group of lanes at a time.
@@ -273,8 +393,6 @@ template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, bool k565>
 void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const D32 d;
   const D16 d16;
-  const D16Half d16h;
-  const D8Quarter d8q;
   constexpr size_t kMaxN = hn::MaxLanes(D32());
   const size_t n = hn::Lanes(d);
   const FusedKind& kind = tri.fused;
@@ -296,36 +414,10 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   HWY_ALIGN uint32_t idx[2][kMaxN];
   V32 fu = hn::Zero(d), fv = hn::Zero(d);
   if constexpr (kCoords != Coords::kNone) coords.Texels(idx[0], &fu, &fv);
-  HWY_ALIGN uint32_t tail[kMaxN];
-  HWY_ALIGN uint16_t tail16[kMaxN];
-  HWY_ALIGN uint8_t tail8[kMaxN];
-
-  const uint32_t* dither = span.dither ? span.dither + span.x0 : nullptr;
-  uint32_t* out = nullptr;
-  uint16_t* out16 = nullptr;
-  uint8_t* out_alpha = nullptr;
-  if constexpr (k565) {
-    out16 = span.row565 + span.x0;
-    out_alpha = span.alpha + span.x0;
-  } else {
-    out = span.row + span.x0;
-  }
+  typename SpanPixels<k565>::Tail tail;
+  SpanPixels<k565> pixels(span, tail);
   for (int i = 0, group = 0; i < span.count; i += int(n), group ^= 1) {
-    const size_t left = size_t(span.count - i);
-    uint32_t* dst = out;
-    uint16_t* dst16 = out16;
-    uint8_t* dst_alpha = out_alpha;
-    if (left < n) {  // the span's last pixels: work on a copy, so nothing past it is touched
-      if constexpr (k565) {
-        std::memcpy(tail16, out16, left * 2);
-        std::memcpy(tail8, out_alpha, left);
-        dst16 = tail16;
-        dst_alpha = tail8;
-      } else {
-        std::memcpy(tail, out, left * 4);
-        dst = tail;
-      }
-    }
+    pixels.Begin(size_t(span.count - i));
     Pairs texel{hn::Zero(d16), hn::Zero(d16)};
     if constexpr (kCoords != Coords::kNone) {
       V32 next_fu, next_fv;
@@ -351,47 +443,15 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(color[3]);
     if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel.ga));
 
-    V32 old = hn::Zero(d);
-    if constexpr (!k565) old = hn::LoadU(d, dst);
     V16 out_br = src_br, out_ga = src_ga;
     if constexpr (kBlend == FusedBlend::kSrcAlpha) {
-      Pairs under{PairBR(old), PairGA(old)};
-      if constexpr (k565) under = Unpack565(hn::PromoteTo(d, hn::LoadU(d16h, dst16)));
+      const Pairs under = pixels.Under();
       const V16 a = alpha_constant ? constant_alpha_pair : Both(alpha);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
       out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(under.br, ia)));
       out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(under.ga, ia)));
     }
-    if constexpr (k565) {
-      const V16 o = hn::BitCast(d16, hn::LoadU(d, dither + i));
-      const V32 packed = PackLevels(LevelPair<5>(out_br, o), LevelPair<6>(out_ga, o));
-      hn::StoreU(hn::TruncateTo(d16h, packed), d16h, dst16);
-      if (kind.alpha_write == FusedAlphaWrite::kSource)
-        hn::StoreU(hn::TruncateTo(d8q, alpha), d8q, dst_alpha);
-      if (kind.alpha_write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8q), d8q, dst_alpha);
-      if (left < n) {
-        std::memcpy(out16, tail16, left * 2);
-        std::memcpy(out_alpha, tail8, left);
-      }
-      out16 += n;
-      out_alpha += n;
-      for (int c = 0; c < 4; c++) color[c] = hn::Add(color[c], color_step[c]);
-      continue;
-    }
-    if (dither) {  // 16-bit colour: the 5-6-5 level of what is stored
-      const V16 o = hn::BitCast(d16, hn::LoadU(d, dither + i));
-      out_br = QuantizePair<5>(out_br, o);
-      out_ga = QuantizePair<6>(out_ga, o);
-    }
-    const V32 rgb = hn::And(Unpair(out_br, out_ga), hn::Set(d, 0x00FFFFFFu));
-    V32 result = rgb;
-    if (kind.alpha_write == FusedAlphaWrite::kSource)
-      result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
-    if (kind.alpha_write == FusedAlphaWrite::kKeep)
-      result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
-    hn::StoreU(result, d, dst);
-    if (left < n) std::memcpy(out, tail, left * 4);
-    out += n;
+    pixels.Store(out_br, out_ga, alpha, kind.alpha_write);
     for (int c = 0; c < 4; c++) color[c] = hn::Add(color[c], color_step[c]);
   }
 }
