@@ -190,13 +190,17 @@ HWY_INLINE V32 PackLevels(V16 br, V16 ga) {
 }
 
 // 5-6-5 values, one a lane, as channel pairs widened to 8 bits; alpha lanes 0.
+// Each field is moved to the top of its 16-bit lane, where a multiply-high
+// widens it: (v << 11) * 264 >> 16 is v * 33 / 4, and (v << 5) * 8320 >> 16
+// is v * 65 / 16.
 HWY_INLINE Pairs Unpack565(V32 p) {
   const D32 d;
   const D16 d16;
-  const V32 br = hn::And(hn::Or(p, hn::ShiftLeft<5>(p)), hn::Set(d, 0x001F001Fu));
-  const V32 g = hn::And(hn::ShiftRight<5>(p), hn::Set(d, 0x3Fu));
-  return {hn::ShiftRight<2>(hn::Mul(hn::BitCast(d16, br), hn::Set(d16, 33))),
-          hn::ShiftRight<4>(hn::Mul(hn::BitCast(d16, g), hn::Set(d16, 65)))};
+  const V32 b = hn::BitCast(d, hn::ShiftLeft<11>(hn::BitCast(d16, p)));  // high lanes 0
+  const V32 r = hn::And(hn::ShiftLeft<16>(p), hn::Set(d, 0xF8000000u));
+  const V32 g = hn::And(p, hn::Set(d, 0x07E0u));
+  return {hn::MulHigh(hn::BitCast(d16, hn::Or(b, r)), hn::Set(d16, 264)),
+          hn::MulHigh(hn::BitCast(d16, g), hn::Set(d16, 8320))};
 }
 
 // A span's pixels a group at a time: what lies under the group, then the
