@@ -106,6 +106,7 @@ struct FrameBuffers {
   // these thresholds: for each of the 4 scene rows of the dither matrix, one
   // per column, DitherOffset of the threshold in 16ths in both 16-bit halves.
   bool color16 = false;
+  int dither_matrix = 4;  // 4 (4x4), 2 (2x2) or 0 (none: the nearest value)
   std::array<std::vector<uint32_t>, 4> dither;
   // 16-bit colour at one sample a pixel: a buffer holds the frame's 5-6-5
   // pixels, row by row, then its alpha plane, a byte a pixel; the last quarter

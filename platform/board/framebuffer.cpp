@@ -59,6 +59,7 @@ uint32_t Threshold(int matrix, int x, int y) {
 
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   frame.color16 = bits == 16;
+  frame.dither_matrix = matrix;
   frame.rgb565 = frame.color16 && frame.ssaa == 1;
   for (int y = 0; y < 4; y++) {
     std::vector<uint32_t>& row = frame.dither[size_t(y)];
@@ -103,6 +104,8 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   frame.front = 0;
   frame.back = drawn > 1 ? 1 : 0;  // BackBuffer() is null when drawn in bands
   frame.depth = 0;
+  // The colour depth stays; its thresholds and layout follow the new size.
+  SetColorDepth(frame, frame.color16 ? 16 : 32, frame.dither_matrix);
 }
 
 void FreeFrameBuffers(FrameBuffers& frame) {

@@ -47,7 +47,7 @@ void FillRows(uint32_t* buffer, int width, int height, int row_begin, int row_en
 // 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
 // written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
 // 4x4, 2 for 2x2, 0 for none: the nearest value), indexed by the pixel's
-// position in the 640x480 scene; call after InitFrameBuffers.
+// position in the 640x480 scene. Buffers made again later keep it.
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix);
 
 // The 5-6-5 colour nearest to an 0xAARRGGBB pixel, widened back to 8 bits by

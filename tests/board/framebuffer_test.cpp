@@ -53,6 +53,24 @@ TEST(FrameBuffers, FillRowsOfA565BufferTouchesOnlyThoseRows) {
     EXPECT_EQ(bytes[byte], old(byte)) << "the unused quarter";
 }
 
+// Buffers made again at another size keep 16-bit colour, with thresholds for
+// every column and 5-6-5 storage only where there is one sample a pixel.
+TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
+  FrameBuffers frame;
+  InitFrameBuffers(frame, 2);
+  SetColorDepth(frame, 16, 2);
+  InitFrameBuffers(frame, 2, 1280, 960);
+  EXPECT_TRUE(frame.rgb565);
+  for (const auto& row : frame.dither) EXPECT_GE(row.size(), 1280u + 64);
+  // 2x2 cells, a scene pixel two pixels wide at scale 2.
+  EXPECT_EQ(frame.dither[0][1], frame.dither[0][0]);
+  EXPECT_NE(frame.dither[0][2], frame.dither[0][0]);
+  EXPECT_EQ(frame.dither[0][4], frame.dither[0][0]);
+  InitFrameBuffers(frame, 2, 640, 480, 2);
+  EXPECT_TRUE(frame.color16);
+  EXPECT_FALSE(frame.rgb565) << "supersampled samples stay 8 bits a channel";
+}
+
 TEST(FrameBuffers, RotationCyclesThroughEveryBuffer) {
   FrameBuffers frame;
   InitFrameBuffers(frame, 3);
