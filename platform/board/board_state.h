@@ -42,8 +42,9 @@ struct Rgba8 {
   friend bool operator==(const Rgba8&, const Rgba8&) = default;
 };
 
-// Pixels of the colour buffers are packed 0xAARRGGBB; the alpha byte is the
-// alpha plane that destination-alpha blending reads.
+// Pixels of 8-bit colour buffers are packed 0xAARRGGBB; the alpha byte is the
+// alpha plane that destination-alpha blending reads (16-bit buffers keep it
+// apart: see FrameBuffers::rgb565).
 inline uint32_t PackArgb(Rgba8 c) {
   return uint32_t(c.a) << 24 | uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
 }
