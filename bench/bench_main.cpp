@@ -43,6 +43,11 @@ void RegisterBoard() {
       if (!frame.ok()) return s.SkipWithError("no board");
       OnTarget(target, s, [&] { frame.Run(); });
     })->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BM_DemoFrame16/" + name).c_str(), [target](benchmark::State& s) {
+      bench::BoardDemoFrame frame("1", "1", "1", "16");
+      if (!frame.ok()) return s.SkipWithError("no board");
+      OnTarget(target, s, [&] { frame.Run(); });
+    })->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("BM_FillGouraudBlend/" + name).c_str(), [target](
                                                                               benchmark::State& s) {
       BoardFill fill(BoardFill::kGouraudBlend, 1);
