@@ -81,7 +81,12 @@ void BandRenderer::WakeWorkers() {
 void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, uint32_t value,
                                bool rgb565) {
   WakeWorkers();
-  commands_.push_back({Kind::kClear, pixels, width, height, value, nullptr, rgb565, {}});
+  commands_.push_back({.kind = Kind::kClear,
+                       .pixels = pixels,
+                       .width = width,
+                       .height = height,
+                       .value = value,
+                       .rgb565 = rgb565});
   rows_ = std::max(rows_, height);
 }
 
@@ -89,20 +94,18 @@ void BandRenderer::RecordAverageDown(const uint32_t* pixels, int width, int heig
                                      uint32_t* out) {
   WakeWorkers();
   // Read only; the command's pointer is shared with the clears'.
-  commands_.push_back({Kind::kAverageDown,
-                       const_cast<uint32_t*>(pixels),
-                       width,
-                       height,
-                       uint32_t(ssaa),
-                       out,
-                       false,
-                       {}});
+  commands_.push_back({.kind = Kind::kAverageDown,
+                       .pixels = const_cast<uint32_t*>(pixels),
+                       .width = width,
+                       .height = height,
+                       .value = uint32_t(ssaa),
+                       .out = out});
   rows_ = std::max(rows_, height);
 }
 
 void BandRenderer::RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width) {
   WakeWorkers();
-  commands_.push_back({Kind::kTriangle, pixels, width, 0, 0, nullptr, false, t});
+  commands_.push_back({.kind = Kind::kTriangle, .pixels = pixels, .width = width, .triangle = t});
   rows_ = std::max(rows_, t.setup.row_end);
 }
 

@@ -41,13 +41,13 @@ class BandRenderer {
   enum class Kind { kClear, kTriangle, kAverageDown };
   struct Command {
     Kind kind;
-    uint32_t* pixels;
-    int width;
-    int height;                 // clear, average
-    uint32_t value;             // clear: the pixel; average: samples a side
-    uint32_t* out;              // average
-    bool rgb565;                // clear
-    PreparedTriangle triangle;  // triangle
+    uint32_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;               // clear, average
+    uint32_t value = 0;           // clear: the pixel; average: samples a side
+    uint32_t* out = nullptr;      // average
+    bool rgb565 = false;          // clear
+    PreparedTriangle triangle{};  // triangle
   };
   void DrawBands(int thread);
   void Work(int thread);
