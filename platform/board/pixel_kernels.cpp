@@ -460,9 +460,101 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   }
 }
 
+// 5-6-5 values, one a 16-bit lane, as one vector a channel widened to 8 bits
+// (see Unpack565).
+struct Planes {
+  V16 r, g, b;
+};
+HWY_INLINE Planes UnpackPlanar565(V16 p) {
+  const D16 d;
+  return {hn::MulHigh(hn::And(p, hn::Set(d, 0xF800)), hn::Set(d, 264)),
+          hn::MulHigh(hn::And(p, hn::Set(d, 0x07E0)), hn::Set(d, 8320)),
+          hn::MulHigh(hn::ShiftLeft<11>(p), hn::Set(d, 264))};
+}
+
+// Gouraud spans on a 5-6-5 row, a channel a vector of 16-bit lanes: a group is
+// twice the pixels of a 32-bit vector, and nothing is spent on alpha lanes or
+// on pairing channels, as the 5-6-5 pixel needs neither. The arithmetic is the
+// general loop's, to the bit.
+template <FusedBlend kBlend>
+void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
+  const D32 d;
+  const D16 d16;
+  const hn::RebindToSigned<D16> di16;
+  const hn::Rebind<uint8_t, D16> d8;
+  const size_t n = hn::Lanes(d), n16 = hn::Lanes(d16);
+  const FusedKind& kind = tri.fused;
+  // Each channel in 16.16 for the group's first and second halves.
+  V32 first[4], second[4], step[4];
+  for (int c = 0; c < 4; c++) {
+    first[c] =
+        hn::Add(hn::Set(d, span.color[c]), hn::Mul(hn::Iota(d, 0), hn::Set(d, span.color_step[c])));
+    second[c] = hn::Add(first[c], hn::Set(d, span.color_step[c] * uint32_t(n)));
+    step[c] = hn::Set(d, span.color_step[c] * uint32_t(n16));
+  }
+  // A channel's values in the group: the integer parts (the upper halves of
+  // the 16.16 values), clamped to 0..255.
+  const auto channel = [&](int c) {
+    const auto whole = hn::BitCast(
+        di16, hn::ConcatOdd(d16, hn::BitCast(d16, second[c]), hn::BitCast(d16, first[c])));
+    return hn::BitCast(d16, hn::Min(hn::Max(whole, hn::Zero(di16)), hn::Set(di16, 255)));
+  };
+  const V16 constant_alpha = hn::Set(d16, tri.state.constant.a);
+  const uint32_t* offsets = span.dither + span.x0;
+  uint16_t* out = span.row565 + span.x0;
+  uint8_t* out_alpha = span.alpha + span.x0;
+  HWY_ALIGN uint16_t tail[hn::MaxLanes(d16)];
+  HWY_ALIGN uint8_t tail_alpha[hn::MaxLanes(d16)];
+  for (int i = 0; i < span.count; i += int(n16)) {
+    const size_t left = size_t(span.count - i);
+    uint16_t* dst = out;
+    uint8_t* dst_alpha = out_alpha;
+    if (left < n16) {  // the span's last pixels: work on a copy
+      std::memcpy(tail, out, left * 2);
+      std::memcpy(tail_alpha, out_alpha, left);
+      dst = tail;
+      dst_alpha = tail_alpha;
+    }
+    V16 r = channel(0), g = channel(1), b = channel(2);
+    const V16 a = kind.alpha == FusedAlpha::kIterated ? channel(3) : constant_alpha;
+    if constexpr (kBlend == FusedBlend::kSrcAlpha) {
+      const Planes under = UnpackPlanar565(hn::LoadU(d16, dst));
+      const V16 ia = hn::Sub(hn::Set(d16, 255), a);
+      r = Div255(hn::Add(hn::Mul(r, a), hn::Mul(under.r, ia)));
+      g = Div255(hn::Add(hn::Mul(g, a), hn::Mul(under.g, ia)));
+      b = Div255(hn::Add(hn::Mul(b, a), hn::Mul(under.b, ia)));
+    }
+    // Each pixel's offset is in both halves of its 32-bit entry.
+    const V16 o = hn::ConcatEven(d16, hn::BitCast(d16, hn::LoadU(d, offsets + i + n)),
+                                 hn::BitCast(d16, hn::LoadU(d, offsets + i)));
+    const V16 packed =
+        hn::Or(hn::Or(hn::ShiftLeft<11>(LevelPair<5>(r, o)), hn::ShiftLeft<5>(LevelPair<6>(g, o))),
+               LevelPair<5>(b, o));
+    hn::StoreU(packed, d16, dst);
+    if (kind.alpha_write == FusedAlphaWrite::kSource)
+      hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di16, a)), d8, dst_alpha);
+    if (kind.alpha_write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8), d8, dst_alpha);
+    if (left < n16) {
+      std::memcpy(out, tail, left * 2);
+      std::memcpy(out_alpha, tail_alpha, left);
+    }
+    out += n16;
+    out_alpha += n16;
+    for (int c = 0; c < 4; c++) {
+      first[c] = hn::Add(first[c], step[c]);
+      second[c] = hn::Add(second[c], step[c]);
+    }
+  }
+}
+
 template <FusedColor kColor, FusedBlend kBlend, bool k565>
 SpanLoop ForCoords(const FusedKind& kind) {
-  if (!kind.textured) return &FusedSpan<kColor, kBlend, Coords::kNone, k565>;
+  if (!kind.textured) {
+    if constexpr (k565 && kColor == FusedColor::kIterated)
+      return &GouraudSpan565<kBlend>;
+    else
+      return &FusedSpan<kColor, kBlend, Coords::kNone, k565>;
+  }
   if (kind.perspective) return &FusedSpan<kColor, kBlend, Coords::kPerspective, k565>;
   return &FusedSpan<kColor, kBlend, Coords::kAffine, k565>;
 }
