@@ -110,10 +110,10 @@ struct FrameBuffers {
   int dither_matrix = 4;  // 4 (4x4), 2 (2x2) or 0 (none: the nearest value)
   std::array<std::vector<uint32_t>, 4> dither;
   // 16-bit colour at one sample a pixel: a buffer holds the frame's 5-6-5
-  // pixels, row by row, then its alpha plane, a byte a pixel; the last quarter
-  // of its memory is unused. Supersampled, the samples are kept 8 bits a
-  // channel, as 5-6-5 values widened by repeating their top bits, and the
-  // frame shown is their average.
+  // pixels, row by row, then its alpha plane, a byte a pixel (three bytes a
+  // pixel in all). Supersampled, the samples are kept 8 bits a channel, as
+  // 5-6-5 values widened by repeating their top bits, and the frame shown is
+  // their average.
   bool rgb565 = false;
   int count = 0;  // colour buffers the program asked for
   int drawn = 0;  // of them, buffers of the drawn size that exist

@@ -132,8 +132,8 @@ void SizeFrameBuffers(BoardState& board, int count) {
   FinishDrawing(board);
   // The frame shown is read after its swap only by a screenshot at shutdown.
   const bool keep_shown = !board.settings.screenshot_path.empty();
-  InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown);
   SetColorDepth(board.frame, board.settings.color_bits, board.settings.dither);
+  InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown);
 }
 
 // F12: the first free screenshot-NNNN.png in the current directory.

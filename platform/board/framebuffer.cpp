@@ -61,6 +61,11 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   frame.color16 = bits == 16;
   frame.dither_matrix = matrix;
   frame.rgb565 = frame.color16 && frame.ssaa == 1;
+  // Buffers made for 5-6-5 pixels are too small for 8-bit ones.
+  const size_t words = BufferWords(frame.width, frame.height, frame.rgb565);
+  for (int i = 0; i < frame.drawn; i++) {
+    if (frame.color[size_t(i)].size() < words) frame.color[size_t(i)].assign(words, 0);
+  }
   for (int y = 0; y < 4; y++) {
     std::vector<uint32_t>& row = frame.dither[size_t(y)];
     row.clear();
@@ -89,11 +94,11 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   // a frame passes through, so a large frame can stay in the cache.
   frame.banded = banded && ssaa > 1;
   const int drawn = frame.banded ? 0 : ssaa > 1 || !keep_shown ? 1 : count;
-  const size_t pixels = size_t(width) * size_t(height) * size_t(ssaa) * size_t(ssaa);
+  const size_t words = BufferWords(width * ssaa, height * ssaa, frame.color16 && ssaa == 1);
   for (int i = 0; i < 3; i++) {
     frame.color[i].clear();  // the old buffers go before the new ones come
     frame.color[i].shrink_to_fit();
-    frame.color[i].assign(i < drawn ? pixels : 0, 0);
+    frame.color[i].assign(i < drawn ? words : 0, 0);
   }
   frame.width = width * ssaa;
   frame.height = height * ssaa;

@@ -38,6 +38,13 @@ inline const uint8_t* AlphaPlane(const uint32_t* buffer, int width, int height) 
   return reinterpret_cast<const uint8_t*>(buffer) + 2 * size_t(width) * size_t(height);
 }
 
+// The 32-bit words a width x height buffer takes: a pixel each, or with
+// `rgb565` three bytes a pixel.
+inline size_t BufferWords(int width, int height, bool rgb565) {
+  const size_t pixels = size_t(width) * size_t(height);
+  return rgb565 ? (3 * pixels + 3) / 4 : pixels;
+}
+
 // Sets rows [row_begin, row_end) of a width x height buffer to `value`
 // (0xAARRGGBB): as it stands, or, `rgb565`, as the 5-6-5 value of its top
 // bits and its alpha.
@@ -47,7 +54,8 @@ void FillRows(uint32_t* buffer, int width, int height, int row_begin, int row_en
 // 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
 // written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
 // 4x4, 2 for 2x2, 0 for none: the nearest value), indexed by the pixel's
-// position in the 640x480 scene. Buffers made again later keep it.
+// position in the 640x480 scene. Buffers made again later keep it; set it
+// first, and they are made the size it needs.
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix);
 
 // The 5-6-5 colour nearest to an 0xAARRGGBB pixel, widened back to 8 bits by

@@ -94,7 +94,8 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
   if (frame.back < 0 || frame.back >= int(frame.color.size())) return false;
   const PixelBuffer& buffer = frame.color[size_t(frame.back)];
   const bool in_bands = frame.banded && board.bands;  // drawn in the bands' own rows
-  if (!in_bands && (buffer.empty() || buffer.size() != size_t(frame.width) * size_t(frame.height)))
+  if (!in_bands &&
+      (buffer.empty() || buffer.size() < BufferWords(frame.width, frame.height, frame.rgb565)))
     return false;
   if (frame.width <= 0 || frame.height <= 0) return false;
   const double sx = double(frame.width) / kScreenWidth, sy = double(frame.height) / kScreenHeight;

@@ -61,6 +61,7 @@ TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
   SetColorDepth(frame, 16, 2);
   InitFrameBuffers(frame, 2, 1280, 960);
   EXPECT_TRUE(frame.rgb565);
+  EXPECT_EQ(frame.color[0].size(), 1280u * 960 * 3 / 4) << "three bytes a pixel";
   for (const auto& row : frame.dither) EXPECT_GE(row.size(), 1280u + 64);
   // 2x2 cells, a scene pixel two pixels wide at scale 2.
   EXPECT_EQ(frame.dither[0][1], frame.dither[0][0]);
@@ -69,6 +70,10 @@ TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
   InitFrameBuffers(frame, 2, 640, 480, 2);
   EXPECT_TRUE(frame.color16);
   EXPECT_FALSE(frame.rgb565) << "supersampled samples stay 8 bits a channel";
+  EXPECT_EQ(frame.color[0].size(), 1280u * 960);
+  InitFrameBuffers(frame, 2);
+  SetColorDepth(frame, 32, 4);
+  EXPECT_EQ(frame.color[frame.back].size(), size_t(kScreenPixels)) << "room again for 8 bits";
 }
 
 TEST(FrameBuffers, RotationCyclesThroughEveryBuffer) {
