@@ -50,7 +50,7 @@ TEST(FrameBuffers, FillRowsOfA565BufferTouchesOnlyThoseRows) {
     }
   }
   for (size_t byte = alpha + kWidth * kHeight; byte < 4 * kWidth * kHeight; byte++)
-    EXPECT_EQ(bytes[byte], old(byte)) << "the unused quarter";
+    EXPECT_EQ(bytes[byte], old(byte)) << "past the alpha plane";
 }
 
 // Buffers made again at another size keep 16-bit colour, with thresholds for
