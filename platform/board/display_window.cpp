@@ -165,11 +165,9 @@ class WindowDisplay final : public Display {
     void* texels = nullptr;
     int pitch = 0;
     if (SDL_LockTexture(texture_, nullptr, &texels, &pitch) != 0) return;
-    for (int y = 0; y < frame.height; y++) {
-      auto* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(texels) + size_t(y) * pitch);
-      const uint32_t* got = ImageRow(frame, y, row);
-      if (got != row) std::memcpy(row, got, size_t(frame.width) * 4);
-    }
+    for (int y = 0; y < frame.height; y++)
+      CopyImageRow(frame, y,
+                   reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(texels) + size_t(y) * pitch));
     SDL_UnlockTexture(texture_);
   }
 

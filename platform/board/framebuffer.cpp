@@ -165,21 +165,20 @@ Image ShownFrame(const FrameBuffers& frame) {
   return {frame.color[frame.front].data(), frame.width, frame.height, frame.rgb565};
 }
 
-const uint32_t* ImageRow(const Image& image, int y, uint32_t* scratch) {
+void CopyImageRow(const Image& image, int y, uint32_t* out) {
   const size_t first = size_t(y) * size_t(image.width);
-  if (!image.rgb565) return image.pixels + first;
+  if (!image.rgb565) {
+    std::memcpy(out, image.pixels + first, size_t(image.width) * 4);
+    return;
+  }
   Widen565(Plane565(image.pixels) + first,
-           AlphaPlane(image.pixels, image.width, image.height) + first, image.width, scratch);
-  return scratch;
+           AlphaPlane(image.pixels, image.width, image.height) + first, image.width, out);
 }
 
 std::vector<uint32_t> ImagePixels(const Image& image) {
   std::vector<uint32_t> out(size_t(image.width) * size_t(image.height));
-  for (int y = 0; y < image.height; y++) {
-    uint32_t* row = out.data() + size_t(y) * size_t(image.width);
-    const uint32_t* got = ImageRow(image, y, row);
-    if (got != row) std::memcpy(row, got, size_t(image.width) * 4);
-  }
+  for (int y = 0; y < image.height; y++)
+    CopyImageRow(image, y, out.data() + size_t(y) * size_t(image.width));
   return out;
 }
 

@@ -85,9 +85,9 @@ struct Image {
 };
 Image ShownFrame(const FrameBuffers& frame);
 
-// An image's row y as 0xAARRGGBB pixels: its own, or widened into `scratch`
-// (width pixels).
-const uint32_t* ImageRow(const Image& image, int y, uint32_t* scratch);
+// Copies an image's row y to `out` (width pixels) as 0xAARRGGBB pixels,
+// widening 5-6-5 ones.
+void CopyImageRow(const Image& image, int y, uint32_t* out);
 
 // The whole image as 0xAARRGGBB pixels, row by row.
 std::vector<uint32_t> ImagePixels(const Image& image);

@@ -118,7 +118,6 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
     if (!walker.Span(x0, x1)) continue;
-    uint32_t* line = pixels + size_t(row - first_row) * size_t(width);
     StartSpan(t.setup, t.inputs, row, x0, x1, &span);
     const uint32_t* offsets = nullptr;
     if (t.dither[0]) offsets = t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3];
@@ -132,6 +131,7 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
     // 16-bit colour kept in an 8-bit buffer (supersampled): the span's pixels
     // are quantised where written, by a fused loop as it stores, after the
     // general one by a pass of its own.
+    uint32_t* line = pixels + size_t(row - first_row) * size_t(width);
     span.row = line;
     span.dither = t.loop == &DrawSpanGeneral ? nullptr : offsets;
     t.loop(t.inputs, span);
