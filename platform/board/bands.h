@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "framebuffer.h"
 #include "rasterizer.h"
 
 namespace softboard {
@@ -27,14 +28,24 @@ class BandRenderer {
   BandRenderer& operator=(const BandRenderer&) = delete;
 
   // Null `pixels`: the rows of the band being drawn (see band_pixels_).
-  // `rgb565`: a 5-6-5 buffer (see FillRows).
-  void RecordClear(uint32_t* pixels, int width, int height, uint32_t value, bool rgb565 = false);
-  void RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width);
-  // Averages ssaa x ssaa blocks of `pixels` into `out`, band by band right
-  // after the band is drawn, while its rows are still in cache.
-  void RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out);
+  // Rows are `stride` pixels apart; `rgb565`: a 5-6-5 buffer (see FillRows).
+  void RecordClear(uint32_t* pixels, int width, int height, size_t stride, uint32_t value,
+                   bool rgb565 = false);
+  void RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, size_t stride);
+  // Averages ssaa x ssaa blocks of `pixels` into `out` (rows `out_stride`
+  // apart), band by band right after the band is drawn, while its rows are
+  // still in cache.
+  void RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out,
+                         size_t out_stride);
   // Draws everything recorded, on every thread; returns when all is drawn.
+  // The next frame is not compared with what was drawn before: call it
+  // whenever the texture or the buffers change, or a frame is drawn in parts.
   void Flush();
+  // Draws a whole frame and says which of its rows changed since the frame
+  // before. A band whose commands are those it had then, in order, beginning
+  // with a clear, holds its pixels already and is not drawn again: an
+  // unchanged scene costs neither drawing nor showing.
+  FrameDamage FlushFrame();
   int threads() const { return threads_; }
 
  private:
@@ -42,7 +53,8 @@ class BandRenderer {
   struct Command {
     Kind kind;
     uint32_t* pixels = nullptr;
-    int width = 0;
+    int width = 0;                // clear, average
+    size_t stride = 0;            // of `pixels`, or of `out` for an average
     int height = 0;               // clear, average
     uint32_t value = 0;           // clear: the pixel; average: samples a side
     uint32_t* out = nullptr;      // average
@@ -52,10 +64,22 @@ class BandRenderer {
   void DrawBands(int thread);
   void Work(int thread);
   void WakeWorkers();
+  void Record(const Command& command);
+  static bool SameCommand(const Command& a, const Command& b);
+  void Draw();  // every band not marked unchanged
+  bool Touches(const Command& c, int top, int bottom) const;
+  bool BandUnchanged(int top, int bottom) const;
+  FrameDamage MarkUnchangedBands();
 
   const int threads_;
   const int band_rows_;
   std::vector<Command> commands_;
+  // The last frame's commands while its pixels are still in the buffers, to
+  // compare with; `diverged_`: the frame being recorded is already unlike it.
+  std::vector<Command> last_;
+  bool have_last_ = false;
+  bool diverged_ = false;
+  std::vector<uint8_t> unchanged_;  // a flag per band; none: draw every band
   // Rows of a band for commands whose pixels are null (a supersampled frame
   // drawn in bands only): one band's worth for each thread, in its cache.
   std::vector<PixelBuffer> band_pixels_;
@@ -71,7 +95,10 @@ class BandRenderer {
   std::vector<std::thread> workers_;
 };
 
-// The threads to draw with: the setting, or (0) the cores this process may use.
-int DrawingThreads(int setting);
+// The threads to draw with: the setting, or (0, auto) one for each
+// kPixelsPerThread pixels a frame draws, up to the cores this process may use:
+// a small frame gains less from a second thread than waking it costs.
+constexpr size_t kPixelsPerThread = size_t(1) << 21;
+int DrawingThreads(int setting, size_t frame_pixels);
 
 }  // namespace softboard

@@ -20,9 +20,14 @@ constexpr int kScreenPixels = kScreenWidth * kScreenHeight;
 constexpr uint32_t kTextureMemoryBytes = 2u << 20;
 
 enum class DisplayMode { kWindow, kFullscreen, kHeadless };
+// How a window shows a frame: a texture drawn by SDL's renderer (worth it on a
+// GPU), or the window's own surface, which costs a copy at most (where the
+// renderer would be a software rasterizer). kAuto asks which it would be.
+enum class PresentMode { kAuto, kGpu, kSurface };
 
 struct Settings {
   DisplayMode display = DisplayMode::kWindow;
+  PresentMode present = PresentMode::kAuto;
   bool vsync = true;
   int boards = 1;
   std::string screenshot_path;  // empty: none
@@ -58,6 +63,7 @@ struct CombineState {
   int local = GR_COMBINE_LOCAL_ITERATED;
   int other = GR_COMBINE_OTHER_ITERATED;
   bool invert = false;
+  friend bool operator==(const CombineState&, const CombineState&) = default;
 };
 
 struct BlendState {
@@ -65,6 +71,7 @@ struct BlendState {
   int rgb_dst = GR_BLEND_ZERO;
   int alpha_src = GR_BLEND_ONE;
   int alpha_dst = GR_BLEND_ZERO;
+  friend bool operator==(const BlendState&, const BlendState&) = default;
 };
 
 struct RenderState {
@@ -93,6 +100,15 @@ struct CacheLineAllocator {
 };
 using PixelBuffer = std::vector<uint32_t, CacheLineAllocator<uint32_t>>;
 
+// Rows of 0xAARRGGBB pixels, `stride` pixels apart, in memory that a display
+// shows as it is (a window's own surface): a frame drawn or averaged there
+// needs no copy to be seen.
+struct DisplayRows {
+  uint32_t* pixels = nullptr;
+  size_t stride = 0;
+  friend bool operator==(const DisplayRows&, const DisplayRows&) = default;
+};
+
 // The colour buffers are drawn at `ssaa` times the shown size each way; the
 // 640x480 scene is mapped onto them whole.
 struct FrameBuffers {
@@ -119,6 +135,10 @@ struct FrameBuffers {
   int drawn = 0;  // of them, buffers of the drawn size that exist
   int front = 0;  // shown
   int back = 1;   // drawn into
+  // Where the display lets the frame as shown live in its own memory: then
+  // the frame is drawn there (one sample a pixel, 8 bits a channel; no colour
+  // buffer of the board's own), or averaged there (supersampled; no `shown`).
+  DisplayRows direct;
   // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
   // per pixel, so it is everywhere the value of its last clear: no plane of
   // memory to fill each frame.
@@ -132,6 +152,7 @@ struct TexCombineState {
   int alpha_factor = GR_COMBINE_FACTOR_ZERO;
   bool rgb_invert = false;
   bool alpha_invert = false;
+  friend bool operator==(const TexCombineState&, const TexCombineState&) = default;
 };
 
 // One decoded texture level, texels packed 0xAARRGGBB, row by row from the top.

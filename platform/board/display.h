@@ -34,13 +34,15 @@ class Display {
  public:
   Display() : timer_(60) {}
   virtual ~Display() = default;
-  // Shows the frame and, when `vsync` is set, returns after `retraces`
-  // retraces: the display's own where it has them, otherwise a steady timer.
-  void Present(const Image& frame, int retraces, bool vsync, int refresh_hz);
+  // Shows the frame, of which the rows `damage` names changed since the
+  // last, and, when `vsync` is set, returns after `retraces` retraces: the
+  // display's own where it has them, otherwise a steady timer.
+  void Present(const Image& frame, const FrameDamage& damage, int retraces, bool vsync,
+               int refresh_hz);
 
   // Shows a frame. With `retraces` >= 1 a display with vsync returns after
   // that many retraces.
-  virtual void Show(const Image& frame, int retraces) = 0;
+  virtual void Show(const Image& frame, const FrameDamage& damage, int retraces) = 0;
   // Whether Show really waited for retraces; if not, Present paces by timer.
   virtual bool WaitsForRetrace() const = 0;
   // Window keys go to the console's queue; a close request becomes Esc.
@@ -48,14 +50,33 @@ class Display {
   // The size of the area frames are shown in, in the display's own pixels;
   // false where there is none (headless).
   virtual bool DrawableSize(int* width, int* height) const = 0;
+  // Rows of the display's own memory where a width x height frame would be
+  // shown as it is (placed by PlaceFrame, exactly): a frame drawn there is
+  // shown without a copy. None by default. They stay valid until PumpEvents
+  // reports a resize.
+  virtual DisplayRows FrameRows(int /*width*/, int /*height*/) { return {}; }
 
  private:
   RetraceTimer timer_;
 };
 
+// Where a frame goes in an area: centred, as large as fits with its aspect.
+// `exact`: at its own size, as `auto` scale sizes frames (a leftover pixel
+// is not worth scaling for).
+struct Placement {
+  int x = 0, y = 0, width = 0, height = 0;
+  bool exact = false;
+};
+Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area_height);
+
+// Writes `image` into `out` at width x height pixels (0xAARRGGBB): row by row
+// at its own size, 5-6-5 widened; otherwise scaled, to the nearest pixel.
+void DrawImage(const Image& image, DisplayRows out, int width, int height);
+
 // Opens the display the settings ask for; null with a reason when it cannot.
 std::unique_ptr<Display> OpenDisplay(const Settings& settings, std::string* error);
 std::unique_ptr<Display> OpenHeadlessDisplay();
-std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, std::string* error);
+std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, PresentMode present,
+                                           std::string* error);
 
 }  // namespace softboard

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -9,6 +10,8 @@
 
 #include "conio.h"
 #include "display.h"
+#include "renderer_probe.h"
+#include "window_presenter.h"
 
 namespace softboard {
 namespace {
@@ -84,21 +87,34 @@ bool QueueSpecialKey(SDL_Keycode key) {
   return false;
 }
 
+// How long the child that names the renderer may take: a GL library can take
+// a while to start on a slow machine; past this, the surface it is.
+constexpr std::chrono::seconds kProbeLimit{5};
+
+// The window's own surface where SDL's renderer would draw on the CPU: the
+// renderer would then spend far more than the board to show each frame.
+bool ShouldUseSurface(PresentMode present, const std::vector<std::string>& drivers) {
+  if (present != PresentMode::kAuto) return present == PresentMode::kSurface;
+  const RendererProbe probe = ProbeRenderer(drivers, kProbeLimit);
+  return !probe.answered || DrawsInSoftware(probe);
+}
+
 class WindowDisplay final : public Display {
  public:
   ~WindowDisplay() override {
-    if (texture_) SDL_DestroyTexture(texture_);
-    if (renderer_) SDL_DestroyRenderer(renderer_);
+    presenter_.reset();
     if (window_) SDL_DestroyWindow(window_);
     if (video_) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     SDL_Quit();
   }
 
-  bool Open(bool fullscreen, std::string* error) {
+  bool Open(bool fullscreen, PresentMode present, std::string* error) {
+    const std::vector<std::string> drivers = VideoDrivers();
+    // Asked before this process starts SDL's video: the child starts clean.
+    const bool surface = !drivers.empty() && ShouldUseSurface(present, drivers);
     // The console owns SIGINT and SIGTERM: Ctrl+C must still end the program.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "linear");
-    for (const std::string& driver : VideoDrivers()) {
+    for (const std::string& driver : drivers) {
       SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver.c_str(), SDL_HINT_OVERRIDE);
       if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
         video_ = true;
@@ -111,68 +127,48 @@ class WindowDisplay final : public Display {
       return false;
     }
     Uint32 flags = SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI;
-    if (fullscreen) flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
-    window_ = SDL_CreateWindow(ProgramName(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                               kScreenWidth, kScreenHeight, flags);
-    if (!window_) return Fail(error, "cannot create the window");
-    renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_PRESENTVSYNC);
-    if (!renderer_) renderer_ = SDL_CreateRenderer(window_, -1, SDL_RENDERER_SOFTWARE);
-    if (!renderer_) return Fail(error, "cannot create a renderer");
-    SDL_RendererInfo info;
-    vsync_ =
-        SDL_GetRendererInfo(renderer_, &info) == 0 && (info.flags & SDL_RENDERER_PRESENTVSYNC) != 0;
-    SDL_RenderSetLogicalSize(renderer_, kScreenWidth, kScreenHeight);  // keeps the aspect
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING,
-                                 kScreenWidth, kScreenHeight);
-    if (!texture_) return Fail(error, "cannot create the frame texture");
-    texture_width_ = kScreenWidth;
-    texture_height_ = kScreenHeight;
+    SDL_Rect at = {int(SDL_WINDOWPOS_CENTERED), int(SDL_WINDOWPOS_CENTERED), kScreenWidth,
+                   kScreenHeight};
+    if (fullscreen) {
+      flags |= SDL_WINDOW_FULLSCREEN_DESKTOP;
+      // Full screen is the window manager's to give; where none runs (a bare
+      // X server, a kiosk) the window still covers the screen.
+      SDL_GetDisplayBounds(0, &at);
+    }
+    window_ = SDL_CreateWindow(ProgramName(), at.x, at.y, at.w, at.h, flags);
+    if (!window_) {
+      *error = std::string("cannot create the window: ") + SDL_GetError();
+      return false;
+    }
+    if (surface) {
+      std::string why;
+      presenter_ = MakeSurfacePresenter(window_, &why);
+      // A window system with no surface of its own (Wayland, in SDL 2) is
+      // left to the renderer.
+      if (!presenter_ && present == PresentMode::kSurface)
+        std::fprintf(stderr, "%s: SOFTBOARD_PRESENT=surface: %s; using the renderer\n",
+                     ProgramName(), why.c_str());
+    }
+    if (!presenter_) presenter_ = MakeRendererPresenter(window_, error);
+    if (!presenter_) return false;
+    // What F11 returns to; set now, as a renderer may make the window again.
+    if (fullscreen) {
+      SDL_SetWindowSize(window_, kScreenWidth, kScreenHeight);
+      SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    }
     SDL_StartTextInput();
     return true;
   }
 
-  void Show(const Image& frame, int retraces) override {
-    const int width = frame.width, height = frame.height;
-    if (width != texture_width_ || height != texture_height_) {
-      SDL_Texture* texture = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_ARGB8888,
-                                               SDL_TEXTUREACCESS_STREAMING, width, height);
-      if (texture == nullptr) return;  // keep showing the last frame
-      SDL_DestroyTexture(texture_);
-      texture_ = texture;
-      texture_width_ = width;
-      texture_height_ = height;
-    }
-    Upload(frame);
-    const int presents = vsync_ && retraces > 1 ? retraces : 1;
-    for (int i = 0; i < presents; i++) {
-      const auto start = std::chrono::steady_clock::now();
-      SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-      SDL_RenderClear(renderer_);
-      SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-      SDL_RenderPresent(renderer_);
-      if (retraces > 0) CheckVsync(std::chrono::steady_clock::now() - start);
-    }
+  void Show(const Image& frame, const FrameDamage& damage, int retraces) override {
+    presenter_->Show(frame, damage, retraces);
   }
-
-  bool WaitsForRetrace() const override { return vsync_; }
-
-  // 5-6-5 rows are widened as they are copied into the texture.
-  void Upload(const Image& frame) {
-    if (!frame.rgb565) {
-      SDL_UpdateTexture(texture_, nullptr, frame.pixels, frame.width * 4);
-      return;
-    }
-    void* texels = nullptr;
-    int pitch = 0;
-    if (SDL_LockTexture(texture_, nullptr, &texels, &pitch) != 0) return;
-    for (int y = 0; y < frame.height; y++)
-      CopyImageRow(frame, y,
-                   reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(texels) + size_t(y) * pitch));
-    SDL_UnlockTexture(texture_);
-  }
-
+  bool WaitsForRetrace() const override { return presenter_->WaitsForRetrace(); }
   bool DrawableSize(int* width, int* height) const override {
-    return SDL_GetRendererOutputSize(renderer_, width, height) == 0 && *width > 0 && *height > 0;
+    return presenter_->DrawableSize(width, height);
+  }
+  DisplayRows FrameRows(int width, int height) override {
+    return presenter_->FrameRows(width, height);
   }
 
   DisplayEvents PumpEvents() override {
@@ -181,9 +177,7 @@ class WindowDisplay final : public Display {
     while (SDL_PollEvent(&event)) {
       switch (event.type) {
         case SDL_QUIT: console_queue_key(27); break;
-        case SDL_WINDOWEVENT:
-          if (event.window.event == SDL_WINDOWEVENT_SIZE_CHANGED) events.resized = true;
-          break;
+        case SDL_WINDOWEVENT: OnWindowEvent(event.window.event, &events); break;
         case SDL_TEXTINPUT: QueueText(event.text.text); break;
         case SDL_KEYDOWN: OnKey(event.key, &events); break;
         default: break;
@@ -193,17 +187,13 @@ class WindowDisplay final : public Display {
   }
 
  private:
-  static bool Fail(std::string* error, const char* what) {
-    *error = std::string(what) + ": " + SDL_GetError();
-    return false;
-  }
-
-  // Some drivers claim vsync and return at once (a virtual X server, for one).
-  // After a few presents that returned far faster than a retrace, pace by timer.
-  void CheckVsync(std::chrono::steady_clock::duration took) {
-    if (!vsync_ || checked_ >= kChecks) return;
-    if (took < std::chrono::milliseconds(4)) fast_++;
-    if (++checked_ == kChecks && fast_ >= kChecks - 1) vsync_ = false;
+  void OnWindowEvent(Uint8 what, DisplayEvents* events) {
+    if (what == SDL_WINDOWEVENT_SIZE_CHANGED) {
+      presenter_->Resized();
+      events->resized = true;
+    } else if (what == SDL_WINDOWEVENT_EXPOSED) {
+      presenter_->Exposed();
+    }
   }
 
   static void QueueText(const char* text) {
@@ -232,22 +222,17 @@ class WindowDisplay final : public Display {
     SDL_SetWindowFullscreen(window_, full ? 0 : SDL_WINDOW_FULLSCREEN_DESKTOP);
   }
 
-  static constexpr int kChecks = 8;
   bool video_ = false;
   SDL_Window* window_ = nullptr;
-  SDL_Renderer* renderer_ = nullptr;
-  SDL_Texture* texture_ = nullptr;
-  int texture_width_ = 0, texture_height_ = 0;
-  bool vsync_ = false;
-  int checked_ = 0;
-  int fast_ = 0;
+  std::unique_ptr<WindowPresenter> presenter_;
 };
 
 }  // namespace
 
-std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, std::string* error) {
+std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, PresentMode present,
+                                           std::string* error) {
   auto display = std::make_unique<WindowDisplay>();
-  if (!display->Open(fullscreen, error)) return nullptr;
+  if (!display->Open(fullscreen, present, error)) return nullptr;
   return display;
 }
 

@@ -117,6 +117,17 @@ int Samples(const BoardState& board, int width) {
   return ssaa;
 }
 
+// Threads to draw with: the setting, or for `auto` as many as the frame's
+// size is worth (see DrawingThreads); made again when that changes.
+void MatchThreads(BoardState& board) {
+  const FrameBuffers& frame = board.frame;
+  const int threads =
+      DrawingThreads(board.settings.threads, size_t(frame.width) * size_t(frame.height));
+  if (board.bands && board.bands->threads() == threads) return;
+  FinishDrawing(board);
+  board.bands = std::make_unique<BandRenderer>(threads);
+}
+
 void SizeFrameBuffers(BoardState& board, int count) {
   int width = 0, height = 0;
   ShownSize(board, &width, &height);
@@ -126,14 +137,21 @@ void SizeFrameBuffers(BoardState& board, int count) {
              std::to_string(width) + "x" + std::to_string(height) + " needs buffers larger than " +
              std::to_string(kMaxBufferSide) + " pixels a side; using " + std::to_string(ssaa));
   }
-  if (width * ssaa == board.frame.width && height * ssaa == board.frame.height &&
-      count == board.frame.count)
-    return;
-  FinishDrawing(board);
   // The frame shown is read after its swap only by a screenshot at shutdown.
   const bool keep_shown = !board.settings.screenshot_path.empty();
+  // The frame as shown may live in the display's own memory, unless it is
+  // 5-6-5, or drawing after the last swap could reach the screenshot.
+  const bool rgb565 = board.settings.color_bits == 16 && ssaa == 1;
+  DisplayRows direct;
+  if (board.display && !rgb565 && (ssaa > 1 || !keep_shown))
+    direct = board.display->FrameRows(width, height);
+  if (width * ssaa == board.frame.width && height * ssaa == board.frame.height &&
+      count == board.frame.count && direct == board.frame.direct)
+    return;
+  FinishDrawing(board);
   SetColorDepth(board.frame, board.settings.color_bits, board.settings.dither);
-  InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown);
+  InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown, direct);
+  MatchThreads(board);
 }
 
 // F12: the first free screenshot-NNNN.png in the current directory.
@@ -248,8 +266,7 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
   board.frame = FrameBuffers{};
   SizeFrameBuffers(board, color_buffers);
   ResetTextureUnit(board.tmu0);
-  const int threads = DrawingThreads(board.settings.threads);
-  board.bands = std::make_unique<BandRenderer>(threads);
+  MatchThreads(board);
   board.open = true;
   trace.Returned(FXTRUE);
   return FXTRUE;
@@ -381,7 +398,8 @@ void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
   if (!refusal.empty()) return trace.Refused(refusal);
   FrameBuffers& frame = board.frame;
   const uint32_t pixel = ClearPixel(frame, UnpackColor(color, board.color_format), alpha);
-  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, pixel, frame.rgb565);
+  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, BackStride(frame), pixel,
+                           frame.rgb565);
   frame.depth = depth;
 }
 
@@ -409,18 +427,28 @@ void GR_CALL grBufferSwap(int swap_interval) {
   if (!refusal.empty()) return trace.Refused(refusal);
   FrameBuffers& frame = board.frame;
   if (frame.ssaa > 1) {
+    const DisplayRows out = AverageRows(frame);
     board.bands->RecordAverageDown(BackBuffer(frame), frame.width, frame.height, frame.ssaa,
-                                   frame.shown.data());
+                                   out.pixels, out.stride);
   }
-  FinishDrawing(board);
+  FrameDamage damage = board.bands->FlushFrame();
   RotateBuffers(frame, false);
+  if (frame.ssaa > 1) {
+    for (auto& [first, last] : damage.rows) first /= frame.ssaa, last /= frame.ssaa;
+  }
   const Image shown = ShownFrame(board.frame);
-  board.display->Present(shown, swap_interval, board.settings.vsync, board.refresh_hz);
+  board.display->Present(shown, damage, swap_interval, board.settings.vsync, board.refresh_hz);
   const DisplayEvents events = board.display->PumpEvents();
   if (events.screenshot_requested) SaveNumberedScreenshot(board);
   // A new window size takes effect between frames; the program draws the next
-  // one whole, as it draws every frame.
-  if (events.resized && board.settings.scale == 0) SizeFrameBuffers(board, board.frame.count);
+  // one whole, as it draws every frame. With a fixed scale only the display's
+  // rows may have moved.
+  if (events.resized) {
+    // The display may have cleared or replaced what it shows: the next frame
+    // is drawn whole.
+    FinishDrawing(board);
+    SizeFrameBuffers(board, board.frame.count);
+  }
 }
 
 void GR_CALL grLibShutdown(void) {

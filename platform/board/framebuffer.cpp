@@ -29,8 +29,12 @@ void FillBytes(uint8_t* bytes, size_t n, uint8_t value) {
 
 // Whole planes' rows at once: one long string store is several times faster
 // than one a row (a short one reads each line before writing it).
-void FillRows(uint32_t* buffer, int width, int height, int row_begin, int row_end, uint32_t value,
-              bool rgb565) {
+void FillRows(uint32_t* buffer, int width, int height, size_t stride, int row_begin, int row_end,
+              uint32_t value, bool rgb565) {
+  if (!rgb565 && stride != size_t(width)) {
+    for (int y = row_begin; y < row_end; y++) FillPixels(buffer + y * stride, size_t(width), value);
+    return;
+  }
   const size_t first = size_t(row_begin) * size_t(width);
   const size_t n = size_t(row_end - row_begin) * size_t(width);
   if (!rgb565) return FillPixels(buffer + first, n, value);
@@ -86,14 +90,16 @@ uint32_t Nearest565(uint32_t argb) {
 }
 
 void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa, bool banded,
-                      bool keep_shown) {
+                      bool keep_shown, DisplayRows direct) {
   count = std::clamp(count, 2, 3);
   // Supersampled, the frame shown is the average, kept apart: one buffer to
   // draw in is enough (none when drawn in bands). A frame shown that nothing
   // reads later needs no buffer of its own either: one buffer, half the memory
-  // a frame passes through, so a large frame can stay in the cache.
+  // a frame passes through, so a large frame can stay in the cache. Drawn in
+  // the display's own rows, it needs none at all.
   frame.banded = banded && ssaa > 1;
-  const int drawn = frame.banded ? 0 : ssaa > 1 || !keep_shown ? 1 : count;
+  if (frame.color16 && ssaa == 1) direct = {};
+  const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : direct.pixels ? 0 : !keep_shown ? 1 : count;
   const size_t words = BufferWords(width * ssaa, height * ssaa, frame.color16 && ssaa == 1);
   for (int i = 0; i < 3; i++) {
     frame.color[i].clear();  // the old buffers go before the new ones come
@@ -103,12 +109,15 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   frame.width = width * ssaa;
   frame.height = height * ssaa;
   frame.ssaa = ssaa;
-  frame.shown.assign(ssaa > 1 ? size_t(width) * size_t(height) : 0, 0);
+  frame.shown.clear();
+  frame.shown.shrink_to_fit();
+  frame.shown.assign(ssaa > 1 && !direct.pixels ? size_t(width) * size_t(height) : 0, 0);
   frame.count = count;
   frame.drawn = drawn;
   frame.front = 0;
   frame.back = drawn > 1 ? 1 : 0;  // BackBuffer() is null when drawn in bands
   frame.depth = 0;
+  frame.direct = direct;
   // The colour depth stays; its thresholds and layout follow the new size.
   SetColorDepth(frame, frame.color16 ? 16 : 32, frame.dither_matrix);
 }
@@ -120,6 +129,7 @@ void FreeFrameBuffers(FrameBuffers& frame) {
   frame.ssaa = 1;
   frame.banded = false;
   frame.count = frame.drawn = 0;
+  frame.direct = {};
 }
 
 Rgba8 UnpackColor(uint32_t c, int color_format) {
@@ -140,7 +150,7 @@ uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha) {
 
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth) {
   if (frame.count == 0) return;
-  FillRows(frame.color[frame.back].data(), frame.width, frame.height, 0, frame.height,
+  FillRows(BackBuffer(frame), frame.width, frame.height, BackStride(frame), 0, frame.height,
            ClearPixel(frame, color, alpha), frame.rgb565);
   frame.depth = depth;
 }
@@ -149,8 +159,9 @@ void RotateBuffers(FrameBuffers& frame, bool average) {
   if (frame.count == 0) return;
   if (frame.ssaa > 1) {
     if (average && !frame.banded) {
-      AverageDown(frame.color[frame.back].data(), frame.width, frame.height, frame.ssaa,
-                  frame.shown.data());
+      const DisplayRows out = AverageRows(frame);
+      AverageDown(frame.color[frame.back].data(), frame.width, frame.height, frame.ssaa, out.pixels,
+                  out.stride);
     }
     return;
   }
@@ -160,17 +171,21 @@ void RotateBuffers(FrameBuffers& frame, bool average) {
 }
 
 Image ShownFrame(const FrameBuffers& frame) {
-  if (frame.ssaa > 1)
-    return {frame.shown.data(), frame.width / frame.ssaa, frame.height / frame.ssaa};
-  return {frame.color[frame.front].data(), frame.width, frame.height, frame.rgb565};
+  if (frame.ssaa > 1) {
+    const int width = frame.width / frame.ssaa, height = frame.height / frame.ssaa;
+    if (frame.direct.pixels)
+      return {frame.direct.pixels, width, height, false, frame.direct.stride};
+    return {frame.shown.data(), width, height};
+  }
+  return {FrontBuffer(frame), frame.width, frame.height, frame.rgb565, BackStride(frame)};
 }
 
 void CopyImageRow(const Image& image, int y, uint32_t* out) {
-  const size_t first = size_t(y) * size_t(image.width);
   if (!image.rgb565) {
-    std::memcpy(out, image.pixels + first, size_t(image.width) * 4);
+    std::memcpy(out, image.pixels + size_t(y) * image.Stride(), size_t(image.width) * 4);
     return;
   }
+  const size_t first = size_t(y) * size_t(image.width);
   Widen565(Plane565(image.pixels) + first,
            AlphaPlane(image.pixels, image.width, image.height) + first, image.width, out);
 }

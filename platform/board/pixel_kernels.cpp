@@ -607,7 +607,7 @@ HWY_INLINE void SumAlongRow(const uint32_t* p, V32* br, V32* ga) {
 }
 
 template <int kSsaa>
-void AverageRows(const uint32_t* pixels, int width, int height, uint32_t* out) {
+void AverageRows(const uint32_t* pixels, int width, int height, uint32_t* out, size_t out_stride) {
   const D32 d;
   const D16 d16;
   const size_t n = hn::Lanes(d);
@@ -616,7 +616,7 @@ void AverageRows(const uint32_t* pixels, int width, int height, uint32_t* out) {
   const V16 half = hn::Set(d16, uint16_t(1 << (kShift - 1)));
   for (int y = 0; y < height / kSsaa; y++) {
     const uint32_t* rows = pixels + size_t(y) * kSsaa * size_t(width);
-    uint32_t* dst = out + size_t(y) * size_t(out_width);
+    uint32_t* dst = out + size_t(y) * out_stride;
     int x = 0;
     for (; x + int(n) <= out_width; x += int(n)) {
       V32 br = hn::Zero(d), ga = hn::Zero(d);
@@ -631,9 +631,10 @@ void AverageRows(const uint32_t* pixels, int width, int height, uint32_t* out) {
   }
 }
 
-void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
-  if (ssaa == 2) return AverageRows<2>(pixels, width, height, out);
-  AverageRows<4>(pixels, width, height, out);
+void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out,
+                     size_t out_stride) {
+  if (ssaa == 2) return AverageRows<2>(pixels, width, height, out, out_stride);
+  AverageRows<4>(pixels, width, height, out, out_stride);
 }
 
 void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {
@@ -703,11 +704,12 @@ void DitherSpanImpl(uint32_t* pixels, int n, const uint32_t* offsets) {
   DitherPlain(pixels, n, offsets);
 }
 
-void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
+void AverageDownImpl(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out,
+                     size_t out_stride) {
   const int out_width = width / ssaa;
   for (int y = 0; y < height / ssaa; y++) {
     AverageDownPlain(pixels + size_t(y) * ssaa * size_t(width), width, ssaa, 0, out_width,
-                     out + size_t(y) * size_t(out_width));
+                     out + size_t(y) * out_stride);
   }
 }
 
@@ -744,8 +746,10 @@ void DitherSpan(uint32_t* pixels, int n, const uint32_t* offsets) {
   HWY_DYNAMIC_DISPATCH(DitherSpanImpl)(pixels, n, offsets);
 }
 
-void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out) {
-  HWY_DYNAMIC_DISPATCH(AverageDownImpl)(pixels, width, height, ssaa, out);
+void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out,
+                 size_t out_stride) {
+  HWY_DYNAMIC_DISPATCH(AverageDownImpl)
+  (pixels, width, height, ssaa, out, out_stride ? out_stride : size_t(width / ssaa));
 }
 
 SpanLoop ChooseFusedLoop(const FusedKind& kind, bool rgb565) {

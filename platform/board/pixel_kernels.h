@@ -20,7 +20,9 @@ SpanLoop ChooseFusedLoop(const FusedKind& kind, bool rgb565 = false);
 
 // Averages each `ssaa` x `ssaa` block of a width x height buffer (ssaa 2 or 4)
 // into one pixel of `out`, every channel rounded to nearest: a box filter.
-void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out);
+// Rows of `out` are `out_stride` pixels apart (0: width / ssaa, packed).
+void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out,
+                 size_t out_stride = 0);
 
 // Quantises n pixels to 5-6-5 in place (alpha as it was), each channel c
 // becoming the level floor(c * L / 255 + t/16) of L = 31 or 63, widened back to

@@ -1,6 +1,7 @@
 #include "rasterizer.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "bands.h"
 #include "framebuffer.h"
@@ -94,7 +95,8 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
   if (frame.back < 0 || frame.back >= int(frame.color.size())) return false;
   const PixelBuffer& buffer = frame.color[size_t(frame.back)];
   const bool in_bands = frame.banded && board.bands;  // drawn in the bands' own rows
-  if (!in_bands &&
+  const bool in_display = frame.direct.pixels && frame.ssaa == 1;
+  if (!in_bands && !in_display &&
       (buffer.empty() || buffer.size() < BufferWords(frame.width, frame.height, frame.rgb565)))
     return false;
   if (frame.width <= 0 || frame.height <= 0) return false;
@@ -105,11 +107,20 @@ bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, co
     out->dither[i] = frame.color16 ? frame.dither[size_t(i)].data() : nullptr;
   out->height = frame.height;
   out->rgb565 = frame.rgb565;
+  out->corners[0] = a;
+  out->corners[1] = b;
+  out->corners[2] = c;
   return true;
 }
 
-void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_begin, int row_end,
-              int first_row) {
+bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
+  // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
+  return std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
+         a.inputs.state == b.inputs.state && a.loop == b.loop;
+}
+
+void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int row_begin,
+              int row_end, int first_row) {
   row_begin = std::max(row_begin, t.setup.row_begin);
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
@@ -122,8 +133,8 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
     const uint32_t* offsets = nullptr;
     if (t.dither[0]) offsets = t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3];
     if (t.rgb565) {
-      span.row565 = Plane565(pixels) + size_t(row) * size_t(width);
-      span.alpha = AlphaPlane(pixels, width, t.height) + size_t(row) * size_t(width);
+      span.row565 = Plane565(pixels) + size_t(row) * stride;
+      span.alpha = AlphaPlane(pixels, int(stride), t.height) + size_t(row) * stride;
       span.dither = offsets;
       t.loop(t.inputs, span);
       continue;
@@ -131,7 +142,7 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, int width, int row_be
     // 16-bit colour kept in an 8-bit buffer (supersampled): the span's pixels
     // are quantised where written, by a fused loop as it stores, after the
     // general one by a pass of its own.
-    uint32_t* line = pixels + size_t(row - first_row) * size_t(width);
+    uint32_t* line = pixels + size_t(row - first_row) * stride;
     span.row = line;
     span.dither = t.loop == &DrawSpanGeneral ? nullptr : offsets;
     t.loop(t.inputs, span);
@@ -144,15 +155,15 @@ void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const
   if (!PrepareTriangle(board, a, b, c, false, &t)) return;
   FrameBuffers& frame = board.frame;
   uint32_t* pixels = BackBuffer(frame);
-  if (board.bands) return board.bands->RecordTriangle(t, pixels, frame.width);
-  DrawRows(t, pixels, frame.width, 0, frame.height);
+  if (board.bands) return board.bands->RecordTriangle(t, pixels, BackStride(frame));
+  DrawRows(t, pixels, BackStride(frame), 0, frame.height);
 }
 
 void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
                          const GrVertex& c) {
   PreparedTriangle t;
   if (!PrepareTriangle(board, a, b, c, true, &t)) return;
-  DrawRows(t, BackBuffer(board.frame), board.frame.width, 0, board.frame.height);
+  DrawRows(t, BackBuffer(board.frame), BackStride(board.frame), 0, board.frame.height);
 }
 
 }  // namespace softboard

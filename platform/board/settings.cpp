@@ -94,6 +94,13 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
   ReadChoice("SOFTBOARD_DISPLAY", lookup("SOFTBOARD_DISPLAY"), kDisplays, &display, problems);
   settings.display = DisplayMode(display);
 
+  static constexpr Choice kPresents[] = {{"auto", int(PresentMode::kAuto)},
+                                         {"gpu", int(PresentMode::kGpu)},
+                                         {"surface", int(PresentMode::kSurface)}};
+  int present = int(settings.present);
+  ReadChoice("SOFTBOARD_PRESENT", lookup("SOFTBOARD_PRESENT"), kPresents, &present, problems);
+  settings.present = PresentMode(present);
+
   static constexpr Choice kOnOff[] = {{"1", 1}, {"0", 0}};
   int vsync = settings.vsync ? 1 : 0;
   ReadChoice("SOFTBOARD_VSYNC", lookup("SOFTBOARD_VSYNC"), kOnOff, &vsync, problems);

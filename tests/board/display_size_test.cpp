@@ -19,7 +19,7 @@ class FakeWindow final : public Display {
   int width = 1920, height = 1080;
   bool resized = false;
   int shown_width = 0, shown_height = 0;
-  void Show(const Image& frame, int) override {
+  void Show(const Image& frame, const FrameDamage&, int) override {
     shown_width = frame.width;
     shown_height = frame.height;
   }

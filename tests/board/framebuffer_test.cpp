@@ -33,7 +33,7 @@ TEST(FrameBuffers, ClearFillsBackBufferAlphaPlaneAndDepth) {
 TEST(FrameBuffers, FillRowsOfA565BufferTouchesOnlyThoseRows) {
   constexpr int kWidth = 7, kHeight = 5;
   PixelBuffer buffer(kWidth * kHeight, 0x12345678u);
-  FillRows(buffer.data(), kWidth, kHeight, 1, 4, 0x80FF8040u, true);
+  FillRows(buffer.data(), kWidth, kHeight, kWidth, 1, 4, 0x80FF8040u, true);
   const Image image{buffer.data(), kWidth, kHeight, true};
   const std::vector<uint32_t> pixels = ImagePixels(image);
   const auto* bytes = reinterpret_cast<const uint8_t*>(buffer.data());

@@ -65,6 +65,19 @@ TEST(Settings, BadValuesKeepTheDefaultAndSayWhatIsAccepted) {
   EXPECT_NE(problems[2].find("SOFTBOARD_BOARDS"), std::string::npos);
 }
 
+TEST(Settings, PresentPaths) {
+  std::vector<std::string> problems;
+  EXPECT_EQ(Read({}, &problems).present, PresentMode::kAuto);
+  EXPECT_EQ(Read({{"SOFTBOARD_PRESENT", "gpu"}}, &problems).present, PresentMode::kGpu);
+  EXPECT_EQ(Read({{"SOFTBOARD_PRESENT", "surface"}}, &problems).present, PresentMode::kSurface);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(Read({{"SOFTBOARD_PRESENT", "opengl"}}, &problems).present, PresentMode::kAuto);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0],
+            "SOFTBOARD_PRESENT=\"opengl\" is not a valid value; it takes auto, gpu or surface "
+            "(using auto)");
+}
+
 TEST(Settings, ComplaintsEscapeControlBytesAndCutLongValues) {
   std::vector<std::string> problems;
   Read({{"SOFTBOARD_DISPLAY", "\x1b[2J\x1b]0;owned\x07"},

@@ -31,6 +31,7 @@ class DemoRun {
   // or -1 when it had to be killed or died by a signal.
   int Wait(std::chrono::milliseconds limit);
 
+  int pid() const { return pid_; }
   const std::string& output() const { return output_; }
   const std::string& errors() const { return errors_; }
   const termios& settings_before() const { return before_; }

@@ -2,69 +2,17 @@
 // at the screen's own size, a window at the scene's. Skipped where Xvfb is not
 // installed.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "demo_run.h"
 #include "screen_reference.h"
+#include "virtual_screen.h"
 
 namespace e2e {
 namespace {
-
-// An X server of its own, on the first free display from :90.
-class VirtualScreen {
- public:
-  VirtualScreen(int width, int height) {
-    for (int n = 90; n < 100 && pid_ < 0; n++) {
-      const std::string number = std::to_string(n);
-      const std::string socket = std::string("/tmp/.X11-unix/X") += number;
-      const std::string lock = (std::string("/tmp/.X") += number) += "-lock";
-      if (std::filesystem::exists(socket) || std::filesystem::exists(lock)) continue;
-      const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-      const std::string display = std::string(":") += number;
-      pid_ = fork();
-      if (pid_ == 0) {
-        freopen("/dev/null", "w", stderr);
-        execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-               nullptr);
-        _exit(127);
-      }
-      for (int i = 0; i < 100 && !std::filesystem::exists(socket); i++) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (waitpid(pid_, nullptr, WNOHANG) == pid_) break;  // it could not start
-      }
-      if (std::filesystem::exists(socket)) {
-        display_ = display;
-      } else {
-        Stop();
-      }
-    }
-  }
-  ~VirtualScreen() { Stop(); }
-  const std::string& display() const { return display_; }
-
- private:
-  void Stop() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-    pid_ = -1;
-  }
-  pid_t pid_ = -1;
-  std::string display_;
-};
-
-bool HaveXvfb() {
-  return std::system("command -v Xvfb > /dev/null 2>&1") == 0;
-}
 
 // A run in `mode` whose keys come a while apart through a pipe, so the window
 // shows frames before Esc ends it; the last frame shown.

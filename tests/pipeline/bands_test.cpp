@@ -29,7 +29,8 @@ std::vector<uint32_t> Draw(int threads, int band_rows) {
        GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, true}};
   for (int k = 0; k < 30; k++) {
     if (k % 10 == 0 && board.state.bands) {
-      board.state.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, random.Next());
+      board.state.bands->RecordClear(BackBuffer(frame), frame.width, frame.height,
+                                     size_t(frame.width), random.Next());
     } else if (k % 10 == 0) {
       std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, random.Next());
     }
@@ -80,9 +81,10 @@ TEST(Bands, SupersampledFramesDrawnInBandsOnlyMatchTheWholeFrame) {
   for (int threads : {1, 2, 3}) {
     PixelBuffer shown(whole.size(), 0);
     BandRenderer bands(threads);
-    bands.RecordClear(nullptr, frame.width, frame.height, 0xFF102030u);
-    bands.RecordTriangle(t, nullptr, frame.width);
-    bands.RecordAverageDown(nullptr, frame.width, frame.height, 2, shown.data());
+    bands.RecordClear(nullptr, frame.width, frame.height, size_t(frame.width), 0xFF102030u);
+    bands.RecordTriangle(t, nullptr, size_t(frame.width));
+    bands.RecordAverageDown(nullptr, frame.width, frame.height, 2, shown.data(),
+                            size_t(frame.width / 2));
     bands.Flush();
     EXPECT_EQ(shown, whole) << threads << " threads";
   }
@@ -93,15 +95,61 @@ TEST(Bands, FlushingNothingAndRenderingAgainWork) {
   bands.Flush();  // nothing recorded: returns at once
   std::vector<uint32_t> pixels(100 * 40, 1);
   for (uint32_t value : {7u, 9u}) {
-    bands.RecordClear(pixels.data(), 100, 40, value);
+    bands.RecordClear(pixels.data(), 100, 40, 100, value);
     bands.Flush();
     EXPECT_EQ(pixels, std::vector<uint32_t>(100 * 40, value));
   }
 }
 
-TEST(DrawingThreads, TheSettingOrTheCoresThisProcessMayUse) {
-  EXPECT_EQ(DrawingThreads(3), 3);
-  EXPECT_GE(DrawingThreads(0), 1);
+TEST(DrawingThreads, TheSettingOrAsManyAsTheFrameIsWorthUpToTheCores) {
+  EXPECT_EQ(DrawingThreads(3, 640 * 480), 3);
+  EXPECT_EQ(DrawingThreads(0, 640 * 480), 1) << "a small frame is not worth waking a thread";
+  const int cores = DrawingThreads(0, size_t(1) << 40);
+  EXPECT_GE(cores, 1);
+  EXPECT_EQ(DrawingThreads(0, 2 * kPixelsPerThread), std::min(cores, 2));
+}
+
+// A frame drawn into rows of a larger surface (a window's, with the frame
+// centred) is the frame drawn into a buffer of its own, and nothing outside
+// its rectangle is touched: clears, triangles and averages alike.
+TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
+  constexpr int kLeft = 40, kTop = 3, kStride = 720, kRows = 500;
+  for (const int ssaa : {1, 2}) {
+    TestBoard board;
+    InitFrameBuffers(board.state.frame, 2, 640 / ssaa, 480 / ssaa, ssaa);
+    board.SetTexture(64, 32, &Texel);
+    board.state.render.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, 1,
+                                GR_COMBINE_OTHER_TEXTURE, false};
+    const GrVertex v[3] = {TexVertex(-10, 20, 0, 0), TexVertex(660, 40, 256, 0),
+                           TexVertex(300, 490, 128, 256)};
+    PreparedTriangle t;
+    ASSERT_TRUE(PrepareTriangle(board.state, v[0], v[1], v[2], false, &t));
+    const int width = 640 / ssaa, height = 480 / ssaa;
+    std::vector<uint32_t> packed(size_t(width) * height), surface(size_t(kStride) * kRows, 7);
+    uint32_t* origin = surface.data() + kTop * kStride + kLeft;
+    for (const bool wide : {false, true}) {
+      BandRenderer bands(2);
+      uint32_t* out = wide ? origin : packed.data();
+      const size_t stride = wide ? kStride : size_t(width);
+      if (ssaa == 1) {
+        bands.RecordClear(out, 640, 480, stride, 0xFF102030u);
+        bands.RecordTriangle(t, out, stride);
+      } else {
+        bands.RecordClear(nullptr, 640, 480, 640, 0xFF102030u);
+        bands.RecordTriangle(t, nullptr, 640);
+        bands.RecordAverageDown(nullptr, 640, 480, 2, out, stride);
+      }
+      bands.Flush();
+    }
+    for (int y = 0; y < kRows; y++) {
+      for (int x = 0; x < kStride; x++) {
+        const bool inside = x >= kLeft && x < kLeft + width && y >= kTop && y < kTop + height;
+        const uint32_t want = inside ? packed[size_t(y - kTop) * width + size_t(x - kLeft)] : 7u;
+        ASSERT_EQ(surface[size_t(y) * kStride + x], want)
+            << "ssaa " << ssaa << " at " << x << ", " << y;
+      }
+    }
+  }
 }
 
 }  // namespace
