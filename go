@@ -24,9 +24,11 @@ packages=(
   "libgtest-dev:the tests"
   "libbenchmark-dev:the benchmarks"
 )
-# Only for the tests: a virtual X server for the window tests.
+# Only for the tests: a virtual X server for the window tests, and xwd to
+# read back what a window shows.
 test_packages=(
   "xvfb:the window tests (a virtual X server)"
+  "x11-apps:the window tests (xwd reads back what the window shows)"
 )
 
 missing_packages() {

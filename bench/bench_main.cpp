@@ -43,6 +43,12 @@ void RegisterBoard() {
       if (!frame.ok()) return s.SkipWithError("no board");
       OnTarget(target, s, [&] { frame.Run(); });
     })->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BM_DemoFrameStill/" + name).c_str(), [target](
+                                                                            benchmark::State& s) {
+      bench::BoardDemoFrame frame;
+      if (!frame.ok()) return s.SkipWithError("no board");
+      OnTarget(target, s, [&] { frame.Run(true); });
+    })->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("BM_DemoFrame16/" + name).c_str(), [target](benchmark::State& s) {
       bench::BoardDemoFrame frame("1", "1", "1", "16");
       if (!frame.ok()) return s.SkipWithError("no board");

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "board_context.h"
 #include "board_state.h"
 #include "demo.h"
 #include "framebuffer.h"
@@ -61,7 +62,9 @@ BoardDemoFrame::~BoardDemoFrame() {
   grLibShutdown();
 }
 
-void BoardDemoFrame::Run() {
+void BoardDemoFrame::Run(bool still) {
+  // Ends the board's comparison with the last frame: every band is drawn.
+  if (!still) softboard::FinishDrawing(softboard::TheBoard());
   DemoState demo{0.0f, 0.0f, 128.0f, 0, 0};
   DrawFrame(&demo);
 }

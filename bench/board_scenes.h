@@ -15,7 +15,9 @@ class BoardDemoFrame {
                           const char* ssaa = "1", const char* color = "32");
   ~BoardDemoFrame();
   bool ok() const { return ok_; }
-  void Run();
+  // One frame, drawn whole as when the scene moves; `still`: the same frame
+  // as the last, which the board does not draw again.
+  void Run(bool still = false);
 
  private:
   bool ok_ = false;

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# What showing frames costs on a display server with no GPU: starts a virtual
+# X server (Xvfb, with openbox where it is installed), runs the demo full
+# screen at 1920x1080 and in a 640x480 window in each present path, and prints
+# side by side the demo's and the X server's share of one core and the demo's
+# resident memory; then the same headless, with no window at all. Each run is made twice: with the scene still (the demo
+# waiting for keys) and moving (a key every frame, so every frame differs).
+# Run it from the repository after a release build:
+#
+#   bench/present_cost.sh [seconds per run, default 5]
+#
+# Extra settings for every run can be given in the environment
+# (SOFTBOARD_COLOR=16, SOFTBOARD_THREADS=1, ...).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-5}
+demo=$PWD/build/release/bin/transdemo
+[ -x "$demo" ] || { echo "present_cost: build first (./go test or cmake --build --preset release)" >&2; exit 1; }
+command -v Xvfb >/dev/null || { echo "present_cost: needs Xvfb (apt-get install xvfb)" >&2; exit 1; }
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cp "$(dirname "$demo")/tex.3df" "$work/"
+
+for n in $(seq 70 99); do
+  [ -e /tmp/.X11-unix/X$n ] || [ -e /tmp/.X$n-lock ] || { display=:$n; break; }
+done
+Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+xserver=$!
+pids+=("$xserver")
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.05; done
+wm=none
+if command -v openbox >/dev/null; then
+  DISPLAY=$display openbox >/dev/null 2>&1 &
+  pids+=($!)
+  wm=openbox
+  sleep 0.5
+fi
+
+ticks=$(getconf CLK_TCK)
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }  # user + system
+
+# Keys for a run: the one that starts the demo, then for a moving scene more
+# than one a frame (the demo takes one a frame), then Esc.
+keys() {
+  printf ' '
+  if [ "$1" = moving ]; then
+    for _ in $(seq $((10 * (seconds + 2)))); do printf 'hhhhffff'; sleep 0.1; done
+  else
+    sleep $((seconds + 2))
+  fi
+  printf '\033'
+}
+
+# One run: prints "demo% xserver% all% rss_MB".
+measure() {
+  local mode=$1 present=$2 scene=$3
+  local settings=(SOFTBOARD_DISPLAY="$mode")
+  [ "$present" = - ] || settings+=(SOFTBOARD_PRESENT="$present")
+  keys "$scene" |
+    (cd "$work" && exec env -u WAYLAND_DISPLAY DISPLAY="$display" "${settings[@]}" \
+      "$demo" >/dev/null 2>"$work/errors") &
+  local pid=$!
+  sleep 1.5  # start-up and the first frames are not counted
+  local d0 x0 t0 d1 x1 t1 rss
+  d0=$(cpu_ticks "$pid"); x0=$(cpu_ticks "$xserver"); t0=$(date +%s.%N)
+  sleep "$seconds"
+  d1=$(cpu_ticks "$pid"); x1=$(cpu_ticks "$xserver"); t1=$(date +%s.%N)
+  rss=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
+  wait "$pid" 2>/dev/null || true
+  awk -v d=$((d1 - d0)) -v x=$((x1 - x0)) -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v rss="$rss" \
+    'BEGIN { s = (t1 - t0) * hz; printf "%6.1f %%  %6.1f %%  %6.1f %%  %5.0f MB", 100*d/s, 100*x/s, 100*(d+x)/s, rss/1024 }'
+}
+
+echo "Xvfb 1920x1080, window manager: $wm, $seconds s a run, settings: $(env | grep '^SOFTBOARD_' | tr '\n' ' ')"
+printf '%-22s %-8s %-7s %8s  %8s  %8s  %8s\n' run present scene demo "X server" "in all" "demo RSS"
+for mode in fullscreen window headless; do
+  presents=(gpu surface)
+  [ "$mode" = headless ] && presents=(-)
+  for present in "${presents[@]}"; do
+    for scene in still moving; do
+      case $mode in
+        fullscreen) label="full screen 1920x1080" ;;
+        window) label="window 640x480" ;;
+        *) label="headless 640x480" ;;
+      esac
+      printf '%-22s %-8s %-7s %s\n' "$label" "$present" "$scene" "$(measure "$mode" "$present" "$scene")"
+    done
+  done
+done
