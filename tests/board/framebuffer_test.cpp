@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "framebuffer.h"
 
 namespace softboard {
@@ -74,6 +76,36 @@ TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
   InitFrameBuffers(frame, 2);
   SetColorDepth(frame, 32, 4);
   EXPECT_EQ(frame.color[frame.back].size(), size_t(kScreenPixels)) << "room again for 8 bits";
+}
+
+// Drawn in a display's rows, a frame has no buffer of its own; what is shown
+// (and saved by a screenshot) is read from those rows, a stride apart.
+TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
+  std::vector<uint32_t> surface(12 * 5, 7);
+  for (const int ssaa : {1, 2}) {
+    FrameBuffers frame;
+    InitFrameBuffers(frame, 2, 4, 3, ssaa, true, false, {surface.data() + 13, 12});
+    EXPECT_EQ(frame.drawn, 0) << "no colour buffer of the shown size";
+    EXPECT_TRUE(frame.shown.empty());
+    if (ssaa == 1) {
+      EXPECT_EQ(BackBuffer(frame), surface.data() + 13);
+      ClearBackBuffer(frame, {1, 2, 3, 0}, 9, 0);
+    } else {
+      const DisplayRows out = AverageRows(frame);
+      EXPECT_EQ(out.pixels, surface.data() + 13);
+      EXPECT_EQ(out.stride, 12u);
+    }
+  }
+  const std::vector<uint32_t> shown = ImagePixels({surface.data() + 13, 4, 3, false, 12});
+  EXPECT_EQ(shown, std::vector<uint32_t>(12, 0x09010203u));
+  EXPECT_EQ(surface[12], 7u) << "left of the frame";
+  EXPECT_EQ(surface[17], 7u) << "right of it";
+
+  FrameBuffers sixteen;
+  SetColorDepth(sixteen, 16, 4);
+  InitFrameBuffers(sixteen, 2, 4, 3, 1, true, false, {surface.data(), 12});
+  EXPECT_EQ(sixteen.direct.pixels, nullptr) << "5-6-5 frames are widened into the display";
+  EXPECT_EQ(sixteen.drawn, 1);
 }
 
 TEST(FrameBuffers, RotationCyclesThroughEveryBuffer) {

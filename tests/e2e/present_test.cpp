@@ -40,11 +40,12 @@ class WindowTest : public ::testing::Test {
   }
 
   // The frame a headless run draws at `scale` after the same keys.
-  Screenshot Reference(const char* scale, int color) {
+  Screenshot Reference(const char* scale, int color, const char* ssaa = "1") {
     DemoRun run({dir_,
                  {{"SOFTBOARD_DISPLAY", "headless"},
                   {"SOFTBOARD_SCALE", scale},
                   {"SOFTBOARD_COLOR", std::to_string(color)},
+                  {"SOFTBOARD_SSAA", ssaa},
                   {"SOFTBOARD_SCREENSHOT", "reference.png"}},
                  {}});
     EXPECT_TRUE(run.WaitForOutput("continue", 10s));
@@ -57,11 +58,12 @@ class WindowTest : public ::testing::Test {
 
   // The demo in a window on `display`, started and sent the keys.
   std::unique_ptr<DemoRun> Start(const std::string& display, const char* mode, const char* present,
-                                 int color) {
+                                 int color, const char* ssaa = "1") {
     RunOptions options{dir_,
                        {{"DISPLAY", display},
                         {"SOFTBOARD_DISPLAY", mode},
                         {"SOFTBOARD_COLOR", std::to_string(color)},
+                        {"SOFTBOARD_SSAA", ssaa},
                         // The X client libraries keep a little memory to the
                         // end, by design; a sanitized build would call it ours.
                         {"ASAN_OPTIONS", "detect_leaks=0"}},
@@ -150,6 +152,16 @@ INSTANTIATE_TEST_SUITE_P(Paths, Present,
                            return std::string(std::get<0>(info.param)) + "_" +
                                   std::to_string(std::get<1>(info.param)) + "bit";
                          });
+
+// Supersampled bands are averaged straight into the window's surface.
+TEST_F(WindowTest, SupersampledFramesAreAveragedIntoTheSurface) {
+  const VirtualScreen screen(1024, 768);
+  ASSERT_FALSE(screen.display().empty()) << "Xvfb did not start";
+  const Screenshot scene = Reference("1", 32, "2");
+  auto run = Start(screen.display(), "window", "surface", 32, "2");
+  EXPECT_TRUE(WindowShows(screen.display(), scene, 640, 480));
+  Quit(*run);
+}
 
 // The libraries a process has mapped.
 std::string Mapped(int pid) {
