@@ -204,7 +204,7 @@ constexpr size_t kMaxComparedCommands = 256;
 FrameDamage BandRenderer::MarkUnchangedBands() {
   FrameDamage damage;
   unchanged_.clear();
-  if (!have_last_ || commands_.size() > kMaxComparedCommands) return damage;
+  if (!have_last_ || (diverged_ && commands_.size() > kMaxComparedCommands)) return damage;
   damage.all = false;
   const int bands = (rows_ + band_rows_ - 1) / band_rows_;
   unchanged_.resize(size_t(bands));
