@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "conio.h"
@@ -114,13 +115,7 @@ class WindowDisplay final : public Display {
     const bool surface = !drivers.empty() && ShouldUseSurface(present, drivers);
     // The console owns SIGINT and SIGTERM: Ctrl+C must still end the program.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    for (const std::string& driver : drivers) {
-      SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver.c_str(), SDL_HINT_OVERRIDE);
-      if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
-        video_ = true;
-        break;
-      }
-    }
+    StartVideo(drivers, present == PresentMode::kAuto);
     if (!video_) {
       *error = "no display: no display server to show a window on";
       if (*SDL_GetError()) *error += std::string(" (") + SDL_GetError() + ")";
@@ -158,6 +153,23 @@ class WindowDisplay final : public Display {
     }
     SDL_StartTextInput();
     return true;
+  }
+
+  // Starts SDL's video on the first driver that has its server. An X server
+  // with no other client (Xvfb, a bare X session) resets itself when the
+  // probe's connection closes and refuses new ones for a moment: after a
+  // probe, a refusal is tried again for up to a second.
+  void StartVideo(const std::vector<std::string>& drivers, bool probed) {
+    for (int attempt = 0; attempt < (probed ? 20 : 1) && !video_; attempt++) {
+      if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      for (const std::string& driver : drivers) {
+        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver.c_str(), SDL_HINT_OVERRIDE);
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
+          video_ = true;
+          break;
+        }
+      }
+    }
   }
 
   void Show(const Image& frame, const FrameDamage& damage, int retraces) override {

@@ -64,6 +64,7 @@ class WindowTest : public ::testing::Test {
                         {"SOFTBOARD_DISPLAY", mode},
                         {"SOFTBOARD_COLOR", std::to_string(color)},
                         {"SOFTBOARD_SSAA", ssaa},
+                        {"SOFTBOARD_TRACE", "trace.txt"},
                         // The X client libraries keep a little memory to the
                         // end, by design; a sanitized build would call it ours.
                         {"ASAN_OPTIONS", "detect_leaks=0"}},
@@ -75,9 +76,18 @@ class WindowTest : public ::testing::Test {
     return run;
   }
 
-  static void Quit(DemoRun& run) {
+  void Quit(DemoRun& run) {
     run.Type("\033");
-    EXPECT_EQ(run.Wait(30s), 0) << run.errors();
+    const int status = run.Wait(30s);
+    EXPECT_EQ(status, 0) << run.output() << "\n" << run.errors() << "\n" << Opened();
+  }
+
+  // How the trace says the display opened.
+  std::string Opened() {
+    for (const std::string& line : ReadLines(dir_ + "/trace.txt")) {
+      if (line.rfind("grSstWinOpen", 0) == 0) return line;
+    }
+    return "no grSstWinOpen traced";
   }
 
   std::string dir_;

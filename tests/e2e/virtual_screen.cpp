@@ -30,8 +30,10 @@ VirtualScreen::VirtualScreen(int width, int height) {
     close(number[0]);
     freopen("/dev/null", "w", stderr);
     const std::string fd = std::to_string(number[1]);
+    // -noreset: a run that ends would otherwise reset the server, and the
+    // next run's connection could come while it is resetting.
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten",
-           "tcp", nullptr);
+           "tcp", "-noreset", nullptr);
     _exit(127);
   }
   close(number[1]);
