@@ -19,8 +19,8 @@ struct Choice {
 // hold anything, terminal controls included.
 std::string Complaint(const char* name, const char* text, const std::string& takes,
                       const std::string& fallback) {
-  return std::string(name) + "=" + Quote(text, 40) + " is not a valid value; it takes " + takes +
-         " (using " + fallback + ")";
+  return std::string(name) + "=" + quote::Quote(text, 40) + " is not a valid value; it takes " +
+         takes + " (using " + fallback + ")";
 }
 
 // Sets *out from one of `choices`; an unset or empty setting keeps the default.

@@ -46,7 +46,7 @@ bool OpenTrace(TraceState& trace, const std::string& path, std::string* error) {
   CloseTrace(trace);
   trace.file = std::fopen(path.c_str(), "w");
   if (trace.file == nullptr) {
-    *error = "cannot write the trace file " + Quote(path, 256) + ": " + std::strerror(errno);
+    *error = "cannot write the trace file " + quote::Quote(path, 256) + ": " + std::strerror(errno);
     return false;
   }
   trace.path = path;
@@ -72,12 +72,12 @@ void TraceLine::Write() {
   }
   const int err = errno;
   std::fprintf(stderr, "softboard: cannot write the trace file %s: %s; tracing stops\n",
-               Quote(trace_.path, 256).c_str(), std::strerror(err));
+               quote::Quote(trace_.path, 256).c_str(), std::strerror(err));
   CloseTrace(trace_);
 }
 
 void TraceLine::Refused(const std::string& reason) {
-  Append(" refused: " + Escape(reason, 1024));
+  Append(" refused: " + quote::Escape(reason, 1024));
 }
 
 void TraceLine::Returned(long long value) {
@@ -93,7 +93,7 @@ void TraceLine::Returned(long long value, const Gu3dfInfo& info) {
 }
 
 void TraceLine::Failed(const std::string& reason) {
-  Append(" = 0 (" + Escape(reason, 1024) + ")");
+  Append(" = 0 (" + quote::Escape(reason, 1024) + ")");
 }
 
 void TraceLine::Append(const std::string& text) {
@@ -117,7 +117,7 @@ void TraceLine::Add(TraceFloat number) {
 }
 
 void TraceLine::Add(const char* text) {
-  Raw(text ? Quote(text, 4096) : "null");
+  Raw(text ? quote::Quote(text, 4096) : "null");
 }
 
 void TraceLine::Add(TraceOutput output) {

@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "quote.h"
+
 namespace texfile {
 namespace {
 
 bool Fail(std::string* error, const std::string& path, const std::string& reason) {
-  if (error) *error = path + ": " + reason;
+  if (error) *error = quote::Escape(path) + ": " + reason;
   return false;
 }
 

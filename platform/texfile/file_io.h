@@ -10,7 +10,8 @@
 namespace texfile {
 
 // Opens a regular file for reading; refuses directories, devices and pipes
-// without blocking on them. Errors name the path.
+// without blocking on them. Errors name the path (escaped and cut by quote.h,
+// as every path in this library's errors), so they print safely as they are.
 std::FILE* OpenRegularFile(const std::string& path, std::string* error);
 
 // Reads at most `max_bytes` of a regular file (fewer when it is shorter).

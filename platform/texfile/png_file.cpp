@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "file_io.h"
+#include "quote.h"
 
 namespace texfile {
 namespace {
@@ -87,7 +88,7 @@ bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
 bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height,
               bool with_alpha, std::string* error) {
   if (!pixels || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide) {
-    if (error) *error = path + ": no image to write";
+    if (error) *error = quote::Escape(path) + ": no image to write";
     return false;
   }
   const int channels = with_alpha ? 4 : 3;
@@ -122,7 +123,7 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
 bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,
              std::string* error, const PngSizeCheck& accept) {
   auto fail = [&](const std::string& reason) {
-    if (error) *error = path + ": " + reason;
+    if (error) *error = quote::Escape(path) + ": " + reason;
     return false;
   };
   ReadJob job;

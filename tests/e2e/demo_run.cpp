@@ -102,6 +102,63 @@ termios DemoRun::SettingsNow() const {
   return now;
 }
 
+ShellRun RunShell(const std::string& directory, const std::string& command,
+                  const std::map<std::string, std::string>& env, std::chrono::milliseconds limit) {
+  ShellRun result;
+  int out[2], err[2];
+  if (pipe(out) != 0) return result;
+  if (pipe(err) != 0) return result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {null, out[0], out[1], err[0], err[1]}) close(fd);
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* texts[2] = {&result.out, &result.err};
+  bool killed = false;
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(-pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (poll(fds, 2, 50) <= 0) continue;
+    for (int i = 0; i < 2; i++) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        texts[i]->append(buffer, size_t(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+      }
+    }
+  }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!killed) result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+std::string Demo() {
+  return "'" TRANSDEMO_PATH "'";
+}
+
 std::string MakeTempDir() {
   char pattern[] = "/tmp/transdemo-e2e-XXXXXX";
   const char* dir = mkdtemp(pattern);

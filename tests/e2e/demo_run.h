@@ -50,6 +50,20 @@ class DemoRun {
   std::string errors_;
 };
 
+// A shell command run to its end: how it ended and what it wrote.
+struct ShellRun {
+  int status = -1;  // the exit status, 128 + the signal that ended it, or -1 if killed at the limit
+  std::string out, err;
+};
+// Runs `command` with sh in `directory`, `env` added to its environment and
+// standard input on /dev/null unless the command says otherwise. The whole
+// process group is killed after `limit`.
+ShellRun RunShell(const std::string& directory, const std::string& command,
+                  const std::map<std::string, std::string>& env = {},
+                  std::chrono::milliseconds limit = std::chrono::seconds(60));
+// The demo's path, quoted for a shell command.
+std::string Demo();
+
 std::string MakeTempDir();
 std::string ReadFile(const std::string& path);
 std::vector<std::string> ReadLines(const std::string& path);
