@@ -14,6 +14,7 @@
 #include "framebuffer.h"
 #include "grlib.h"
 #include "png_file.h"
+#include "process_output.h"
 #include "rasterizer.h"
 #include "settings.h"
 #include "texture_file.h"
@@ -37,10 +38,6 @@ namespace {
 constexpr int kMaxPolygonVertices = 1024;
 // Vertex indices at or above this are refused for the same reason.
 constexpr int kMaxVertexIndex = 1 << 20;
-
-void Complain(const std::string& line) {
-  std::fprintf(stderr, "softboard: %s\n", line.c_str());
-}
 
 int RefreshHz(int refresh) {
   static constexpr int kRates[] = {60, 70, 72, 75, 80, 90, 100, 85, 120};
@@ -178,6 +175,8 @@ using namespace softboard;
 extern "C" {
 
 void GR_CALL grLibInit(void) {
+  // Before the board opens any file of its own.
+  OpenStandardDescriptors();
   BoardState& board = TheBoard();
   if (board.open) CloseDisplay(board);
   CloseTrace(board.trace);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "process_output.h"
 #include "quote.h"
 
 namespace softboard {
@@ -71,8 +72,8 @@ void TraceLine::Write() {
     return;
   }
   const int err = errno;
-  std::fprintf(stderr, "softboard: cannot write the trace file %s: %s; tracing stops\n",
-               quote::Quote(trace_.path, 256).c_str(), std::strerror(err));
+  Complain("cannot write the trace file " + quote::Quote(trace_.path) + ": " + std::strerror(err) +
+           "; tracing stops");
   CloseTrace(trace_);
 }
 

@@ -59,5 +59,24 @@ TEST_F(Messages, SettingAndTraceComplaintsEscapeC1AndInvalidUtf8) {
             "such file or directory\n");
 }
 
+// Started with standard output, error or input closed, the demo's text and the
+// board's complaints never land in the trace file, which would otherwise take
+// the closed descriptor's number.
+TEST_F(Messages, ClosedStandardDescriptorsNeverSendTextIntoTheTrace) {
+  for (const char* closed : {">&-", "2>&-", "<&-", ">&- 2>&-"}) {
+    const ShellRun run = RunShell(dir_, "printf ' \\033' | " + Demo() + " " + closed,
+                                  {{"SOFTBOARD_DISPLAY", "headless"},
+                                   {"SOFTBOARD_TRACE", "trace.txt"},
+                                   {"SOFTBOARD_VSYNC", "maybe"},
+                                   {"SOFTBOARD_SCREENSHOT", "/nonexistent-dir/shot.png"}});
+    EXPECT_EQ(run.status, 0) << closed;
+    const std::vector<std::string> lines = ReadLines(dir_ + "/trace.txt");
+    ASSERT_FALSE(lines.empty()) << closed;
+    EXPECT_EQ(lines.back(), "grLibShutdown()") << closed;
+    for (const std::string& line : lines)
+      EXPECT_TRUE(line.starts_with("gr") || line.starts_with("gu")) << closed << ": " << line;
+  }
+}
+
 }  // namespace
 }  // namespace e2e
