@@ -1,5 +1,9 @@
 #include "trace.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -45,9 +49,28 @@ std::string HeaderFields(const Gu3dfInfo& info) {
 
 bool OpenTrace(TraceState& trace, const std::string& path, std::string* error) {
   CloseTrace(trace);
-  trace.file = std::fopen(path.c_str(), "w");
+  // Not blocking: a pipe with no reader fails at once (ENXIO) rather than
+  // holding up the start until one comes.
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  struct stat st {};
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENXIO && stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+      *error =
+          "the trace file " + quote::Quote(path) + " is a pipe with no reader; running untraced";
+    } else {
+      *error = "cannot write the trace file " + quote::Quote(path) + ": " + std::strerror(err);
+    }
+    return false;
+  }
+  // Writes wait as usual: a slow reader slows the program, no line is lost.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  trace.file = fdopen(fd, "w");
   if (trace.file == nullptr) {
-    *error = "cannot write the trace file " + quote::Quote(path, 256) + ": " + std::strerror(errno);
+    const int err = errno;
+    close(fd);
+    *error = "cannot write the trace file " + quote::Quote(path) + ": " + std::strerror(err);
     return false;
   }
   trace.path = path;

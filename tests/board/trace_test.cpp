@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -110,6 +112,29 @@ TEST(TraceOpen, UnwritablePathIsReportedWithTheReason) {
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
   EXPECT_FALSE(Tracing(trace));
   TraceLine line(trace, "ignored", 1);  // writes nothing, crashes nothing
+}
+
+// A trace into a pipe works when something reads it; with no reader the open
+// fails at once, saying so, rather than waiting for one.
+TEST(TraceOpen, APipeIsTracedWhenReadAndRefusedAtOnceWhenNot) {
+  const std::string fifo = ::testing::TempDir() + "trace_fifo_" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  TraceState trace;
+  std::string error;
+  EXPECT_FALSE(OpenTrace(trace, fifo, &error)) << "no reader: no trace, and no wait";
+  EXPECT_EQ(error, "the trace file \"" + fifo + "\" is a pipe with no reader; running untraced");
+  EXPECT_FALSE(Tracing(trace));
+
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_TRUE(OpenTrace(trace, fifo, &error)) << error;
+  { TraceLine line(trace, "grBufferSwap", 1); }
+  char got[64] = {};
+  EXPECT_EQ(read(reader, got, sizeof got - 1), 16);
+  EXPECT_STREQ(got, "grBufferSwap(1)\n");
+  CloseTrace(trace);
+  close(reader);
+  std::remove(fifo.c_str());
 }
 
 TEST(TraceOpen, AFullDeviceStopsTheTraceWithOneMessage) {
