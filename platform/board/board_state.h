@@ -177,6 +177,7 @@ class BandRenderer;  // threads that draw; see bands.h
 struct TraceState {
   std::FILE* file = nullptr;
   std::string path;
+  bool pipe = false;  // a pipe or socket: its reader may go away
 };
 
 struct BoardState {

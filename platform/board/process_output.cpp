@@ -1,6 +1,7 @@
 #include "process_output.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +20,43 @@ void OpenStandardDescriptors() {
   }
 }
 
+namespace {
+
+sigset_t OnlySigpipe() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGPIPE);
+  return set;
+}
+
+bool SigpipePending() {
+  sigset_t pending;
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+}
+
+}  // namespace
+
+SigpipeBlocked::SigpipeBlocked() {
+  const sigset_t pipe = OnlySigpipe();
+  pthread_sigmask(SIG_BLOCK, &pipe, &mask_before_);
+  pending_before_ = SigpipePending();
+}
+
+SigpipeBlocked::~SigpipeBlocked() {
+  // A failed write left its SIGPIPE pending on this thread: taken here, it is
+  // never delivered. One pending before was not ours, and stays.
+  const int saved_errno = errno;
+  if (!pending_before_ && SigpipePending()) {
+    const sigset_t pipe = OnlySigpipe();
+    const timespec now{};
+    sigtimedwait(&pipe, nullptr, &now);
+  }
+  pthread_sigmask(SIG_SETMASK, &mask_before_, nullptr);
+  errno = saved_errno;
+}
+
 void Complain(const std::string& line) {
+  const SigpipeBlocked quiet;
   std::fprintf(stderr, "softboard: %s\n", line.c_str());
 }
 

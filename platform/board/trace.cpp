@@ -8,6 +8,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "process_output.h"
@@ -74,11 +75,15 @@ bool OpenTrace(TraceState& trace, const std::string& path, std::string* error) {
     return false;
   }
   trace.path = path;
+  trace.pipe = fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
   return true;
 }
 
 void CloseTrace(TraceState& trace) {
-  if (trace.file != nullptr) std::fclose(trace.file);
+  if (trace.file == nullptr) return;
+  std::optional<SigpipeBlocked> quiet;  // fclose writes what is left
+  if (trace.pipe) quiet.emplace();
+  std::fclose(trace.file);
   trace.file = nullptr;
 }
 
@@ -90,6 +95,9 @@ TraceLine::~TraceLine() {
 
 void TraceLine::Write() {
   // Flushed line by line: the trace must hold every call made before a crash.
+  // A reader that has gone is a failed write, not the end of the program.
+  std::optional<SigpipeBlocked> quiet;
+  if (trace_.pipe) quiet.emplace();
   if (std::fputs(line_.c_str(), trace_.file) >= 0 && std::fflush(trace_.file) == 0) {
     line_.clear();
     return;

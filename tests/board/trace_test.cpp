@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -135,6 +136,35 @@ TEST(TraceOpen, APipeIsTracedWhenReadAndRefusedAtOnceWhenNot) {
   CloseTrace(trace);
   close(reader);
   std::remove(fifo.c_str());
+}
+
+// The reader of a traced pipe goes away: the next line fails with one
+// message, tracing stops and the process lives on, SIGPIPE's disposition
+// (the default, which ends the process) untouched.
+TEST(TraceOpen, AReaderThatGoesAwayStopsTheTraceNotTheProgram) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+  TraceState trace;
+  std::string error;
+  ASSERT_TRUE(OpenTrace(trace, path, &error)) << error;
+  close(ends[1]);
+  { TraceLine line(trace, "grLibInit"); }
+  close(ends[0]);  // the reader goes
+  struct sigaction before {};
+  sigaction(SIGPIPE, nullptr, &before);
+  ASSERT_EQ(before.sa_handler, SIG_DFL);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; i++) TraceLine line(trace, "grBufferSwap", 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "softboard: cannot write the trace file \"" +
+                                                        path + "\": Broken pipe; tracing stops\n");
+  EXPECT_FALSE(Tracing(trace));
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_FALSE(sigismember(&pending, SIGPIPE)) << "nothing left to deliver later";
+  struct sigaction after {};
+  sigaction(SIGPIPE, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, SIG_DFL);
 }
 
 TEST(TraceOpen, AFullDeviceStopsTheTraceWithOneMessage) {

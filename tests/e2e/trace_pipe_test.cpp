@@ -55,5 +55,24 @@ TEST_F(TracePipe, AReaderGetsEveryLine) {
   EXPECT_EQ(lines.back(), "grLibShutdown()");
 }
 
+// The trace's reader takes three lines and goes while the demo runs: the
+// board says so once, the trace stops, and the run ends normally with its
+// screenshot, rather than dying of SIGPIPE.
+TEST_F(TracePipe, AReaderThatGoesAwayStopsTheTraceNotTheRun) {
+  const ShellRun run = RunShell(dir_,
+                                "(printf ' '; sleep 1; printf '\\033') | { " + Demo() +
+                                    " 3>&1 >/dev/null; echo $? > status; } | head -3 > got.txt",
+                                {{"SOFTBOARD_DISPLAY", "headless"},
+                                 {"SOFTBOARD_TRACE", "/dev/fd/3"},
+                                 {"SOFTBOARD_SCREENSHOT", "shot.png"}},
+                                20s);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(ReadFile(dir_ + "/status"), "0\n") << "141: killed by SIGPIPE";
+  EXPECT_EQ(run.err,
+            "softboard: cannot write the trace file \"/dev/fd/3\": Broken pipe; tracing stops\n");
+  EXPECT_EQ(ReadLines(dir_ + "/got.txt").size(), 3u);
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/shot.png"));
+}
+
 }  // namespace
 }  // namespace e2e
