@@ -11,11 +11,15 @@
 
 namespace softboard {
 
-int DrawingThreads(int setting) {
-  if (setting > 0) return setting;
+int UsableCores() {
   cpu_set_t cpus;
   if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
-  return std::max(1u, std::thread::hardware_concurrency());
+  return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+int DrawingThreads(int setting) {
+  const int cores = UsableCores();
+  return setting > 0 ? std::min(setting, cores) : cores;
 }
 
 namespace {
@@ -52,8 +56,9 @@ BandRenderer::BandRenderer(int threads, int band_rows)
     : threads_(std::max(1, threads)), band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
   band_pixels_.resize(size_t(threads_));
   for (int t = 1; t < threads_; t++) {
-    workers_.emplace_back([this, t] { Work(t); });
-    KeepToCore(workers_.back(), t);
+    workers_.push_back(std::make_unique<Worker>());
+    workers_.back()->thread = std::thread([this, t] { Work(t); });
+    KeepToCore(workers_.back()->thread, t);
   }
 }
 
@@ -62,25 +67,34 @@ BandRenderer::~BandRenderer() {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
-  start_.notify_all();
-  for (std::thread& worker : workers_) worker.join();
+  for (auto& worker : workers_) {
+    worker->wake.notify_one();
+    worker->thread.join();
+  }
 }
 
-// Workers are woken when a frame's first command is recorded, not when it is
+int BandRenderer::Needed() const {
+  const int bands = (rows_ + band_rows_ - 1) / band_rows_;
+  return std::clamp(bands, 1, threads_);
+}
+
+// Workers are woken as a frame's commands are recorded, not when it is
 // flushed: waking takes a while, and by the flush they are ready. They wait
-// for it briefly, then sleep again; between frames they never spin.
+// for it briefly, then sleep again; between frames they never spin. Only the
+// workers the frame needs are woken.
 void BandRenderer::WakeWorkers() {
-  if (!commands_.empty() || workers_.empty()) return;
+  const int wanted = Needed() - 1;
+  if (wanted <= woken_) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    wakes_++;
+    for (int w = woken_; w < wanted; w++) workers_[size_t(w)]->wakes++;
   }
-  start_.notify_all();
+  for (int w = woken_; w < wanted; w++) workers_[size_t(w)]->wake.notify_one();
+  woken_ = wanted;
 }
 
 void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, uint32_t value,
                                bool rgb565) {
-  WakeWorkers();
   commands_.push_back({.kind = Kind::kClear,
                        .pixels = pixels,
                        .width = width,
@@ -88,11 +102,11 @@ void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, uint32_t
                        .value = value,
                        .rgb565 = rgb565});
   rows_ = std::max(rows_, height);
+  WakeWorkers();
 }
 
 void BandRenderer::RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa,
                                      uint32_t* out) {
-  WakeWorkers();
   // Read only; the command's pointer is shared with the clears'.
   commands_.push_back({.kind = Kind::kAverageDown,
                        .pixels = const_cast<uint32_t*>(pixels),
@@ -101,12 +115,13 @@ void BandRenderer::RecordAverageDown(const uint32_t* pixels, int width, int heig
                        .value = uint32_t(ssaa),
                        .out = out});
   rows_ = std::max(rows_, height);
+  WakeWorkers();
 }
 
 void BandRenderer::RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, int width) {
-  WakeWorkers();
   commands_.push_back({.kind = Kind::kTriangle, .pixels = pixels, .width = width, .triangle = t});
   rows_ = std::max(rows_, t.setup.row_end);
+  WakeWorkers();
 }
 
 // Each thread takes the next band not yet taken and draws every command in
@@ -155,41 +170,47 @@ void BandRenderer::Flush() {
   for (auto& rows : band_pixels_) {
     if (rows.size() < band_size) rows.resize(band_size);
   }
+  const int drawing = Needed();
+  next_band_.store(0, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    busy_ = threads_ - 1;
-    next_band_.store(0, std::memory_order_relaxed);
-    generation_.fetch_add(1, std::memory_order_release);
+    busy_ = drawing - 1;
+    flushes_++;
+    for (int w = 0; w < drawing - 1; w++)
+      workers_[size_t(w)]->job.store(flushes_, std::memory_order_release);
   }
-  start_.notify_all();
+  for (int w = 0; w < drawing - 1; w++) workers_[size_t(w)]->wake.notify_one();
   DrawBands(0);
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [this] { return busy_.load() == 0; });
+  done_.wait(lock, [this] { return busy_ == 0; });
   commands_.clear();
   rows_ = 0;
+  woken_ = 0;
+  last_flush_threads_ = drawing;
 }
 
 void BandRenderer::Work(int thread) {
   using Clock = std::chrono::steady_clock;
-  uint64_t seen = 0, seen_wakes = 0;
+  Worker& me = *workers_[size_t(thread - 1)];
+  uint64_t seen_wakes = 0, done = 0;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      start_.wait(lock,
-                  [&] { return stop_ || generation_.load() != seen || wakes_ != seen_wakes; });
+      me.wake.wait(lock, [&] { return stop_ || me.wakes != seen_wakes || me.job.load() != done; });
       if (stop_) return;
-      seen_wakes = wakes_;
+      seen_wakes = me.wakes;
     }
     // Woken for a frame: wait (a millisecond at most) for its flush.
     const auto give_up = Clock::now() + std::chrono::milliseconds(1);
-    while (generation_.load(std::memory_order_acquire) == seen && Clock::now() < give_up) {
+    while (me.job.load(std::memory_order_acquire) == done && Clock::now() < give_up) {
     }
-    if (generation_.load(std::memory_order_acquire) == seen) continue;
-    seen = generation_.load(std::memory_order_acquire);
+    const uint64_t job = me.job.load(std::memory_order_acquire);
+    if (job == done) continue;
+    done = job;
     DrawBands(thread);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      busy_.fetch_sub(1, std::memory_order_release);
+      busy_--;
     }
     done_.notify_one();
   }

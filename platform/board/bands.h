@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -19,8 +20,9 @@ namespace softboard {
 class BandRenderer {
  public:
   // The caller of Flush and threads - 1 workers, made now and kept, blocked
-  // while there is nothing to draw; one thread has no worker. Bands are a
-  // multiple of 4 rows.
+  // while there is nothing to draw; one thread has no worker. A frame wakes
+  // only the workers it needs: never more threads than it has bands. Bands
+  // are a multiple of 4 rows.
   BandRenderer(int threads, int band_rows = 8);
   ~BandRenderer();
   BandRenderer(const BandRenderer&) = delete;
@@ -33,9 +35,12 @@ class BandRenderer {
   // Averages ssaa x ssaa blocks of `pixels` into `out`, band by band right
   // after the band is drawn, while its rows are still in cache.
   void RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out);
-  // Draws everything recorded, on every thread; returns when all is drawn.
+  // Draws everything recorded, on as many threads as it has bands (at most
+  // threads()); returns when all is drawn.
   void Flush();
   int threads() const { return threads_; }
+  // The threads the last flush drew with.
+  int last_flush_threads() const { return last_flush_threads_; }
 
  private:
   enum class Kind { kClear, kTriangle, kAverageDown };
@@ -49,8 +54,17 @@ class BandRenderer {
     bool rgb565 = false;          // clear
     PreparedTriangle triangle{};  // triangle
   };
+  // A worker sleeps on its own condition until it is wanted.
+  struct Worker {
+    std::thread thread;
+    std::condition_variable wake;
+    uint64_t wakes = 0;            // under mutex_: one more for a frame coming
+    std::atomic<uint64_t> job{0};  // the flush it is to draw in
+  };
   void DrawBands(int thread);
   void Work(int thread);
+  // The threads the commands recorded so far need: one a band, at most threads_.
+  int Needed() const;
   void WakeWorkers();
 
   const int threads_;
@@ -63,15 +77,20 @@ class BandRenderer {
   std::atomic<int> next_band_{0};  // bands go to whichever thread is free first
 
   std::mutex mutex_;
-  std::condition_variable start_, done_;
-  std::atomic<uint64_t> generation_{0};  // one more every flush
-  uint64_t wakes_ = 0;                   // one more when a frame's first command comes
-  std::atomic<int> busy_{0};             // workers still drawing this generation
+  std::condition_variable done_;
+  uint64_t flushes_ = 0;  // the last flush's number
+  int woken_ = 0;         // workers woken for the frame being recorded
+  int last_flush_threads_ = 0;
+  int busy_ = 0;  // under mutex_: workers still drawing this flush
   bool stop_ = false;
-  std::vector<std::thread> workers_;
+  std::vector<std::unique_ptr<Worker>> workers_;
 };
 
-// The threads to draw with: the setting, or (0) the cores this process may use.
+// The cores this process may use (its CPU affinity), at least 1.
+int UsableCores();
+// The threads to draw with: the setting or (0) every core this process may
+// use, but never more than those cores: more threads drawing than cores only
+// take turns, each turn costing a wake and a cache.
 int DrawingThreads(int setting);
 
 }  // namespace softboard

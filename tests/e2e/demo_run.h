@@ -54,6 +54,7 @@ class DemoRun {
 struct ShellRun {
   int status = -1;  // the exit status, 128 + the signal that ended it, or -1 if killed at the limit
   std::string out, err;
+  double cpu_seconds = 0;  // user and system time of the command and what it waited for
 };
 // Runs `command` with sh in `directory`, `env` added to its environment and
 // standard input on /dev/null unless the command says otherwise. The whole

@@ -1,5 +1,8 @@
 // Drawing recorded and rendered in bands of rows by several threads gives the
 // pixels drawing at once gives: every thread count, every band height.
+#include <sched.h>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -99,9 +102,40 @@ TEST(Bands, FlushingNothingAndRenderingAgainWork) {
   }
 }
 
-TEST(DrawingThreads, TheSettingOrTheCoresThisProcessMayUse) {
-  EXPECT_EQ(DrawingThreads(3), 3);
-  EXPECT_GE(DrawingThreads(0), 1);
+// A frame wakes a thread a band at most: a small one leaves the other
+// workers asleep.
+TEST(Bands, AFrameDrawsWithNoMoreThreadsThanItHasBands) {
+  BandRenderer bands(8, 8);
+  std::vector<uint32_t> pixels(100 * 480, 1);
+  struct Case {
+    int rows, threads;
+  };
+  for (const Case c : {Case{480, 8}, Case{16, 2}, Case{8, 1}, Case{1, 1}, Case{24, 3}}) {
+    bands.RecordClear(pixels.data(), 100, c.rows, 5);
+    bands.Flush();
+    EXPECT_EQ(bands.last_flush_threads(), c.threads) << c.rows << " rows";
+    EXPECT_EQ(pixels[size_t(c.rows) * 100 - 1], 5u);
+  }
+}
+
+// Threads past the cores would only take turns: the setting is a most, the
+// cores this process may use (its affinity) the bound.
+TEST(DrawingThreads, TheSettingOrTheCoresButNeverMoreThanTheCores) {
+  const int cores = UsableCores();
+  EXPECT_GE(cores, 1);
+  EXPECT_EQ(DrawingThreads(0), cores);
+  EXPECT_EQ(DrawingThreads(1), 1);
+  EXPECT_EQ(DrawingThreads(3), std::min(3, cores));
+  EXPECT_EQ(DrawingThreads(256), cores);
+  // Held to one core, as taskset would hold the process.
+  cpu_set_t all, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  CPU_ZERO(&one);
+  CPU_SET(sched_getcpu(), &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(DrawingThreads(256), 1);
+  EXPECT_EQ(DrawingThreads(0), 1);
+  sched_setaffinity(0, sizeof all, &all);
 }
 
 }  // namespace
