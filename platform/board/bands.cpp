@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 namespace softboard {
 
@@ -53,13 +55,27 @@ void KeepToCore(std::thread& worker, int k) {
 }  // namespace
 
 BandRenderer::BandRenderer(int threads, int band_rows)
-    : threads_(std::max(1, threads)), band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
-  band_pixels_.resize(size_t(threads_));
-  for (int t = 1; t < threads_; t++) {
-    workers_.push_back(std::make_unique<Worker>());
-    workers_.back()->thread = std::thread([this, t] { Work(t); });
-    KeepToCore(workers_.back()->thread, t);
+    : band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
+  // Everything that may fail comes before the first thread starts: a
+  // constructor that threw with threads running would end the program.
+  threads = std::max(1, threads);
+  band_pixels_.resize(size_t(threads));
+  workers_.reserve(size_t(threads - 1));
+  std::vector<std::unique_ptr<Worker>> made;
+  for (int t = 1; t < threads; t++) made.push_back(std::make_unique<Worker>());
+  // A thread that cannot start (no memory for its stack, a limit on threads)
+  // means fewer threads.
+  for (int t = 1; t < threads; t++) {
+    Worker* worker = made[size_t(t - 1)].get();
+    try {
+      worker->thread = std::thread([this, t, worker] { Work(t, *worker); });
+    } catch (const std::system_error&) {
+      break;
+    }
+    KeepToCore(worker->thread, t);
+    workers_.push_back(std::move(made[size_t(t - 1)]));
   }
+  threads_ = int(workers_.size()) + 1;
 }
 
 BandRenderer::~BandRenderer() {
@@ -161,16 +177,24 @@ void BandRenderer::DrawBands(int thread) {
   }
 }
 
-void BandRenderer::Flush() {
-  if (commands_.empty()) return;
+bool BandRenderer::Flush() {
+  if (commands_.empty()) return true;
   size_t band_size = 0;
   for (const Command& c : commands_) {
     if (c.pixels == nullptr) band_size = std::max(band_size, size_t(band_rows_) * size_t(c.width));
   }
-  for (auto& rows : band_pixels_) {
-    if (rows.size() < band_size) rows.resize(band_size);
+  try {
+    for (auto& rows : band_pixels_) {
+      if (rows.size() < band_size) rows.resize(band_size);
+    }
+  } catch (const std::bad_alloc&) {
+    // No rows to draw the bands in: the frame is dropped whole.
+    commands_.clear();
+    rows_ = 0;
+    return false;
   }
   const int drawing = Needed();
+  incomplete_ = false;
   next_band_.store(0, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -180,18 +204,29 @@ void BandRenderer::Flush() {
       workers_[size_t(w)]->job.store(flushes_, std::memory_order_release);
   }
   for (int w = 0; w < drawing - 1; w++) workers_[size_t(w)]->wake.notify_one();
-  DrawBands(0);
+  DrawBandsSafely(0);
   std::unique_lock<std::mutex> lock(mutex_);
   done_.wait(lock, [this] { return busy_ == 0; });
   commands_.clear();
   rows_ = 0;
   woken_ = 0;
   last_flush_threads_ = drawing;
+  return !incomplete_;
 }
 
-void BandRenderer::Work(int thread) {
+// A span loop may take memory (the general 16-bit one keeps a row): a thread
+// that runs out stops drawing, and the bands it would have drawn go to the
+// others or stay undrawn. Nothing is thrown out of a worker.
+void BandRenderer::DrawBandsSafely(int thread) {
+  try {
+    DrawBands(thread);
+  } catch (...) {
+    incomplete_ = true;
+  }
+}
+
+void BandRenderer::Work(int thread, Worker& me) {
   using Clock = std::chrono::steady_clock;
-  Worker& me = *workers_[size_t(thread - 1)];
   uint64_t seen_wakes = 0, done = 0;
   for (;;) {
     {
@@ -207,7 +242,7 @@ void BandRenderer::Work(int thread) {
     const uint64_t job = me.job.load(std::memory_order_acquire);
     if (job == done) continue;
     done = job;
-    DrawBands(thread);
+    DrawBandsSafely(thread);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       busy_--;

@@ -20,7 +20,8 @@ namespace softboard {
 class BandRenderer {
  public:
   // The caller of Flush and threads - 1 workers, made now and kept, blocked
-  // while there is nothing to draw; one thread has no worker. A frame wakes
+  // while there is nothing to draw; one thread has no worker. Workers that
+  // cannot start are done without: threads() says how many there are. A frame wakes
   // only the workers it needs: never more threads than it has bands. Bands
   // are a multiple of 4 rows.
   BandRenderer(int threads, int band_rows = 8);
@@ -36,8 +37,9 @@ class BandRenderer {
   // after the band is drawn, while its rows are still in cache.
   void RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out);
   // Draws everything recorded, on as many threads as it has bands (at most
-  // threads()); returns when all is drawn.
-  void Flush();
+  // threads()); returns when all is drawn. False when memory ran out and
+  // some of it is not.
+  bool Flush();
   int threads() const { return threads_; }
   // The threads the last flush drew with.
   int last_flush_threads() const { return last_flush_threads_; }
@@ -62,19 +64,21 @@ class BandRenderer {
     std::atomic<uint64_t> job{0};  // the flush it is to draw in
   };
   void DrawBands(int thread);
-  void Work(int thread);
+  void DrawBandsSafely(int thread);
+  void Work(int thread, Worker& me);
   // The threads the commands recorded so far need: one a band, at most threads_.
   int Needed() const;
   void WakeWorkers();
 
-  const int threads_;
+  int threads_ = 1;
   const int band_rows_;
   std::vector<Command> commands_;
   // Rows of a band for commands whose pixels are null (a supersampled frame
   // drawn in bands only): one band's worth for each thread, in its cache.
   std::vector<PixelBuffer> band_pixels_;
-  int rows_ = 0;                   // rows the recorded commands reach
-  std::atomic<int> next_band_{0};  // bands go to whichever thread is free first
+  int rows_ = 0;                         // rows the recorded commands reach
+  std::atomic<int> next_band_{0};        // bands go to whichever thread is free first
+  std::atomic<bool> incomplete_{false};  // a thread ran out of memory this flush
 
   std::mutex mutex_;
   std::condition_variable done_;

@@ -182,6 +182,7 @@ struct TraceState {
 
 struct BoardState {
   bool initialized = false;
+  bool failure_reported = false;  // a call that ran out of memory has said so
   bool shut_down = false;
   int selected = -1;  // board chosen by grSstSelect
   bool open = false;  // display open

@@ -8,6 +8,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <vector>
 
@@ -88,23 +89,25 @@ void CloseTrace(TraceState& trace) {
 }
 
 TraceLine::~TraceLine() {
-  if (!Tracing(trace_)) return;
-  line_ += '\n';
-  Write();
+  if (Tracing(trace_)) Write(true);
 }
 
-void TraceLine::Write() {
+void TraceLine::Write(bool end_line) noexcept {
   // Flushed line by line: the trace must hold every call made before a crash.
   // A reader that has gone is a failed write, not the end of the program.
   std::optional<SigpipeBlocked> quiet;
   if (trace_.pipe) quiet.emplace();
-  if (std::fputs(line_.c_str(), trace_.file) >= 0 && std::fflush(trace_.file) == 0) {
+  if (std::fputs(line_.c_str(), trace_.file) >= 0 &&
+      (!end_line || std::fputc('\n', trace_.file) != EOF) && std::fflush(trace_.file) == 0) {
     line_.clear();
     return;
   }
   const int err = errno;
-  Complain("cannot write the trace file " + quote::Quote(trace_.path) + ": " + std::strerror(err) +
-           "; tracing stops");
+  try {
+    Complain("cannot write the trace file " + quote::Quote(trace_.path) + ": " +
+             std::strerror(err) + "; tracing stops");
+  } catch (...) {  // no memory for the message: the trace stops all the same
+  }
   CloseTrace(trace_);
 }
 

@@ -52,5 +52,48 @@ TEST_F(Limits, ThreadsPastTheCoresKeepThePaceAndCostNoMore) {
       << many.cpu << " s of CPU with 256 threads, " << two.cpu << " with 2";
 }
 
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;  // its allocator cannot run under ulimit -v
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// Thread stacks as large as the stack limit (a gigabyte) cannot be mapped
+// under a 500 MB address space: the demo draws with the threads it has.
+TEST_F(Limits, ThreadsThatCannotStartLeaveFewerThreads) {
+  if (kSanitized) GTEST_SKIP() << "ulimit -v under AddressSanitizer";
+  const ShellRun run =
+      RunShell(dir_, "ulimit -s 1000000 && ulimit -v 500000 && printf ' \\033' | " + Demo(),
+               {{"SOFTBOARD_DISPLAY", "headless"}, {"SOFTBOARD_THREADS", "64"}});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+}
+
+// Scale 8 with a screenshot under address-space limits from too small to
+// open (the demo's E2, status 1) to enough for everything: never an abort,
+// and a run that ends normally has its screenshot or says why not.
+TEST_F(Limits, MemoryThatRunsOutFailsTheOpenOrTheScreenshotNeverTheProgram) {
+  if (kSanitized) GTEST_SKIP() << "ulimit -v under AddressSanitizer";
+  const ShellRun small = RunShell(dir_, "ulimit -v 100000 && printf ' \\033' | " + Demo(),
+                                  {{"SOFTBOARD_DISPLAY", "headless"}, {"SOFTBOARD_SCALE", "8"}});
+  EXPECT_EQ(small.status, 1);
+  EXPECT_NE(small.out.find("Couldn't set 3D videomode"), std::string::npos) << small.out;
+  EXPECT_EQ(small.err, "softboard: cannot open the display: no memory to draw 5120x3840 frames\n");
+  for (const char* limit : {"150000", "200000", "250000", "300000"}) {
+    std::filesystem::remove(dir_ + "/big.png");
+    const ShellRun run =
+        RunShell(dir_, std::string("ulimit -v ") + limit + " && printf ' \\033' | " + Demo(),
+                 {{"SOFTBOARD_DISPLAY", "headless"},
+                  {"SOFTBOARD_SCALE", "8"},
+                  {"SOFTBOARD_SCREENSHOT", "big.png"}});
+    EXPECT_TRUE(run.status == 0 || run.status == 1) << limit << ": " << run.status << run.err;
+    if (run.status == 0) {
+      EXPECT_TRUE(std::filesystem::exists(dir_ + "/big.png") ||
+                  run.err.find("screenshot not saved") != std::string::npos)
+          << limit << ": " << run.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace e2e
