@@ -128,9 +128,17 @@ void SaveScreenshot(const BoardState& board, const std::string& path) {
   const std::string shown_path = quote::Escape(path);
   std::string error;
   try {
+    // Rows go to the file as they are: converted one at a time, if at all.
     const Image shown = ShownFrame(board.frame);
-    const std::vector<uint32_t> pixels = ImagePixels(shown);
-    if (texfile::WritePng(path, pixels.data(), shown.width, shown.height, false, &error)) return;
+    const auto row = [&](int y, uint32_t* scratch) -> const uint32_t* {
+      if (!shown.rgb565) return shown.pixels + size_t(y) * size_t(shown.width);
+      CopyImageRow(shown, y, scratch);
+      return scratch;
+    };
+    if (shown.pixels == nullptr)
+      error = shown_path + ": no frame to save";
+    else if (texfile::WritePngRows(path, shown.width, shown.height, false, row, &error))
+      return;
     Complain("screenshot not saved: " + error);
   } catch (const std::bad_alloc&) {
     const SigpipeBlocked quiet;

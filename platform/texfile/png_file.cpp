@@ -64,13 +64,17 @@ bool DecodePng(png_structp png, png_infop info, ReadJob* job) {
   return true;
 }
 
+// As ReadJob: what must survive a longjmp, made before setjmp.
 struct WriteJob {
   std::FILE* file = nullptr;
   png_uint_32 width = 0, height = 0;
   bool alpha = false;
-  std::vector<png_bytep> rows;
+  const PngRowSource* row = nullptr;
+  std::vector<uint32_t> scratch;  // a row, for the source to convert into
+  std::vector<uint8_t> bytes;     // a row as the file holds it
 };
 
+// Row by row: only one row of the image exists in this form at a time.
 bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, job->file);
@@ -78,7 +82,19 @@ bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
                job->alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  png_write_image(png, job->rows.data());
+  const size_t channels = job->alpha ? 4 : 3;
+  for (png_uint_32 y = 0; y < job->height; ++y) {
+    const uint32_t* pixels = (*job->row)(int(y), job->scratch.data());
+    for (size_t x = 0; x < job->width; ++x) {
+      const uint32_t p = pixels[x];
+      uint8_t* out = &job->bytes[x * channels];
+      out[0] = uint8_t(p >> 16);
+      out[1] = uint8_t(p >> 8);
+      out[2] = uint8_t(p);
+      if (job->alpha) out[3] = uint8_t(p >> 24);
+    }
+    png_write_row(png, job->bytes.data());
+  }
   png_write_end(png, nullptr);
   return true;
 }
@@ -87,20 +103,21 @@ bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
 
 bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height,
               bool with_alpha, std::string* error) {
-  if (!pixels || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide) {
+  if (!pixels) width = 0;
+  return WritePngRows(
+      path, width, height, with_alpha,
+      [&](int y, uint32_t*) { return pixels + size_t(y) * size_t(width); }, error);
+}
+
+bool WritePngRows(const std::string& path, int width, int height, bool with_alpha,
+                  const PngRowSource& row, std::string* error) {
+  if (!row || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide) {
     if (error) *error = quote::Escape(path) + ": no image to write";
     return false;
   }
-  const int channels = with_alpha ? 4 : 3;
-  std::vector<uint8_t> bytes(size_t(width) * height * channels);
-  for (size_t i = 0, n = size_t(width) * height; i < n; ++i) {
-    const uint32_t p = pixels[i];
-    uint8_t* out = &bytes[i * channels];
-    out[0] = uint8_t(p >> 16);
-    out[1] = uint8_t(p >> 8);
-    out[2] = uint8_t(p);
-    if (with_alpha) out[3] = uint8_t(p >> 24);
-  }
+  WriteJob job{nullptr, png_uint_32(width), png_uint_32(height), with_alpha, &row, {}, {}};
+  job.scratch.resize(size_t(width));
+  job.bytes.resize(size_t(width) * (with_alpha ? 4 : 3));
   return WriteFileAtomically(
       path,
       [&](std::FILE* file, std::string* reason) {
@@ -108,9 +125,7 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
         png_structp png =
             png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, OnPngError, OnPngWarning);
         png_infop info = png ? png_create_info_struct(png) : nullptr;
-        WriteJob job{file, png_uint_32(width), png_uint_32(height), with_alpha, {}};
-        job.rows.resize(height);
-        for (int y = 0; y < height; ++y) job.rows[y] = &bytes[size_t(y) * width * channels];
+        job.file = file;
         const bool ok = info && EncodePng(png, info, &job);
         if (!ok)
           *reason = std::string("cannot write PNG: ") + (png ? errors.message : "out of memory");

@@ -79,7 +79,7 @@ TEST_F(Limits, MemoryThatRunsOutFailsTheOpenOrTheScreenshotNeverTheProgram) {
   EXPECT_EQ(small.status, 1);
   EXPECT_NE(small.out.find("Couldn't set 3D videomode"), std::string::npos) << small.out;
   EXPECT_EQ(small.err, "softboard: cannot open the display: no memory to draw 5120x3840 frames\n");
-  for (const char* limit : {"150000", "200000", "250000", "300000"}) {
+  for (const char* limit : {"150000", "200000", "300000", "250000"}) {
     std::filesystem::remove(dir_ + "/big.png");
     const ShellRun run =
         RunShell(dir_, std::string("ulimit -v ") + limit + " && printf ' \\033' | " + Demo(),
@@ -93,6 +93,9 @@ TEST_F(Limits, MemoryThatRunsOutFailsTheOpenOrTheScreenshotNeverTheProgram) {
           << limit << ": " << run.err;
     }
   }
+  // The run's own two 79 MB buffers fit in 250 MB; the screenshot, written
+  // row by row, needs little more.
+  EXPECT_TRUE(std::filesystem::exists(dir_ + "/big.png"));
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "png_file.h"
 
 #include <png.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -82,6 +86,62 @@ TEST_F(PngFileTest, ReadsGreyPaletteAndSixteenBitImages) {
     ASSERT_TRUE(ReadPng(path, &pixels_, &width_, &height_, &error_)) << c.name << ": " << error_;
     ExpectPixels(pixels_, c.want, 2);
   }
+}
+
+// An image written row by row: each row is asked for once, in order, and
+// what is written is what the rows said.
+TEST_F(PngFileTest, RowsAreAskedForOnceEachInOrder) {
+  const int width = 5, height = 7;
+  std::vector<int> asked;
+  const PngRowSource row = [&](int y, uint32_t* scratch) -> const uint32_t* {
+    asked.push_back(y);
+    for (int x = 0; x < width; ++x) scratch[x] = 0xFF000000u | uint32_t(x * 40) << 16 | uint32_t(y);
+    return scratch;
+  };
+  const std::string path = dir_.File("rows.png");
+  ASSERT_TRUE(WritePngRows(path, width, height, false, row, &error_)) << error_;
+  EXPECT_EQ(asked, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+  ASSERT_TRUE(ReadPng(path, &pixels_, &width_, &height_, &error_)) << error_;
+  std::vector<uint32_t> want;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      want.push_back(0xFF000000u | uint32_t(x * 40) << 16 | uint32_t(y));
+  }
+  ExpectPixels(pixels_, want, width);
+}
+
+// A 2048x2048 image (16 MB as pixels, 12 MB as the file's rows) is written
+// with 8 MB to spare: no copy of the whole image is ever made. Run in a process of its own
+// whose address space is held; not under AddressSanitizer, which cannot run so.
+TEST_F(PngFileTest, AnImageIsWrittenWithoutACopyOfItWhole) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer cannot run with its memory held";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const char* made = std::getenv("PNG_FILE_TEST_DIR");  // set again by the test's own process
+  const std::string dir = made ? made : dir_.path();
+  setenv("PNG_FILE_TEST_DIR", dir.c_str(), 1);
+  const auto write = [&] {
+    std::ifstream status("/proc/self/status");
+    size_t kib = 0;
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmSize:", 0) == 0) kib = std::stoul(line.substr(7));
+    }
+    const rlimit limit{(kib + 8192) * 1024, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    const PngRowSource row = [](int y, uint32_t* scratch) -> const uint32_t* {
+      for (int x = 0; x < 2048; ++x) scratch[x] = uint32_t(x * y) | 0xFF000000u;
+      return scratch;
+    };
+    std::string error;
+    const bool written = WritePngRows(dir + "/big.png", 2048, 2048, false, row, &error);
+    std::filesystem::remove_all(dir_.path());  // this process's own, unused
+    std::exit(written ? 0 : 1);
+  };
+  EXPECT_EXIT(write(), ::testing::ExitedWithCode(0), "^$");
+  unsetenv("PNG_FILE_TEST_DIR");
+  ASSERT_TRUE(ReadPng(dir + "/big.png", &pixels_, &width_, &height_, &error_)) << error_;
+  EXPECT_EQ(pixels_[size_t(2047) * 2048 + 3], (2047u * 3) | 0xFF000000u);
 }
 
 TEST_F(PngFileTest, DamagedOrMissingFilesAreRefused) {
