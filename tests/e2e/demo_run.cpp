@@ -77,6 +77,10 @@ bool DemoRun::WaitForOutput(const std::string& text, std::chrono::milliseconds l
   return true;
 }
 
+void DemoRun::Signal(int sig) {
+  if (pid_ > 0 && !ended_) kill(pid_, sig);
+}
+
 int DemoRun::Wait(std::chrono::milliseconds limit) {
   if (pid_ <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -93,6 +97,7 @@ int DemoRun::Wait(std::chrono::milliseconds limit) {
     }
   }
   ended_ = true;
+  if (WIFSIGNALED(status)) end_signal_ = WTERMSIG(status);
   for (int i = 0; i < 5; i++) Drain(5);  // what was written just before the end
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -25,11 +25,16 @@ class DemoRun {
 
   // Types bytes into the terminal.
   void Type(const std::string& keys);
+  // Sends the demo a signal.
+  void Signal(int sig);
+  int pid() const { return pid_; }
   // Reads terminal output until it contains `text` or the time runs out.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
   // Waits for the process to end (killing it after `limit`); the exit status,
   // or -1 when it had to be killed or died by a signal.
   int Wait(std::chrono::milliseconds limit);
+  // The signal that ended the process, 0 if none (after Wait).
+  int end_signal() const { return end_signal_; }
 
   const std::string& output() const { return output_; }
   const std::string& errors() const { return errors_; }
@@ -45,6 +50,7 @@ class DemoRun {
   int error_pipe_ = -1;
   int pid_ = -1;
   bool ended_ = false;
+  int end_signal_ = 0;
   termios before_{};
   std::string output_;
   std::string errors_;
