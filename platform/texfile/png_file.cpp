@@ -2,6 +2,7 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -15,6 +16,7 @@ namespace {
 // control returns to the setjmp of the function that made the png_struct.
 struct PngErrors {
   char message[256] = "";
+  int write_errno = 0;  // why the file could not be written, when that was it
 };
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
@@ -24,6 +26,18 @@ struct PngErrors {
 }
 
 void OnPngWarning(png_structp, png_const_charp) {}
+
+// libpng's own writer says only "Write Error"; this one keeps the reason (a
+// full disk, say) for the message.
+void WriteToFile(png_structp png, png_bytep data, size_t length) {
+  if (std::fwrite(data, 1, length, static_cast<std::FILE*>(png_get_io_ptr(png))) == length) return;
+  static_cast<PngErrors*>(png_get_error_ptr(png))->write_errno = errno;
+  png_error(png, "Write Error");
+}
+
+void FlushFile(png_structp png) {
+  std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png)));
+}
 
 // Everything that must survive a longjmp lives here, outside the frames that
 // libpng unwinds, and is only read after setjmp returns.
@@ -77,7 +91,7 @@ struct WriteJob {
 // Row by row: only one row of the image exists in this form at a time.
 bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_init_io(png, job->file);
+  png_set_write_fn(png, job->file, WriteToFile, FlushFile);
   png_set_IHDR(png, info, job->width, job->height, 8,
                job->alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -127,7 +141,9 @@ bool WritePngRows(const std::string& path, int width, int height, bool with_alph
         png_infop info = png ? png_create_info_struct(png) : nullptr;
         job.file = file;
         const bool ok = info && EncodePng(png, info, &job);
-        if (!ok)
+        if (!ok && errors.write_errno != 0)
+          *reason = std::string("cannot write: ") + std::strerror(errors.write_errno);
+        else if (!ok)
           *reason = std::string("cannot write PNG: ") + (png ? errors.message : "out of memory");
         png_destroy_write_struct(&png, &info);
         return ok;

@@ -92,5 +92,22 @@ TEST_F(Screenshot, TheLongestNamesAreSaved) {
   }
 }
 
+// A full file system, made for the run: a 16 KB one, mounted in a mount and
+// user namespace of the run's own, where the system allows one.
+TEST_F(Screenshot, AFullDiskGivesTheReason) {
+  if (RunShell(dir_, "unshare -rm true").status != 0)
+    GTEST_SKIP() << "no user namespaces here to mount a small file system in";
+  std::filesystem::create_directory(dir_ + "/full");
+  const ShellRun run =
+      RunShell(dir_,
+               "unshare -rm sh -c 'mount -t tmpfs -o size=16k tmpfs full && printf \" \\033\" | " +
+                   Demo() + "'",
+               {{"SOFTBOARD_DISPLAY", "headless"}, {"SOFTBOARD_SCREENSHOT", "full/shot.png"}});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err,
+            "softboard: screenshot not saved: full/shot.png: cannot write: No space left on "
+            "device\n");
+}
+
 }  // namespace
 }  // namespace e2e

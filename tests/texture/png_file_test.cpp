@@ -1,6 +1,7 @@
 #include "png_file.h"
 
 #include <png.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,6 +178,32 @@ TEST_F(PngFileTest, FailedWritesLeaveNoFile) {
   EXPECT_NE(error_.find(nowhere), std::string::npos) << error_;
   EXPECT_FALSE(WritePng(dir_.File("empty.png"), image.data(), 0, 2, false, &error_));
   EXPECT_FALSE(WritePng(dir_.File("null.png"), nullptr, 2, 2, false, &error_));
+  EXPECT_TRUE(dir_.Entries().empty());
+}
+
+// A write the file system refuses part way (here: past the process's file
+// size limit, as a full disk would) gives the system's reason, and no file.
+TEST_F(PngFileTest, AWriteThatFailsSaysWhy) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const char* made = std::getenv("PNG_FILE_TEST_DIR");  // set again by the test's own process
+  const std::string dir = made ? made : dir_.path();
+  setenv("PNG_FILE_TEST_DIR", dir.c_str(), 1);
+  const auto write = [&] {
+    if (made) std::filesystem::remove_all(dir_.path());  // this process's own, unused
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::vector<uint32_t> noise(128 * 128);
+    uint32_t x = 1;
+    for (uint32_t& p : noise) p = x = x * 1664525u + 1013904223u;  // does not compress
+    std::string error;
+    if (WritePng(dir + "/big.png", noise.data(), 128, 128, true, &error)) std::exit(2);
+    std::fputs(error.c_str(), stderr);
+    std::exit(0);
+  };
+  EXPECT_EXIT(write(), ::testing::ExitedWithCode(0),
+              "^" + dir + "/big.png: cannot write: File too large$");
+  unsetenv("PNG_FILE_TEST_DIR");
   EXPECT_TRUE(dir_.Entries().empty());
 }
 
