@@ -192,7 +192,9 @@ bool SizeFrameBuffers(BoardState& board, int count) {
   int width = 0, height = 0;
   ShownSize(board, &width, &height);
   const int ssaa = Samples(board, width);
-  if (ssaa != board.settings.ssaa && ssaa != board.frame.ssaa) {
+  // Said once for each new reduction, not at every resize that makes it again.
+  if (ssaa != board.settings.ssaa && ssaa != board.ssaa_reported) {
+    board.ssaa_reported = ssaa;
     Complain("SOFTBOARD_SSAA=" + std::to_string(board.settings.ssaa) + " at " +
              std::to_string(width) + "x" + std::to_string(height) + " needs buffers larger than " +
              std::to_string(kMaxBufferSide) + " pixels a side; using " + std::to_string(ssaa));
@@ -282,6 +284,7 @@ void GR_CALL grLibInit(void) try {
     Complain(error);
   board.initialized = true;
   board.selected = -1;
+  board.ssaa_reported = 0;
   TraceLine trace(board.trace, "grLibInit");
 } catch (...) {
   CallFailed("grLibInit");
