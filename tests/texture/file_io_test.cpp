@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -24,6 +25,9 @@ struct Way {
   WriteFunction write;
 };
 const Way kWays[] = {{"unnamed", &WriteFileAtomically}, {"named", &WriteFileThroughTempName}};
+void PrintTo(const Way& way, std::ostream* out) {
+  *out << way.name;
+}
 
 class FileWrite : public testing::TestWithParam<Way> {
  protected:
