@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "png_file.h"
+#include "quote.h"
 #include "tex3df_codec.h"
 #include "texel_formats.h"
 
@@ -55,7 +56,7 @@ bool Parse(int argc, char** argv, Arguments* args, std::string* problem) {
   args->command = argv[1];
   const bool encode = args->command == "encode", decode = args->command == "decode";
   if (!encode && !decode && args->command != "info") {
-    *problem = "unknown command \"" + args->command + "\"";
+    *problem = "unknown command " + quote::Quote(args->command);
     return false;
   }
   for (int i = 2; i < argc; ++i) {
@@ -75,7 +76,7 @@ bool Parse(int argc, char** argv, Arguments* args, std::string* problem) {
     } else if (decode && arg == "--level") {
       if (!value(&args->level.emplace())) return false;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      *problem = "unknown option \"" + arg + "\" for " + args->command;
+      *problem = "unknown option " + quote::Quote(arg) + " for " + args->command;
       return false;
     } else {
       args->files.push_back(arg);
@@ -91,7 +92,8 @@ bool Parse(int argc, char** argv, Arguments* args, std::string* problem) {
 
 int Encode(const Arguments& args) {
   const int format = texfile::TextureFormatFromName(args.format);
-  if (!tex3df::IsEncodableFormat(format)) return Usage("unknown --format \"" + args.format + "\"");
+  if (!tex3df::IsEncodableFormat(format))
+    return Usage("unknown --format " + quote::Quote(args.format));
   tex3df::Image image;
   std::string error;
   // The size is judged from the header, before a large image is decoded.
@@ -100,7 +102,7 @@ int Encode(const Arguments& args) {
     return Fail(error);
   texfile::Texture3df tex;
   if (!tex3df::EncodeTexture(image, format, args.mipmaps, &tex, &error))
-    return Fail(args.files[0] + ": " + error);
+    return Fail(quote::Escape(args.files[0]) + ": " + error);
   if (!texfile::Write3dfFile(args.files[1], tex, &error)) return Fail(error);
   return EXIT_SUCCESS;
 }
@@ -117,8 +119,8 @@ int Decode(const Arguments& args) {
     const long n = std::strtol(text.c_str(), &end, 10);
     const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     if (!digits || *end != '\0' || n >= levels) {
-      return Fail(args.files[0] + ": no level \"" + text + "\"; it has levels 0 to " +
-                  std::to_string(levels - 1));
+      return Fail(quote::Escape(args.files[0]) + ": no level " + quote::Quote(text) +
+                  "; it has levels 0 to " + std::to_string(levels - 1));
     }
     level = int(n);
   }
@@ -137,7 +139,7 @@ int Info(const Arguments& args) {
   const int table = texfile::HasNccTable(tex.format)  ? 80
                     : texfile::HasPalette(tex.format) ? 1024
                                                       : 0;
-  std::printf("file: %s\n", args.files[0].c_str());
+  std::printf("file: %s\n", quote::Escape(args.files[0]).c_str());
   std::printf("format: %s\n", texfile::TextureFormatName(tex.format));
   std::printf("size: %dx%d\n", largest.width, largest.height);
   std::printf("lod range: %d %d (lod %d to %d)\n", texfile::SideOfLod(tex.small_lod),

@@ -8,17 +8,22 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 namespace softboard {
 
-int DrawingThreads(int setting, size_t frame_pixels) {
-  if (setting > 0) return setting;
+int UsableCores() {
   cpu_set_t cpus;
-  const int cores = sched_getaffinity(0, sizeof cpus, &cpus) == 0
-                        ? CPU_COUNT(&cpus)
-                        : int(std::thread::hardware_concurrency());
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+  return int(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+int DrawingThreads(int setting, size_t frame_pixels) {
+  const int cores = UsableCores();
+  if (setting > 0) return std::min(setting, cores);
   const size_t worth = (frame_pixels + kPixelsPerThread - 1) / kPixelsPerThread;
-  return int(std::clamp<size_t>(worth, 1, size_t(std::max(1, cores))));
+  return int(std::clamp<size_t>(worth, 1, size_t(cores)));
 }
 
 namespace {
@@ -52,12 +57,27 @@ void KeepToCore(std::thread& worker, int k) {
 }  // namespace
 
 BandRenderer::BandRenderer(int threads, int band_rows)
-    : threads_(std::max(1, threads)), band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
-  band_pixels_.resize(size_t(threads_));
-  for (int t = 1; t < threads_; t++) {
-    workers_.emplace_back([this, t] { Work(t); });
-    KeepToCore(workers_.back(), t);
+    : band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
+  // Everything that may fail comes before the first thread starts: a
+  // constructor that threw with threads running would end the program.
+  threads = std::max(1, threads);
+  band_pixels_.resize(size_t(threads));
+  workers_.reserve(size_t(threads - 1));
+  std::vector<std::unique_ptr<Worker>> made;
+  for (int t = 1; t < threads; t++) made.push_back(std::make_unique<Worker>());
+  // A thread that cannot start (no memory for its stack, a limit on threads)
+  // means fewer threads.
+  for (int t = 1; t < threads; t++) {
+    Worker* worker = made[size_t(t - 1)].get();
+    try {
+      worker->thread = std::thread([this, t, worker] { Work(t, *worker); });
+    } catch (const std::system_error&) {
+      break;
+    }
+    KeepToCore(worker->thread, t);
+    workers_.push_back(std::move(made[size_t(t - 1)]));
   }
+  threads_ = int(workers_.size()) + 1;
 }
 
 BandRenderer::~BandRenderer() {
@@ -65,8 +85,31 @@ BandRenderer::~BandRenderer() {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
   }
-  start_.notify_all();
-  for (std::thread& worker : workers_) worker.join();
+  for (auto& worker : workers_) {
+    worker->wake.notify_one();
+    worker->thread.join();
+  }
+}
+
+int BandRenderer::Needed() const {
+  const int bands = (rows_ + band_rows_ - 1) / band_rows_;
+  return std::clamp(bands, 1, threads_);
+}
+
+// Workers are woken as a frame's commands unlike the last frame's are
+// recorded, not when it is flushed: waking takes a while, and by the flush
+// they are ready. They wait for it briefly, then sleep again; between frames,
+// and through frames that repeat the last, they never spin. Only the workers
+// the frame needs are woken.
+void BandRenderer::WakeWorkers() {
+  const int wanted = Needed() - 1;
+  if (wanted <= woken_) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int w = woken_; w < wanted; w++) workers_[size_t(w)]->wakes++;
+  }
+  for (int w = woken_; w < wanted; w++) workers_[size_t(w)]->wake.notify_one();
+  woken_ = wanted;
 }
 
 bool BandRenderer::SameCommand(const Command& a, const Command& b) {
@@ -76,26 +119,13 @@ bool BandRenderer::SameCommand(const Command& a, const Command& b) {
   return a.kind != Kind::kTriangle || SameTriangle(a.triangle, b.triangle);
 }
 
-// Workers are woken when a frame's first command unlike the last frame's is
-// recorded, not when it is flushed: waking takes a while, and by the flush
-// they are ready. They wait for it briefly, then sleep again; between frames,
-// and through frames that repeat the last, they never spin.
-void BandRenderer::Record(const Command& command) {
+void BandRenderer::Record(const Command& command, int rows) {
   const size_t i = commands_.size();
-  if (!diverged_ && (!have_last_ || i >= last_.size() || !SameCommand(command, last_[i]))) {
+  if (!diverged_ && (!have_last_ || i >= last_.size() || !SameCommand(command, last_[i])))
     diverged_ = true;
-    WakeWorkers();
-  }
   commands_.push_back(command);
-}
-
-void BandRenderer::WakeWorkers() {
-  if (workers_.empty()) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    wakes_++;
-  }
-  start_.notify_all();
+  rows_ = std::max(rows_, rows);
+  if (diverged_) WakeWorkers();
 }
 
 void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, size_t stride,
@@ -106,8 +136,8 @@ void BandRenderer::RecordClear(uint32_t* pixels, int width, int height, size_t s
           .stride = stride,
           .height = height,
           .value = value,
-          .rgb565 = rgb565});
-  rows_ = std::max(rows_, height);
+          .rgb565 = rgb565},
+         height);
 }
 
 void BandRenderer::RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa,
@@ -119,13 +149,13 @@ void BandRenderer::RecordAverageDown(const uint32_t* pixels, int width, int heig
           .stride = out_stride,
           .height = height,
           .value = uint32_t(ssaa),
-          .out = out});
-  rows_ = std::max(rows_, height);
+          .out = out},
+         height);
 }
 
 void BandRenderer::RecordTriangle(const PreparedTriangle& t, uint32_t* pixels, size_t stride) {
-  Record({.kind = Kind::kTriangle, .pixels = pixels, .stride = stride, .triangle = t});
-  rows_ = std::max(rows_, t.setup.row_end);
+  Record({.kind = Kind::kTriangle, .pixels = pixels, .stride = stride, .triangle = t},
+         t.setup.row_end);
 }
 
 // Each thread takes the next band not yet taken and draws every command in
@@ -157,11 +187,11 @@ void BandRenderer::DrawBands(int thread) {
         continue;
       }
       // Where the band's first row lies.
-      const uint32_t* band = c.pixels ? c.pixels + size_t(top) * size_t(c.width) : own;
+      const uint32_t* rows = c.pixels ? c.pixels + size_t(top) * size_t(c.width) : own;
       if (c.kind == Kind::kAverageDown) {
         // Bands are whole blocks: band_rows_ is a multiple of every ssaa.
         const int ssaa = int(c.value);
-        AverageDown(band, c.width, end - top, ssaa, c.out + size_t(top / ssaa) * c.stride,
+        AverageDown(rows, c.width, end - top, ssaa, c.out + size_t(top / ssaa) * c.stride,
                     c.stride);
       }
     }
@@ -220,71 +250,104 @@ FrameDamage BandRenderer::MarkUnchangedBands() {
   return damage;
 }
 
-FrameDamage BandRenderer::FlushFrame() {
+FrameDamage BandRenderer::FlushFrame(bool* complete) {
   if (commands_.size() != last_.size()) diverged_ = true;
   FrameDamage damage = MarkUnchangedBands();
-  if (!damage.None()) Draw();
+  const bool drawn = damage.None() || Draw();
+  if (complete) *complete = drawn;
   unchanged_.clear();
+  if (!drawn) {  // what the buffer holds is not what the commands draw
+    Forget();
+    return {};
+  }
   last_.swap(commands_);
   have_last_ = true;
   commands_.clear();
   diverged_ = false;
   rows_ = 0;
+  woken_ = 0;
   return damage;
 }
 
-void BandRenderer::Flush() {
-  Draw();
+bool BandRenderer::Flush() {
+  const bool drawn = Draw();
+  Forget();
+  return drawn;
+}
+
+void BandRenderer::Forget() {
   commands_.clear();
   last_.clear();
   have_last_ = false;
   diverged_ = false;
   rows_ = 0;
+  woken_ = 0;
 }
 
-void BandRenderer::Draw() {
-  if (commands_.empty()) return;
+bool BandRenderer::Draw() {
+  if (commands_.empty()) return true;
   size_t band_size = 0;
   for (const Command& c : commands_) {
     if (c.pixels == nullptr)
       band_size = std::max(band_size, size_t(band_rows_) * std::max(size_t(c.width), c.stride));
   }
-  for (auto& rows : band_pixels_) {
-    if (rows.size() < band_size) rows.resize(band_size);
+  try {
+    for (auto& rows : band_pixels_) {
+      if (rows.size() < band_size) rows.resize(band_size);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;  // no rows to draw the bands in: the frame is dropped whole
   }
+  const int drawing = Needed();
+  incomplete_ = false;
+  next_band_.store(0, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    busy_ = threads_ - 1;
-    next_band_.store(0, std::memory_order_relaxed);
-    generation_.fetch_add(1, std::memory_order_release);
+    busy_ = drawing - 1;
+    flushes_++;
+    for (int w = 0; w < drawing - 1; w++)
+      workers_[size_t(w)]->job.store(flushes_, std::memory_order_release);
   }
-  start_.notify_all();
-  DrawBands(0);
+  for (int w = 0; w < drawing - 1; w++) workers_[size_t(w)]->wake.notify_one();
+  DrawBandsSafely(0);
   std::unique_lock<std::mutex> lock(mutex_);
-  done_.wait(lock, [this] { return busy_.load() == 0; });
+  done_.wait(lock, [this] { return busy_ == 0; });
+  last_flush_threads_ = drawing;
+  return !incomplete_;
 }
 
-void BandRenderer::Work(int thread) {
+// A span loop may take memory (the general 16-bit one keeps a row): a thread
+// that runs out stops drawing, and the bands it would have drawn go to the
+// others or stay undrawn. Nothing is thrown out of a worker.
+void BandRenderer::DrawBandsSafely(int thread) {
+  try {
+    DrawBands(thread);
+  } catch (...) {
+    incomplete_ = true;
+  }
+}
+
+void BandRenderer::Work(int thread, Worker& me) {
   using Clock = std::chrono::steady_clock;
-  uint64_t seen = 0, seen_wakes = 0;
+  uint64_t seen_wakes = 0, done = 0;
   for (;;) {
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      start_.wait(lock,
-                  [&] { return stop_ || generation_.load() != seen || wakes_ != seen_wakes; });
+      me.wake.wait(lock, [&] { return stop_ || me.wakes != seen_wakes || me.job.load() != done; });
       if (stop_) return;
-      seen_wakes = wakes_;
+      seen_wakes = me.wakes;
     }
     // Woken for a frame: wait (a millisecond at most) for its flush.
     const auto give_up = Clock::now() + std::chrono::milliseconds(1);
-    while (generation_.load(std::memory_order_acquire) == seen && Clock::now() < give_up) {
+    while (me.job.load(std::memory_order_acquire) == done && Clock::now() < give_up) {
     }
-    if (generation_.load(std::memory_order_acquire) == seen) continue;
-    seen = generation_.load(std::memory_order_acquire);
-    DrawBands(thread);
+    const uint64_t job = me.job.load(std::memory_order_acquire);
+    if (job == done) continue;
+    done = job;
+    DrawBandsSafely(thread);
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      busy_.fetch_sub(1, std::memory_order_release);
+      busy_--;
     }
     done_.notify_one();
   }

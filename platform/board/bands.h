@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,8 +21,10 @@ namespace softboard {
 class BandRenderer {
  public:
   // The caller of Flush and threads - 1 workers, made now and kept, blocked
-  // while there is nothing to draw; one thread has no worker. Bands are a
-  // multiple of 4 rows.
+  // while there is nothing to draw; one thread has no worker. Workers that
+  // cannot start are done without: threads() says how many there are. A frame wakes
+  // only the workers it needs: never more threads than it has bands. Bands
+  // are a multiple of 4 rows.
   BandRenderer(int threads, int band_rows = 8);
   ~BandRenderer();
   BandRenderer(const BandRenderer&) = delete;
@@ -37,16 +40,21 @@ class BandRenderer {
   // still in cache.
   void RecordAverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out,
                          size_t out_stride);
-  // Draws everything recorded, on every thread; returns when all is drawn.
-  // The next frame is not compared with what was drawn before: call it
-  // whenever the texture or the buffers change, or a frame is drawn in parts.
-  void Flush();
+  // Draws everything recorded, on as many threads as it has bands (at most
+  // threads()); returns when all is drawn. False when memory ran out and
+  // some of it is not. The next frame is not compared with what was drawn
+  // before: call it whenever the texture or the buffers change, or a frame is
+  // drawn in parts.
+  bool Flush();
   // Draws a whole frame and says which of its rows changed since the frame
   // before. A band whose commands are those it had then, in order, beginning
   // with a clear, holds its pixels already and is not drawn again: an
-  // unchanged scene costs neither drawing nor showing.
-  FrameDamage FlushFrame();
+  // unchanged scene costs neither drawing nor showing. `complete` false when
+  // memory ran out and some of it is not drawn.
+  FrameDamage FlushFrame(bool* complete = nullptr);
   int threads() const { return threads_; }
+  // The threads the last flush drew with.
+  int last_flush_threads() const { return last_flush_threads_; }
 
  private:
   enum class Kind { kClear, kTriangle, kAverageDown };
@@ -61,17 +69,28 @@ class BandRenderer {
     bool rgb565 = false;          // clear
     PreparedTriangle triangle{};  // triangle
   };
+  // A worker sleeps on its own condition until it is wanted.
+  struct Worker {
+    std::thread thread;
+    std::condition_variable wake;
+    uint64_t wakes = 0;            // under mutex_: one more for a frame coming
+    std::atomic<uint64_t> job{0};  // the flush it is to draw in
+  };
   void DrawBands(int thread);
-  void Work(int thread);
+  void DrawBandsSafely(int thread);
+  void Work(int thread, Worker& me);
+  // The threads the commands recorded so far need: one a band, at most threads_.
+  int Needed() const;
   void WakeWorkers();
-  void Record(const Command& command);
+  void Record(const Command& command, int rows);
   static bool SameCommand(const Command& a, const Command& b);
-  void Draw();  // every band not marked unchanged
+  bool Draw();  // every band not marked unchanged; false when memory ran out
   bool Touches(const Command& c, int top, int bottom) const;
   bool BandUnchanged(int top, int bottom) const;
   FrameDamage MarkUnchangedBands();
+  void Forget();  // what was drawn before is not compared with
 
-  const int threads_;
+  int threads_ = 1;
   const int band_rows_;
   std::vector<Command> commands_;
   // The last frame's commands while its pixels are still in the buffers, to
@@ -83,21 +102,27 @@ class BandRenderer {
   // Rows of a band for commands whose pixels are null (a supersampled frame
   // drawn in bands only): one band's worth for each thread, in its cache.
   std::vector<PixelBuffer> band_pixels_;
-  int rows_ = 0;                   // rows the recorded commands reach
-  std::atomic<int> next_band_{0};  // bands go to whichever thread is free first
+  int rows_ = 0;                         // rows the recorded commands reach
+  std::atomic<int> next_band_{0};        // bands go to whichever thread is free first
+  std::atomic<bool> incomplete_{false};  // a thread ran out of memory this flush
 
   std::mutex mutex_;
-  std::condition_variable start_, done_;
-  std::atomic<uint64_t> generation_{0};  // one more every flush
-  uint64_t wakes_ = 0;                   // one more when a frame's first command comes
-  std::atomic<int> busy_{0};             // workers still drawing this generation
+  std::condition_variable done_;
+  uint64_t flushes_ = 0;  // the last flush's number
+  int woken_ = 0;         // workers woken for the frame being recorded
+  int last_flush_threads_ = 0;
+  int busy_ = 0;  // under mutex_: workers still drawing this flush
   bool stop_ = false;
-  std::vector<std::thread> workers_;
+  std::vector<std::unique_ptr<Worker>> workers_;
 };
 
+// The cores this process may use (its CPU affinity), at least 1.
+int UsableCores();
 // The threads to draw with: the setting, or (0, auto) one for each
-// kPixelsPerThread pixels a frame draws, up to the cores this process may use:
-// a small frame gains less from a second thread than waking it costs.
+// kPixelsPerThread pixels a frame draws (a small frame gains less from a
+// second thread than waking it costs); never more than the cores this process
+// may use: more threads drawing than cores only take turns, each turn costing
+// a wake and a cache.
 constexpr size_t kPixelsPerThread = size_t(1) << 21;
 int DrawingThreads(int setting, size_t frame_pixels);
 

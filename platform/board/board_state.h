@@ -198,10 +198,13 @@ class BandRenderer;  // threads that draw; see bands.h
 struct TraceState {
   std::FILE* file = nullptr;
   std::string path;
+  bool pipe = false;  // a pipe or socket: its reader may go away
 };
 
 struct BoardState {
   bool initialized = false;
+  bool failure_reported = false;  // a call that ran out of memory has said so
+  int ssaa_reported = 0;          // the reduced supersampling last said on standard error
   bool shut_down = false;
   int selected = -1;  // board chosen by grSstSelect
   bool open = false;  // display open

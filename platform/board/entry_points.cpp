@@ -1,11 +1,15 @@
 // The library's C entry points. Each one checks its call, traces it (with the
 // reason when it is refused), then forwards it to the unit that does the work;
 // the trace never reads caller memory that the check has not vouched for.
-// Nothing here throws.
+// Nothing here throws: memory that cannot be had is handled where a call can
+// fail or do less, and every entry point ends in a handler that stops the
+// call where it was.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <filesystem>
+#include <new>
 #include <string>
 
 #include "bands.h"
@@ -14,6 +18,8 @@
 #include "framebuffer.h"
 #include "grlib.h"
 #include "png_file.h"
+#include "process_output.h"
+#include "quote.h"
 #include "rasterizer.h"
 #include "settings.h"
 #include "texture_file.h"
@@ -27,8 +33,42 @@ BoardState& TheBoard() {
   return *board;
 }
 
+namespace {
+
+// Says `what` on standard error, once a run: a board short of memory would
+// otherwise say it every frame.
+void ComplainOnce(BoardState& board, const char* what) noexcept {
+  if (board.failure_reported) return;
+  board.failure_reported = true;
+  const SigpipeBlocked quiet;
+  std::fprintf(stderr, "softboard: %s\n", what);  // no allocation: memory may be short
+}
+
+// The handler every entry point ends in: an exception (out of memory, mostly)
+// stops the call where it was, and never crosses the C interface.
+void CallFailed(const char* call) noexcept {
+  const char* why = "an unexpected error";
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    why = "out of memory";
+  } catch (const std::exception& e) {
+    why = e.what();
+  } catch (...) {
+  }
+  char line[256];
+  std::snprintf(line, sizeof line, "%s failed: %s; the call did nothing more", call, why);
+  try {
+    ComplainOnce(TheBoard(), line);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
 void FinishDrawing(BoardState& board) {
-  if (board.bands) board.bands->Flush();
+  if (board.bands && !board.bands->Flush())
+    ComplainOnce(board, "out of memory while drawing: a frame is incomplete");
 }
 
 namespace {
@@ -37,10 +77,6 @@ namespace {
 constexpr int kMaxPolygonVertices = 1024;
 // Vertex indices at or above this are refused for the same reason.
 constexpr int kMaxVertexIndex = 1 << 20;
-
-void Complain(const std::string& line) {
-  std::fprintf(stderr, "softboard: %s\n", line.c_str());
-}
 
 int RefreshHz(int refresh) {
   static constexpr int kRates[] = {60, 70, 72, 75, 80, 90, 100, 85, 120};
@@ -88,11 +124,27 @@ std::string CheckIndices(int n, const int* ilist) {
 }
 
 void SaveScreenshot(const BoardState& board, const std::string& path) {
+  // Made first: without memory, the message must still be said.
+  const std::string shown_path = quote::Escape(path);
   std::string error;
-  const Image shown = ShownFrame(board.frame);
-  const std::vector<uint32_t> pixels = ImagePixels(shown);
-  if (!texfile::WritePng(path, pixels.data(), shown.width, shown.height, false, &error))
+  try {
+    // Rows go to the file as they are: converted one at a time, if at all.
+    const Image shown = ShownFrame(board.frame);
+    const auto row = [&](int y, uint32_t* scratch) -> const uint32_t* {
+      if (!shown.rgb565) return shown.pixels + size_t(y) * shown.Stride();
+      CopyImageRow(shown, y, scratch);
+      return scratch;
+    };
+    if (shown.pixels == nullptr)
+      error = shown_path + ": no frame to save";
+    else if (texfile::WritePngRows(path, shown.width, shown.height, false, row, &error))
+      return;
     Complain("screenshot not saved: " + error);
+  } catch (const std::bad_alloc&) {
+    const SigpipeBlocked quiet;
+    std::fprintf(stderr, "softboard: screenshot not saved: %s: out of memory\n",
+                 shown_path.c_str());
+  }
 }
 
 // The size frames are shown at: the scene times the scale setting, or the
@@ -118,40 +170,89 @@ int Samples(const BoardState& board, int width) {
 }
 
 // Threads to draw with: the setting, or for `auto` as many as the frame's
-// size is worth (see DrawingThreads); made again when that changes.
-void MatchThreads(BoardState& board) {
+// size is worth (see DrawingThreads); made again when that changes. False
+// when there is no memory for them.
+bool MatchThreads(BoardState& board) {
   const FrameBuffers& frame = board.frame;
   const int threads =
       DrawingThreads(board.settings.threads, size_t(frame.width) * size_t(frame.height));
-  if (board.bands && board.bands->threads() == threads) return;
+  if (board.bands && board.bands->threads() == threads) return true;
   FinishDrawing(board);
-  board.bands = std::make_unique<BandRenderer>(threads);
+  try {
+    board.bands = std::make_unique<BandRenderer>(threads);
+    return true;
+  } catch (const std::bad_alloc&) {
+    return board.bands != nullptr;  // the threads there were draw on
+  }
 }
 
-void SizeFrameBuffers(BoardState& board, int count) {
+// The rows of the display's own memory the frame as shown may live in: none
+// for a 5-6-5 frame, or where drawing after the last swap could reach the
+// screenshot saved at shutdown.
+DisplayRows DirectRows(BoardState& board, int width, int height, int ssaa) {
+  const bool keep_shown = !board.settings.screenshot_path.empty();
+  const bool rgb565 = board.settings.color_bits == 16 && ssaa == 1;
+  if (!board.display || rgb565 || (ssaa == 1 && keep_shown)) return {};
+  return board.display->FrameRows(width, height);
+}
+
+// Buffers to show width x height, drawn ssaa times as large each way. False,
+// with no buffers at all (count 0: nothing is drawn), when there is no memory
+// for them.
+bool MakeFrameBuffers(BoardState& board, int count, int width, int height, int ssaa) {
+  // The frame shown is read after its swap only by a screenshot at shutdown.
+  const bool keep_shown = !board.settings.screenshot_path.empty();
+  const DisplayRows direct = DirectRows(board, width, height, ssaa);
+  try {
+    SetColorDepth(board.frame, board.settings.color_bits, board.settings.dither);
+    InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown, direct);
+    return true;
+  } catch (const std::bad_alloc&) {
+    FreeFrameBuffers(board.frame);
+    return false;
+  }
+}
+
+// Sizes the frame buffers for the display as it is now. Without the memory
+// for that size: false while the display opens (it then fails); later (a
+// larger window) one line, and the size before, or else the scene's own.
+bool SizeFrameBuffers(BoardState& board, int count) {
   int width = 0, height = 0;
   ShownSize(board, &width, &height);
   const int ssaa = Samples(board, width);
-  if (ssaa != board.settings.ssaa && ssaa != board.frame.ssaa) {
+  // Said once for each new reduction, not at every resize that makes it again.
+  if (ssaa != board.settings.ssaa && ssaa != board.ssaa_reported) {
+    board.ssaa_reported = ssaa;
     Complain("SOFTBOARD_SSAA=" + std::to_string(board.settings.ssaa) + " at " +
              std::to_string(width) + "x" + std::to_string(height) + " needs buffers larger than " +
              std::to_string(kMaxBufferSide) + " pixels a side; using " + std::to_string(ssaa));
   }
-  // The frame shown is read after its swap only by a screenshot at shutdown.
-  const bool keep_shown = !board.settings.screenshot_path.empty();
-  // The frame as shown may live in the display's own memory, unless it is
-  // 5-6-5, or drawing after the last swap could reach the screenshot.
-  const bool rgb565 = board.settings.color_bits == 16 && ssaa == 1;
-  DisplayRows direct;
-  if (board.display && !rgb565 && (ssaa > 1 || !keep_shown))
-    direct = board.display->FrameRows(width, height);
   if (width * ssaa == board.frame.width && height * ssaa == board.frame.height &&
-      count == board.frame.count && direct == board.frame.direct)
-    return;
+      count == board.frame.count && DirectRows(board, width, height, ssaa) == board.frame.direct)
+    return true;
   FinishDrawing(board);
-  SetColorDepth(board.frame, board.settings.color_bits, board.settings.dither);
-  InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown, direct);
-  MatchThreads(board);
+  const int before_ssaa = board.frame.ssaa;
+  const int before_width = board.frame.width / before_ssaa;
+  const int before_height = board.frame.height / before_ssaa;
+  if (MakeFrameBuffers(board, count, width, height, ssaa)) return MatchThreads(board);
+  if (!board.open) return false;
+  Complain("no memory for frame buffers of " + std::to_string(width * ssaa) + "x" +
+           std::to_string(height * ssaa) + "; drawing at the size before");
+  if (before_width > 0 && MakeFrameBuffers(board, count, before_width, before_height, before_ssaa))
+    return MatchThreads(board);
+  return MakeFrameBuffers(board, count, kScreenWidth, kScreenHeight, 1) && MatchThreads(board);
+}
+
+// The frame buffers, texture memory and drawing threads of a display being
+// opened; false when there is no memory for them.
+bool StartDrawing(BoardState& board, int color_buffers) {
+  if (!SizeFrameBuffers(board, color_buffers)) return false;
+  try {
+    ResetTextureUnit(board.tmu0);
+    return MatchThreads(board);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 // F12: the first free screenshot-NNNN.png in the current directory.
@@ -195,7 +296,9 @@ using namespace softboard;
 
 extern "C" {
 
-void GR_CALL grLibInit(void) {
+void GR_CALL grLibInit(void) try {
+  // Before the board opens any file of its own.
+  OpenStandardDescriptors();
   BoardState& board = TheBoard();
   if (board.open) CloseDisplay(board);
   CloseTrace(board.trace);
@@ -208,10 +311,13 @@ void GR_CALL grLibInit(void) {
     Complain(error);
   board.initialized = true;
   board.selected = -1;
+  board.ssaa_reported = 0;
   TraceLine trace(board.trace, "grLibInit");
+} catch (...) {
+  CallFailed("grLibInit");
 }
 
-FxBool GR_CALL grSstQueryHardware(GrHwConfiguration* hwconfig) {
+FxBool GR_CALL grSstQueryHardware(GrHwConfiguration* hwconfig) try {
   BoardState& board = TheBoard();
   const char* refusal = !board.initialized    ? "grLibInit not called"
                         : hwconfig == nullptr ? "null record"
@@ -228,9 +334,12 @@ FxBool GR_CALL grSstQueryHardware(GrHwConfiguration* hwconfig) {
   const FxBool found = board.settings.boards > 0 ? FXTRUE : FXFALSE;
   trace.Returned(found, *hwconfig);
   return found;
+} catch (...) {
+  CallFailed("grSstQueryHardware");
+  return FXFALSE;
 }
 
-void GR_CALL grSstSelect(int which) {
+void GR_CALL grSstSelect(int which) try {
   BoardState& board = TheBoard();
   const char* refusal = !board.initialized                            ? "grLibInit not called"
                         : which < 0 || which >= board.settings.boards ? "no such board"
@@ -238,11 +347,13 @@ void GR_CALL grSstSelect(int which) {
   TraceLine trace(board.trace, "grSstSelect", which);
   if (refusal) return trace.Refused(refusal);
   board.selected = which;
+} catch (...) {
+  CallFailed("grSstSelect");
 }
 
 FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScreenRefresh_t refresh,
                             GrColorFormat_t format, GrOriginLocation_t origin, int color_buffers,
-                            int aux_buffers) {
+                            int aux_buffers) try {
   BoardState& board = TheBoard();
   const std::string refusal =
       CheckWinOpen(board, resolution, refresh, format, origin, color_buffers, aux_buffers);
@@ -264,15 +375,26 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
   board.refresh_hz = RefreshHz(refresh);
   board.render = RenderState{};
   board.frame = FrameBuffers{};
-  SizeFrameBuffers(board, color_buffers);
-  ResetTextureUnit(board.tmu0);
-  MatchThreads(board);
+  if (!StartDrawing(board, color_buffers)) {
+    int width = 0, height = 0;
+    ShownSize(board, &width, &height);
+    const int ssaa = Samples(board, width);
+    const std::string why = "no memory to draw " + std::to_string(width * ssaa) + "x" +
+                            std::to_string(height * ssaa) + " frames";
+    CloseDisplay(board);
+    Complain("cannot open the display: " + why);
+    trace.Failed(why);
+    return FXFALSE;
+  }
   board.open = true;
   trace.Returned(FXTRUE);
   return FXTRUE;
+} catch (...) {
+  CallFailed("grSstWinOpen");
+  return FXFALSE;
 }
 
-FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) {
+FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) try {
   BoardState& board = TheBoard();
   const char* refusal = filename == nullptr ? "null file name"
                         : info == nullptr   ? "null record"
@@ -289,9 +411,12 @@ FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) {
   }
   trace.Returned(FXTRUE, *info);
   return FXTRUE;
+} catch (...) {
+  CallFailed("gu3dfGetInfo");
+  return FXFALSE;
 }
 
-FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info) {
+FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info) try {
   BoardState& board = TheBoard();
   const char* refusal = filename == nullptr     ? "null file name"
                         : info == nullptr       ? "null record"
@@ -309,9 +434,12 @@ FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info) {
   }
   trace.Returned(FXTRUE);
   return FXTRUE;
+} catch (...) {
+  CallFailed("gu3dfLoad");
+  return FXFALSE;
 }
 
-FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu) {
+FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu) try {
   BoardState& board = TheBoard();
   TraceLine trace(board.trace, "grTexMinAddress", tmu);
   if (tmu != GR_TMU0) {
@@ -320,9 +448,13 @@ FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu) {
   }
   trace.Returned(TexMinAddress());
   return TexMinAddress();
+} catch (...) {
+  CallFailed("grTexMinAddress");
+  return 0;
 }
 
-void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) {
+void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask,
+                                 GrTexInfo* info) try {
   BoardState& board = TheBoard();
   const std::string refusal = CheckTexture(board, tmu, address, level_mask, info);
   TraceLine trace(board.trace, "grTexDownloadMipMap", tmu, address, level_mask,
@@ -331,9 +463,11 @@ void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask
   if (info->data == nullptr) return trace.Refused("null data");
   FinishDrawing(board);
   DownloadMipMap(board.tmu0, address, level_mask, *info);
+} catch (...) {
+  CallFailed("grTexDownloadMipMap");
 }
 
-void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) {
+void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexInfo* info) try {
   BoardState& board = TheBoard();
   const std::string refusal = CheckTexture(board, tmu, address, level_mask, info);
   TraceLine trace(board.trace, "grTexSource", tmu, address, level_mask,
@@ -341,11 +475,14 @@ void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexI
   if (!refusal.empty()) return trace.Refused(refusal);
   FinishDrawing(board);
   SelectSource(board.tmu0, address, level_mask, *info);
+} catch (...) {
+  CallFailed("grTexSource");
 }
 
 void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
                           GrCombineFactor_t rgb_factor, GrCombineFunction_t alpha_function,
-                          GrCombineFactor_t alpha_factor, FxBool rgb_invert, FxBool alpha_invert) {
+                          GrCombineFactor_t alpha_factor, FxBool rgb_invert,
+                          FxBool alpha_invert) try {
   BoardState& board = TheBoard();
   std::string refusal = NeedsDisplay(board);
   if (refusal.empty() && tmu != GR_TMU0) refusal = "no such texture unit";
@@ -354,44 +491,54 @@ void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
   if (!refusal.empty()) return trace.Refused(refusal);
   board.tmu0.combine = {rgb_function, rgb_factor,      alpha_function,
                         alpha_factor, rgb_invert != 0, alpha_invert != 0};
+} catch (...) {
+  CallFailed("grTexCombine");
 }
 
 void GR_CALL grColorCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
+                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) try {
   BoardState& board = TheBoard();
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grColorCombine", function, factor, local, other, invert);
   if (!refusal.empty()) return trace.Refused(refusal);
   board.render.color = {function, factor, local, other, invert != 0};
+} catch (...) {
+  CallFailed("grColorCombine");
 }
 
 void GR_CALL grAlphaCombine(GrCombineFunction_t function, GrCombineFactor_t factor,
-                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) {
+                            GrCombineLocal_t local, GrCombineOther_t other, FxBool invert) try {
   BoardState& board = TheBoard();
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grAlphaCombine", function, factor, local, other, invert);
   if (!refusal.empty()) return trace.Refused(refusal);
   board.render.alpha = {function, factor, local, other, invert != 0};
+} catch (...) {
+  CallFailed("grAlphaCombine");
 }
 
 void GR_CALL grAlphaBlendFunction(GrAlphaBlendFnc_t rgb_src, GrAlphaBlendFnc_t rgb_dst,
-                                  GrAlphaBlendFnc_t alpha_src, GrAlphaBlendFnc_t alpha_dst) {
+                                  GrAlphaBlendFnc_t alpha_src, GrAlphaBlendFnc_t alpha_dst) try {
   BoardState& board = TheBoard();
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grAlphaBlendFunction", rgb_src, rgb_dst, alpha_src, alpha_dst);
   if (!refusal.empty()) return trace.Refused(refusal);
   board.render.blend = {rgb_src, rgb_dst, alpha_src, alpha_dst};
+} catch (...) {
+  CallFailed("grAlphaBlendFunction");
 }
 
-void GR_CALL grConstantColorValue(GrColor_t color) {
+void GR_CALL grConstantColorValue(GrColor_t color) try {
   BoardState& board = TheBoard();
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grConstantColorValue", TraceColor{color});
   if (!refusal.empty()) return trace.Refused(refusal);
   board.render.constant = UnpackColor(color, board.color_format);
+} catch (...) {
+  CallFailed("grConstantColorValue");
 }
 
-void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
+void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) try {
   BoardState& board = TheBoard();
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grBufferClear", TraceColor{color}, alpha, depth);
@@ -401,9 +548,11 @@ void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
   board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, BackStride(frame), pixel,
                            frame.rgb565);
   frame.depth = depth;
+} catch (...) {
+  CallFailed("grBufferClear");
 }
 
-void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]) {
+void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]) try {
   BoardState& board = TheBoard();
   if (n > kMaxPolygonVertices) {
     // The list is longer than any we read: not even the trace looks at it.
@@ -418,9 +567,11 @@ void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]) {
   TraceLine trace(board.trace, "grDrawPolygon", TracePolygon{n, ilist, vlist, bad_index.empty()});
   if (!refusal.empty()) return trace.Refused(refusal);
   if (n >= 3) DrawFan(board, n, ilist, vlist);
+} catch (...) {
+  CallFailed("grDrawPolygon");
 }
 
-void GR_CALL grBufferSwap(int swap_interval) {
+void GR_CALL grBufferSwap(int swap_interval) try {
   BoardState& board = TheBoard();
   const std::string refusal = NeedsDisplay(board);
   TraceLine trace(board.trace, "grBufferSwap", swap_interval);
@@ -431,7 +582,9 @@ void GR_CALL grBufferSwap(int swap_interval) {
     board.bands->RecordAverageDown(BackBuffer(frame), frame.width, frame.height, frame.ssaa,
                                    out.pixels, out.stride);
   }
-  FrameDamage damage = board.bands->FlushFrame();
+  bool complete = true;
+  FrameDamage damage = board.bands->FlushFrame(&complete);
+  if (!complete) ComplainOnce(board, "out of memory while drawing: a frame is incomplete");
   RotateBuffers(frame, false);
   if (frame.ssaa > 1) {
     for (auto& [first, last] : damage.rows) first /= frame.ssaa, last /= frame.ssaa;
@@ -449,9 +602,11 @@ void GR_CALL grBufferSwap(int swap_interval) {
     FinishDrawing(board);
     SizeFrameBuffers(board, board.frame.count);
   }
+} catch (...) {
+  CallFailed("grBufferSwap");
 }
 
-void GR_CALL grLibShutdown(void) {
+void GR_CALL grLibShutdown(void) try {
   BoardState& board = TheBoard();
   { TraceLine trace(board.trace, "grLibShutdown"); }
   if (board.open && !board.settings.screenshot_path.empty())
@@ -460,6 +615,8 @@ void GR_CALL grLibShutdown(void) {
   CloseTrace(board.trace);
   board.initialized = false;
   board.selected = -1;
+} catch (...) {
+  CallFailed("grLibShutdown");
 }
 
 }  // extern "C"

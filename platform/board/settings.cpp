@@ -1,6 +1,6 @@
 #include "settings.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -19,8 +19,8 @@ struct Choice {
 // hold anything, terminal controls included.
 std::string Complaint(const char* name, const char* text, const std::string& takes,
                       const std::string& fallback) {
-  return std::string(name) + "=" + Quote(text, 40) + " is not a valid value; it takes " + takes +
-         " (using " + fallback + ")";
+  return std::string(name) + "=" + quote::Quote(text, 40) + " is not a valid value; it takes " +
+         takes + " (using " + fallback + ")";
 }
 
 // Sets *out from one of `choices`; an unset or empty setting keeps the default.
@@ -46,15 +46,46 @@ void ReadChoice(const char* name, const char* text, const Choice (&choices)[N], 
   problems->push_back(Complaint(name, text, takes, fallback));
 }
 
-// A decimal number, all of the text, finite.
+// The one grammar of every numeric setting: plain decimal digits, with at
+// most one point between digits ("2", "2.25", "02"); no sign, exponent, hex,
+// spaces or anything a locale would add.
 bool ParseNumber(const char* text, double* out) {
-  if (std::strchr("0123456789.+-", *text) == nullptr || *text == '\0') return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(text, &end);
-  if (end == text || *end != '\0' || errno != 0 || !std::isfinite(v)) return false;
-  *out = v;
+  const size_t length = std::strlen(text);
+  bool point = false;
+  for (size_t i = 0; i < length; i++) {
+    if (text[i] == '.' && !point && i > 0 && i + 1 < length) {
+      point = true;
+    } else if (text[i] < '0' || text[i] > '9') {
+      return false;
+    }
+  }
+  if (length == 0) return false;
+  const auto [end, error] = std::from_chars(text, text + length, *out, std::chars_format::fixed);
+  return error == std::errc() && end == text + length;
+}
+
+// A whole number, read by the numeric grammar.
+bool ParseWhole(const char* text, int max, int* out) {
+  double v = 0;
+  if (!ParseNumber(text, &v) || v != std::floor(v) || v > max) return false;
+  *out = int(v);
   return true;
+}
+
+// A setting that takes one of a few numbers.
+template <size_t N>
+void ReadNumberChoice(const char* name, const char* text, const Choice (&choices)[N], int* out,
+                      std::vector<std::string>* problems) {
+  int v = 0;
+  if (text != nullptr && ParseWhole(text, 1 << 20, &v)) {
+    for (const Choice& choice : choices) {
+      if (choice.value == v) {
+        *out = v;
+        return;
+      }
+    }
+  }
+  ReadChoice(name, text, choices, out, problems);  // the complaint, naming the choices
 }
 
 void ReadScale(const char* text, double* out, std::vector<std::string>* problems) {
@@ -70,10 +101,9 @@ void ReadScale(const char* text, double* out, std::vector<std::string>* problems
 
 void ReadThreads(const char* text, int* out, std::vector<std::string>* problems) {
   if (text == nullptr || *text == '\0' || std::strcmp(text, "auto") == 0) return;
-  double v = 0;
-  if (ParseNumber(text, &v) && v >= 1 && v <= kMaxThreads && v == std::floor(v) &&
-      std::strspn(text, "0123456789") == std::strlen(text)) {
-    *out = int(v);
+  int v = 0;
+  if (ParseWhole(text, kMaxThreads, &v) && v >= 1) {
+    *out = v;
     return;
   }
   problems->push_back(Complaint("SOFTBOARD_THREADS", text,
@@ -103,16 +133,18 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
 
   static constexpr Choice kOnOff[] = {{"1", 1}, {"0", 0}};
   int vsync = settings.vsync ? 1 : 0;
-  ReadChoice("SOFTBOARD_VSYNC", lookup("SOFTBOARD_VSYNC"), kOnOff, &vsync, problems);
+  ReadNumberChoice("SOFTBOARD_VSYNC", lookup("SOFTBOARD_VSYNC"), kOnOff, &vsync, problems);
   settings.vsync = vsync != 0;
-  ReadChoice("SOFTBOARD_BOARDS", lookup("SOFTBOARD_BOARDS"), kOnOff, &settings.boards, problems);
+  ReadNumberChoice("SOFTBOARD_BOARDS", lookup("SOFTBOARD_BOARDS"), kOnOff, &settings.boards,
+                   problems);
 
   ReadScale(lookup("SOFTBOARD_SCALE"), &settings.scale, problems);
   static constexpr Choice kSamples[] = {{"1", 1}, {"2", 2}, {"4", 4}};
-  ReadChoice("SOFTBOARD_SSAA", lookup("SOFTBOARD_SSAA"), kSamples, &settings.ssaa, problems);
+  ReadNumberChoice("SOFTBOARD_SSAA", lookup("SOFTBOARD_SSAA"), kSamples, &settings.ssaa, problems);
   ReadThreads(lookup("SOFTBOARD_THREADS"), &settings.threads, problems);
   static constexpr Choice kColors[] = {{"32", 32}, {"16", 16}};
-  ReadChoice("SOFTBOARD_COLOR", lookup("SOFTBOARD_COLOR"), kColors, &settings.color_bits, problems);
+  ReadNumberChoice("SOFTBOARD_COLOR", lookup("SOFTBOARD_COLOR"), kColors, &settings.color_bits,
+                   problems);
   static constexpr Choice kDithers[] = {{"4x4", 4}, {"2x2", 2}, {"off", 0}};
   ReadChoice("SOFTBOARD_DITHER", lookup("SOFTBOARD_DITHER"), kDithers, &settings.dither, problems);
 

@@ -1,11 +1,18 @@
 #include "trace.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <new>
+#include <optional>
 #include <vector>
 
+#include "process_output.h"
 #include "quote.h"
 
 namespace softboard {
@@ -44,40 +51,68 @@ std::string HeaderFields(const Gu3dfInfo& info) {
 
 bool OpenTrace(TraceState& trace, const std::string& path, std::string* error) {
   CloseTrace(trace);
-  trace.file = std::fopen(path.c_str(), "w");
+  // Not blocking: a pipe with no reader fails at once (ENXIO) rather than
+  // holding up the start until one comes.
+  const int fd =
+      open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+  struct stat st {};
+  if (fd < 0) {
+    const int err = errno;
+    if (err == ENXIO && stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) {
+      *error =
+          "the trace file " + quote::Quote(path) + " is a pipe with no reader; running untraced";
+    } else {
+      *error = "cannot write the trace file " + quote::Quote(path) + ": " + std::strerror(err);
+    }
+    return false;
+  }
+  // Writes wait as usual: a slow reader slows the program, no line is lost.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  trace.file = fdopen(fd, "w");
   if (trace.file == nullptr) {
-    *error = "cannot write the trace file " + Quote(path, 256) + ": " + std::strerror(errno);
+    const int err = errno;
+    close(fd);
+    *error = "cannot write the trace file " + quote::Quote(path) + ": " + std::strerror(err);
     return false;
   }
   trace.path = path;
+  trace.pipe = fstat(fd, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
   return true;
 }
 
 void CloseTrace(TraceState& trace) {
-  if (trace.file != nullptr) std::fclose(trace.file);
+  if (trace.file == nullptr) return;
+  std::optional<SigpipeBlocked> quiet;  // fclose writes what is left
+  if (trace.pipe) quiet.emplace();
+  std::fclose(trace.file);
   trace.file = nullptr;
 }
 
 TraceLine::~TraceLine() {
-  if (!Tracing(trace_)) return;
-  line_ += '\n';
-  Write();
+  if (Tracing(trace_)) Write(true);
 }
 
-void TraceLine::Write() {
+void TraceLine::Write(bool end_line) noexcept {
   // Flushed line by line: the trace must hold every call made before a crash.
-  if (std::fputs(line_.c_str(), trace_.file) >= 0 && std::fflush(trace_.file) == 0) {
+  // A reader that has gone is a failed write, not the end of the program.
+  std::optional<SigpipeBlocked> quiet;
+  if (trace_.pipe) quiet.emplace();
+  if (std::fputs(line_.c_str(), trace_.file) >= 0 &&
+      (!end_line || std::fputc('\n', trace_.file) != EOF) && std::fflush(trace_.file) == 0) {
     line_.clear();
     return;
   }
   const int err = errno;
-  std::fprintf(stderr, "softboard: cannot write the trace file %s: %s; tracing stops\n",
-               Quote(trace_.path, 256).c_str(), std::strerror(err));
+  try {
+    Complain("cannot write the trace file " + quote::Quote(trace_.path) + ": " +
+             std::strerror(err) + "; tracing stops");
+  } catch (...) {  // no memory for the message: the trace stops all the same
+  }
   CloseTrace(trace_);
 }
 
 void TraceLine::Refused(const std::string& reason) {
-  Append(" refused: " + Escape(reason, 1024));
+  Append(" refused: " + quote::Escape(reason, 1024));
 }
 
 void TraceLine::Returned(long long value) {
@@ -93,7 +128,7 @@ void TraceLine::Returned(long long value, const Gu3dfInfo& info) {
 }
 
 void TraceLine::Failed(const std::string& reason) {
-  Append(" = 0 (" + Escape(reason, 1024) + ")");
+  Append(" = 0 (" + quote::Escape(reason, 1024) + ")");
 }
 
 void TraceLine::Append(const std::string& text) {
@@ -117,7 +152,7 @@ void TraceLine::Add(TraceFloat number) {
 }
 
 void TraceLine::Add(const char* text) {
-  Raw(text ? Quote(text, 4096) : "null");
+  Raw(text ? quote::Quote(text, 4096) : "null");
 }
 
 void TraceLine::Add(TraceOutput output) {

@@ -74,7 +74,9 @@ class TraceLine {
   void Add(const TracePolygon& polygon);
   void Raw(const std::string& text);
   void Append(const std::string& text);
-  void Write();
+  // Writes what the line holds (and its end); never throws, as the
+  // destructor writes too.
+  void Write(bool end_line = false) noexcept;
 
   TraceState& trace_;
   std::string line_;

@@ -8,12 +8,17 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <random>
+
+#include "quote.h"
+#include "signal_cleanup.h"
 
 namespace texfile {
 namespace {
 
 bool Fail(std::string* error, const std::string& path, const std::string& reason) {
-  if (error) *error = path + ": " + reason;
+  if (error) *error = quote::Escape(path) + ": " + reason;
   return false;
 }
 
@@ -106,29 +111,146 @@ bool ReadRegularFile(const std::string& path, size_t max_bytes, std::vector<uint
   return true;
 }
 
-bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error) {
-  std::string target, refusal;
-  if (!ResolveWriteTarget(path, &target, &refusal)) return Fail(error, path, refusal);
-  std::string temp = target + ".tmp-XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) return Fail(error, path, "cannot create: " + ErrnoText(errno));
-  fchmod(fd, 0666 & ~CurrentUmask());
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name beside `target` for a file being written: the target's own name
+// with ".tmp-XXXXXX" added, the name cut short enough that the whole stays
+// within what the file system takes (a 255-byte name is valid on its own).
+std::string TempNameBeside(const std::string& target) {
+  constexpr char kSuffix[] = ".tmp-XXXXXX";
+  const size_t slash = target.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  long name_max = pathconf(DirectoryOf(target).c_str(), _PC_NAME_MAX);
+  if (name_max <= 0) name_max = NAME_MAX;
+  const size_t room = size_t(name_max) - (sizeof kSuffix - 1);
+  return target.substr(0, start) + target.substr(start, std::min(target.size() - start, room)) +
+         kSuffix;
+}
+
+// Runs `write` on the file open on `fd` and flushes it; closes it whatever
+// happens. False with the reason when anything failed; an exception from
+// `write` goes on once the file is closed.
+bool WriteAndClose(int fd, const FileWriter& write, std::string* reason) {
   std::FILE* file = fdopen(fd, "wb");
   if (!file) {
-    const int err = errno;
+    *reason = "cannot create: " + ErrnoText(errno);
     close(fd);
-    unlink(temp.c_str());
-    return Fail(error, path, "cannot create: " + ErrnoText(err));
+    return false;
   }
-  std::string reason;
-  bool ok = write(file, &reason);
+  bool ok = false;
+  try {
+    ok = write(file, reason);
+  } catch (...) {
+    std::fclose(file);
+    throw;
+  }
   if (ok && (std::fflush(file) != 0 || std::ferror(file))) {
-    reason = "cannot write: " + ErrnoText(errno);
+    *reason = "cannot write: " + ErrnoText(errno);
     ok = false;
   }
   if (std::fclose(file) != 0 && ok) {
-    reason = "cannot write: " + ErrnoText(errno);
+    *reason = "cannot write: " + ErrnoText(errno);
     ok = false;
+  }
+  if (!ok && reason->empty()) *reason = "cannot write";
+  return ok;
+}
+
+// Gives the unnamed file open on `fd` the name `name`; false with errno set.
+bool LinkUnnamed(int fd, const std::string& name) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  return errno != EEXIST && linkat(fd, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+// Puts the unnamed file open on `fd` in the place of `target`, through a
+// name beside it that lives for a link and a rename and that a signal in
+// between removes.
+bool ReplaceWithUnnamed(int fd, const std::string& target) {
+  std::minstd_rand random(uint32_t(getpid()) * 2654435761u ^ uint32_t(time(nullptr)));
+  for (int attempt = 0; attempt < 100; attempt++) {
+    std::string temp = TempNameBeside(target);
+    for (size_t i = temp.size() - 6; i < temp.size(); i++)
+      temp[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+    const RemovedOnSignal removed(temp);
+    if (!LinkUnnamed(fd, temp)) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    if (std::rename(temp.c_str(), target.c_str()) == 0) return true;
+    const int err = errno;
+    unlink(temp.c_str());
+    errno = err;
+    return false;
+  }
+  return false;
+}
+
+// A file written with no name at all (O_TMPFILE) is named only once it is
+// whole: whatever ends the process before, nothing is left. 1 when written,
+// 0 when not (with the reason), -1 when the file system has no unnamed files
+// or they cannot be named here: nothing was written, and a named temporary
+// file must do.
+int WriteUnnamed(const std::string& target, bool exists, const FileWriter& write,
+                 std::string* reason) {
+  const int fd = open(DirectoryOf(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return -1;
+    *reason = "cannot create: " + ErrnoText(errno);
+    return 0;
+  }
+  const int keep = dup(fd);  // open past the write, for the link
+  if (keep < 0) {
+    *reason = "cannot create: " + ErrnoText(errno);
+    close(fd);
+    return 0;
+  }
+  bool written = false;
+  try {
+    written = WriteAndClose(fd, write, reason);
+  } catch (...) {
+    close(keep);
+    throw;
+  }
+  int result = 0;
+  if (!written) {
+    result = 0;
+  } else if ((!exists && LinkUnnamed(keep, target)) ||
+             ((exists || errno == EEXIST) && ReplaceWithUnnamed(keep, target))) {
+    result = 1;
+  } else if (errno == ENOENT || errno == EPERM || errno == EACCES) {
+    result = -1;  // no /proc and no right to link by descriptor
+  } else {
+    *reason = "cannot replace: " + ErrnoText(errno);
+  }
+  close(keep);
+  return result;
+}
+
+}  // namespace
+
+bool WriteFileThroughTempName(const std::string& path, const FileWriter& write,
+                              std::string* error) {
+  std::string target, refusal;
+  if (!ResolveWriteTarget(path, &target, &refusal)) return Fail(error, path, refusal);
+  std::string temp = TempNameBeside(target);
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) return Fail(error, path, "cannot create: " + ErrnoText(errno));
+  const RemovedOnSignal removed(temp);
+  fchmod(fd, 0666 & ~CurrentUmask());
+  std::string reason;
+  bool ok = false;
+  try {
+    ok = WriteAndClose(fd, write, &reason);
+  } catch (...) {
+    unlink(temp.c_str());
+    throw;
   }
   if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
     reason = "cannot replace: " + ErrnoText(errno);
@@ -136,9 +258,20 @@ bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::
   }
   if (!ok) {
     unlink(temp.c_str());
-    return Fail(error, path, reason.empty() ? "cannot write" : reason);
+    return Fail(error, path, reason);
   }
   return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error) {
+  std::string target, refusal;
+  if (!ResolveWriteTarget(path, &target, &refusal)) return Fail(error, path, refusal);
+  struct stat st;
+  const bool exists = lstat(target.c_str(), &st) == 0;
+  std::string reason;
+  const int written = WriteUnnamed(target, exists, write, &reason);
+  if (written < 0) return WriteFileThroughTempName(path, write, error);
+  return written == 1 || Fail(error, path, reason);
 }
 
 }  // namespace texfile

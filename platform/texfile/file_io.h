@@ -10,7 +10,8 @@
 namespace texfile {
 
 // Opens a regular file for reading; refuses directories, devices and pipes
-// without blocking on them. Errors name the path.
+// without blocking on them. Errors name the path (escaped and cut by quote.h,
+// as every path in this library's errors), so they print safely as they are.
 std::FILE* OpenRegularFile(const std::string& path, std::string* error);
 
 // Reads at most `max_bytes` of a regular file (fewer when it is shorter).
@@ -18,13 +19,21 @@ std::FILE* OpenRegularFile(const std::string& path, std::string* error);
 bool ReadRegularFile(const std::string& path, size_t max_bytes, std::vector<uint8_t>* bytes,
                      std::string* error);
 
-// Calls `write` on a temporary file beside `path` and renames it into place
-// when `write` succeeds and every byte was written; otherwise removes it.
-// A symbolic link is written through (its target is replaced, the link
-// stays); a path that is neither a regular file nor new (a device, a pipe, a
-// directory) is refused and left alone.
-// `write` sets the reason (without the path) when it fails.
+// Calls `write` on a new file with no name yet, in the folder of `path`, and
+// puts it in place of `path` once `write` succeeded and every byte was
+// written; otherwise it is gone. Nothing partial is ever left, even when a
+// signal ends the process. A symbolic link is written through (its target is
+// replaced, the link stays); a path that is neither a regular file nor new
+// (a device, a pipe, a directory) is refused and left alone. Any name the
+// file system takes works: no name longer than the target's is needed.
+// `write` sets the reason (without the path) when it fails; an exception it
+// throws goes on, with nothing left behind.
 using FileWriter = std::function<bool(std::FILE* file, std::string* error)>;
 bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error);
+
+// The same through a named temporary file beside the target (the target's
+// name, cut to fit, with ".tmp-XXXXXX"), which an ending signal removes:
+// where the file system has no unnamed files, WriteFileAtomically does this.
+bool WriteFileThroughTempName(const std::string& path, const FileWriter& write, std::string* error);
 
 }  // namespace texfile

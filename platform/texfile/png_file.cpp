@@ -2,10 +2,12 @@
 
 #include <png.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "file_io.h"
+#include "quote.h"
 
 namespace texfile {
 namespace {
@@ -14,6 +16,7 @@ namespace {
 // control returns to the setjmp of the function that made the png_struct.
 struct PngErrors {
   char message[256] = "";
+  int write_errno = 0;  // why the file could not be written, when that was it
 };
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
@@ -23,6 +26,18 @@ struct PngErrors {
 }
 
 void OnPngWarning(png_structp, png_const_charp) {}
+
+// libpng's own writer says only "Write Error"; this one keeps the reason (a
+// full disk, say) for the message.
+void WriteToFile(png_structp png, png_bytep data, size_t length) {
+  if (std::fwrite(data, 1, length, static_cast<std::FILE*>(png_get_io_ptr(png))) == length) return;
+  static_cast<PngErrors*>(png_get_error_ptr(png))->write_errno = errno;
+  png_error(png, "Write Error");
+}
+
+void FlushFile(png_structp png) {
+  std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png)));
+}
 
 // Everything that must survive a longjmp lives here, outside the frames that
 // libpng unwinds, and is only read after setjmp returns.
@@ -63,21 +78,37 @@ bool DecodePng(png_structp png, png_infop info, ReadJob* job) {
   return true;
 }
 
+// As ReadJob: what must survive a longjmp, made before setjmp.
 struct WriteJob {
   std::FILE* file = nullptr;
   png_uint_32 width = 0, height = 0;
   bool alpha = false;
-  std::vector<png_bytep> rows;
+  const PngRowSource* row = nullptr;
+  std::vector<uint32_t> scratch;  // a row, for the source to convert into
+  std::vector<uint8_t> bytes;     // a row as the file holds it
 };
 
+// Row by row: only one row of the image exists in this form at a time.
 bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_init_io(png, job->file);
+  png_set_write_fn(png, job->file, WriteToFile, FlushFile);
   png_set_IHDR(png, info, job->width, job->height, 8,
                job->alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  png_write_image(png, job->rows.data());
+  const size_t channels = job->alpha ? 4 : 3;
+  for (png_uint_32 y = 0; y < job->height; ++y) {
+    const uint32_t* pixels = (*job->row)(int(y), job->scratch.data());
+    for (size_t x = 0; x < job->width; ++x) {
+      const uint32_t p = pixels[x];
+      uint8_t* out = &job->bytes[x * channels];
+      out[0] = uint8_t(p >> 16);
+      out[1] = uint8_t(p >> 8);
+      out[2] = uint8_t(p);
+      if (job->alpha) out[3] = uint8_t(p >> 24);
+    }
+    png_write_row(png, job->bytes.data());
+  }
   png_write_end(png, nullptr);
   return true;
 }
@@ -86,20 +117,21 @@ bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
 
 bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height,
               bool with_alpha, std::string* error) {
-  if (!pixels || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide) {
-    if (error) *error = path + ": no image to write";
+  if (!pixels) width = 0;
+  return WritePngRows(
+      path, width, height, with_alpha,
+      [&](int y, uint32_t*) { return pixels + size_t(y) * size_t(width); }, error);
+}
+
+bool WritePngRows(const std::string& path, int width, int height, bool with_alpha,
+                  const PngRowSource& row, std::string* error) {
+  if (!row || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide) {
+    if (error) *error = quote::Escape(path) + ": no image to write";
     return false;
   }
-  const int channels = with_alpha ? 4 : 3;
-  std::vector<uint8_t> bytes(size_t(width) * height * channels);
-  for (size_t i = 0, n = size_t(width) * height; i < n; ++i) {
-    const uint32_t p = pixels[i];
-    uint8_t* out = &bytes[i * channels];
-    out[0] = uint8_t(p >> 16);
-    out[1] = uint8_t(p >> 8);
-    out[2] = uint8_t(p);
-    if (with_alpha) out[3] = uint8_t(p >> 24);
-  }
+  WriteJob job{nullptr, png_uint_32(width), png_uint_32(height), with_alpha, &row, {}, {}};
+  job.scratch.resize(size_t(width));
+  job.bytes.resize(size_t(width) * (with_alpha ? 4 : 3));
   return WriteFileAtomically(
       path,
       [&](std::FILE* file, std::string* reason) {
@@ -107,11 +139,11 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
         png_structp png =
             png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, OnPngError, OnPngWarning);
         png_infop info = png ? png_create_info_struct(png) : nullptr;
-        WriteJob job{file, png_uint_32(width), png_uint_32(height), with_alpha, {}};
-        job.rows.resize(height);
-        for (int y = 0; y < height; ++y) job.rows[y] = &bytes[size_t(y) * width * channels];
+        job.file = file;
         const bool ok = info && EncodePng(png, info, &job);
-        if (!ok)
+        if (!ok && errors.write_errno != 0)
+          *reason = std::string("cannot write: ") + std::strerror(errors.write_errno);
+        else if (!ok)
           *reason = std::string("cannot write PNG: ") + (png ? errors.message : "out of memory");
         png_destroy_write_struct(&png, &info);
         return ok;
@@ -122,7 +154,7 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
 bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,
              std::string* error, const PngSizeCheck& accept) {
   auto fail = [&](const std::string& reason) {
-    if (error) *error = path + ": " + reason;
+    if (error) *error = quote::Escape(path) + ": " + reason;
     return false;
   };
   ReadJob job;

@@ -17,6 +17,14 @@ constexpr uint32_t kMaxPngPixels = 1u << 24;
 bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height,
               bool with_alpha, std::string* error);
 
+// Row y of an image, `width` 0xAARRGGBB pixels: where it lies, or made in
+// `scratch` (room for `width` pixels) and that.
+using PngRowSource = std::function<const uint32_t*(int y, uint32_t* scratch)>;
+// The same, asking for each row as it is written: an image kept in another
+// form (5-6-5, say) is converted a row at a time, never copied whole.
+bool WritePngRows(const std::string& path, int width, int height, bool with_alpha,
+                  const PngRowSource& row, std::string* error);
+
 // Judges an image by the size in its header, before any pixel is decoded;
 // false with a reason refuses it.
 using PngSizeCheck = std::function<bool(int width, int height, std::string* reason)>;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "file_io.h"
+#include "quote.h"
 #include "texel_formats.h"
 #include "texture_file.h"
 
@@ -76,7 +77,7 @@ bool Serialize3df(const Texture3df& tex, std::vector<uint8_t>* bytes, std::strin
 bool Write3dfFile(const std::string& path, const Texture3df& tex, std::string* error) {
   std::vector<uint8_t> bytes;
   if (!Serialize3df(tex, &bytes, error)) {
-    if (error) *error = path + ": " + *error;
+    if (error) *error = quote::Escape(path) + ": " + *error;
     return false;
   }
   return WriteFileAtomically(

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "file_io.h"
+#include "quote.h"
 #include "texel_formats.h"
 
 namespace texfile {
@@ -21,9 +22,7 @@ bool Fail(std::string* error, std::string reason) {
 
 // Header text from a damaged file, made safe to print.
 std::string Quote(std::string_view text) {
-  std::string out = "\"";
-  for (char c : text.substr(0, 32)) out += (c >= 0x20 && c < 0x7F) ? c : '?';
-  return out + (text.size() > 32 ? "...\"" : "\"");
+  return quote::Quote(text, 32);
 }
 
 std::vector<std::string_view> Tokens(std::string_view line) {
@@ -154,7 +153,7 @@ bool WithFile(const char* path, std::string* error, Parse parse) {
   if (!ReadRegularFile(path, kMaxTextureFileBytes, &bytes, error)) return false;
   std::string reason;
   if (parse(bytes.data(), bytes.size(), &reason)) return true;
-  return Fail(error, std::string(path) + ": " + reason);
+  return Fail(error, quote::Escape(path) + ": " + reason);
 }
 
 }  // namespace

@@ -97,6 +97,24 @@ TEST_F(DisplaySize, ResizingTheWindowChoosesTheLargestFourByThreeThatFits) {
   }
 }
 
+// SSAA 4 at a 5120-pixel-wide frame would pass 16384 pixels a side: it is
+// reduced to 2, and that is said once, however often resizes make the
+// decision again.
+TEST_F(DisplaySize, ReducedSupersamplingIsSaidOnce) {
+  setenv("SOFTBOARD_SSAA", "4", 1);
+  FakeWindow* window = Open();
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 10; i++) {
+    window->width = window->height = i % 2 ? 1000 : 6000;
+    window->resized = true;
+    grBufferSwap(0);
+    EXPECT_EQ(TheBoard().frame.ssaa, i % 2 ? 4 : 2) << i;
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "softboard: SOFTBOARD_SSAA=4 at 5120x3840 needs buffers larger than 16384 pixels a "
+            "side; using 2\n");
+}
+
 TEST_F(DisplaySize, AFixedScaleIgnoresTheWindowAndSupersamplingShowsTheSameSize) {
   setenv("SOFTBOARD_SCALE", "2.25", 1);
   setenv("SOFTBOARD_SSAA", "2", 1);

@@ -129,6 +129,50 @@ TEST(Settings, ScaleSamplesAndThreads) {
   }
 }
 
+// Every numeric setting reads plain decimals only, one grammar for all: what
+// strtod would take besides (hex, exponents, signs, a bare point) is refused.
+TEST(Settings, NumbersArePlainDecimalsEverywhere) {
+  std::vector<std::string> problems;
+  for (const char* bad : {"0x2", "0X2", "0x1p3", "1e0", "2E0", "+2", "-2", "2.", ".5", "2..5",
+                          "1,5", "\t2", "2\n", "infinity", "0x10"}) {
+    problems.clear();
+    const Settings s = Read({{"SOFTBOARD_SCALE", bad},
+                             {"SOFTBOARD_THREADS", bad},
+                             {"SOFTBOARD_SSAA", bad},
+                             {"SOFTBOARD_COLOR", bad},
+                             {"SOFTBOARD_VSYNC", bad},
+                             {"SOFTBOARD_BOARDS", bad}},
+                            &problems);
+    EXPECT_EQ(problems.size(), 6u) << bad;
+    EXPECT_EQ(s.scale, 0) << bad;
+    EXPECT_EQ(s.threads, 0) << bad;
+    EXPECT_EQ(s.ssaa, 1) << bad;
+    EXPECT_EQ(s.color_bits, 32) << bad;
+  }
+  struct Good {
+    const char* scale;
+    double want;
+  };
+  for (const Good& g : {Good{"2", 2}, Good{"02", 2}, Good{"2.25", 2.25}, Good{"8.000", 8},
+                        Good{"1.5", 1.5}, Good{"7.99", 7.99}}) {
+    problems.clear();
+    EXPECT_EQ(Read({{"SOFTBOARD_SCALE", g.scale}}, &problems).scale, g.want) << g.scale;
+    EXPECT_TRUE(problems.empty()) << g.scale;
+  }
+  // Whole-number settings read the same grammar, then want a whole value.
+  const Settings s = Read({{"SOFTBOARD_THREADS", "03"},
+                           {"SOFTBOARD_SSAA", "2.0"},
+                           {"SOFTBOARD_COLOR", "016"},
+                           {"SOFTBOARD_VSYNC", "0"}},
+                          &problems);
+  EXPECT_TRUE(problems.empty());
+  EXPECT_EQ(s.threads, 3);
+  EXPECT_EQ(s.ssaa, 2);
+  EXPECT_EQ(s.color_bits, 16);
+  EXPECT_FALSE(s.vsync);
+  EXPECT_EQ(Read({{"SOFTBOARD_THREADS", "2.5"}}, &problems).threads, 0);
+}
+
 TEST(Settings, ColourDepthAndDither) {
   std::vector<std::string> problems;
   Settings s = Read({}, &problems);

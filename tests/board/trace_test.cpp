@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -110,6 +113,58 @@ TEST(TraceOpen, UnwritablePathIsReportedWithTheReason) {
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
   EXPECT_FALSE(Tracing(trace));
   TraceLine line(trace, "ignored", 1);  // writes nothing, crashes nothing
+}
+
+// A trace into a pipe works when something reads it; with no reader the open
+// fails at once, saying so, rather than waiting for one.
+TEST(TraceOpen, APipeIsTracedWhenReadAndRefusedAtOnceWhenNot) {
+  const std::string fifo = ::testing::TempDir() + "trace_fifo_" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  TraceState trace;
+  std::string error;
+  EXPECT_FALSE(OpenTrace(trace, fifo, &error)) << "no reader: no trace, and no wait";
+  EXPECT_EQ(error, "the trace file \"" + fifo + "\" is a pipe with no reader; running untraced");
+  EXPECT_FALSE(Tracing(trace));
+
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  ASSERT_TRUE(OpenTrace(trace, fifo, &error)) << error;
+  { TraceLine line(trace, "grBufferSwap", 1); }
+  char got[64] = {};
+  EXPECT_EQ(read(reader, got, sizeof got - 1), 16);
+  EXPECT_STREQ(got, "grBufferSwap(1)\n");
+  CloseTrace(trace);
+  close(reader);
+  std::remove(fifo.c_str());
+}
+
+// The reader of a traced pipe goes away: the next line fails with one
+// message, tracing stops and the process lives on, SIGPIPE's disposition
+// (the default, which ends the process) untouched.
+TEST(TraceOpen, AReaderThatGoesAwayStopsTheTraceNotTheProgram) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const std::string path = "/dev/fd/" + std::to_string(ends[1]);
+  TraceState trace;
+  std::string error;
+  ASSERT_TRUE(OpenTrace(trace, path, &error)) << error;
+  close(ends[1]);
+  { TraceLine line(trace, "grLibInit"); }
+  close(ends[0]);  // the reader goes
+  struct sigaction before {};
+  sigaction(SIGPIPE, nullptr, &before);
+  ASSERT_EQ(before.sa_handler, SIG_DFL);
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 3; i++) TraceLine line(trace, "grBufferSwap", 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "softboard: cannot write the trace file \"" +
+                                                        path + "\": Broken pipe; tracing stops\n");
+  EXPECT_FALSE(Tracing(trace));
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_FALSE(sigismember(&pending, SIGPIPE)) << "nothing left to deliver later";
+  struct sigaction after {};
+  sigaction(SIGPIPE, nullptr, &after);
+  EXPECT_EQ(after.sa_handler, SIG_DFL);
 }
 
 TEST(TraceOpen, AFullDeviceStopsTheTraceWithOneMessage) {

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,10 @@ bool DemoRun::WaitForOutput(const std::string& text, std::chrono::milliseconds l
   return true;
 }
 
+void DemoRun::Signal(int sig) {
+  if (pid_ > 0 && !ended_) kill(pid_, sig);
+}
+
 int DemoRun::Wait(std::chrono::milliseconds limit) {
   if (pid_ <= 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -92,6 +97,7 @@ int DemoRun::Wait(std::chrono::milliseconds limit) {
     }
   }
   ended_ = true;
+  if (WIFSIGNALED(status)) end_signal_ = WTERMSIG(status);
   for (int i = 0; i < 5; i++) Drain(5);  // what was written just before the end
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -100,6 +106,66 @@ termios DemoRun::SettingsNow() const {
   termios now{};
   tcgetattr(slave_, &now);
   return now;
+}
+
+ShellRun RunShell(const std::string& directory, const std::string& command,
+                  const std::map<std::string, std::string>& env, std::chrono::milliseconds limit) {
+  ShellRun result;
+  int out[2], err[2];
+  if (pipe(out) != 0) return result;
+  if (pipe(err) != 0) return result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);
+    const int null = open("/dev/null", O_RDONLY);
+    dup2(null, 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {null, out[0], out[1], err[0], err[1]}) close(fd);
+    if (chdir(directory.c_str()) != 0) _exit(127);
+    for (const auto& [name, value] : env) setenv(name.c_str(), value.c_str(), 1);
+    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  close(err[1]);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* texts[2] = {&result.out, &result.err};
+  bool killed = false;
+  while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+    if (std::chrono::steady_clock::now() >= deadline) {
+      kill(-pid, SIGKILL);
+      killed = true;
+      break;
+    }
+    if (poll(fds, 2, 50) <= 0) continue;
+    for (int i = 0; i < 2; i++) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        texts[i]->append(buffer, size_t(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+      }
+    }
+  }
+  for (const pollfd& fd : fds) {
+    if (fd.fd >= 0) close(fd.fd);
+  }
+  int status = 0;
+  rusage usage{};
+  wait4(pid, &status, 0, &usage);
+  result.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  if (!killed) result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+std::string Demo() {
+  return "'" TRANSDEMO_PATH "'";
 }
 
 std::string MakeTempDir() {

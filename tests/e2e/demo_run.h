@@ -25,11 +25,15 @@ class DemoRun {
 
   // Types bytes into the terminal.
   void Type(const std::string& keys);
+  // Sends the demo a signal.
+  void Signal(int sig);
   // Reads terminal output until it contains `text` or the time runs out.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
   // Waits for the process to end (killing it after `limit`); the exit status,
   // or -1 when it had to be killed or died by a signal.
   int Wait(std::chrono::milliseconds limit);
+  // The signal that ended the process, 0 if none (after Wait).
+  int end_signal() const { return end_signal_; }
 
   int pid() const { return pid_; }
   const std::string& output() const { return output_; }
@@ -46,10 +50,26 @@ class DemoRun {
   int error_pipe_ = -1;
   int pid_ = -1;
   bool ended_ = false;
+  int end_signal_ = 0;
   termios before_{};
   std::string output_;
   std::string errors_;
 };
+
+// A shell command run to its end: how it ended and what it wrote.
+struct ShellRun {
+  int status = -1;  // the exit status, 128 + the signal that ended it, or -1 if killed at the limit
+  std::string out, err;
+  double cpu_seconds = 0;  // user and system time of the command and what it waited for
+};
+// Runs `command` with sh in `directory`, `env` added to its environment and
+// standard input on /dev/null unless the command says otherwise. The whole
+// process group is killed after `limit`.
+ShellRun RunShell(const std::string& directory, const std::string& command,
+                  const std::map<std::string, std::string>& env = {},
+                  std::chrono::milliseconds limit = std::chrono::seconds(60));
+// The demo's path, quoted for a shell command.
+std::string Demo();
 
 std::string MakeTempDir();
 std::string ReadFile(const std::string& path);

@@ -1,5 +1,8 @@
 // Drawing recorded and rendered in bands of rows by several threads gives the
 // pixels drawing at once gives: every thread count, every band height.
+#include <sched.h>
+
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -101,14 +104,6 @@ TEST(Bands, FlushingNothingAndRenderingAgainWork) {
   }
 }
 
-TEST(DrawingThreads, TheSettingOrAsManyAsTheFrameIsWorthUpToTheCores) {
-  EXPECT_EQ(DrawingThreads(3, 640 * 480), 3);
-  EXPECT_EQ(DrawingThreads(0, 640 * 480), 1) << "a small frame is not worth waking a thread";
-  const int cores = DrawingThreads(0, size_t(1) << 40);
-  EXPECT_GE(cores, 1);
-  EXPECT_EQ(DrawingThreads(0, 2 * kPixelsPerThread), std::min(cores, 2));
-}
-
 // A frame drawn into rows of a larger surface (a window's, with the frame
 // centred) is the frame drawn into a buffer of its own, and nothing outside
 // its rectangle is touched: clears, triangles and averages alike.
@@ -150,6 +145,45 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
       }
     }
   }
+}
+
+// A frame wakes a thread a band at most: a small one leaves the other
+// workers asleep.
+TEST(Bands, AFrameDrawsWithNoMoreThreadsThanItHasBands) {
+  BandRenderer bands(8, 8);
+  std::vector<uint32_t> pixels(100 * 480, 1);
+  struct Case {
+    int rows, threads;
+  };
+  for (const Case c : {Case{480, 8}, Case{16, 2}, Case{8, 1}, Case{1, 1}, Case{24, 3}}) {
+    bands.RecordClear(pixels.data(), 100, c.rows, 100, 5);
+    bands.Flush();
+    EXPECT_EQ(bands.last_flush_threads(), c.threads) << c.rows << " rows";
+    EXPECT_EQ(pixels[size_t(c.rows) * 100 - 1], 5u);
+  }
+}
+
+// Threads past the cores would only take turns: the setting is a most, the
+// cores this process may use (its affinity) the bound.
+TEST(DrawingThreads, TheSettingOrAsManyAsTheFrameIsWorthButNeverMoreThanTheCores) {
+  const int cores = UsableCores();
+  constexpr size_t kLarge = size_t(1) << 40;
+  EXPECT_GE(cores, 1);
+  EXPECT_EQ(DrawingThreads(0, kLarge), cores);
+  EXPECT_EQ(DrawingThreads(0, 640 * 480), 1) << "a small frame is not worth waking a thread";
+  EXPECT_EQ(DrawingThreads(0, 2 * kPixelsPerThread), std::min(cores, 2));
+  EXPECT_EQ(DrawingThreads(1, kLarge), 1);
+  EXPECT_EQ(DrawingThreads(3, 640 * 480), std::min(3, cores)) << "a setting is kept";
+  EXPECT_EQ(DrawingThreads(256, kLarge), cores);
+  // Held to one core, as taskset would hold the process.
+  cpu_set_t all, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  CPU_ZERO(&one);
+  CPU_SET(sched_getcpu(), &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(DrawingThreads(256, kLarge), 1);
+  EXPECT_EQ(DrawingThreads(0, kLarge), 1);
+  sched_setaffinity(0, sizeof all, &all);
 }
 
 }  // namespace

@@ -1,9 +1,14 @@
 #include "png_file.h"
 
 #include <png.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -84,6 +89,62 @@ TEST_F(PngFileTest, ReadsGreyPaletteAndSixteenBitImages) {
   }
 }
 
+// An image written row by row: each row is asked for once, in order, and
+// what is written is what the rows said.
+TEST_F(PngFileTest, RowsAreAskedForOnceEachInOrder) {
+  const int width = 5, height = 7;
+  std::vector<int> asked;
+  const PngRowSource row = [&](int y, uint32_t* scratch) -> const uint32_t* {
+    asked.push_back(y);
+    for (int x = 0; x < width; ++x) scratch[x] = 0xFF000000u | uint32_t(x * 40) << 16 | uint32_t(y);
+    return scratch;
+  };
+  const std::string path = dir_.File("rows.png");
+  ASSERT_TRUE(WritePngRows(path, width, height, false, row, &error_)) << error_;
+  EXPECT_EQ(asked, (std::vector<int>{0, 1, 2, 3, 4, 5, 6}));
+  ASSERT_TRUE(ReadPng(path, &pixels_, &width_, &height_, &error_)) << error_;
+  std::vector<uint32_t> want;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x)
+      want.push_back(0xFF000000u | uint32_t(x * 40) << 16 | uint32_t(y));
+  }
+  ExpectPixels(pixels_, want, width);
+}
+
+// A 2048x2048 image (16 MB as pixels, 12 MB as the file's rows) is written
+// with 8 MB to spare: no copy of the whole image is ever made. Run in a process of its own
+// whose address space is held; not under AddressSanitizer, which cannot run so.
+TEST_F(PngFileTest, AnImageIsWrittenWithoutACopyOfItWhole) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer cannot run with its memory held";
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const char* made = std::getenv("PNG_FILE_TEST_DIR");  // set again by the test's own process
+  const std::string dir = made ? made : dir_.path();
+  setenv("PNG_FILE_TEST_DIR", dir.c_str(), 1);
+  const auto write = [&] {
+    std::ifstream status("/proc/self/status");
+    size_t kib = 0;
+    for (std::string line; std::getline(status, line);) {
+      if (line.rfind("VmSize:", 0) == 0) kib = std::stoul(line.substr(7));
+    }
+    const rlimit limit{(kib + 8192) * 1024, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    const PngRowSource row = [](int y, uint32_t* scratch) -> const uint32_t* {
+      for (int x = 0; x < 2048; ++x) scratch[x] = uint32_t(x * y) | 0xFF000000u;
+      return scratch;
+    };
+    std::string error;
+    const bool written = WritePngRows(dir + "/big.png", 2048, 2048, false, row, &error);
+    std::filesystem::remove_all(dir_.path());  // this process's own, unused
+    std::exit(written ? 0 : 1);
+  };
+  EXPECT_EXIT(write(), ::testing::ExitedWithCode(0), "^$");
+  unsetenv("PNG_FILE_TEST_DIR");
+  ASSERT_TRUE(ReadPng(dir + "/big.png", &pixels_, &width_, &height_, &error_)) << error_;
+  EXPECT_EQ(pixels_[size_t(2047) * 2048 + 3], (2047u * 3) | 0xFF000000u);
+}
+
 TEST_F(PngFileTest, DamagedOrMissingFilesAreRefused) {
   const std::vector<uint32_t> image(64 * 64, 0xFF336699);
   const std::string good = dir_.File("good.png");
@@ -117,6 +178,32 @@ TEST_F(PngFileTest, FailedWritesLeaveNoFile) {
   EXPECT_NE(error_.find(nowhere), std::string::npos) << error_;
   EXPECT_FALSE(WritePng(dir_.File("empty.png"), image.data(), 0, 2, false, &error_));
   EXPECT_FALSE(WritePng(dir_.File("null.png"), nullptr, 2, 2, false, &error_));
+  EXPECT_TRUE(dir_.Entries().empty());
+}
+
+// A write the file system refuses part way (here: past the process's file
+// size limit, as a full disk would) gives the system's reason, and no file.
+TEST_F(PngFileTest, AWriteThatFailsSaysWhy) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const char* made = std::getenv("PNG_FILE_TEST_DIR");  // set again by the test's own process
+  const std::string dir = made ? made : dir_.path();
+  setenv("PNG_FILE_TEST_DIR", dir.c_str(), 1);
+  const auto write = [&] {
+    if (made) std::filesystem::remove_all(dir_.path());  // this process's own, unused
+    signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::vector<uint32_t> noise(128 * 128);
+    uint32_t x = 1;
+    for (uint32_t& p : noise) p = x = x * 1664525u + 1013904223u;  // does not compress
+    std::string error;
+    if (WritePng(dir + "/big.png", noise.data(), 128, 128, true, &error)) std::exit(2);
+    std::fputs(error.c_str(), stderr);
+    std::exit(0);
+  };
+  EXPECT_EXIT(write(), ::testing::ExitedWithCode(0),
+              "^" + dir + "/big.png: cannot write: File too large$");
+  unsetenv("PNG_FILE_TEST_DIR");
   EXPECT_TRUE(dir_.Entries().empty());
 }
 

@@ -247,6 +247,23 @@ TEST_F(Tex3dfToolTest, ErrorsNameTheProblemAndLeaveNoOutput) {
   EXPECT_EQ(Text(dir_.File("kept")), "old");
 }
 
+// Names and arguments are shown escaped: a hostile file name cannot act on the
+// terminal the tool prints to.
+TEST_F(Tex3dfToolTest, NamesAndArgumentsArePrintedEscaped) {
+  const std::string hostile = "\x1b[2J\x9b;m\xff.3df";
+  texture_test::WriteBytes(
+      dir_.File(hostile),
+      texture_test::Bytes("3df v1.0\nnope\x1b[5m\nlod range: 1 1\naspect ratio: 1 1\n"));
+  const Result info = Run("info '" + dir_.File(hostile) + "'");
+  EXPECT_EQ(info.status, 1);
+  EXPECT_EQ(info.err, "tex3df: " + dir_.File("\\x1B[2J\\x9B;m\\xFF.3df") +
+                          ": unknown texel format \"nope\\x1B[5m\"\n");
+  const Result command = Run("$(printf 'x\\033]0;t\\007')");
+  EXPECT_EQ(command.status, 2);
+  EXPECT_EQ(command.err.rfind("tex3df: unknown command \"x\\x1B]0;t\\x07\"\n", 0), 0u)
+      << command.err;
+}
+
 TEST_F(Tex3dfToolTest, HelpPrintsTheUsageAndSucceeds) {
   for (const char* flag : {"--help", "-h", "encode --help"}) {
     const Result r = Run(flag);

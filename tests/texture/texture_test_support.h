@@ -30,9 +30,10 @@ class TempDir {
   std::string File(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
   // Names of the entries, to see that nothing was left behind.
-  std::vector<std::string> Entries() const {
+  std::vector<std::string> Entries() const { return EntriesOf(path_); }
+  static std::vector<std::string> EntriesOf(const std::string& path) {
     std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(path_))
+    for (const auto& e : std::filesystem::directory_iterator(path))
       names.push_back(e.path().filename().string());
     return names;
   }
