@@ -10,6 +10,7 @@ cd "$(dirname "$0")"
 usage() {
   echo "usage: ./go demo    build and run the demo"
   echo "       ./go test    build and run every test"
+  echo "       ./go web     build the web page and serve it on http://127.0.0.1:8000"
 }
 
 # Debian packages, each with the reason it is needed.
@@ -23,6 +24,10 @@ packages=(
   "libhwy-dev:the pixel engine's SIMD kernels"
   "libgtest-dev:the tests"
   "libbenchmark-dev:the benchmarks"
+)
+# Only for the web page: its compiler (which brings Node.js, which serves it).
+web_packages=(
+  "emscripten:compiling the demo and the board to WebAssembly"
 )
 # Only for the tests: a virtual X server for the window tests, and xwd to
 # read back what a window shows.
@@ -88,6 +93,15 @@ case "${1:-}" in
     install_missing
     build
     exec ctest --preset release
+    ;;
+  web)
+    packages+=("${web_packages[@]}")
+    install_missing
+    build  # the native build makes the texture the page takes
+    cmake --preset web >/dev/null
+    cmake --build --preset web
+    echo "go: the page is in build/web; serving it on http://127.0.0.1:8000 (Ctrl+C stops)"
+    exec node web/serve.mjs build/web 8000
     ;;
   -h | --help | help)
     usage

@@ -14,9 +14,13 @@
 namespace softboard {
 
 int UsableCores() {
+#if defined(__EMSCRIPTEN__)
+  return 1;  // a web page draws on its one thread
+#else
   cpu_set_t cpus;
   if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
   return int(std::max(1u, std::thread::hardware_concurrency()));
+#endif
 }
 
 int DrawingThreads(int setting, size_t frame_pixels) {
@@ -32,7 +36,8 @@ namespace {
 // the caller runs on now (the caller's thread, free to move, keeps its own):
 // woken on the waker's core, a worker would otherwise take turns with it there
 // while another core idles.
-void KeepToCore(std::thread& worker, int k) {
+void KeepToCore([[maybe_unused]] std::thread& worker, [[maybe_unused]] int k) {
+#if !defined(__EMSCRIPTEN__)
   cpu_set_t allowed;
   if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
   const int cores = CPU_COUNT(&allowed);
@@ -52,6 +57,7 @@ void KeepToCore(std::thread& worker, int k) {
     pthread_setaffinity_np(worker.native_handle(), sizeof one, &one);
     return;
   }
+#endif
 }
 
 }  // namespace
@@ -61,6 +67,9 @@ BandRenderer::BandRenderer(int threads, int band_rows)
   // Everything that may fail comes before the first thread starts: a
   // constructor that threw with threads running would end the program.
   threads = std::max(1, threads);
+#if defined(__EMSCRIPTEN__)
+  threads = 1;  // a web page has the one thread
+#endif
   band_pixels_.resize(size_t(threads));
   workers_.reserve(size_t(threads - 1));
   std::vector<std::unique_ptr<Worker>> made;

@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -60,8 +61,17 @@ bool ParseNumber(const char* text, double* out) {
     }
   }
   if (length == 0) return false;
+#if defined(__cpp_lib_to_chars)
   const auto [end, error] = std::from_chars(text, text + length, *out, std::chars_format::fixed);
   return error == std::errc() && end == text + length;
+#else
+  // A library without from_chars for doubles (the web page's): the text is
+  // digits and a point only, and the page never leaves the C locale.
+  char* end = nullptr;
+  errno = 0;
+  *out = std::strtod(text, &end);
+  return errno == 0 && end == text + length;
+#endif
 }
 
 // A whole number, read by the numeric grammar.

@@ -1,0 +1,211 @@
+// The web page in headless Chromium: it loads, shows the instructions, takes
+// keys, draws the native build's pixels bit for bit, follows resizes, ends
+// with the demo's status, and says what the terminal would say when the
+// texture is missing or a setting is bad.
+//   node page_test.mjs <page folder> <native transdemo>
+// Exits 77 (skipped) when Chromium, puppeteer-core or the page is missing.
+import {spawn, spawnSync} from 'node:child_process';
+import {copyFileSync, existsSync, mkdtempSync, rmSync} from 'node:fs';
+import {tmpdir} from 'node:os';
+import {dirname, join, resolve} from 'node:path';
+import {fileURLToPath} from 'node:url';
+import {readPng} from './png.mjs';
+
+const [pageDir, demo] = process.argv.slice(2).map(path => resolve(path));
+const here = dirname(fileURLToPath(import.meta.url));
+const chromium = process.env.CHROMIUM || '/usr/bin/chromium';
+function skip(why) {
+  console.log('skipped: ' + why);
+  process.exit(77);
+}
+if (!existsSync(chromium)) skip(`no Chromium at ${chromium} (apt-get install chromium)`);
+for (const file of ['index.html', 'transdemo.js', 'transdemo.wasm', 'tex.3df'])
+  if (!existsSync(join(pageDir, file))) skip(`no ${file} in ${pageDir}: build the page (./go web)`);
+let puppeteer;
+try {
+  puppeteer = (await import('puppeteer-core')).default;
+} catch {
+  skip('no puppeteer-core: npm ci in tests/web');
+}
+
+// A folder served on a free port of 127.0.0.1; the server's address.
+async function serve(folder) {
+  const server = spawn(process.execPath, [join(here, '../../web/serve.mjs'), folder, '0']);
+  const address = await new Promise((resolve, reject) => {
+    server.stdout.once('data', line => resolve(String(line).split(' ')[0]));
+    server.once('exit', () => reject(new Error('the server did not start')));
+  });
+  return {address, stop: () => server.kill()};
+}
+
+const work = mkdtempSync(join(tmpdir(), 'transdemo-web-'));
+const noTexture = join(work, 'no-texture');
+spawnSync('mkdir', [noTexture]);
+for (const file of ['index.html', 'transdemo.js', 'transdemo.wasm'])
+  copyFileSync(join(pageDir, file), join(noTexture, file));
+const page = await serve(pageDir), bare = await serve(noTexture);
+const browser = await puppeteer.launch({
+  executablePath: chromium,
+  headless: true,
+  args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+         '--disable-background-networking', '--disable-component-update', '--disable-sync',
+         `--user-data-dir=${join(work, 'profile')}`],
+});
+
+const instructions = 'This demo demonstrates the\n' +
+  'translucency/texture/gouraud shading capabilities\n' +
+  'of your 3D card, to move the transparent triangle\n' +
+  'use the f,g,h,b keys, to change the opacity of the\n' +
+  'translucent triangle use the o,p keys,\n' +
+  'to quit press esc.\n' +
+  'Press any key to continue';
+
+// The page at `query`, its console errors gathered, once the prompt shows.
+async function open(query, {server = page, width = 900, height = 800, scale = 1} = {}) {
+  const tab = await browser.newPage();
+  await tab.setViewport({width, height, deviceScaleFactor: scale});
+  tab.errors = [];
+  tab.on('console', message => message.type() === 'error' && tab.errors.push(message.text()));
+  tab.on('pageerror', error => tab.errors.push('page error: ' + error.message));
+  await tab.goto(server.address + query);
+  await tab.waitForFunction(
+      text => document.getElementById('console').textContent.endsWith(text),
+      {timeout: 20000}, 'continue');
+  return tab;
+}
+const text = tab => tab.$eval('#console', e => e.textContent);
+const status = tab => tab.$eval('#status', e => e.textContent);
+// Lets the demo's loop run `n` frames: it takes a key a frame.
+const frames = (tab, n) => tab.evaluate(n => new Promise(resolve => {
+  const next = () => (n-- <= 0 ? resolve() : requestAnimationFrame(next));
+  next();
+}), n);
+async function type(tab, keys) {
+  for (const key of keys) await tab.keyboard.press(key === ' ' ? 'Space' : 'Key' + key.toUpperCase());
+  await frames(tab, keys.length + 4);
+}
+async function ended(tab) {
+  await tab.waitForFunction(() => Module.softboardExitStatus !== undefined, {timeout: 20000});
+  return tab.evaluate(() => Module.softboardExitStatus);
+}
+async function canvas(tab) {
+  return tab.evaluate(() => {
+    const c = document.getElementById('screen');
+    const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+    let bytes = '';
+    for (let i = 0; i < data.length; i += 0x8000)
+      bytes += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
+    return {width: c.width, height: c.height, css: c.getBoundingClientRect().width,
+            rgba: btoa(bytes)};
+  }).then(c => ({...c, rgba: Buffer.from(c.rgba, 'base64')}));
+}
+// The native demo's last frame, headless, after the same keys.
+function native(settings, keys) {
+  const shot = join(work, 'native.png');
+  const env = {...process.env, SOFTBOARD_DISPLAY: 'headless', SOFTBOARD_SCREENSHOT: shot};
+  for (const [name, value] of Object.entries(settings)) env['SOFTBOARD_' + name.toUpperCase()] = value;
+  const run = spawnSync(demo, {cwd: dirname(demo), input: ' ' + keys + '\x1b', env});
+  if (run.status !== 0) throw new Error('the native demo failed: ' + run.stderr);
+  return readPng(shot);
+}
+function samePixels(got, want) {
+  if (got.width !== want.width || got.height !== want.height)
+    return `the canvas is ${got.width}x${got.height}, the native frame ${want.width}x${want.height}`;
+  for (let i = 0; i < want.rgba.length; i++) {
+    if (got.rgba[i] !== want.rgba[i]) {
+      const p = i >> 2;
+      return `at ${p % want.width}, ${Math.floor(p / want.width)} channel ${i & 3}: ` +
+             `${got.rgba[i]} in the page, ${want.rgba[i]} native`;
+    }
+  }
+  return null;
+}
+
+const cases = [];
+const test = (name, body) => cases.push({name, body});
+function expect(ok, what) {
+  if (!ok) throw new Error(what);
+}
+
+const keys = 'hhhhhbbbpppp';
+test('the instructions, a key, and frames as the native build draws them', async () => {
+  const tab = await open('?scale=1');
+  expect(await text(tab) === instructions, 'the console shows ' + JSON.stringify(await text(tab)));
+  await type(tab, ' ');
+  const first = samePixels(await canvas(tab), native({scale: '1'}, ''));
+  expect(!first, 'the first frame: ' + first);
+  await type(tab, keys);
+  const moved = samePixels(await canvas(tab), native({scale: '1'}, keys));
+  expect(!moved, 'after the keys: ' + moved);
+  await tab.keyboard.press('Escape');
+  expect(await ended(tab) === 0, 'Esc ends with status 0');
+  expect(await status(tab) === 'The demo ended (exit status 0).', await status(tab));
+  expect(tab.errors.length === 0, tab.errors.join('; '));
+  await tab.close();
+});
+
+for (const settings of [{scale: '1', color: '16'}, {scale: '1', ssaa: '2'},
+                        {scale: '1.5', color: '16', dither: '2x2', ssaa: '2'}]) {
+  const query = '?' + new URLSearchParams(settings);
+  test(`the native pixels with ${query}`, async () => {
+    const tab = await open(query);
+    await type(tab, ' ' + keys);
+    const wrong = samePixels(await canvas(tab), native(settings, keys));
+    expect(!wrong, wrong);
+    await tab.close();
+  });
+}
+
+test('drawn at the device pixels of its box, and again when the box changes', async () => {
+  const tab = await open('?dither=off', {width: 800, height: 700, scale: 2});
+  await type(tab, ' ' + keys);
+  let shown = await canvas(tab);
+  expect(shown.css * 2 === shown.width, `${shown.width} pixels across ${shown.css} CSS pixels`);
+  let wrong = samePixels(shown, native({scale: String(shown.width / 640), dither: 'off'}, keys));
+  expect(!wrong, wrong);
+  await tab.setViewport({width: 500, height: 600, deviceScaleFactor: 2});
+  await frames(tab, 4);
+  const resized = await canvas(tab);
+  expect(resized.width < shown.width, `still ${resized.width} wide after the resize`);
+  wrong = samePixels(resized, native({scale: String(resized.width / 640), dither: 'off'}, keys));
+  expect(!wrong, 'after the resize: ' + wrong);
+  await tab.close();
+});
+
+test('a missing tex.3df says so and ends with status 1', async () => {
+  const tab = await open('', {server: bare});
+  await tab.keyboard.press('Space');
+  expect(await ended(tab) === 1, 'status 1');
+  expect(await text(tab) === instructions + "Couldn't load tex.3df file!", await text(tab));
+  expect(await status(tab) === 'The demo ended (exit status 1).', await status(tab));
+  await tab.close();
+});
+
+test('bad settings get the usual complaint in the console, and their default', async () => {
+  const tab = await open('?color=17&ssaa=3&scale=1');
+  await type(tab, ' ');
+  const complaints = tab.errors.filter(line => line.startsWith('softboard: '));
+  expect(complaints.join('\n') ===
+         'softboard: SOFTBOARD_SSAA="3" is not a valid value; it takes 1, 2 or 4 (using 1)\n' +
+         'softboard: SOFTBOARD_COLOR="17" is not a valid value; it takes 32 or 16 (using 32)',
+         complaints.join('\n'));
+  const wrong = samePixels(await canvas(tab), native({scale: '1'}, ''));
+  expect(!wrong, wrong);
+  await tab.close();
+});
+
+let failed = 0;
+for (const {name, body} of cases) {
+  try {
+    await body();
+    console.log('ok   ' + name);
+  } catch (error) {
+    failed++;
+    console.log('FAIL ' + name + ': ' + error.message);
+  }
+}
+await browser.close();
+page.stop();
+bare.stop();
+rmSync(work, {recursive: true, force: true});
+process.exit(failed ? 1 : 0);

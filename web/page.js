@@ -1,0 +1,151 @@
+// The page's side of the demo (index.html), run before the program starts:
+// its standard output in the console area, keys to the console, the canvas
+// the board draws on, the board's settings from the query string, the
+// texture fetched from beside the page, and how a run ends.
+(function () {
+  const text = document.getElementById('console');
+  const status = document.getElementById('status');
+  const canvas = document.getElementById('screen');
+  const box = document.getElementById('screen-box');
+  const context = canvas.getContext('2d', {alpha: false});
+
+  // What the program writes, a byte at a time: the prompt has no line end,
+  // and must be seen while the program waits for a key.
+  const out = new TextDecoder();
+  function write(byte) {
+    text.textContent += out.decode(new Uint8Array([byte]), {stream: true});
+    text.scrollTop = text.scrollHeight;
+  }
+  // Standard error (the board's complaints) goes to the browser's console,
+  // a line at a time, as a terminal would show it beside the program's text.
+  const errors = new TextDecoder();
+  let line = '';
+  Module.softboardErrors = [];
+  function writeError(byte) {
+    line += errors.decode(new Uint8Array([byte]), {stream: true});
+    const end = line.indexOf('\n');
+    if (end < 0) return;
+    console.error(line.slice(0, end));
+    Module.softboardErrors.push(line.slice(0, end));
+    line = line.slice(end + 1);
+  }
+
+  // The board's settings: ?color=16&dither=2x2 is SOFTBOARD_COLOR=16 and
+  // SOFTBOARD_DITHER=2x2, read and judged as the environment's would be.
+  // (Written for the old JavaScript that emscripten's optimizer reads.)
+  const settings = {};
+  new URLSearchParams(location.search).forEach((value, name) => {
+    settings['SOFTBOARD_' + name.toUpperCase()] = value;
+  });
+
+  Module.preRun = [function () {
+    for (const name in settings) ENV[name] = settings[name];
+    FS.init(null, write, writeError);
+    // The texture lies beside the page; without it the demo says so, as it
+    // would without the file.
+    addRunDependency('tex.3df');
+    fetch('tex.3df')
+      .then(response => (response.ok ? response.arrayBuffer() : null))
+      .catch(() => null)
+      .then(data => {
+        if (data) FS.writeFile('tex.3df', new Uint8Array(data));
+        removeRunDependency('tex.3df');
+      });
+  }];
+  // main is started here rather than by the runtime: once it first waits
+  // (for a key, for a frame) it returns, and its end comes later, when its
+  // last wait is over. Then the run ends with main's status, as it would in
+  // a terminal.
+  Module.noInitialRun = true;
+  Module.onRuntimeInitialized = () => {
+    status.textContent = 'Running';
+    const ended = code => { try { exit(code); } catch (e) { if (!(e instanceof ExitStatus)) throw e; } };
+    const code = callMain([]);
+    if (!Asyncify.currData) return ended(code);
+    Asyncify.whenDone().then(ended, e => { if (!(e instanceof ExitStatus)) throw e; });
+  };
+  Module.onExit = code => {
+    Module.softboardExitStatus = code;
+    status.textContent = 'The demo ended (exit status ' + code + ').';
+  };
+  Module.onAbort = what => {
+    Module.softboardExitStatus = 1;
+    status.textContent = 'The demo failed: ' + what;
+  };
+
+  // Keys as the old console gives them: a character, or 0 or 0xE0 then a
+  // scan code. F12 saves a picture; the browser keeps its own chords.
+  const extended = {ArrowUp: 0x48, ArrowDown: 0x50, ArrowLeft: 0x4B, ArrowRight: 0x4D,
+                    Home: 0x47, End: 0x4F, PageUp: 0x49, PageDown: 0x51, Insert: 0x52,
+                    Delete: 0x53};
+  const plain = {Escape: 27, Enter: 13, Backspace: 8, Tab: 9};
+  function codes(event) {
+    if (event.ctrlKey || event.altKey || event.metaKey) return null;
+    if (event.key.length === 1) {
+      const c = event.key.charCodeAt(0);
+      return c >= 0x20 && c < 0x7F ? [c] : null;
+    }
+    if (event.key in plain) return [plain[event.key]];
+    if (event.key in extended) return [0xE0, extended[event.key]];
+    const f = /^F([1-9]|10)$/.exec(event.key);
+    return f ? [0, 0x3A + Number(f[1])] : null;
+  }
+  let waiting = [];
+  Module.softboardNextKey = () => new Promise(resolve => waiting.push(resolve));
+  document.addEventListener('keydown', event => {
+    if (event.key === 'F12') {
+      event.preventDefault();
+      savePicture();
+      return;
+    }
+    const keys = codes(event);
+    if (!keys || !Module._console_queue_key) return;
+    event.preventDefault();
+    for (const code of keys) Module._console_queue_key(code);
+    const woken = waiting;
+    waiting = [];
+    for (const resolve of woken) resolve();
+  });
+
+  // The canvas: as many pixels as the device has under its box, so the board
+  // draws sharp at its size; shown one canvas pixel a device pixel.
+  let resized = false;
+  function ratio() { return window.devicePixelRatio || 1; }
+  new ResizeObserver(() => { resized = true; }).observe(box);
+  function watchRatio() {
+    matchMedia('(resolution: ' + ratio() + 'dppx)').addEventListener('change', () => {
+      resized = true;
+      watchRatio();
+    }, {once: true});
+  }
+  watchRatio();
+  Module.softboardCanvasSize = () =>
+    [Math.floor(box.clientWidth * ratio()), Math.floor(box.clientHeight * ratio())];
+  Module.softboardTakeResized = () => {
+    const was = resized;
+    resized = false;
+    return was;
+  };
+  Module.softboardPutRows = (heap, at, width, height, first, rows) => {
+    if (canvas.width !== width || canvas.height !== height) {
+      canvas.width = width;
+      canvas.height = height;
+    }
+    canvas.style.width = width / ratio() + 'px';
+    canvas.style.height = height / ratio() + 'px';
+    const pixels = new Uint8ClampedArray(heap.buffer, at, width * rows * 4);
+    context.putImageData(new ImageData(pixels, width, rows), 0, first);
+  };
+
+  let saved = 0;
+  function savePicture() {
+    canvas.toBlob(blob => {
+      const link = document.createElement('a');
+      link.href = URL.createObjectURL(blob);
+      link.download = 'screenshot-' + String(++saved).padStart(4, '0') + '.png';
+      link.click();
+      setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+    }, 'image/png');
+  }
+  document.getElementById('save').addEventListener('click', savePicture);
+})();
