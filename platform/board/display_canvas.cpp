@@ -11,15 +11,19 @@
 namespace softboard {
 namespace {
 
-// The page's side of the canvas is web/page.js.
-EM_JS(void, PutCanvasRows, (const uint8_t* rgba, int width, int height, int first_row, int rows),
-      { Module.softboardPutRows(HEAPU8, rgba, width, height, first_row, rows); });
+// The page's side of the canvas is web/page.js. (JavaScript: not C++ to format.)
+// clang-format off
+EM_JS(void, PutCanvasRows, (const uint8_t* rgba, int width, int height, int first_row, int rows), {
+  Module.softboardPutRows(HEAPU8, rgba, width, height, first_row, rows);
+});
 EM_JS(int, CanvasDeviceWidth, (), { return Module.softboardCanvasSize()[0]; });
 EM_JS(int, CanvasDeviceHeight, (), { return Module.softboardCanvasSize()[1]; });
 EM_JS(int, TakeCanvasResized, (), { return Module.softboardTakeResized() ? 1 : 0; });
-EM_ASYNC_JS(void, WaitForAnimationFrame, (),
-            { await new Promise(resolve = > requestAnimationFrame(() = > resolve())); });
-EM_ASYNC_JS(void, YieldToPage, (), { await new Promise(resolve = > setTimeout(resolve, 0)); });
+EM_ASYNC_JS(void, WaitForAnimationFrame, (), {
+  await new Promise(resolve => requestAnimationFrame(() => resolve()));
+});
+EM_ASYNC_JS(void, YieldToPage, (), { await new Promise(resolve => setTimeout(resolve, 0)); });
+// clang-format on
 
 // 0xAARRGGBB to the canvas's bytes R, G, B, A, opaque.
 void ToCanvasRow(const uint32_t* argb, int n, uint32_t* rgba) {

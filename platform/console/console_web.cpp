@@ -18,7 +18,9 @@ std::deque<int>& Queue() {
 }  // namespace
 
 // Returns once the page has queued a key (see web/page.js).
+// clang-format off
 EM_ASYNC_JS(void, WaitForPageKey, (), { await Module.softboardNextKey(); });
+// clang-format on
 
 extern "C" int _getch(void) {
   while (Queue().empty()) WaitForPageKey();
