@@ -110,10 +110,19 @@ HWY_INLINE V16 Mul255(V16 x, V16 f) {
   return hn::ShiftRight<8>(hn::Add(t, hn::ShiftRight<8>(t)));
 }
 
-// Div255 (x + 127) / 255 as a multiply-high: exact for x + 127 up to 65408.
+// Div255 (x + 127) / 255, for x up to 255 * 255 (what a blend sums).
 HWY_INLINE V16 Div255(V16 x) {
   const D16 d;
+#if HWY_TARGET == HWY_NEON
+  // NEON has no 16-bit multiply-high (it takes two widening multiplies and a
+  // shuffle); t = x + 128, (t + (t >> 8)) >> 8 is the same up to x = 65152,
+  // in an add and two shifts, one of them accumulating.
+  const V16 t = hn::Add(x, hn::Set(d, 128));
+  return hn::ShiftRight<8>(hn::Add(t, hn::ShiftRight<8>(t)));
+#else
+  // A multiply-high: exact for x + 127 up to 65408.
   return hn::ShiftRight<7>(hn::MulHigh(hn::Add(x, hn::Set(d, 127)), hn::Set(d, 0x8081)));
+#endif
 }
 
 // Bilinear8 on pairs: rows rounded to 8 bits, then the rows.
@@ -185,7 +194,13 @@ template <int kBits>
 HWY_INLINE V16 LevelPair(V16 c, V16 offset) {
   const D16 d;
   const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
+#if HWY_TARGET == HWY_NEON
+  // (y * 257) >> 16 without NEON's costly multiply-high: y * 257 is y << 8
+  // plus y, so it is (y + (y >> 8)) >> 8 (y is at most 16321).
+  return hn::ShiftRight<8>(hn::Add(y, hn::ShiftRight<8>(y)));
+#else
   return hn::MulHigh(y, hn::Set(d, 257));
+#endif
 }
 
 // Quantize565 on a pair of channels with the same number of levels.
@@ -207,12 +222,20 @@ HWY_INLINE V32 PackLevels(V16 br, V16 ga) {
 // A 5-bit field at the top of its 16-bit lane (the rest 0), widened to 8 bits
 // by repeating its top bits: (v << 11) * 264 >> 16 is v * 33 / 4.
 HWY_INLINE V16 WidenTop5(V16 f) {
+#if HWY_TARGET == HWY_NEON  // two shifts, one accumulating: NEON's multiply-high is costly
+  return hn::Add(hn::ShiftRight<8>(f), hn::ShiftRight<13>(f));
+#else
   return hn::MulHigh(f, hn::Set(D16(), 264));
+#endif
 }
 // A 6-bit field in bits 5..10 of its 16-bit lane (the rest 0), widened:
 // (v << 5) * 8320 >> 16 is v * 65 / 16.
 HWY_INLINE V16 WidenMiddle6(V16 f) {
+#if HWY_TARGET == HWY_NEON
+  return hn::Add(hn::ShiftRight<3>(f), hn::ShiftRight<9>(f));
+#else
   return hn::MulHigh(f, hn::Set(D16(), 8320));
+#endif
 }
 
 // 5-6-5 values, one a lane, as channel pairs widened to 8 bits; alpha lanes 0.
