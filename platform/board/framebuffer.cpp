@@ -70,7 +70,7 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
     std::vector<uint32_t>& row = frame.dither[size_t(y)];
     row.clear();
     if (!frame.color16) continue;
-    row.resize(size_t(frame.width) + 64);  // a fused loop's last group may read past the row
+    row.resize(size_t(frame.width) + kDitherReadPast);  // a fused loop's last group reads past
     // A cell of the matrix is a pixel of the scene: N pixels at scale N.
     for (int x = 0; x < frame.width; x++)
       row[size_t(x)] = Threshold(matrix, int(int64_t(x) * kScreenWidth / frame.width), y);
