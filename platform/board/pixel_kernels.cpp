@@ -131,11 +131,11 @@ HWY_INLINE V16 Lerp8(V16 a, V16 b, V16 wa, V16 wb) {
   return hn::ShiftRight<8>(sum);
 }
 
-// SVE's vectors have a length known only at run time, where a gather a
-// corner gives every pixel's corner in pixel order. Elsewhere each footprint
-// is one 16-byte load and a transpose sorts the corners: x86's gathers are
-// slower than that, NEON has none, and a 128-bit SVE's (SVE2_128) vector is
-// one block.
+// Where SVE's vector length is known only at run time (SVE, SVE2), a gather
+// a corner gives every pixel's corner in pixel order. Elsewhere each
+// footprint is one 16-byte load and a transpose in each 128-bit block sorts
+// the corners: x86's gathers are slower than that, NEON has none, and the
+// fixed-length SVE targets (SVE2_128, SVE_256) know their blocks.
 #define SOFTBOARD_GATHER_FOOTPRINTS (HWY_TARGET == HWY_SVE || HWY_TARGET == HWY_SVE2)
 
 #if !SOFTBOARD_GATHER_FOOTPRINTS
@@ -250,10 +250,10 @@ HWY_INLINE void Unpack565(V32 p, V16& br, V16& ga) {
   ga = WidenMiddle6(hn::BitCast(d16, g));
 }
 
-// A span's pixels a group at a time: what lies under the group, then the
-// group stored. A span's last group works on a copy (in a Tail the caller
-// keeps, so that the object itself stays in registers), so nothing past the
-// span is touched.
+// A span's pixels a group at a time: what lies under the group (Old, kept by
+// the caller, as a vector cannot be a member), then the group stored. A span's
+// last group works on a copy (in a Tail the caller keeps, so that the object
+// itself stays in registers), so nothing past the span is touched.
 template <bool k565>
 class SpanPixels;
 
@@ -278,14 +278,15 @@ class SpanPixels<false> {
     }
   }
 
+  HWY_INLINE V32 Old() const { return hn::LoadU(D32(), dst_); }
+
   // The colour under the group, as channel pairs.
-  HWY_INLINE void Under(V16& br, V16& ga) const {
-    const V32 old = hn::LoadU(D32(), dst_);
+  static HWY_INLINE void Under(V32 old, V16& br, V16& ga) {
     br = PairBR(old);
     ga = PairGA(old);
   }
 
-  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, FusedAlphaWrite write) {
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, V32 old, FusedAlphaWrite write) {
     const D32 d;
     const size_t n = hn::Lanes(d);
     if (dither_) {  // 16-bit colour: the 5-6-5 level of what is stored
@@ -298,7 +299,7 @@ class SpanPixels<false> {
     V32 result = rgb;
     if (write == FusedAlphaWrite::kSource) result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
     if (write == FusedAlphaWrite::kKeep)
-      result = hn::Or(rgb, hn::And(hn::LoadU(d, dst_), hn::Set(d, 0xFF000000u)));
+      result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
     hn::StoreU(result, d, dst_);
     if (left_ < n) std::memcpy(out_, tail_, left_ * 4);
     out_ += n;
@@ -340,12 +341,13 @@ class SpanPixels<true> {
     }
   }
 
-  HWY_INLINE void Under(V16& br, V16& ga) const {
-    Unpack565(hn::PromoteTo(D32(), hn::LoadU(D16Half(), dst_rgb_)), br, ga);
-  }
+  // The group's 5-6-5 values, one a lane.
+  HWY_INLINE V32 Old() const { return hn::PromoteTo(D32(), hn::LoadU(D16Half(), dst_rgb_)); }
+
+  static HWY_INLINE void Under(V32 old, V16& br, V16& ga) { Unpack565(old, br, ga); }
 
   // The alpha plane keeps its bytes unless the source alpha or 0 is written.
-  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, FusedAlphaWrite write) {
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, V32 /*old*/, FusedAlphaWrite write) {
     const D16Half d16h;
     const D8Quarter d8q;
     const size_t n = hn::Lanes(D32());
@@ -387,37 +389,54 @@ HWY_INLINE V32 PerspectiveFixed(hn::Vec<DF> x, float scale) {
   return hn::BitCast(D32(), hn::ConvertTo(di, hn::Floor(x)));
 }
 
-// Texture coordinates along the span, a group of lanes at a time. Worked out
-// afresh for each group from the span's start, to the bit what stepping them
-// gives: wrapping integers, and floats that hold every pixel number exactly.
+// Texture coordinates along the span, a group of lanes at a time: affine ones
+// stepped in wrapping fixed point (u, v), perspective ones worked out from
+// the pixels' numbers along the span (k). The caller keeps those vectors; the
+// span's inputs are copied, as stores to its row could alias them in memory.
 template <Coords kCoords>
 struct TexCoords {
-  const SampledTexture& t;
-  const SpanInputs& s;
+  struct Inputs {
+    uint32_t u, v, du, dv;
+    float sow, tow, oow, dsow, dtow, doow;
+  };
+  TexCoords(const SampledTexture& texture, const SpanInputs& span)
+      : t(texture), s{span.u,   span.v,   span.du,   span.dv,   span.sow,
+                      span.tow, span.oow, span.dsow, span.dtow, span.doow} {}
 
-  // The texel indices of pixels first, first + 1, ... (stored to idx) and
-  // their weights.
-  HWY_INLINE void Texels(int first, uint32_t* idx, V32& fu, V32& fv) const {
+  const SampledTexture& t;
+  const Inputs s;
+
+  // The first group's.
+  HWY_INLINE void Start(V32& u, V32& v, hn::Vec<DF>& k) const {
     const D32 d;
+    u = hn::Add(hn::Set(d, s.u), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.du)));
+    v = hn::Add(hn::Set(d, s.v), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.dv)));
+    k = hn::Iota(DF(), 0.0f);
+  }
+
+  // The texel indices of this group's pixels (stored to idx) and their
+  // weights; then on to the next group.
+  HWY_INLINE void Texels(V32& u, V32& v, hn::Vec<DF>& k, uint32_t* idx, V32& fu, V32& fv) const {
+    const D32 d;
+    const size_t n = hn::Lanes(d);
     const V32 low8 = hn::Set(d, 255u);
     V32 iu, iv;
     if constexpr (kCoords == Coords::kAffine) {
-      const uint32_t k = uint32_t(first);
-      const V32 u = hn::Add(hn::Set(d, s.u + k * s.du), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.du)));
-      const V32 v = hn::Add(hn::Set(d, s.v + k * s.dv), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.dv)));
       const V32 tu = hn::ShiftRightSame(u, 24 - t.width_log2);
       const V32 tv = hn::ShiftRightSame(v, 24 - t.height_log2);
       iu = hn::ShiftRight<8>(tu);  // within the texture: the fixed point wraps
       iv = hn::ShiftRight<8>(tv);
       fu = hn::And(tu, low8);
       fv = hn::And(tv, low8);
+      u = hn::Add(u, hn::Set(d, s.du * uint32_t(n)));
+      v = hn::Add(v, hn::Set(d, s.dv * uint32_t(n)));
     } else {
       const DF df;
       const DI32 di;
-      const auto k = hn::Add(hn::Iota(df, 0.0f), hn::Set(df, float(first)));
       const auto q = hn::Add(hn::Set(df, s.oow), hn::Mul(k, hn::Set(df, s.doow)));
       const auto ss = hn::Div(hn::Add(hn::Set(df, s.sow), hn::Mul(k, hn::Set(df, s.dsow))), q);
       const auto tt = hn::Div(hn::Add(hn::Set(df, s.tow), hn::Mul(k, hn::Set(df, s.dtow))), q);
+      k = hn::Add(k, hn::Set(df, float(n)));
       const V32 cu = PerspectiveFixed(ss, t.scale), cv = PerspectiveFixed(tt, t.scale);
       iu = hn::And(hn::BitCast(d, hn::ShiftRight<8>(hn::BitCast(di, cu))),
                    hn::Set(d, uint32_t(t.width - 1)));
@@ -458,22 +477,30 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
   const bool alpha_constant = kind.alpha == FusedAlpha::kConstant;
   const V16 constant_alpha_pair = Both(constant_alpha);
-  const TexCoords<kCoords> coords{tri.texture, span};
+  const TexCoords<kCoords> coords(tri.texture, span);
   // Texel indices go through memory, a group ahead: the next group's addresses
   // are ready while this one filters, and scalar loads of them beat
   // extracting lanes one by one.
   HWY_ALIGN uint32_t idx[2][kMaxN];
-  V32 fu = hn::Zero(d), fv = hn::Zero(d);
-  if constexpr (kCoords != Coords::kNone) coords.Texels(0, idx[0], fu, fv);
+  V32 fu = hn::Zero(d), fv = hn::Zero(d), u, v;
+  hn::Vec<DF> k;
+  if constexpr (kCoords != Coords::kNone) {
+    coords.Start(u, v, k);
+    coords.Texels(u, v, k, idx[0], fu, fv);
+  }
   typename SpanPixels<k565>::Tail tail;
   SpanPixels<k565> pixels(span, tail);
   for (int i = 0, group = 0; i < span.count; i += int(n), group ^= 1) {
     pixels.Begin(size_t(span.count - i));
+    // Read only where it is used: a 5-6-5 group's unused load crashed GCC 12's
+    // SLP vectorizer on the fixed-length SVE targets.
+    V32 old = hn::Zero(d);
+    if constexpr (kBlend == FusedBlend::kSrcAlpha || !k565) old = pixels.Old();
     V16 texel_br = hn::Zero(d16), texel_ga = hn::Zero(d16);
     if constexpr (kCoords != Coords::kNone) {
       V32 next_fu, next_fv;
       // One group past the end is harmless.
-      coords.Texels(i + int(n), idx[group ^ 1], next_fu, next_fv);
+      coords.Texels(u, v, k, idx[group ^ 1], next_fu, next_fv);
       FilterFootprints(footprint, idx[group], fu, fv, texel_br, texel_ga);
       fu = next_fu;
       fv = next_fv;
@@ -498,13 +525,13 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     V16 out_br = src_br, out_ga = src_ga;
     if constexpr (kBlend == FusedBlend::kSrcAlpha) {
       V16 under_br, under_ga;
-      pixels.Under(under_br, under_ga);
+      SpanPixels<k565>::Under(old, under_br, under_ga);
       const V16 a = alpha_constant ? constant_alpha_pair : Both(alpha);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
       out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(under_br, ia)));
       out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(under_ga, ia)));
     }
-    pixels.Store(out_br, out_ga, alpha, kind.alpha_write);
+    pixels.Store(out_br, out_ga, alpha, old, kind.alpha_write);
     red = hn::Add(red, red_step);
     green = hn::Add(green, green_step);
     blue = hn::Add(blue, blue_step);
