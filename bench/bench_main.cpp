@@ -99,6 +99,8 @@ void RegisterScaled() {
   }
 }
 
+#if SOFTBOARD_HAVE_OSMESA
+
 // Seconds a run takes: the best of five batches of about 50 ms each, so a
 // busy moment on a shared machine counts as little as possible.
 double SecondsPerRun(const std::function<void()>& run) {
@@ -115,8 +117,6 @@ double SecondsPerRun(const std::function<void()>& run) {
   for (int batch = 0; batch < 5; batch++) best = std::min(best, time(n) / n);
   return best;
 }
-
-#if SOFTBOARD_HAVE_OSMESA
 
 struct Figures {
   double frame = 0, textured = 0, textured_perspective = 0, gouraud = 0;  // seconds a run

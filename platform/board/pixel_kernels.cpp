@@ -2,6 +2,8 @@
 // arithmetic works on pairs: (p & 0x00FF00FF) holds blue and red, and
 // (p >> 8 & 0x00FF00FF) green and alpha, each in its own 16-bit lane, so every
 // multiply is a 16-bit one. The arithmetic is the general loop's, to the bit.
+// Vectors are only ever locals and arguments, never members of a class or
+// elements of an array: on SVE their size is known only at run time.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "pixel_kernels.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -108,10 +110,19 @@ HWY_INLINE V16 Mul255(V16 x, V16 f) {
   return hn::ShiftRight<8>(hn::Add(t, hn::ShiftRight<8>(t)));
 }
 
-// Div255 (x + 127) / 255 as a multiply-high: exact for x + 127 up to 65408.
+// Div255 (x + 127) / 255, for x up to 255 * 255 (what a blend sums).
 HWY_INLINE V16 Div255(V16 x) {
   const D16 d;
+#if HWY_TARGET == HWY_NEON
+  // NEON has no 16-bit multiply-high (it takes two widening multiplies and a
+  // shuffle); t = x + 128, (t + (t >> 8)) >> 8 is the same up to x = 65152,
+  // in an add and two shifts, one of them accumulating.
+  const V16 t = hn::Add(x, hn::Set(d, 128));
+  return hn::ShiftRight<8>(hn::Add(t, hn::ShiftRight<8>(t)));
+#else
+  // A multiply-high: exact for x + 127 up to 65408.
   return hn::ShiftRight<7>(hn::MulHigh(hn::Add(x, hn::Set(d, 127)), hn::Set(d, 0x8081)));
+#endif
 }
 
 // Bilinear8 on pairs: rows rounded to 8 bits, then the rows.
@@ -120,6 +131,14 @@ HWY_INLINE V16 Lerp8(V16 a, V16 b, V16 wa, V16 wb) {
   return hn::ShiftRight<8>(sum);
 }
 
+// Where SVE's vector length is known only at run time (SVE, SVE2), a gather
+// a corner gives every pixel's corner in pixel order. Elsewhere each
+// footprint is one 16-byte load and a transpose in each 128-bit block sorts
+// the corners: x86's gathers are slower than that, NEON has none, and the
+// fixed-length SVE targets (SVE2_128, SVE_256) know their blocks.
+#define SOFTBOARD_GATHER_FOOTPRINTS (HWY_TARGET == HWY_SVE || HWY_TARGET == HWY_SVE2)
+
+#if !SOFTBOARD_GATHER_FOOTPRINTS
 // One 16-byte footprint a block: block b of the result is pixel 4b + k's, for
 // the pixels' texel indices idx[k], idx[k + 4], ...
 template <class D>
@@ -132,16 +151,21 @@ HWY_INLINE hn::Vec<D> LoadFootprints(D d, const uint32_t* footprint, const uint3
                        LoadFootprints(dh, footprint, idx));
   }
 }
+#endif
 
-// A colour as its two pairs of channels.
-struct Pairs {
-  V16 br, ga;
-};
-
-// The bilinear texels of the pixels whose texel indices are idx[0..N) and
-// whose weights (0..255, in 1/256 texel) are fu, fv.
-HWY_INLINE Pairs FilterFootprints(const uint32_t* footprint, const uint32_t* idx, V32 fu, V32 fv) {
+// The bilinear texels, as channel pairs br and ga, of the pixels whose texel
+// indices are idx[0..N) and whose weights (0..255, in 1/256 texel) are fu, fv.
+HWY_INLINE void FilterFootprints(const uint32_t* footprint, const uint32_t* idx, V32 fu, V32 fv,
+                                 V16& br, V16& ga) {
   const D32 d;
+#if SOFTBOARD_GATHER_FOOTPRINTS
+  const DI32 di;
+  const auto first = hn::ShiftLeft<2>(hn::BitCast(di, hn::Load(d, idx)));
+  const V32 c00 = hn::GatherIndex(d, footprint, first);
+  const V32 c10 = hn::GatherIndex(d, footprint, hn::Add(first, hn::Set(di, 1)));
+  const V32 c01 = hn::GatherIndex(d, footprint, hn::Add(first, hn::Set(di, 2)));
+  const V32 c11 = hn::GatherIndex(d, footprint, hn::Add(first, hn::Set(di, 3)));
+#else
   const hn::Repartition<uint64_t, D32> d64;
   // Rows k = 0..3 hold the footprints of pixels k, k + 4, ...; a 4x4 transpose
   // in each block gives each corner of every pixel in pixel order.
@@ -155,14 +179,14 @@ HWY_INLINE Pairs FilterFootprints(const uint32_t* footprint, const uint32_t* idx
   const V32 c10 = hn::BitCast(d, hn::InterleaveUpper(d64, t0, t1));
   const V32 c01 = hn::BitCast(d, hn::InterleaveLower(d64, t2, t3));
   const V32 c11 = hn::BitCast(d, hn::InterleaveUpper(d64, t2, t3));
+#endif
   const V16 wu1 = Both(fu), wv1 = Both(fv);
   const V16 full = hn::Set(D16(), 256);
   const V16 wu0 = hn::Sub(full, wu1), wv0 = hn::Sub(full, wv1);
-  const V16 br = Lerp8(Lerp8(PairBR(c00), PairBR(c10), wu0, wu1),
-                       Lerp8(PairBR(c01), PairBR(c11), wu0, wu1), wv0, wv1);
-  const V16 ga = Lerp8(Lerp8(PairGA(c00), PairGA(c10), wu0, wu1),
-                       Lerp8(PairGA(c01), PairGA(c11), wu0, wu1), wv0, wv1);
-  return {br, ga};
+  br = Lerp8(Lerp8(PairBR(c00), PairBR(c10), wu0, wu1), Lerp8(PairBR(c01), PairBR(c11), wu0, wu1),
+             wv0, wv1);
+  ga = Lerp8(Lerp8(PairGA(c00), PairGA(c10), wu0, wu1), Lerp8(PairGA(c01), PairGA(c11), wu0, wu1),
+             wv0, wv1);
 }
 
 // Level565 on a pair of channels with the same number of levels.
@@ -170,7 +194,13 @@ template <int kBits>
 HWY_INLINE V16 LevelPair(V16 c, V16 offset) {
   const D16 d;
   const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
+#if HWY_TARGET == HWY_NEON
+  // (y * 257) >> 16 without NEON's costly multiply-high: y * 257 is y << 8
+  // plus y, so it is (y + (y >> 8)) >> 8 (y is at most 16321).
+  return hn::ShiftRight<8>(hn::Add(y, hn::ShiftRight<8>(y)));
+#else
   return hn::MulHigh(y, hn::Set(d, 257));
+#endif
 }
 
 // Quantize565 on a pair of channels with the same number of levels.
@@ -189,24 +219,41 @@ HWY_INLINE V32 PackLevels(V16 br, V16 ga) {
   return hn::Or(hn::Or(hn::ShiftRight<5>(b), b), hn::ShiftLeft<5>(g));
 }
 
+// A 5-bit field at the top of its 16-bit lane (the rest 0), widened to 8 bits
+// by repeating its top bits: (v << 11) * 264 >> 16 is v * 33 / 4.
+HWY_INLINE V16 WidenTop5(V16 f) {
+#if HWY_TARGET == HWY_NEON  // two shifts, one accumulating: NEON's multiply-high is costly
+  return hn::Add(hn::ShiftRight<8>(f), hn::ShiftRight<13>(f));
+#else
+  return hn::MulHigh(f, hn::Set(D16(), 264));
+#endif
+}
+// A 6-bit field in bits 5..10 of its 16-bit lane (the rest 0), widened:
+// (v << 5) * 8320 >> 16 is v * 65 / 16.
+HWY_INLINE V16 WidenMiddle6(V16 f) {
+#if HWY_TARGET == HWY_NEON
+  return hn::Add(hn::ShiftRight<3>(f), hn::ShiftRight<9>(f));
+#else
+  return hn::MulHigh(f, hn::Set(D16(), 8320));
+#endif
+}
+
 // 5-6-5 values, one a lane, as channel pairs widened to 8 bits; alpha lanes 0.
-// Each field is moved to the top of its 16-bit lane, where a multiply-high
-// widens it: (v << 11) * 264 >> 16 is v * 33 / 4, and (v << 5) * 8320 >> 16
-// is v * 65 / 16.
-HWY_INLINE Pairs Unpack565(V32 p) {
+// Each field is moved where WidenTop5 or WidenMiddle6 takes it.
+HWY_INLINE void Unpack565(V32 p, V16& br, V16& ga) {
   const D32 d;
   const D16 d16;
   const V32 b = hn::BitCast(d, hn::ShiftLeft<11>(hn::BitCast(d16, p)));  // high lanes 0
   const V32 r = hn::And(hn::ShiftLeft<16>(p), hn::Set(d, 0xF8000000u));
   const V32 g = hn::And(p, hn::Set(d, 0x07E0u));
-  return {hn::MulHigh(hn::BitCast(d16, hn::Or(b, r)), hn::Set(d16, 264)),
-          hn::MulHigh(hn::BitCast(d16, g), hn::Set(d16, 8320))};
+  br = WidenTop5(hn::BitCast(d16, hn::Or(b, r)));
+  ga = WidenMiddle6(hn::BitCast(d16, g));
 }
 
-// A span's pixels a group at a time: what lies under the group, then the
-// group stored. A span's last group works on a copy (in a Tail the caller
-// keeps, so that the object itself stays in registers), so nothing past the
-// span is touched.
+// A span's pixels a group at a time: what lies under the group (Old, kept by
+// the caller, as a vector cannot be a member), then the group stored. A span's
+// last group works on a copy (in a Tail the caller keeps, so that the object
+// itself stays in registers), so nothing past the span is touched.
 template <bool k565>
 class SpanPixels;
 
@@ -229,12 +276,17 @@ class SpanPixels<false> {
       std::memcpy(tail_, out_, left * 4);
       dst_ = tail_;
     }
-    old_ = hn::LoadU(D32(), dst_);
   }
 
-  HWY_INLINE Pairs Under() const { return {PairBR(old_), PairGA(old_)}; }
+  HWY_INLINE V32 Old() const { return hn::LoadU(D32(), dst_); }
 
-  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, FusedAlphaWrite write) {
+  // The colour under the group, as channel pairs.
+  static HWY_INLINE void Under(V32 old, V16& br, V16& ga) {
+    br = PairBR(old);
+    ga = PairGA(old);
+  }
+
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, V32 old, FusedAlphaWrite write) {
     const D32 d;
     const size_t n = hn::Lanes(d);
     if (dither_) {  // 16-bit colour: the 5-6-5 level of what is stored
@@ -247,7 +299,7 @@ class SpanPixels<false> {
     V32 result = rgb;
     if (write == FusedAlphaWrite::kSource) result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
     if (write == FusedAlphaWrite::kKeep)
-      result = hn::Or(rgb, hn::And(old_, hn::Set(d, 0xFF000000u)));
+      result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
     hn::StoreU(result, d, dst_);
     if (left_ < n) std::memcpy(out_, tail_, left_ * 4);
     out_ += n;
@@ -259,7 +311,6 @@ class SpanPixels<false> {
   uint32_t* tail_;
   uint32_t* dst_ = nullptr;
   size_t left_ = 0;
-  V32 old_ = hn::Zero(D32());
 };
 
 // 5-6-5 pixels and their alpha plane, quantised through the span's dither
@@ -290,11 +341,13 @@ class SpanPixels<true> {
     }
   }
 
-  HWY_INLINE Pairs Under() const {
-    return Unpack565(hn::PromoteTo(D32(), hn::LoadU(D16Half(), dst_rgb_)));
-  }
+  // The group's 5-6-5 values, one a lane.
+  HWY_INLINE V32 Old() const { return hn::PromoteTo(D32(), hn::LoadU(D16Half(), dst_rgb_)); }
 
-  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, FusedAlphaWrite write) {
+  static HWY_INLINE void Under(V32 old, V16& br, V16& ga) { Unpack565(old, br, ga); }
+
+  // The alpha plane keeps its bytes unless the source alpha or 0 is written.
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, V32 /*old*/, FusedAlphaWrite write) {
     const D16Half d16h;
     const D8Quarter d8q;
     const size_t n = hn::Lanes(D32());
@@ -325,35 +378,47 @@ class SpanPixels<true> {
 
 enum class Coords { kNone, kAffine, kPerspective };
 
-// Texture coordinates along the span, a group of lanes at a time.
+// A perspective coordinate (s/w or t/w over 1/w) as the sampler's fixed
+// point, clamped so that it converts; NaN goes low.
+HWY_INLINE V32 PerspectiveFixed(hn::Vec<DF> x, float scale) {
+  const DF df;
+  const DI32 di;
+  const auto lo = hn::Set(df, -1073741824.0f), hi = hn::Set(df, 1073741824.0f);
+  x = hn::Add(hn::Mul(x, hn::Set(df, scale)), hn::Set(df, kBilinearOffset));
+  x = hn::Min(hn::IfThenElse(hn::Ge(x, lo), x, lo), hi);
+  return hn::BitCast(D32(), hn::ConvertTo(di, hn::Floor(x)));
+}
+
+// Texture coordinates along the span, a group of lanes at a time: affine ones
+// stepped in wrapping fixed point (u, v), perspective ones worked out from
+// the pixels' numbers along the span (k). The caller keeps those vectors; the
+// span's inputs are copied, as stores to its row could alias them in memory.
 template <Coords kCoords>
 struct TexCoords {
-  const SampledTexture& t;
-  V32 u, v, du, dv;   // affine
-  hn::Vec<DF> k, dk;  // perspective: the pixels' numbers along the span
-  hn::Vec<DF> sow, tow, oow, dsow, dtow, doow;
+  struct Inputs {
+    uint32_t u, v, du, dv;
+    float sow, tow, oow, dsow, dtow, doow;
+  };
+  TexCoords(const SampledTexture& texture, const SpanInputs& span)
+      : t(texture), s{span.u,   span.v,   span.du,   span.dv,   span.sow,
+                      span.tow, span.oow, span.dsow, span.dtow, span.doow} {}
 
-  TexCoords(const SampledTexture& texture, const SpanInputs& s) : t(texture) {
+  const SampledTexture& t;
+  const Inputs s;
+
+  // The first group's.
+  HWY_INLINE void Start(V32& u, V32& v, hn::Vec<DF>& k) const {
     const D32 d;
-    const DF df;
-    const size_t n = hn::Lanes(d);
-    if constexpr (kCoords == Coords::kAffine) {
-      u = hn::Add(hn::Set(d, s.u), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.du)));
-      v = hn::Add(hn::Set(d, s.v), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.dv)));
-      du = hn::Set(d, s.du * uint32_t(n));
-      dv = hn::Set(d, s.dv * uint32_t(n));
-    }
-    if constexpr (kCoords == Coords::kPerspective) {
-      k = hn::Iota(df, 0.0f);
-      dk = hn::Set(df, float(n));
-      sow = hn::Set(df, s.sow), tow = hn::Set(df, s.tow), oow = hn::Set(df, s.oow);
-      dsow = hn::Set(df, s.dsow), dtow = hn::Set(df, s.dtow), doow = hn::Set(df, s.doow);
-    }
+    u = hn::Add(hn::Set(d, s.u), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.du)));
+    v = hn::Add(hn::Set(d, s.v), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.dv)));
+    k = hn::Iota(DF(), 0.0f);
   }
 
-  // The texel indices of this group's pixels (stored to idx) and their weights.
-  HWY_INLINE void Texels(uint32_t* idx, V32* fu, V32* fv) {
+  // The texel indices of this group's pixels (stored to idx) and their
+  // weights; then on to the next group.
+  HWY_INLINE void Texels(V32& u, V32& v, hn::Vec<DF>& k, uint32_t* idx, V32& fu, V32& fv) const {
     const D32 d;
+    const size_t n = hn::Lanes(d);
     const V32 low8 = hn::Set(d, 255u);
     V32 iu, iv;
     if constexpr (kCoords == Coords::kAffine) {
@@ -361,35 +426,34 @@ struct TexCoords {
       const V32 tv = hn::ShiftRightSame(v, 24 - t.height_log2);
       iu = hn::ShiftRight<8>(tu);  // within the texture: the fixed point wraps
       iv = hn::ShiftRight<8>(tv);
-      *fu = hn::And(tu, low8);
-      *fv = hn::And(tv, low8);
-      u = hn::Add(u, du);
-      v = hn::Add(v, dv);
+      fu = hn::And(tu, low8);
+      fv = hn::And(tv, low8);
+      u = hn::Add(u, hn::Set(d, s.du * uint32_t(n)));
+      v = hn::Add(v, hn::Set(d, s.dv * uint32_t(n)));
     } else {
       const DF df;
       const DI32 di;
-      const auto q = hn::Add(oow, hn::Mul(k, doow));
-      const auto s = hn::Div(hn::Add(sow, hn::Mul(k, dsow)), q);
-      const auto tt = hn::Div(hn::Add(tow, hn::Mul(k, dtow)), q);
-      k = hn::Add(k, dk);
-      const auto scale = hn::Set(df, t.scale), offset = hn::Set(df, kBilinearOffset);
-      const auto lo = hn::Set(df, -1073741824.0f), hi = hn::Set(df, 1073741824.0f);
-      const auto fixed = [&](hn::Vec<DF> x) {
-        x = hn::Add(hn::Mul(x, scale), offset);
-        x = hn::Min(hn::IfThenElse(hn::Ge(x, lo), x, lo), hi);  // NaN goes low
-        return hn::BitCast(d, hn::ConvertTo(di, hn::Floor(x)));
-      };
-      const V32 cu = fixed(s), cv = fixed(tt);
+      const auto q = hn::Add(hn::Set(df, s.oow), hn::Mul(k, hn::Set(df, s.doow)));
+      const auto ss = hn::Div(hn::Add(hn::Set(df, s.sow), hn::Mul(k, hn::Set(df, s.dsow))), q);
+      const auto tt = hn::Div(hn::Add(hn::Set(df, s.tow), hn::Mul(k, hn::Set(df, s.dtow))), q);
+      k = hn::Add(k, hn::Set(df, float(n)));
+      const V32 cu = PerspectiveFixed(ss, t.scale), cv = PerspectiveFixed(tt, t.scale);
       iu = hn::And(hn::BitCast(d, hn::ShiftRight<8>(hn::BitCast(di, cu))),
                    hn::Set(d, uint32_t(t.width - 1)));
       iv = hn::And(hn::BitCast(d, hn::ShiftRight<8>(hn::BitCast(di, cv))),
                    hn::Set(d, uint32_t(t.height - 1)));
-      *fu = hn::And(cu, low8);
-      *fv = hn::And(cv, low8);
+      fu = hn::And(cu, low8);
+      fv = hn::And(cv, low8);
     }
     hn::Store(hn::Add(hn::ShiftLeftSame(iv, t.width_log2), iu), d, idx);
   }
 };
+
+// A 16.16 plane's values at a group's pixels, from the span's start.
+HWY_INLINE V32 PlaneStart(uint32_t start, uint32_t step) {
+  const D32 d;
+  return hn::Add(hn::Set(d, start), hn::Mul(hn::Iota(d, 0), hn::Set(d, step)));
+}
 
 // k565: the span is a 5-6-5 row's (row565, alpha), quantised through
 // span.dither; otherwise an 8-bit row's, quantised when span.dither is set.
@@ -402,74 +466,98 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const FusedKind& kind = tri.fused;
   const uint32_t* footprint = tri.texture.footprint;
 
-  const V32 iota = hn::Iota(d, 0);
-  V32 color[4], color_step[4];
-  for (int c = 0; c < 4; c++) {
-    color[c] = hn::Add(hn::Set(d, span.color[c]), hn::Mul(iota, hn::Set(d, span.color_step[c])));
-    color_step[c] = hn::Set(d, span.color_step[c] * uint32_t(n));
-  }
+  V32 red = PlaneStart(span.color[0], span.color_step[0]);
+  V32 green = PlaneStart(span.color[1], span.color_step[1]);
+  V32 blue = PlaneStart(span.color[2], span.color_step[2]);
+  V32 iterated_alpha = PlaneStart(span.color[3], span.color_step[3]);
+  const V32 red_step = hn::Set(d, span.color_step[0] * uint32_t(n));
+  const V32 green_step = hn::Set(d, span.color_step[1] * uint32_t(n));
+  const V32 blue_step = hn::Set(d, span.color_step[2] * uint32_t(n));
+  const V32 alpha_step = hn::Set(d, span.color_step[3] * uint32_t(n));
   const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
   const bool alpha_constant = kind.alpha == FusedAlpha::kConstant;
   const V16 constant_alpha_pair = Both(constant_alpha);
-  TexCoords<kCoords> coords(tri.texture, span);
+  const TexCoords<kCoords> coords(tri.texture, span);
   // Texel indices go through memory, a group ahead: the next group's addresses
   // are ready while this one filters, and scalar loads of them beat
   // extracting lanes one by one.
   HWY_ALIGN uint32_t idx[2][kMaxN];
-  V32 fu = hn::Zero(d), fv = hn::Zero(d);
-  if constexpr (kCoords != Coords::kNone) coords.Texels(idx[0], &fu, &fv);
+  V32 fu = hn::Zero(d), fv = hn::Zero(d), u, v;
+  hn::Vec<DF> k;
+  if constexpr (kCoords != Coords::kNone) {
+    coords.Start(u, v, k);
+    coords.Texels(u, v, k, idx[0], fu, fv);
+  }
   typename SpanPixels<k565>::Tail tail;
   SpanPixels<k565> pixels(span, tail);
   for (int i = 0, group = 0; i < span.count; i += int(n), group ^= 1) {
     pixels.Begin(size_t(span.count - i));
-    Pairs texel{hn::Zero(d16), hn::Zero(d16)};
+    // Read only where it is used: a 5-6-5 group's unused load crashed GCC 12's
+    // SLP vectorizer on the fixed-length SVE targets.
+    V32 old = hn::Zero(d);
+    if constexpr (kBlend == FusedBlend::kSrcAlpha || !k565) old = pixels.Old();
+    V16 texel_br = hn::Zero(d16), texel_ga = hn::Zero(d16);
     if constexpr (kCoords != Coords::kNone) {
       V32 next_fu, next_fv;
-      coords.Texels(idx[group ^ 1], &next_fu, &next_fv);  // one group past the end is harmless
-      texel = FilterFootprints(footprint, idx[group], fu, fv);
+      // One group past the end is harmless.
+      coords.Texels(u, v, k, idx[group ^ 1], next_fu, next_fv);
+      FilterFootprints(footprint, idx[group], fu, fv, texel_br, texel_ga);
       fu = next_fu;
       fv = next_fv;
     }
     V16 src_br, src_ga;
     if constexpr (kColor == FusedColor::kTexture) {
-      src_br = texel.br;
-      src_ga = texel.ga;
+      src_br = texel_br;
+      src_ga = texel_ga;
     } else {
-      const V32 r = Channel8(color[0]), g = Channel8(color[1]), b = Channel8(color[2]);
+      const V32 r = Channel8(red), g = Channel8(green), b = Channel8(blue);
       src_br = hn::BitCast(d16, hn::Or(b, hn::ShiftLeft<16>(r)));
       src_ga = hn::BitCast(d16, g);
       if constexpr (kColor == FusedColor::kTextureTimesIterated) {
-        src_br = Mul255(texel.br, src_br);
-        src_ga = Mul255(texel.ga, src_ga);
+        src_br = Mul255(texel_br, src_br);
+        src_ga = Mul255(texel_ga, src_ga);
       }
     }
     V32 alpha = constant_alpha;
-    if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(color[3]);
-    if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel.ga));
+    if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(iterated_alpha);
+    if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel_ga));
 
     V16 out_br = src_br, out_ga = src_ga;
     if constexpr (kBlend == FusedBlend::kSrcAlpha) {
-      const Pairs under = pixels.Under();
+      V16 under_br, under_ga;
+      SpanPixels<k565>::Under(old, under_br, under_ga);
       const V16 a = alpha_constant ? constant_alpha_pair : Both(alpha);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
-      out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(under.br, ia)));
-      out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(under.ga, ia)));
+      out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(under_br, ia)));
+      out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(under_ga, ia)));
     }
-    pixels.Store(out_br, out_ga, alpha, kind.alpha_write);
-    for (int c = 0; c < 4; c++) color[c] = hn::Add(color[c], color_step[c]);
+    pixels.Store(out_br, out_ga, alpha, old, kind.alpha_write);
+    red = hn::Add(red, red_step);
+    green = hn::Add(green, green_step);
+    blue = hn::Add(blue, blue_step);
+    iterated_alpha = hn::Add(iterated_alpha, alpha_step);
   }
 }
 
 // 5-6-5 values, one a 16-bit lane, as one vector a channel widened to 8 bits
 // (see Unpack565).
-struct Planes {
-  V16 r, g, b;
-};
-HWY_INLINE Planes UnpackPlanar565(V16 p) {
+HWY_INLINE void UnpackPlanar565(V16 p, V16& r, V16& g, V16& b) {
   const D16 d;
-  return {hn::MulHigh(hn::And(p, hn::Set(d, 0xF800)), hn::Set(d, 264)),
-          hn::MulHigh(hn::And(p, hn::Set(d, 0x07E0)), hn::Set(d, 8320)),
-          hn::MulHigh(hn::ShiftLeft<11>(p), hn::Set(d, 264))};
+  r = WidenTop5(hn::And(p, hn::Set(d, 0xF800)));
+  g = WidenMiddle6(hn::And(p, hn::Set(d, 0x07E0)));
+  b = WidenTop5(hn::ShiftLeft<11>(p));
+}
+
+// A channel's values at a group of 16-bit lanes: the integer parts (the upper
+// halves) of its 16.16 values at the group's first and second halves, `first`
+// and first + `half`, clamped to 0..255.
+HWY_INLINE V16 Channel16(V32 first, V32 half) {
+  const D16 d16;
+  const hn::RebindToSigned<D16> di16;
+  const V32 second = hn::Add(first, half);
+  const auto whole =
+      hn::BitCast(di16, hn::ConcatOdd(d16, hn::BitCast(d16, second), hn::BitCast(d16, first)));
+  return hn::BitCast(d16, hn::Min(hn::Max(whole, hn::Zero(di16)), hn::Set(di16, 255)));
 }
 
 // Gouraud spans on a 5-6-5 row, a channel a vector of 16-bit lanes: a group is
@@ -484,21 +572,19 @@ void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
   const hn::Rebind<uint8_t, D16> d8;
   const size_t n = hn::Lanes(d), n16 = hn::Lanes(d16);
   const FusedKind& kind = tri.fused;
-  // Each channel in 16.16 for the group's first and second halves.
-  V32 first[4], second[4], step[4];
-  for (int c = 0; c < 4; c++) {
-    first[c] =
-        hn::Add(hn::Set(d, span.color[c]), hn::Mul(hn::Iota(d, 0), hn::Set(d, span.color_step[c])));
-    second[c] = hn::Add(first[c], hn::Set(d, span.color_step[c] * uint32_t(n)));
-    step[c] = hn::Set(d, span.color_step[c] * uint32_t(n16));
-  }
-  // A channel's values in the group: the integer parts (the upper halves of
-  // the 16.16 values), clamped to 0..255.
-  const auto channel = [&](int c) {
-    const auto whole = hn::BitCast(
-        di16, hn::ConcatOdd(d16, hn::BitCast(d16, second[c]), hn::BitCast(d16, first[c])));
-    return hn::BitCast(d16, hn::Min(hn::Max(whole, hn::Zero(di16)), hn::Set(di16, 255)));
-  };
+  // Each channel in 16.16 at the group's first half; the second half is
+  // `half` on, the next group `step` on.
+  V32 red = PlaneStart(span.color[0], span.color_step[0]);
+  V32 green = PlaneStart(span.color[1], span.color_step[1]);
+  V32 blue = PlaneStart(span.color[2], span.color_step[2]);
+  V32 alpha = PlaneStart(span.color[3], span.color_step[3]);
+  const V32 red_half = hn::Set(d, span.color_step[0] * uint32_t(n));
+  const V32 green_half = hn::Set(d, span.color_step[1] * uint32_t(n));
+  const V32 blue_half = hn::Set(d, span.color_step[2] * uint32_t(n));
+  const V32 alpha_half = hn::Set(d, span.color_step[3] * uint32_t(n));
+  const V32 red_step = hn::Add(red_half, red_half), green_step = hn::Add(green_half, green_half);
+  const V32 blue_step = hn::Add(blue_half, blue_half);
+  const V32 alpha_step = hn::Add(alpha_half, alpha_half);
   const V16 constant_alpha = hn::Set(d16, tri.state.constant.a);
   const uint32_t* offsets = span.dither + span.x0;
   uint16_t* out = span.row565 + span.x0;
@@ -515,14 +601,17 @@ void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
       dst = tail;
       dst_alpha = tail_alpha;
     }
-    V16 r = channel(0), g = channel(1), b = channel(2);
-    const V16 a = kind.alpha == FusedAlpha::kIterated ? channel(3) : constant_alpha;
+    V16 r = Channel16(red, red_half), g = Channel16(green, green_half);
+    V16 b = Channel16(blue, blue_half);
+    const V16 a =
+        kind.alpha == FusedAlpha::kIterated ? Channel16(alpha, alpha_half) : constant_alpha;
     if constexpr (kBlend == FusedBlend::kSrcAlpha) {
-      const Planes under = UnpackPlanar565(hn::LoadU(d16, dst));
+      V16 under_r, under_g, under_b;
+      UnpackPlanar565(hn::LoadU(d16, dst), under_r, under_g, under_b);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
-      r = Div255(hn::Add(hn::Mul(r, a), hn::Mul(under.r, ia)));
-      g = Div255(hn::Add(hn::Mul(g, a), hn::Mul(under.g, ia)));
-      b = Div255(hn::Add(hn::Mul(b, a), hn::Mul(under.b, ia)));
+      r = Div255(hn::Add(hn::Mul(r, a), hn::Mul(under_r, ia)));
+      g = Div255(hn::Add(hn::Mul(g, a), hn::Mul(under_g, ia)));
+      b = Div255(hn::Add(hn::Mul(b, a), hn::Mul(under_b, ia)));
     }
     // Each pixel's offset is in both halves of its 32-bit entry.
     const V16 o = hn::ConcatEven(d16, hn::BitCast(d16, hn::LoadU(d, offsets + i + n)),
@@ -540,10 +629,10 @@ void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
     }
     out += n16;
     out_alpha += n16;
-    for (int c = 0; c < 4; c++) {
-      first[c] = hn::Add(first[c], step[c]);
-      second[c] = hn::Add(second[c], step[c]);
-    }
+    red = hn::Add(red, red_step);
+    green = hn::Add(green, green_step);
+    blue = hn::Add(blue, blue_step);
+    alpha = hn::Add(alpha, alpha_step);
   }
 }
 
@@ -580,30 +669,30 @@ SpanLoop ChooseLoop(const FusedKind& kind, bool rgb565) {
   return rgb565 ? ForColor<true>(kind) : ForColor<false>(kind);
 }
 
-// Sums of each `kSsaa` neighbouring samples along a row, as channel pairs:
-// lanes of `v[0..kSsaa)` hold kSsaa * N consecutive pixels.
+// Each two neighbouring lanes of lo then hi added: even lanes plus odd lanes.
+HWY_INLINE V32 AddNeighbours(V32 lo, V32 hi) {
+  const D32 d;
+  return hn::Add(hn::ConcatEven(d, hi, lo), hn::ConcatOdd(d, hi, lo));
+}
+
+// Sums of each `kSsaa` neighbouring samples along a row, as channel pairs,
+// added to br and ga: kSsaa vectors from p hold kSsaa * N consecutive pixels.
 template <int kSsaa>
-HWY_INLINE void SumAlongRow(const uint32_t* p, V32* br, V32* ga) {
+HWY_INLINE void SumAlongRow(const uint32_t* p, V32& br, V32& ga) {
   const D32 d;
   const size_t n = hn::Lanes(d);
   const V32 mask = hn::Set(d, 0x00FF00FFu);
-  V32 b[kSsaa], g[kSsaa];
-  for (int k = 0; k < kSsaa; k++) {
-    const V32 v = hn::LoadU(d, p + size_t(k) * n);
-    b[k] = hn::And(v, mask);
-    g[k] = hn::And(hn::ShiftRight<8>(v), mask);
+  const V32 v0 = hn::LoadU(d, p), v1 = hn::LoadU(d, p + n);
+  V32 b = AddNeighbours(hn::And(v0, mask), hn::And(v1, mask));
+  V32 g = AddNeighbours(hn::And(hn::ShiftRight<8>(v0), mask), hn::And(hn::ShiftRight<8>(v1), mask));
+  if constexpr (kSsaa == 4) {
+    const V32 v2 = hn::LoadU(d, p + 2 * n), v3 = hn::LoadU(d, p + 3 * n);
+    b = AddNeighbours(b, AddNeighbours(hn::And(v2, mask), hn::And(v3, mask)));
+    g = AddNeighbours(g, AddNeighbours(hn::And(hn::ShiftRight<8>(v2), mask),
+                                       hn::And(hn::ShiftRight<8>(v3), mask)));
   }
-  // Neighbours added a pair at a time: even lanes plus odd lanes.
-  for (int width = kSsaa; width > 1; width /= 2) {
-    for (int k = 0; k < width / 2; k++) {
-      b[k] = hn::Add(hn::ConcatEven(d, b[2 * k + 1], b[2 * k]),
-                     hn::ConcatOdd(d, b[2 * k + 1], b[2 * k]));
-      g[k] = hn::Add(hn::ConcatEven(d, g[2 * k + 1], g[2 * k]),
-                     hn::ConcatOdd(d, g[2 * k + 1], g[2 * k]));
-    }
-  }
-  *br = hn::Add(*br, b[0]);
-  *ga = hn::Add(*ga, g[0]);
+  br = hn::Add(br, b);
+  ga = hn::Add(ga, g);
 }
 
 template <int kSsaa>
@@ -621,7 +710,7 @@ void AverageRows(const uint32_t* pixels, int width, int height, uint32_t* out, s
     for (; x + int(n) <= out_width; x += int(n)) {
       V32 br = hn::Zero(d), ga = hn::Zero(d);
       for (int r = 0; r < kSsaa; r++)
-        SumAlongRow<kSsaa>(rows + size_t(r) * width + size_t(x) * kSsaa, &br, &ga);
+        SumAlongRow<kSsaa>(rows + size_t(r) * width + size_t(x) * kSsaa, br, ga);
       // Each channel's sum has a 16-bit lane of its own: at most 16 * 255.
       const V16 b = hn::ShiftRight<kShift>(hn::Add(hn::BitCast(d16, br), half));
       const V16 g = hn::ShiftRight<kShift>(hn::Add(hn::BitCast(d16, ga), half));
@@ -678,9 +767,10 @@ void Widen565Impl(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* ou
   const size_t lanes = hn::Lanes(d);
   int i = 0;
   for (; i + int(lanes) <= n; i += int(lanes)) {
-    const Pairs c = Unpack565(hn::PromoteTo(d, hn::LoadU(d16h, rgb + i)));
+    V16 br, ga;
+    Unpack565(hn::PromoteTo(d, hn::LoadU(d16h, rgb + i)), br, ga);
     const V32 a = hn::PromoteTo(d, hn::LoadU(d8q, alpha + i));
-    hn::StoreU(hn::Or(Unpair(c.br, c.ga), hn::ShiftLeft<24>(a)), d, out + i);
+    hn::StoreU(hn::Or(Unpair(br, ga), hn::ShiftLeft<24>(a)), d, out + i);
   }
   Widen565Plain(rgb + i, alpha + i, n - i, out + i);
 }

@@ -30,6 +30,10 @@ void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32
 // pixel i in both 16-bit halves.
 void DitherSpan(uint32_t* pixels, int n, const uint32_t* offsets);
 
+// How far past a span's end a fused loop may read its dither offsets: two
+// vectors of 32-bit lanes at the widest (SVE's, up to 2048 bits).
+constexpr int kDitherReadPast = 128;
+
 // floor(c*L/255 + t/16) is ((c*L + o) * 257) >> 16 for this o: c*L/255 moves
 // up a level exactly when its remainder reaches 255 (1 - t/16), rounded up,
 // and (y * 257) >> 16 is (y - 1) / 255 for every y up to 16321.

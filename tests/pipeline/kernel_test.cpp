@@ -2,6 +2,8 @@
 // runs: the same pixels bit for bit, for random states, textures and spans of
 // every length and alignment, and nothing written outside the span.
 #include <hwy/targets.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -146,7 +148,7 @@ TEST_P(Kernels, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
     if (k % 43 == 0) span.color_step[0] = 0x7FFFFFFF;
     // Every other span in 16-bit colour: the fused loop quantises as it
     // stores, the general one is followed by the quantising pass.
-    std::vector<uint32_t> offsets(kWidth + 64);
+    std::vector<uint32_t> offsets(kWidth + kDitherReadPast);
     for (uint32_t& o : offsets) o = DitherOffset(uint32_t(random.Below(16))) * 0x10001u;
     DrawSpanGeneral(tri, span);
     if (k % 2) DitherSpan(want.data() + x0, count, offsets.data() + x0);
@@ -187,6 +189,65 @@ TEST_P(Kernels, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
   }
   if (!scalar) {
     EXPECT_EQ(fused_spans, 600);
+  }
+}
+
+// Dither offsets followed by an unreadable page: a loop that reads further
+// than kDitherReadPast past its span dies.
+class GuardedOffsets {
+ public:
+  explicit GuardedOffsets(size_t entries) {
+    page_ = size_t(sysconf(_SC_PAGESIZE));
+    size_ = (entries * 4 + page_ - 1) / page_ * page_ + page_;
+    void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    base_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
+    if (base_) mprotect(base_ + size_ - page_, page_, PROT_NONE);
+  }
+  ~GuardedOffsets() {
+    if (base_) munmap(base_, size_);
+  }
+  GuardedOffsets(const GuardedOffsets&) = delete;
+  GuardedOffsets& operator=(const GuardedOffsets&) = delete;
+
+  // A row of offsets for a span ending at `end`, filled up to the guard page.
+  uint32_t* RowFor(int end) {
+    if (!base_) return nullptr;
+    uint32_t* last = reinterpret_cast<uint32_t*>(base_ + size_ - page_);
+    uint32_t* row = last - (end + kDitherReadPast);
+    for (uint32_t* p = row; p < last; p++) *p = DitherOffset(uint32_t(p - row) % 16) * 0x10001u;
+    return row;
+  }
+
+ private:
+  uint8_t* base_ = nullptr;
+  size_t size_ = 0, page_ = 0;
+};
+
+TEST_P(Kernels, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
+  if (GetParam() == HWY_SCALAR) return;  // no fused loops there
+  Random random(11);
+  constexpr int kWidth = 700;
+  GuardedOffsets guarded(kWidth + kDitherReadPast);
+  for (int k = 0; k < 300; k++) {
+    Case c = MakeCase(random);
+    TriangleInputs tri;
+    tri.state = c.state;
+    tri.reads = InputsOf(tri.state);
+    tri.texture = MakeSampledTexture(&c.level);
+    tri.affine = !tri.state.perspective;
+    ASSERT_TRUE(MatchFused(tri.state, &tri.fused));
+    std::vector<uint32_t> row(kWidth);
+    std::vector<uint16_t> row565(kWidth);
+    std::vector<uint8_t> alpha(kWidth);
+    const int x0 = random.Below(40), count = k < 200 ? 1 + k % 67 : 1 + random.Below(640);
+    SpanInputs span = MakeSpan(random, tri, row.data(), x0, count);
+    span.dither = guarded.RowFor(x0 + count);
+    ASSERT_NE(span.dither, nullptr);
+    ChooseFusedLoop(tri.fused)(tri, span);
+    span.row = nullptr;
+    span.row565 = row565.data();
+    span.alpha = alpha.data();
+    ChooseFusedLoop(tri.fused, true)(tri, span);
   }
 }
 
