@@ -18,6 +18,7 @@
 #include "bands.h"
 #include "board_context.h"
 #include "grlib.h"
+#include "under_emulator.h"
 
 namespace softboard {
 namespace {
@@ -65,6 +66,7 @@ class OutOfMemory : public ::testing::Test {
  protected:
   void SetUp() override {
     if (kSanitized) GTEST_SKIP() << "AddressSanitizer cannot run with its memory held";
+    if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     for (const char* name : {"SOFTBOARD_TRACE", "SOFTBOARD_SCREENSHOT", "SOFTBOARD_SCALE",
                              "SOFTBOARD_SSAA", "SOFTBOARD_THREADS"})

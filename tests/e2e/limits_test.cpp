@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "demo_run.h"
+#include "under_emulator.h"
 
 namespace e2e {
 namespace {
@@ -62,6 +63,7 @@ constexpr bool kSanitized = false;
 // under a 500 MB address space: the demo draws with the threads it has.
 TEST_F(Limits, ThreadsThatCannotStartLeaveFewerThreads) {
   if (kSanitized) GTEST_SKIP() << "ulimit -v under AddressSanitizer";
+  if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
   if (RunShell(dir_, "ulimit -s 1000000").status != 0)
     GTEST_SKIP() << "the stack limit cannot be raised here";
   const ShellRun run =
@@ -76,6 +78,7 @@ TEST_F(Limits, ThreadsThatCannotStartLeaveFewerThreads) {
 // and a run that ends normally has its screenshot or says why not.
 TEST_F(Limits, MemoryThatRunsOutFailsTheOpenOrTheScreenshotNeverTheProgram) {
   if (kSanitized) GTEST_SKIP() << "ulimit -v under AddressSanitizer";
+  if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
   const ShellRun small = RunShell(dir_, "ulimit -v 100000 && printf ' \\033' | " + Demo(),
                                   {{"SOFTBOARD_DISPLAY", "headless"}, {"SOFTBOARD_SCALE", "8"}});
   EXPECT_EQ(small.status, 1);

@@ -1,6 +1,7 @@
 // Files written whole or not at all: whatever the name's length, whatever
 // ends the process during the write, nothing partial is left beside them.
 #include "file_io.h"
+#include "under_emulator.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -90,6 +91,7 @@ TEST_P(FileWrite, AFailedOrThrowingWriterLeavesTheOldFile) {
 // A signal the process ignores changes nothing. Each case runs in a fresh
 // process of this test program.
 TEST_P(FileWrite, ASignalDuringTheWriteLeavesNothing) {
+  if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const char* made = std::getenv("FILE_IO_TEST_DIR");  // the test's own process made it
   const std::string dir = made ? made : dir_.path();

@@ -1,4 +1,5 @@
 #include "png_file.h"
+#include "under_emulator.h"
 
 #include <png.h>
 #include <signal.h>
@@ -118,6 +119,7 @@ TEST_F(PngFileTest, AnImageIsWrittenWithoutACopyOfItWhole) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "AddressSanitizer cannot run with its memory held";
 #endif
+  if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const char* made = std::getenv("PNG_FILE_TEST_DIR");  // set again by the test's own process
   const std::string dir = made ? made : dir_.path();
@@ -184,6 +186,7 @@ TEST_F(PngFileTest, FailedWritesLeaveNoFile) {
 // A write the file system refuses part way (here: past the process's file
 // size limit, as a full disk would) gives the system's reason, and no file.
 TEST_F(PngFileTest, AWriteThatFailsSaysWhy) {
+  if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const char* made = std::getenv("PNG_FILE_TEST_DIR");  // set again by the test's own process
   const std::string dir = made ? made : dir_.path();
