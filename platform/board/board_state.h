@@ -24,6 +24,9 @@ enum class DisplayMode { kWindow, kFullscreen, kHeadless };
 // GPU), or the window's own surface, which costs a copy at most (where the
 // renderer would be a software rasterizer). kAuto asks which it would be.
 enum class PresentMode { kAuto, kGpu, kSurface };
+// How the terminal display draws: a pixel protocol, or coloured character
+// cells; kAuto takes the best the terminal is found to offer.
+enum class TerminalMode { kAuto, kKitty, kIterm, kSixel, kSymbols };
 
 struct Settings {
   DisplayMode display = DisplayMode::kWindow;
