@@ -11,6 +11,7 @@ std::unique_ptr<Display> OpenDisplay(const Settings& settings, std::string* erro
   switch (settings.display) {
     case DisplayMode::kHeadless: return OpenHeadlessDisplay();
     case DisplayMode::kFullscreen: return OpenWindowDisplay(true, settings.present, error);
+    case DisplayMode::kTerminal: return OpenTerminalDisplay(settings, error);
     case DisplayMode::kWindow: break;
   }
   return OpenWindowDisplay(false, settings.present, error);

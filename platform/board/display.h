@@ -1,4 +1,4 @@
-// Where frames go: a window (or full screen) through SDL, or nowhere but memory.
+// Where frames go: a window (or full screen) through SDL, the terminal, or nowhere but memory.
 #pragma once
 
 #include <chrono>
@@ -26,8 +26,8 @@ class RetraceTimer {
 };
 
 struct DisplayEvents {
-  bool screenshot_requested = false;  // F12 in the window
-  bool resized = false;               // the window's drawable area changed
+  bool screenshot_requested = false;  // F12 in the window or the terminal
+  bool resized = false;               // the window's (or terminal's) area changed
 };
 
 class Display {
@@ -78,5 +78,6 @@ std::unique_ptr<Display> OpenDisplay(const Settings& settings, std::string* erro
 std::unique_ptr<Display> OpenHeadlessDisplay();
 std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, PresentMode present,
                                            std::string* error);
+std::unique_ptr<Display> OpenTerminalDisplay(const Settings& settings, std::string* error);
 
 }  // namespace softboard
