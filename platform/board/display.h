@@ -80,4 +80,14 @@ std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, PresentMode present,
                                            std::string* error);
 std::unique_ptr<Display> OpenTerminalDisplay(const Settings& settings, std::string* error);
 
+// Whether a window could find a display server (X11, Wayland, or the drivers
+// SDL_VIDEODRIVER names).
+bool DisplayServerNamed();
+
+// After a window failed to open: the line that tells how to see the picture
+// in this terminal instead, where the display was left to the default, no
+// display server is there, and standard input and output are a terminal;
+// empty otherwise.
+std::string TerminalHint(const Settings& settings);
+
 }  // namespace softboard
