@@ -60,6 +60,10 @@ void DemoRun::Type(const std::string& keys) {
   }
 }
 
+void DemoRun::Resize(const winsize& size) {
+  ioctl(master_, TIOCSWINSZ, &size);
+}
+
 bool DemoRun::Read(size_t most, int timeout_ms) {
   pollfd fd{master_, POLLIN, 0};
   if (poll(&fd, 1, timeout_ms) <= 0 || !(fd.revents & POLLIN)) return false;

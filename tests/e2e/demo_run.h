@@ -29,6 +29,8 @@ class DemoRun {
 
   // Types bytes into the terminal.
   void Type(const std::string& keys);
+  // Resizes the terminal, as a window around it would (the demo gets SIGWINCH).
+  void Resize(const winsize& size);
   // Reads what the terminal was sent, at most `most` bytes, waiting up to
   // timeout_ms for some; false when nothing came.
   bool Read(size_t most, int timeout_ms);

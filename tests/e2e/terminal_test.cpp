@@ -383,6 +383,34 @@ TEST_F(TerminalRun, KittyImagesCarryTheFrameReplaceEachOtherAndAreDeletedAtExit)
   EXPECT_NE(after.find("\x1b[?25h"), std::string::npos);
 }
 
+// A resized terminal gets the next frame at its new size, on a cleared screen.
+TEST_F(TerminalRun, AResizedTerminalGetsFramesOfItsNewSize) {
+  RunOptions options = Terminal({{"SOFTBOARD_TERMINAL", "kitty"}});
+  options.size = Size(100, 40, 1000, 800);
+  DemoRun run(options);
+  ASSERT_TRUE(run.WaitForOutput("continue", 10s));
+  run.Type(" ");
+  ASSERT_TRUE(run.WaitForOutput("_Gm=0", 20s));
+  const size_t before = run.output().size();
+  run.Resize(Size(80, 24, 640, 480));
+  ASSERT_TRUE(run.WaitForOutput("_Gm=0", 20s, before));
+  run.Type("\x1b");
+  ASSERT_EQ(run.Wait(20s), 0) << run.errors();
+  const std::vector<KittyImage> images = KittyImages(run.output());
+  ASSERT_EQ(images.size(), 2u);
+  EXPECT_EQ(images[1].width, 640);
+  EXPECT_EQ(images[1].height, 480);
+  EXPECT_EQ(images[1].columns, 80);
+  EXPECT_EQ(images[1].rows, 24);
+  const std::string between = run.output().substr(images[0].end, images[1].start - images[0].end);
+  EXPECT_NE(between.find("\x1b[2J"), std::string::npos);
+  EXPECT_NE(between.find("d=A"), std::string::npos) << "the old image goes";
+  EXPECT_EQ(between.find("\x1b[1;1H"), between.size() - 6) << "the new one at the top left";
+  Screenshot shot;
+  ASSERT_TRUE(shot.Load(shot_));
+  EXPECT_EQ(shot.width, 640) << "drawn at the new size";
+}
+
 // A reader that takes 320 KB a second, when a kitty frame of 640 x 480 is
 // 1.6 MB: frames are dropped, never swaps, and once the keys stop the last
 // frame still comes whole.
