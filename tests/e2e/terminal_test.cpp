@@ -268,6 +268,40 @@ TEST_F(InTmux, ScreenAndCursorComeBackAtExitAndAfterSignals) {
   }
 }
 
+// Ctrl+Z in a shell with job control: the screen is given back while the demo
+// is stopped, and taken again, with a whole frame, when it goes on.
+TEST_F(InTmux, StopGivesTheScreenBackAndContinueTakesItAgain) {
+  if (!HaveProgram("bash")) GTEST_SKIP() << "needs bash for job control";
+  TmuxSession tmux(80, 30, "env PS1='$ ' bash --norc --noprofile -i");
+  ASSERT_TRUE(tmux.started());
+  ASSERT_TRUE(tmux.WaitForScreen("$", 10s));
+  tmux.SendKeys(Command().substr(0, Command().find(";")), true);
+  tmux.SendKeys("Enter");
+  ASSERT_TRUE(tmux.WaitForScreen("continue", 10s)) << tmux.Capture(false);
+  tmux.SendKeys(" ", true);
+  const auto shown = [](const auto& cells, const Box& box) {
+    return AllRed(ColoursAt(cells, box, 20, 20));
+  };
+  ASSERT_TRUE(WaitForCells(tmux, shown, 10s)) << tmux.Capture(false);
+  tmux.SendKeys("C-z");
+  ASSERT_TRUE(tmux.WaitForScreen("Stopped", 10s)) << tmux.Capture(false);
+  ExpectRestored(tmux, "while stopped");
+  tmux.SendKeys("fg", true);
+  tmux.SendKeys("Enter");
+  ASSERT_TRUE(WaitForCells(tmux, shown, 10s)) << tmux.Capture(false);
+  EXPECT_EQ(tmux.Query("#{alternate_on}"), "1");
+  EXPECT_EQ(tmux.Query("#{cursor_flag}"), "0");
+  tmux.SendKeys("Escape");
+  // Typed at once, the next key would make Esc into Alt+key.
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (tmux.Query("#{alternate_on}") != "0" && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(20ms);
+  tmux.SendKeys("echo ended-$((6 * 7))", true);  // run by the shell once the demo is gone
+  tmux.SendKeys("Enter");
+  ASSERT_TRUE(tmux.WaitForScreen("ended-42", 10s)) << tmux.Capture(false);
+  ExpectRestored(tmux, "after Esc");
+}
+
 // ---- Under a pseudo-terminal: the stream itself ----
 
 // 100 x 41 cells of 10 x 20 pixels: sixel spares the last row and draws
