@@ -106,7 +106,7 @@ class TerminalDisplay final : public Display {
     if (!damage.None()) unsent_ = true;
     // A frame the terminal is not ready for is dropped; the latest is sent
     // at a later swap, when the writer is free.
-    if (!unsent_ || !writer_->Idle()) return;
+    if (!unsent_ || !writer_->Idle() || writer_->Gone()) return;
     if (!clear_ && writer_->SameAsLast(frame)) {
       unsent_ = false;
       return;

@@ -114,7 +114,10 @@ bool FrameWriter::WriteOut(const std::string& bytes, unsigned entries) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;  // gone
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
+      gone_ = true;
+      return false;
+    }
     pollfd fds[2] = {{screen_.writer_fd, POLLOUT, 0}, {wake_[0], POLLIN, 0}};
     poll(fds, wake_[0] >= 0 ? 2 : 1, -1);
   }

@@ -31,6 +31,8 @@ class FrameWriter {
 
   // True when the last frame handed over has gone out (or was given up on).
   bool Idle() const { return !busy_.load(std::memory_order_acquire); }
+  // The terminal refused a write (it is gone): frames are no longer taken.
+  bool Gone() const { return gone_.load(); }
   // Whether `frame` is the one last handed over, pixel for pixel (a board
   // with two buffers cannot tell); only when Idle.
   bool SameAsLast(const Image& frame);
@@ -59,6 +61,7 @@ class FrameWriter {
   bool stop_ = false;
   std::atomic<bool> busy_{false};
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> gone_{false};
   std::atomic<unsigned long> written_{0};
 
   // The frame handed over and where it goes; the game loop writes them only

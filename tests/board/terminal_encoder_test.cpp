@@ -27,12 +27,6 @@ std::string Encode(FrameEncoder& encoder, bool clear = false, uint32_t colour = 
   return out;
 }
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t n = 0;
-  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) n++;
-  return n;
-}
-
 TEST(TerminalEncoder, SymbolsGoRowByRowFromTheBoxsLeftEdge) {
   FrameEncoder encoder(TerminalMode::kSymbols, CellColors::kTruecolor);
   const std::string out = Encode(encoder);
@@ -48,22 +42,6 @@ TEST(TerminalEncoder, SymbolsGoRowByRowFromTheBoxsLeftEdge) {
   EXPECT_EQ(Encode(indexed).find("38;2;"), std::string::npos) << "no 24-bit colour in 16";
 }
 
-TEST(TerminalEncoder, KittyReplacesEachImageByIdAndClearsAll) {
-  FrameEncoder encoder(TerminalMode::kKitty, CellColors::kTruecolor);
-  const std::string first = Encode(encoder), second = Encode(encoder, false, 0xFF00FF00);
-  EXPECT_NE(first.find("\x1b_Ga=T,q=2,C=1,i=2,f=32,s=40,v=40,c=4,r=2,m=1\x1b\\"), std::string::npos)
-      << first.substr(0, 80);
-  EXPECT_NE(second.find("a=T,q=2,C=1,i=1,"), std::string::npos);
-  EXPECT_GT(second.find("\x1b_Ga=d,d=I,q=2,i=2\x1b\\"), second.find("a=T"))
-      << "the image before goes once the next is up";
-  EXPECT_EQ(Count(second, "a=d"), 1u);
-  const std::string cleared = Encode(encoder, true);
-  EXPECT_LT(cleared.find("\x1b_Ga=d,d=A,q=2\x1b\\"), cleared.find("a=T"));
-  EXPECT_EQ(cleared.find("d=I"), std::string::npos);
-}
-
-// Sixel draws whole bands of 6 rows: the box's 40 rows of pixels are 36 (the
-// layout makes pictures that height, so nothing is scaled).
 // Every chunk's pixels, decoded as a terminal decodes each chunk.
 std::string KittyPixels(const std::string& out) {
   static const std::string kDigits =
@@ -109,23 +87,6 @@ TEST(TerminalEncoder, SixelAndItermPicturesAreTheBoxsSize) {
       << "whole bands of 6 rows: " << s.substr(0, 40);
   FrameEncoder iterm(TerminalMode::kIterm, CellColors::k256);
   EXPECT_NE(Encode(iterm).find("\x1b]1337;File=inline=1;width=4;height=2"), std::string::npos);
-}
-
-TEST(TerminalEncoder, TheScreenIsTakenAndGivenBackWhole) {
-  const std::string enter = EnterScreenBytes();
-  EXPECT_NE(enter.find("\x1b[?1049h"), std::string::npos);
-  EXPECT_NE(enter.find("\x1b[?25l"), std::string::npos);
-  EXPECT_NE(enter.find("\x1b[?7l"), std::string::npos);
-  for (TerminalMode mode :
-       {TerminalMode::kKitty, TerminalMode::kIterm, TerminalMode::kSixel, TerminalMode::kSymbols}) {
-    const std::string leave = LeaveScreenBytes(mode);
-    EXPECT_EQ(leave.rfind("\x1b\\", 0), 0u) << "a picture cut short ends first";
-    for (const char* part : {"\x1b[0m", "\x1b[2J", "\x1b[?7h", "\x1b[?1049l", "\x1b[?25h"})
-      EXPECT_NE(leave.find(part), std::string::npos) << int(mode);
-    EXPECT_LT(leave.find("\x1b[2J"), leave.find("\x1b[?1049l"))
-        << "the picture goes where there is no alternate screen";
-    EXPECT_EQ(leave.find("d=A") != std::string::npos, mode == TerminalMode::kKitty);
-  }
 }
 
 }  // namespace
