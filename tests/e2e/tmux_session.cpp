@@ -42,10 +42,12 @@ TmuxSession::TmuxSession(int columns, int rows, const std::string& command) {
   Tmux("new-session -d -x " + std::to_string(columns) + " -y " + std::to_string(rows) + " " +
        Quoted(command));
   started_ = Query("#{pane_pid}") != "";
+  socket_path_ = Query("#{socket_path}");
 }
 
 TmuxSession::~TmuxSession() {
   Tmux("kill-server");
+  if (!socket_path_.empty()) unlink(socket_path_.c_str());  // not always removed by the server
 }
 
 std::string TmuxSession::Tmux(const std::string& arguments) {

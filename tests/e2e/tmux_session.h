@@ -30,6 +30,7 @@ class TmuxSession {
  private:
   std::string Tmux(const std::string& arguments);
   std::string socket_;
+  std::string socket_path_;
   bool started_ = false;
 };
 
