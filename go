@@ -18,10 +18,11 @@ packages=(
   "cmake:the build"
   "ninja-build:the build"
   "g++:the compiler"
-  "pkg-config:finding SDL2"
+  "pkg-config:finding SDL2 and chafa"
   "libsdl2-dev:the window, full screen and keys in the window"
   "libpng-dev:textures and screenshots as PNG files"
   "libhwy-dev:the pixel engine's SIMD kernels"
+  "libchafa-dev:frames in a terminal (SOFTBOARD_DISPLAY=terminal)"
   "libgtest-dev:the tests"
   "libbenchmark-dev:the benchmarks"
 )
@@ -30,10 +31,13 @@ web_packages=(
   "emscripten:compiling the demo and the board to WebAssembly"
 )
 # Only for the tests: a virtual X server for the window tests, and xwd to
-# read back what a window shows.
+# read back what a window shows; a real terminal, and a sixel decoder, for
+# the terminal tests.
 test_packages=(
   "xvfb:the window tests (a virtual X server)"
   "x11-apps:the window tests (xwd reads back what the window shows)"
+  "tmux:the terminal tests (a real terminal to read back)"
+  "libsixel-bin:the terminal tests (sixel2png decodes sixel frames)"
 )
 
 missing_packages() {

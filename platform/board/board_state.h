@@ -19,15 +19,20 @@ constexpr int kScreenHeight = 480;
 constexpr int kScreenPixels = kScreenWidth * kScreenHeight;
 constexpr uint32_t kTextureMemoryBytes = 2u << 20;
 
-enum class DisplayMode { kWindow, kFullscreen, kHeadless };
+enum class DisplayMode { kWindow, kFullscreen, kTerminal, kHeadless };
 // How a window shows a frame: a texture drawn by SDL's renderer (worth it on a
 // GPU), or the window's own surface, which costs a copy at most (where the
 // renderer would be a software rasterizer). kAuto asks which it would be.
 enum class PresentMode { kAuto, kGpu, kSurface };
+// How the terminal display draws: a pixel protocol, or coloured character
+// cells; kAuto takes the best the terminal is found to offer.
+enum class TerminalMode { kAuto, kKitty, kIterm, kSixel, kSymbols };
 
 struct Settings {
   DisplayMode display = DisplayMode::kWindow;
   PresentMode present = PresentMode::kAuto;
+  TerminalMode terminal = TerminalMode::kAuto;
+  bool display_named = false;  // SOFTBOARD_DISPLAY named a display (not left to the default)
   bool vsync = true;
   int boards = 1;
   std::string screenshot_path;  // empty: none

@@ -1,5 +1,7 @@
 #include "display.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <thread>
@@ -11,9 +13,18 @@ std::unique_ptr<Display> OpenDisplay(const Settings& settings, std::string* erro
   switch (settings.display) {
     case DisplayMode::kHeadless: return OpenHeadlessDisplay();
     case DisplayMode::kFullscreen: return OpenWindowDisplay(true, settings.present, error);
+    case DisplayMode::kTerminal: return OpenTerminalDisplay(settings, error);
     case DisplayMode::kWindow: break;
   }
   return OpenWindowDisplay(false, settings.present, error);
+}
+
+std::string TerminalHint(const Settings& settings) {
+  if (settings.display_named || settings.display != DisplayMode::kWindow || DisplayServerNamed() ||
+      !isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))
+    return "";
+  return "no display server here; to see the picture in this terminal, run with "
+         "SOFTBOARD_DISPLAY=terminal";
 }
 
 Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area_height) {

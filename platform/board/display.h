@@ -1,4 +1,4 @@
-// Where frames go: a window (or full screen) through SDL, or nowhere but memory.
+// Where frames go: a window (or full screen) through SDL, the terminal, or nowhere but memory.
 #pragma once
 
 #include <chrono>
@@ -26,8 +26,8 @@ class RetraceTimer {
 };
 
 struct DisplayEvents {
-  bool screenshot_requested = false;  // F12 in the window
-  bool resized = false;               // the window's drawable area changed
+  bool screenshot_requested = false;  // F12 in the window or the terminal
+  bool resized = false;               // the window's (or terminal's) area changed
 };
 
 class Display {
@@ -78,5 +78,16 @@ std::unique_ptr<Display> OpenDisplay(const Settings& settings, std::string* erro
 std::unique_ptr<Display> OpenHeadlessDisplay();
 std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, PresentMode present,
                                            std::string* error);
+std::unique_ptr<Display> OpenTerminalDisplay(const Settings& settings, std::string* error);
+
+// Whether a window could find a display server (X11, Wayland, or the drivers
+// SDL_VIDEODRIVER names).
+bool DisplayServerNamed();
+
+// After a window failed to open: the line that tells how to see the picture
+// in this terminal instead, where the display was left to the default, no
+// display server is there, and standard input and output are a terminal;
+// empty otherwise.
+std::string TerminalHint(const Settings& settings);
 
 }  // namespace softboard

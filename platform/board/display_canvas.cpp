@@ -89,4 +89,14 @@ std::unique_ptr<Display> OpenWindowDisplay(bool, PresentMode, std::string*) {
   return std::make_unique<CanvasDisplay>();
 }
 
+// The page is where its frames are shown.
+bool DisplayServerNamed() {
+  return true;
+}
+
+std::unique_ptr<Display> OpenTerminalDisplay(const Settings&, std::string* error) {
+  *error = "no terminal: a web page shows its frames on its canvas";
+  return nullptr;
+}
+
 }  // namespace softboard

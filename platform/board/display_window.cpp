@@ -241,6 +241,10 @@ class WindowDisplay final : public Display {
 
 }  // namespace
 
+bool DisplayServerNamed() {
+  return !VideoDrivers().empty();
+}
+
 std::unique_ptr<Display> OpenWindowDisplay(bool fullscreen, PresentMode present,
                                            std::string* error) {
   auto display = std::make_unique<WindowDisplay>();

@@ -367,6 +367,9 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
   board.display = OpenDisplay(board.settings, &error);
   if (!board.display) {
     trace.Failed(error);
+    // After the program's prompt, which ends with no line break.
+    const std::string hint = TerminalHint(board.settings);
+    if (!hint.empty()) std::fprintf(stderr, "\nsoftboard: %s\n", hint.c_str());
     return FXFALSE;
   }
   if (board.selected < 0) board.selected = 0;

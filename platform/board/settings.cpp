@@ -129,10 +129,14 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
 
   static constexpr Choice kDisplays[] = {{"window", int(DisplayMode::kWindow)},
                                          {"fullscreen", int(DisplayMode::kFullscreen)},
+                                         {"terminal", int(DisplayMode::kTerminal)},
                                          {"headless", int(DisplayMode::kHeadless)}};
   int display = int(settings.display);
-  ReadChoice("SOFTBOARD_DISPLAY", lookup("SOFTBOARD_DISPLAY"), kDisplays, &display, problems);
+  const char* display_text = lookup("SOFTBOARD_DISPLAY");
+  const size_t complaints = problems->size();
+  ReadChoice("SOFTBOARD_DISPLAY", display_text, kDisplays, &display, problems);
   settings.display = DisplayMode(display);
+  settings.display_named = display_text && *display_text && problems->size() == complaints;
 
   static constexpr Choice kPresents[] = {{"auto", int(PresentMode::kAuto)},
                                          {"gpu", int(PresentMode::kGpu)},
@@ -140,6 +144,15 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
   int present = int(settings.present);
   ReadChoice("SOFTBOARD_PRESENT", lookup("SOFTBOARD_PRESENT"), kPresents, &present, problems);
   settings.present = PresentMode(present);
+
+  static constexpr Choice kTerminals[] = {{"auto", int(TerminalMode::kAuto)},
+                                          {"kitty", int(TerminalMode::kKitty)},
+                                          {"iterm", int(TerminalMode::kIterm)},
+                                          {"sixel", int(TerminalMode::kSixel)},
+                                          {"symbols", int(TerminalMode::kSymbols)}};
+  int terminal = int(settings.terminal);
+  ReadChoice("SOFTBOARD_TERMINAL", lookup("SOFTBOARD_TERMINAL"), kTerminals, &terminal, problems);
+  settings.terminal = TerminalMode(terminal);
 
   static constexpr Choice kOnOff[] = {{"1", 1}, {"0", 0}};
   int vsync = settings.vsync ? 1 : 0;

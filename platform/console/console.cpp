@@ -44,6 +44,7 @@ int console_input_ended(void) {
 #include <deque>
 
 #include "console_internal.h"
+#include "console_keys.h"
 #include "key_decoder.h"
 #include "terminal.h"
 
@@ -142,5 +143,19 @@ extern "C" void console_queue_key(int code) {
 
 extern "C" int console_input_ended(void) {
   return !TheConsole().input_open;
+}
+
+void ConsoleFeedInput(std::string_view bytes) {
+  Console& c = TheConsole();
+  c.decoder.Feed(bytes, c.queue);
+  if (c.decoder.Pending()) c.esc_deadline = Clock::now() + kEscWait;
+}
+
+void ConsoleClaimKey(int prefix, int scan) {
+  TheConsole().decoder.Claim(prefix, scan);
+}
+
+int ConsoleTakeClaimedKeys() {
+  return TheConsole().decoder.TakeClaimed();
 }
 #endif

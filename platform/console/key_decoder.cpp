@@ -89,17 +89,21 @@ int AltScanCode(unsigned char c) {
   return 0;
 }
 
-void Emit(Key key, std::deque<int>& out) {
-  if (key.scan == 0) return;
-  out.push_back(key.prefix);
-  out.push_back(key.scan);
-}
-
 bool IsNumberedFinal(unsigned char c) {
   return c == '~' || c == '^' || c == '@' || c == '$';
 }
 
 }  // namespace
+
+void KeyDecoder::Emit(int prefix, int scan, std::deque<int>& out) {
+  if (scan == 0) return;
+  if (claimed_.second != 0 && prefix == claimed_.first && scan == claimed_.second) {
+    ++claimed_count_;
+    return;
+  }
+  out.push_back(prefix);
+  out.push_back(scan);
+}
 
 void KeyDecoder::Feed(std::string_view bytes, std::deque<int>& out) {
   for (char c : bytes) FeedByte(static_cast<unsigned char>(c), out);
@@ -109,9 +113,9 @@ void KeyDecoder::Flush(std::deque<int>& out) {
   if (state_ == State::kEscape) {
     out.push_back(kEsc);
   } else if (state_ == State::kAltEscape) {
-    Emit({0, AltScanCode(kEsc)}, out);
+    Emit(0, AltScanCode(kEsc), out);
   } else if ((state_ == State::kCsi || state_ == State::kSs3) && length_ == 0) {
-    Emit({0, AltScanCode(state_ == State::kCsi ? '[' : 'O')}, out);  // Alt+[, Alt+Shift+O
+    Emit(0, AltScanCode(state_ == State::kCsi ? '[' : 'O'), out);  // Alt+[, Alt+Shift+O
   }
   state_ = State::kGround;
 }
@@ -132,6 +136,12 @@ void KeyDecoder::FeedByte(unsigned char b, std::deque<int>& out) {
       }
       return;
     case State::kEscape:
+      // ESC _ opens a terminal's answer (to a graphics query), not Alt+_,
+      // which has no code of its own.
+      if (b == '_') {
+        state_ = State::kApc;
+        return;
+      }
       if (b == '[' || b == 'O') {
         state_ = b == '[' ? State::kCsi : State::kSs3;
         length_ = first_param_ = 0;
@@ -147,7 +157,7 @@ void KeyDecoder::FeedByte(unsigned char b, std::deque<int>& out) {
         return;
       }
       state_ = State::kGround;
-      if (const int scan = AltScanCode(b)) return Emit({0, scan}, out);
+      if (const int scan = AltScanCode(b)) return Emit(0, scan, out);
       FeedByte(b, out);
       return;
     case State::kAltEscape:
@@ -155,13 +165,23 @@ void KeyDecoder::FeedByte(unsigned char b, std::deque<int>& out) {
         state_ = State::kEscape;  // the key itself, Alt aside
         return FeedByte(b, out);
       }
-      Emit({0, AltScanCode(kEsc)}, out);
+      Emit(0, AltScanCode(kEsc), out);
       state_ = State::kGround;
       return FeedByte(b, out);
+    case State::kApc:
+      // Swallowed to its end: BEL, or ST (ESC and a backslash). ESC and any
+      // other byte starts a new sequence.
+      if (b == kEsc) state_ = State::kApcEscape;
+      if (b == 0x07) state_ = State::kGround;
+      return;
+    case State::kApcEscape:
+      state_ = b == '\\' ? State::kGround : State::kEscape;
+      if (b != '\\') FeedByte(b, out);
+      return;
     case State::kLinuxFn:
       if (b >= 0x40 && b <= 0x7E) {
         state_ = State::kGround;
-        if (b >= 'A' && b <= 'E') Emit(FunctionKey(b - 'A' + 1), out);
+        if (b >= 'A' && b <= 'E') Emit(0, FunctionKey(b - 'A' + 1).scan, out);
         return;
       }
       break;
@@ -207,7 +227,8 @@ void KeyDecoder::Finish(unsigned char final_byte, std::deque<int>& out) {
   bool numbered = state == State::kCsi && IsNumberedFinal(final_byte);
   state_ = State::kGround;
   if (unknown_) return;
-  if (numbered) return Emit(NumberedKey(first_param_), out);
+  const Key key = numbered ? NumberedKey(first_param_) : LetterKey(final_byte);
+  if (numbered) return Emit(key.prefix, key.scan, out);
   // CSI 1;m X is key X with modifiers m; another first number is a report (cursor position).
-  if (state == State::kSs3 || first_param_ <= 1) Emit(LetterKey(final_byte), out);
+  if (state == State::kSs3 || first_param_ <= 1) Emit(key.prefix, key.scan, out);
 }

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <string_view>
+#include <utility>
 
 // Turns the bytes a terminal sends into the key codes of the old console: characters as typed,
 // Enter 13, Backspace 8, and for cursor and function keys two codes (0xE0 or 0, then the key's
@@ -15,15 +16,25 @@ class KeyDecoder {
   void Flush(std::deque<int>& out);
   // True while a sequence is started but not finished.
   bool Pending() const { return state_ != State::kGround; }
+  // A two-code key (prefix, scan) that is counted rather than given out: a
+  // display handles it itself. (0, 0): none.
+  void Claim(int prefix, int scan) { claimed_ = {prefix, scan}; }
+  // Claimed keys decoded since the last call.
+  int TakeClaimed() { return std::exchange(claimed_count_, 0); }
 
  private:
-  enum class State { kGround, kEscape, kAltEscape, kCsi, kSs3, kLinuxFn };
+  // kApc: inside an application program command (ESC _ ... ESC \), which
+  // only a terminal's answer (to a graphics query) sends.
+  enum class State { kGround, kEscape, kAltEscape, kCsi, kSs3, kLinuxFn, kApc, kApcEscape };
   void FeedByte(unsigned char byte, std::deque<int>& out);
   void Finish(unsigned char final_byte, std::deque<int>& out);
+  void Emit(int prefix, int scan, std::deque<int>& out);
 
   State state_ = State::kGround;
   int length_ = 0;       // parameter and intermediate bytes seen after the introducer
   int first_param_ = 0;  // number before the first ';', capped
   bool in_first_param_ = true;
   bool unknown_ = false;  // private marker, intermediate or too long: dropped at its end
+  std::pair<int, int> claimed_{0, 0};
+  int claimed_count_ = 0;
 };

@@ -59,8 +59,8 @@ TEST(Settings, BadValuesKeepTheDefaultAndSayWhatIsAccepted) {
   EXPECT_EQ(settings.boards, 1);
   ASSERT_EQ(problems.size(), 3u);
   EXPECT_EQ(problems[0],
-            "SOFTBOARD_DISPLAY=\"Headless\" is not a valid value; it takes window, fullscreen "
-            "or headless (using window)");
+            "SOFTBOARD_DISPLAY=\"Headless\" is not a valid value; it takes window, fullscreen, "
+            "terminal or headless (using window)");
   EXPECT_EQ(problems[1], "SOFTBOARD_VSYNC=\"yes\" is not a valid value; it takes 1 or 0 (using 1)");
   EXPECT_NE(problems[2].find("SOFTBOARD_BOARDS"), std::string::npos);
 }
@@ -76,6 +76,39 @@ TEST(Settings, PresentPaths) {
   EXPECT_EQ(problems[0],
             "SOFTBOARD_PRESENT=\"opengl\" is not a valid value; it takes auto, gpu or surface "
             "(using auto)");
+}
+
+TEST(Settings, TerminalDisplayAndItsModes) {
+  std::vector<std::string> problems;
+  Settings s = Read({}, &problems);
+  EXPECT_EQ(s.terminal, TerminalMode::kAuto);
+  EXPECT_FALSE(s.display_named);
+  s = Read({{"SOFTBOARD_DISPLAY", "terminal"}, {"SOFTBOARD_TERMINAL", "sixel"}}, &problems);
+  EXPECT_EQ(s.display, DisplayMode::kTerminal);
+  EXPECT_TRUE(s.display_named);
+  EXPECT_EQ(s.terminal, TerminalMode::kSixel);
+  const std::pair<const char*, TerminalMode> modes[] = {{"auto", TerminalMode::kAuto},
+                                                        {"kitty", TerminalMode::kKitty},
+                                                        {"iterm", TerminalMode::kIterm},
+                                                        {"symbols", TerminalMode::kSymbols}};
+  for (const auto& [text, mode] : modes)
+    EXPECT_EQ(Read({{"SOFTBOARD_TERMINAL", text}}, &problems).terminal, mode) << text;
+  EXPECT_TRUE(problems.empty());
+  EXPECT_TRUE(Read({{"SOFTBOARD_DISPLAY", "window"}}, &problems).display_named);
+
+  for (const char* bad : {"Kitty", "sixels", "iterm2", " kitty"}) {
+    problems.clear();
+    EXPECT_EQ(Read({{"SOFTBOARD_TERMINAL", bad}}, &problems).terminal, TerminalMode::kAuto);
+    ASSERT_EQ(problems.size(), 1u) << bad;
+    EXPECT_EQ(problems[0], "SOFTBOARD_TERMINAL=\"" + std::string(bad) +
+                               "\" is not a valid value; it takes auto, kitty, iterm, sixel or "
+                               "symbols (using auto)");
+  }
+  problems.clear();
+  s = Read({{"SOFTBOARD_DISPLAY", "tty"}}, &problems);
+  EXPECT_EQ(s.display, DisplayMode::kWindow);
+  EXPECT_FALSE(s.display_named) << "a bad value names no display";
+  EXPECT_EQ(problems.size(), 1u);
 }
 
 TEST(Settings, ComplaintsEscapeControlBytesAndCutLongValues) {

@@ -92,6 +92,12 @@ const Case kComplete[] = {
     {"unknown_tilde_dropped", "\x1b[99~x\x1b[16~y", {'x', 'y'}},
     {"unknown_final_dropped", "\x1b[E\x1bOE\x1b[[Z", {}},
     {"reports_dropped", "\x1b[?1;2c\x1b[>0;95;0c\x1b[12;40R", {}},
+    {"size_reports_dropped", "\x1b[4;600;800t\x1b[6;20;10t", {}},
+    {"graphics_answers_dropped",
+     "\x1b_Gi=31;OK\x1b\\h\x1b_Gi=31;EINVAL:fghb\x07"
+     "b",
+     {'h', 'b'}},
+    {"graphics_answer_cut_by_a_key", "\x1b_Gi=31;O\x1b[A", {E, 0x48}},
     {"intermediate_dropped", "\x1b[1 q!", {'!'}},
     {"overlong_dropped", "\x1b[1;2;3;4;5;6;7;8;9;10A.", {'.'}},
     {"huge_number_dropped", "\x1b[99999999999999~.", {'.'}},
@@ -125,6 +131,8 @@ const Case kUnfinished[] = {
     {"letter_then_esc", "q\x1b", {'q', 27}},
     {"cut_sequence_dropped", "\x1b[1;5", {}},
     {"cut_linux_fn_dropped", "\x1b[[", {}},
+    {"cut_graphics_answer_dropped", "\x1b_Gi=31;", {}},
+    {"cut_graphics_answer_end_dropped", "\x1b_Gi=31;OK\x1b", {}},
 };
 INSTANTIATE_TEST_SUITE_P(KeyDecoder, UnfinishedInput, testing::ValuesIn(kUnfinished),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -137,6 +145,23 @@ TEST(KeyDecoder, FlushBetweenReadsEndsTheWait) {
   decoder.Feed("[A", out);
   EXPECT_EQ(std::vector<int>(out.begin(), out.end()), (std::vector<int>{27, '[', 'A'}))
       << "a lone Esc given up on stays Esc";
+}
+
+// A display claims a key it acts on itself (F12 in a terminal): it is counted,
+// never given out, whatever sequence sends it; other keys pass.
+TEST(KeyDecoder, ClaimedKeyIsCountedNotGivenOut) {
+  KeyDecoder decoder;
+  std::deque<int> out;
+  decoder.Claim(E, 0x86);
+  decoder.Feed("a\x1b[24~\x1b[24;2~\x1b[23~b", out);
+  EXPECT_EQ(std::vector<int>(out.begin(), out.end()), (std::vector<int>{'a', E, 0x85, 'b'}));
+  EXPECT_EQ(decoder.TakeClaimed(), 2);
+  EXPECT_EQ(decoder.TakeClaimed(), 0);
+  decoder.Claim(0, 0);
+  out.clear();
+  decoder.Feed("\x1b[24~", out);
+  EXPECT_EQ(std::vector<int>(out.begin(), out.end()), (std::vector<int>{E, 0x86}));
+  EXPECT_EQ(decoder.TakeClaimed(), 0);
 }
 
 bool is_valid_code(int code) {

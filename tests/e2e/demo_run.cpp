@@ -18,7 +18,8 @@
 namespace e2e {
 
 DemoRun::DemoRun(const RunOptions& options) {
-  if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return;
+  winsize size = options.size.value_or(winsize{});
+  if (openpty(&master_, &slave_, nullptr, nullptr, options.size ? &size : nullptr) != 0) return;
   tcgetattr(slave_, &before_);
   int errors[2];
   if (pipe(errors) != 0) return;
@@ -29,6 +30,12 @@ DemoRun::DemoRun(const RunOptions& options) {
     dup2(slave_, 0);
     dup2(slave_, 1);
     dup2(errors[1], 2);
+    if (!options.stdout_path.empty()) {
+      const int out = open(options.stdout_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0) _exit(126);
+      dup2(out, 1);
+      close(out);
+    }
     close(master_);
     close(errors[0]);
     if (chdir(options.directory.c_str()) != 0) _exit(127);
@@ -54,10 +61,24 @@ void DemoRun::Type(const std::string& keys) {
   }
 }
 
+void DemoRun::Resize(const winsize& size) {
+  ioctl(master_, TIOCSWINSZ, &size);
+}
+
+bool DemoRun::Read(size_t most, int timeout_ms) {
+  pollfd fd{master_, POLLIN, 0};
+  if (poll(&fd, 1, timeout_ms) <= 0 || !(fd.revents & POLLIN)) return false;
+  std::string buffer(most, '\0');
+  const ssize_t n = read(master_, buffer.data(), most);
+  if (n <= 0) return false;
+  output_.append(buffer.data(), size_t(n));
+  return true;
+}
+
 void DemoRun::Drain(int timeout_ms) {
   pollfd fds[2] = {{master_, POLLIN, 0}, {error_pipe_, POLLIN, 0}};
   if (poll(fds, 2, timeout_ms) <= 0) return;
-  char buffer[4096];
+  char buffer[1 << 16];  // frames in a terminal run to megabytes
   if (fds[0].revents & POLLIN) {
     const ssize_t n = read(master_, buffer, sizeof buffer);
     if (n > 0) output_.append(buffer, size_t(n));
@@ -68,9 +89,12 @@ void DemoRun::Drain(int timeout_ms) {
   }
 }
 
-bool DemoRun::WaitForOutput(const std::string& text, std::chrono::milliseconds limit) {
+bool DemoRun::WaitForOutput(const std::string& text, std::chrono::milliseconds limit, size_t from) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (output_.find(text) == std::string::npos) {
+  // Each pass looks only at what came since the last, and the text's length before it.
+  size_t start = from;
+  while (output_.find(text, start) == std::string::npos) {
+    if (output_.size() >= from + text.size()) start = output_.size() - text.size() + 1;
     if (std::chrono::steady_clock::now() >= deadline) return false;
     Drain(20);
   }
@@ -99,6 +123,8 @@ int DemoRun::Wait(std::chrono::milliseconds limit) {
   ended_ = true;
   if (WIFSIGNALED(status)) end_signal_ = WTERMSIG(status);
   for (int i = 0; i < 5; i++) Drain(5);  // what was written just before the end
+  while (Read(1 << 16, 5)) {
+  }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

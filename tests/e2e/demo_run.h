@@ -1,10 +1,12 @@
 // Runs the real demo under a pseudo-terminal, as a user at a terminal would.
 #pragma once
 
+#include <sys/ioctl.h>
 #include <termios.h>
 
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,8 @@ struct RunOptions {
   std::string directory;                   // the current directory of the run
   std::map<std::string, std::string> env;  // added to (or replacing) the environment
   std::vector<std::string> unset;          // removed from the environment
+  std::optional<winsize> size = {};        // the terminal's size (none: 0 x 0)
+  std::string stdout_path = {};            // standard output to this file, not the terminal
 };
 
 class DemoRun {
@@ -27,8 +31,14 @@ class DemoRun {
   void Type(const std::string& keys);
   // Sends the demo a signal.
   void Signal(int sig);
-  // Reads terminal output until it contains `text` or the time runs out.
-  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit);
+  // Resizes the terminal, as a window around it would (the demo gets SIGWINCH).
+  void Resize(const winsize& size);
+  // Reads what the terminal was sent, at most `most` bytes, waiting up to
+  // timeout_ms for some; false when nothing came.
+  bool Read(size_t most, int timeout_ms);
+  // Reads terminal output until it contains `text` (from byte `from` on) or
+  // the time runs out.
+  bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit, size_t from = 0);
   // Waits for the process to end (killing it after `limit`); the exit status,
   // or -1 when it had to be killed or died by a signal.
   int Wait(std::chrono::milliseconds limit);

@@ -11,6 +11,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
+const std::string kTerminalHint =
+    "\nsoftboard: no display server here; to see the picture in this terminal, run with "
+    "SOFTBOARD_DISPLAY=terminal\n";
+
 class Startup : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,8 +51,9 @@ TEST_F(Startup, NoBoardPrintsOnlyTheErrorAndFails) {
 
 // The environment of a machine with no display server and no settings: the
 // window cannot open, so the demo says E2 right after the prompt, and no
-// library says anything at all. SDL's invisible drivers are never a window,
-// even when asked for by name.
+// library says anything but the board's one line on how to see the picture in
+// this terminal. SDL's invisible drivers are never a window, even when asked
+// for by name.
 TEST_F(Startup, NoDisplayServerFailsAfterThePrompt) {
   const std::vector<std::string> none = {
       "DISPLAY",         "WAYLAND_DISPLAY",  "SOFTBOARD_DISPLAY",
@@ -62,7 +67,7 @@ TEST_F(Startup, NoDisplayServerFailsAfterThePrompt) {
     run.Type("x");
     EXPECT_EQ(run.Wait(10s), 1) << driver;
     EXPECT_EQ(run.output(), kInstructions + kNoVideoMode) << driver;
-    EXPECT_EQ(run.errors(), "") << driver;
+    EXPECT_EQ(run.errors(), kTerminalHint) << driver;
     EXPECT_TRUE(SameTerminalSettings(run.settings_before(), run.SettingsNow()));
   }
   RunOptions traced{dir_, {{"SOFTBOARD_TRACE", trace_}}, none};
@@ -74,6 +79,23 @@ TEST_F(Startup, NoDisplayServerFailsAfterThePrompt) {
   EXPECT_NE(ReadFile(trace_).find("grSstWinOpen(0, 7, 0, 2, 0, 2, 1) = 0 (no display"),
             std::string::npos)
       << ReadFile(trace_);
+}
+
+// The hint is for a person at a terminal who chose nothing: not where the
+// window was asked for by name, nor where standard output goes elsewhere.
+TEST_F(Startup, NoTerminalHintWhereAWindowWasNamedOrOutputIsNotATerminal) {
+  const std::vector<std::string> none = {"DISPLAY", "WAYLAND_DISPLAY", "SOFTBOARD_DISPLAY",
+                                         "SDL_VIDEODRIVER", "SOFTBOARD_TRACE"};
+  RunOptions named{dir_, {{"SOFTBOARD_DISPLAY", "window"}}, none};
+  RunOptions redirected{dir_, {}, none};
+  redirected.stdout_path = dir_ + "/out.txt";
+  for (const RunOptions& options : {named, redirected}) {
+    DemoRun run(options);
+    run.Type("x");
+    EXPECT_EQ(run.Wait(10s), 1);
+    EXPECT_EQ(run.errors(), "");
+  }
+  EXPECT_NE(ReadFile(dir_ + "/out.txt").find(kNoVideoMode), std::string::npos);
 }
 
 TEST_F(Startup, BadSettingIsNamedOnStandardErrorAndTheDefaultUsed) {
