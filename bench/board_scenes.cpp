@@ -8,7 +8,7 @@
 #include "demo.h"
 #include "framebuffer.h"
 #include "grlib.h"
-#include "rasterizer.h"
+#include "frame_drawing.h"
 #include "scenes.h"
 
 namespace bench {

@@ -1,7 +1,7 @@
 #include "board_state.h"
 
-#include "bands.h"
 #include "display.h"
+#include "frame_recorder.h"
 
 namespace softboard {
 

@@ -11,12 +11,11 @@
 #include <vector>
 
 #include "grlib.h"
+#include "pixel.h"
+#include "render_state.h"
 
 namespace softboard {
 
-constexpr int kScreenWidth = 640;
-constexpr int kScreenHeight = 480;
-constexpr int kScreenPixels = kScreenWidth * kScreenHeight;
 constexpr uint32_t kTextureMemoryBytes = 2u << 20;
 
 enum class DisplayMode { kWindow, kFullscreen, kTerminal, kHeadless };
@@ -46,45 +45,6 @@ struct Settings {
 
 constexpr double kMaxScale = 8;
 constexpr int kMaxThreads = 256;
-
-struct Rgba8 {
-  uint8_t r = 0, g = 0, b = 0, a = 0;
-  friend bool operator==(const Rgba8&, const Rgba8&) = default;
-};
-
-// Pixels of 8-bit colour buffers are packed 0xAARRGGBB; the alpha byte is the
-// alpha plane that destination-alpha blending reads (16-bit buffers keep it
-// apart: see FrameBuffers::rgb565).
-inline uint32_t PackArgb(Rgba8 c) {
-  return uint32_t(c.a) << 24 | uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
-}
-inline Rgba8 UnpackArgb(uint32_t p) {
-  return {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p), uint8_t(p >> 24)};
-}
-
-struct CombineState {
-  int function = GR_COMBINE_FUNCTION_LOCAL;
-  int factor = GR_COMBINE_FACTOR_ZERO;
-  int local = GR_COMBINE_LOCAL_ITERATED;
-  int other = GR_COMBINE_OTHER_ITERATED;
-  bool invert = false;
-  friend bool operator==(const CombineState&, const CombineState&) = default;
-};
-
-struct BlendState {
-  int rgb_src = GR_BLEND_ONE;
-  int rgb_dst = GR_BLEND_ZERO;
-  int alpha_src = GR_BLEND_ONE;
-  int alpha_dst = GR_BLEND_ZERO;
-  friend bool operator==(const BlendState&, const BlendState&) = default;
-};
-
-struct RenderState {
-  CombineState color;  // starts as the iterated colour
-  CombineState alpha;  // starts as the iterated alpha
-  BlendState blend;
-  Rgba8 constant;
-};
 
 // Pixels from a cache-line boundary: rows a multiple of 16 pixels long then
 // all start on one, and no 64-byte store of a span loop straddles two lines.
@@ -150,16 +110,6 @@ struct FrameBuffers {
   uint16_t depth = 0;
 };
 
-struct TexCombineState {
-  int rgb_function = GR_COMBINE_FUNCTION_LOCAL;
-  int rgb_factor = GR_COMBINE_FACTOR_ZERO;
-  int alpha_function = GR_COMBINE_FUNCTION_LOCAL;
-  int alpha_factor = GR_COMBINE_FACTOR_ZERO;
-  bool rgb_invert = false;
-  bool alpha_invert = false;
-  friend bool operator==(const TexCombineState&, const TexCombineState&) = default;
-};
-
 // One decoded texture level, texels packed 0xAARRGGBB, row by row from the top.
 struct TextureLevel {
   int width = 0;
@@ -197,8 +147,8 @@ struct TextureUnitState {
   bool wrap_t = true;
 };
 
-class Display;       // window or headless; see display.h
-class BandRenderer;  // threads that draw; see bands.h
+class Display;        // window or headless; see display.h
+class FrameRecorder;  // a frame's drawing; see frame_recorder.h
 
 struct TraceState {
   std::FILE* file = nullptr;
@@ -224,7 +174,7 @@ struct BoardState {
   std::unique_ptr<Display> display;
   // Made with the display: a frame's drawing is recorded and drawn in bands.
   // Null (a board a test builds): drawing happens at once.
-  std::unique_ptr<BandRenderer> bands;
+  std::unique_ptr<FrameRecorder> recorder;
 
   BoardState();
   ~BoardState();

@@ -12,15 +12,15 @@
 #include <new>
 #include <string>
 
-#include "bands.h"
 #include "board_context.h"
 #include "display.h"
+#include "frame_drawing.h"
+#include "frame_recorder.h"
 #include "framebuffer.h"
 #include "grlib.h"
 #include "png_file.h"
 #include "process_output.h"
 #include "quote.h"
-#include "rasterizer.h"
 #include "settings.h"
 #include "texture_file.h"
 #include "texture_memory.h"
@@ -67,7 +67,7 @@ void CallFailed(const char* call) noexcept {
 }  // namespace
 
 void FinishDrawing(BoardState& board) {
-  if (board.bands && !board.bands->Flush())
+  if (board.recorder && !board.recorder->Flush())
     ComplainOnce(board, "out of memory while drawing: a frame is incomplete");
 }
 
@@ -176,13 +176,13 @@ bool MatchThreads(BoardState& board) {
   const FrameBuffers& frame = board.frame;
   const int threads =
       DrawingThreads(board.settings.threads, size_t(frame.width) * size_t(frame.height));
-  if (board.bands && board.bands->threads() == threads) return true;
+  if (board.recorder && board.recorder->threads() == threads) return true;
   FinishDrawing(board);
   try {
-    board.bands = std::make_unique<BandRenderer>(threads);
+    board.recorder = std::make_unique<FrameRecorder>(threads);
     return true;
   } catch (const std::bad_alloc&) {
-    return board.bands != nullptr;  // the threads there were draw on
+    return board.recorder != nullptr;  // the threads there were draw on
   }
 }
 
@@ -267,7 +267,7 @@ void SaveNumberedScreenshot(const BoardState& board) {
 }
 
 void CloseDisplay(BoardState& board) {
-  board.bands.reset();  // what is recorded and not shown is dropped
+  board.recorder.reset();  // what is recorded and not shown is dropped
   board.display.reset();
   FreeFrameBuffers(board.frame);
   board.open = false;
@@ -548,8 +548,7 @@ void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) try {
   if (!refusal.empty()) return trace.Refused(refusal);
   FrameBuffers& frame = board.frame;
   const uint32_t pixel = ClearPixel(frame, UnpackColor(color, board.color_format), alpha);
-  board.bands->RecordClear(BackBuffer(frame), frame.width, frame.height, BackStride(frame), pixel,
-                           frame.rgb565);
+  board.recorder->RecordClear(BackDestination(frame), pixel);
   frame.depth = depth;
 } catch (...) {
   CallFailed("grBufferClear");
@@ -582,11 +581,10 @@ void GR_CALL grBufferSwap(int swap_interval) try {
   FrameBuffers& frame = board.frame;
   if (frame.ssaa > 1) {
     const DisplayRows out = AverageRows(frame);
-    board.bands->RecordAverageDown(BackBuffer(frame), frame.width, frame.height, frame.ssaa,
-                                   out.pixels, out.stride);
+    board.recorder->RecordAverageDown(BackDestination(frame), frame.ssaa, out.pixels, out.stride);
   }
   bool complete = true;
-  FrameDamage damage = board.bands->FlushFrame(&complete);
+  FrameDamage damage = board.recorder->FlushFrame(&complete);
   if (!complete) ComplainOnce(board, "out of memory while drawing: a frame is incomplete");
   RotateBuffers(frame, false);
   if (frame.ssaa > 1) {

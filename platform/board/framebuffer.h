@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "board_state.h"
+#include "pixel_rows.h"
 
 namespace softboard {
 
@@ -25,28 +26,6 @@ void FreeFrameBuffers(FrameBuffers& frame);
 // Sets n pixels (or bytes) to `value` at memory speed.
 void FillPixels(uint32_t* pixels, size_t n, uint32_t value);
 void FillBytes(uint8_t* bytes, size_t n, uint8_t value);
-
-// A 5-6-5 buffer of width x height pixels: its 16-bit pixels, row by row,
-// then its alpha plane (see FrameBuffers::rgb565).
-inline uint16_t* Plane565(uint32_t* buffer) {
-  return reinterpret_cast<uint16_t*>(buffer);
-}
-inline const uint16_t* Plane565(const uint32_t* buffer) {
-  return reinterpret_cast<const uint16_t*>(buffer);
-}
-inline uint8_t* AlphaPlane(uint32_t* buffer, int width, int height) {
-  return reinterpret_cast<uint8_t*>(buffer) + 2 * size_t(width) * size_t(height);
-}
-inline const uint8_t* AlphaPlane(const uint32_t* buffer, int width, int height) {
-  return reinterpret_cast<const uint8_t*>(buffer) + 2 * size_t(width) * size_t(height);
-}
-
-// The 32-bit words a width x height buffer takes: a pixel each, or with
-// `rgb565` three bytes a pixel.
-inline size_t BufferWords(int width, int height, bool rgb565) {
-  const size_t pixels = size_t(width) * size_t(height);
-  return rgb565 ? (3 * pixels + 3) / 4 : pixels;
-}
 
 // Sets rows [row_begin, row_end) of a width x height buffer to `value`
 // (0xAARRGGBB): as it stands, rows `stride` pixels apart, or, `rgb565`, as the

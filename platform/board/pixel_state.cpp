@@ -124,14 +124,15 @@ bool MatchAlpha(const CombineState& s, FusedAlpha* out) {
 
 }  // namespace
 
-PixelState MakePixelState(const BoardState& board, bool perspective) {
+PixelState MakePixelState(const RenderState& render, const TexCombineState& tex,
+                          SamplerMode sampler, bool perspective) {
   PixelState state;
-  state.color = board.render.color;
-  state.alpha = board.render.alpha;
-  state.tex = board.tmu0.combine;
-  state.blend = board.render.blend;
-  state.constant = board.render.constant;
-  state.sampler = {board.tmu0.bilinear, board.tmu0.wrap_s, board.tmu0.wrap_t};
+  state.color = render.color;
+  state.alpha = render.alpha;
+  state.tex = tex;
+  state.blend = render.blend;
+  state.constant = render.constant;
+  state.sampler = sampler;
   state.perspective = perspective;
   return state;
 }

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "board_state.h"
+#include "render_state.h"
 
 namespace softboard {
 
@@ -27,7 +27,10 @@ struct PixelState {
   friend bool operator==(const PixelState&, const PixelState&) = default;
 };
 
-PixelState MakePixelState(const BoardState& board, bool perspective);
+// The state a triangle's pixels are drawn in: the combine units and the
+// blender as set, texture unit 0's combine and sampler, and whether 1/w varies.
+PixelState MakePixelState(const RenderState& render, const TexCombineState& tex,
+                          SamplerMode sampler, bool perspective);
 
 // What drawing a pixel reads.
 struct PixelInputs {

@@ -43,10 +43,10 @@ struct SpanInputs {
   uint32_t u = 0, v = 0, du = 0, dv = 0;       // affine texture coordinates
   float sow = 0, tow = 0, oow = 0;             // otherwise s/w, t/w, 1/w ...
   float dsow = 0, dtow = 0, doow = 0;          // ... and their steps along the row
-  // 16-bit colour: DitherOffset of each pixel of the row (kDitherReadPast past
-  // its end can be read), through which a 5-6-5 row's loop, or a fused loop on an
-  // 8-bit row, quantises what it stores. Null otherwise: on an 8-bit row the
-  // general loop leaves that to a pass after it.
+  // 16-bit colour: DitherOffset of each pixel of the row (at least
+  // kDitherReadPast past its end can be read). Every span loop quantises what
+  // it writes through them: to 5-6-5 pixels on a 5-6-5 row, to their widened
+  // values on an 8-bit one. Null: 8 bits a channel, written as they are.
   const uint32_t* dither = nullptr;
 };
 

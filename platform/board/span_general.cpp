@@ -35,6 +35,8 @@ void DrawSpanGeneral(const TriangleInputs& tri, const SpanInputs& span) {
     CombinePixels(state.color, state.alpha, {&iterated, &texture, &constant}, n, color);
     BlendPixels(state.blend, color, n, span.row + span.x0 + first);
   }
+  // 16-bit colour kept 8 bits a channel (supersampled): quantised as written.
+  if (span.dither) DitherSpan(span.row + span.x0, span.count, span.dither + span.x0);
 }
 
 void DrawSpanGeneral565(const TriangleInputs& tri, const SpanInputs& span) {
@@ -44,6 +46,7 @@ void DrawSpanGeneral565(const TriangleInputs& tri, const SpanInputs& span) {
   SpanInputs wide = span;
   wide.row = pixels.data();
   wide.x0 = 0;
+  wide.dither = nullptr;  // quantised once, as it is packed
   DrawSpanGeneral(tri, wide);
   Pack565(pixels.data(), span.count, span.dither + span.x0, span.row565 + span.x0,
           span.alpha + span.x0);

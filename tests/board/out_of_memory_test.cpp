@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "bands.h"
 #include "board_context.h"
+#include "frame_recorder.h"
 #include "grlib.h"
 #include "under_emulator.h"
 
@@ -77,11 +77,11 @@ class OutOfMemory : public ::testing::Test {
 TEST_F(OutOfMemory, ThreadsThatCannotStartMeanFewerThreads) {
   const auto run = [] {
     HoldMemory(1 << 20);  // far less than a thread's stack
-    BandRenderer bands(4);
-    if (bands.threads() != 1) std::exit(10 + bands.threads());
+    FrameRecorder recorder(4);
+    if (recorder.threads() != 1) std::exit(10 + recorder.threads());
     std::vector<uint32_t> pixels(64 * 32, 0);
-    bands.RecordClear(pixels.data(), 64, 32, 64, 7);
-    bands.Flush();
+    recorder.RecordClear({.pixels = pixels.data(), .width = 64, .height = 32, .stride = 64}, 7);
+    recorder.Flush();
     std::exit(pixels == std::vector<uint32_t>(64 * 32, 7) ? 0 : 2);
   };
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "^$");
@@ -92,7 +92,7 @@ TEST_F(OutOfMemory, BuffersThatCannotBeHadFailTheOpen) {
     setenv("SOFTBOARD_SCALE", "8", 1);
     HoldMemory(40 << 20);  // a 5120x3840 buffer takes 79 MB
     if (OpenHeadless()) std::exit(2);
-    if (TheBoard().open || TheBoard().bands || TheBoard().display) std::exit(3);
+    if (TheBoard().open || TheBoard().recorder || TheBoard().display) std::exit(3);
     setenv("SOFTBOARD_SCALE", "1", 1);  // the scene's own size fits
     if (!OpenHeadless()) std::exit(4);
     grBufferClear(0xFF0000FF, 0, 0);

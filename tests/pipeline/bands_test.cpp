@@ -6,7 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "bands.h"
+#include "frame_drawing.h"
+#include "frame_recorder.h"
 #include "pipeline_support.h"
 
 namespace softboard {
@@ -21,7 +22,7 @@ uint32_t Texel(int x, int y) {
 std::vector<uint32_t> Draw(int threads, int band_rows) {
   TestBoard board;
   InitFrameBuffers(board.state.frame, 2, 960, 720);
-  if (threads > 0) board.state.bands = std::make_unique<BandRenderer>(threads, band_rows);
+  if (threads > 0) board.state.recorder = std::make_unique<FrameRecorder>(threads, band_rows);
   board.SetTexture(64, 32, &Texel);
   FrameBuffers& frame = board.state.frame;
   Random random(21);
@@ -31,9 +32,8 @@ std::vector<uint32_t> Draw(int threads, int band_rows) {
       {GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL, GR_COMBINE_FACTOR_LOCAL_ALPHA,
        GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, true}};
   for (int k = 0; k < 30; k++) {
-    if (k % 10 == 0 && board.state.bands) {
-      board.state.bands->RecordClear(BackBuffer(frame), frame.width, frame.height,
-                                     size_t(frame.width), random.Next());
+    if (k % 10 == 0 && board.state.recorder) {
+      board.state.recorder->RecordClear(BackDestination(frame), random.Next());
     } else if (k % 10 == 0) {
       std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, random.Next());
     }
@@ -49,7 +49,7 @@ std::vector<uint32_t> Draw(int threads, int band_rows) {
     }
     DrawTriangle(board.state, v[0], v[1], v[2]);
   }
-  if (board.state.bands) board.state.bands->Flush();
+  if (board.state.recorder) board.state.recorder->Flush();
   const uint32_t* p = BackBuffer(frame);
   return {p, p + size_t(frame.width) * frame.height};
 }
@@ -74,32 +74,37 @@ TEST(Bands, SupersampledFramesDrawnInBandsOnlyMatchTheWholeFrame) {
                               GR_COMBINE_OTHER_TEXTURE, false};
   const GrVertex v[3] = {TexVertex(10, 20, 0, 0), TexVertex(600, 40, 256, 0),
                          TexVertex(300, 470, 128, 256)};
-  PreparedTriangle t;
-  ASSERT_TRUE(PrepareTriangle(board.state, v[0], v[1], v[2], false, &t));
   FrameBuffers& frame = board.state.frame;
+  PreparedTriangle t;
+  ASSERT_TRUE(PrepareTriangle(BackTarget(frame), board.state.render, board.state.tmu0, v[0], v[1],
+                              v[2], SpanLoops::kBest, &t));
   std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, 0xFF102030u);
   DrawRows(t, BackBuffer(frame), frame.width, 0, frame.height);
   RotateBuffers(frame);
   const PixelBuffer whole = frame.shown;
   for (int threads : {1, 2, 3}) {
     PixelBuffer shown(whole.size(), 0);
-    BandRenderer bands(threads);
-    bands.RecordClear(nullptr, frame.width, frame.height, size_t(frame.width), 0xFF102030u);
-    bands.RecordTriangle(t, nullptr, size_t(frame.width));
-    bands.RecordAverageDown(nullptr, frame.width, frame.height, 2, shown.data(),
-                            size_t(frame.width / 2));
-    bands.Flush();
+    FrameRecorder recorder(threads);
+    const Destination band_rows = {.where = Destination::Where::kBandRows,
+                                   .width = frame.width,
+                                   .height = frame.height,
+                                   .stride = size_t(frame.width)};
+    recorder.RecordClear(band_rows, 0xFF102030u);
+    recorder.RecordTriangle(band_rows, t);
+    recorder.RecordAverageDown(band_rows, 2, shown.data(), size_t(frame.width / 2));
+    recorder.Flush();
     EXPECT_EQ(shown, whole) << threads << " threads";
   }
 }
 
 TEST(Bands, FlushingNothingAndRenderingAgainWork) {
-  BandRenderer bands(3);
-  bands.Flush();  // nothing recorded: returns at once
+  FrameRecorder recorder(3);
+  recorder.Flush();  // nothing recorded: returns at once
   std::vector<uint32_t> pixels(100 * 40, 1);
   for (uint32_t value : {7u, 9u}) {
-    bands.RecordClear(pixels.data(), 100, 40, 100, value);
-    bands.Flush();
+    recorder.RecordClear({.pixels = pixels.data(), .width = 100, .height = 40, .stride = 100},
+                         value);
+    recorder.Flush();
     EXPECT_EQ(pixels, std::vector<uint32_t>(100 * 40, value));
   }
 }
@@ -118,23 +123,27 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
     const GrVertex v[3] = {TexVertex(-10, 20, 0, 0), TexVertex(660, 40, 256, 0),
                            TexVertex(300, 490, 128, 256)};
     PreparedTriangle t;
-    ASSERT_TRUE(PrepareTriangle(board.state, v[0], v[1], v[2], false, &t));
+    ASSERT_TRUE(PrepareTriangle(BackTarget(board.state.frame), board.state.render, board.state.tmu0,
+                                v[0], v[1], v[2], SpanLoops::kBest, &t));
     const int width = 640 / ssaa, height = 480 / ssaa;
     std::vector<uint32_t> packed(size_t(width) * height), surface(size_t(kStride) * kRows, 7);
     uint32_t* origin = surface.data() + kTop * kStride + kLeft;
     for (const bool wide : {false, true}) {
-      BandRenderer bands(2);
+      FrameRecorder recorder(2);
       uint32_t* out = wide ? origin : packed.data();
       const size_t stride = wide ? kStride : size_t(width);
       if (ssaa == 1) {
-        bands.RecordClear(out, 640, 480, stride, 0xFF102030u);
-        bands.RecordTriangle(t, out, stride);
+        const Destination to = {.pixels = out, .width = 640, .height = 480, .stride = stride};
+        recorder.RecordClear(to, 0xFF102030u);
+        recorder.RecordTriangle(to, t);
       } else {
-        bands.RecordClear(nullptr, 640, 480, 640, 0xFF102030u);
-        bands.RecordTriangle(t, nullptr, 640);
-        bands.RecordAverageDown(nullptr, 640, 480, 2, out, stride);
+        const Destination band = {
+            .where = Destination::Where::kBandRows, .width = 640, .height = 480, .stride = 640};
+        recorder.RecordClear(band, 0xFF102030u);
+        recorder.RecordTriangle(band, t);
+        recorder.RecordAverageDown(band, 2, out, stride);
       }
-      bands.Flush();
+      recorder.Flush();
     }
     for (int y = 0; y < kRows; y++) {
       for (int x = 0; x < kStride; x++) {
@@ -150,15 +159,16 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
 // A frame wakes a thread a band at most: a small one leaves the other
 // workers asleep.
 TEST(Bands, AFrameDrawsWithNoMoreThreadsThanItHasBands) {
-  BandRenderer bands(8, 8);
+  FrameRecorder recorder(8, 8);
   std::vector<uint32_t> pixels(100 * 480, 1);
   struct Case {
     int rows, threads;
   };
   for (const Case c : {Case{480, 8}, Case{16, 2}, Case{8, 1}, Case{1, 1}, Case{24, 3}}) {
-    bands.RecordClear(pixels.data(), 100, c.rows, 100, 5);
-    bands.Flush();
-    EXPECT_EQ(bands.last_flush_threads(), c.threads) << c.rows << " rows";
+    recorder.RecordClear({.pixels = pixels.data(), .width = 100, .height = c.rows, .stride = 100},
+                         5);
+    recorder.Flush();
+    EXPECT_EQ(recorder.last_flush_threads(), c.threads) << c.rows << " rows";
     EXPECT_EQ(pixels[size_t(c.rows) * 100 - 1], 5u);
   }
 }

@@ -5,7 +5,8 @@
 #include <memory>
 #include <vector>
 
-#include "bands.h"
+#include "frame_drawing.h"
+#include "frame_recorder.h"
 #include "pipeline_support.h"
 
 namespace softboard {
@@ -18,7 +19,7 @@ class FrameBoard {
  public:
   FrameBoard() {
     InitFrameBuffers(board_.state.frame, 2, 640, 480, 1, false, false);
-    board_.state.bands = std::make_unique<BandRenderer>(2);
+    board_.state.recorder = std::make_unique<FrameRecorder>(2);
     board_.UseIterated();
     board_.SetBlend(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE, GR_BLEND_ZERO);
   }
@@ -27,12 +28,10 @@ class FrameBoard {
   // to row 300 + dy.
   FrameDamage Frame(float dy, bool clear = true, float corner_x = 100) {
     FrameBuffers& frame = board_.state.frame;
-    if (clear)
-      board_.state.bands->RecordClear(BackBuffer(frame), frame.width, frame.height,
-                                      BackStride(frame), 0xFF203040u);
+    if (clear) board_.state.recorder->RecordClear(BackDestination(frame), 0xFF203040u);
     DrawTriangle(board_.state, Vertex(corner_x, 100 + dy, 255, 0, 0, 200),
                  Vertex(500, 120 + dy, 0, 255, 0, 200), Vertex(300, 300 + dy, 0, 0, 255, 200));
-    return board_.state.bands->FlushFrame();
+    return board_.state.recorder->FlushFrame();
   }
 
   // The same frame drawn whole on a board of its own.
@@ -108,7 +107,7 @@ TEST_F(Damage, FramesWithoutAClearAreAlwaysDrawn) {
 // recorded and end the comparison.
 TEST_F(Damage, AFlushBetweenFramesMakesTheNextOneWhole) {
   Frame(0);
-  board_.state.bands->Flush();
+  board_.state.recorder->Flush();
   At(200, 200) = kPoke;
   EXPECT_TRUE(Frame(0).all);
   EXPECT_EQ(Pixels(), Whole(0));
@@ -117,12 +116,12 @@ TEST_F(Damage, AFlushBetweenFramesMakesTheNextOneWhole) {
 TEST(DamageWithTwoBuffers, EveryFrameIsDrawnWholeIntoItsOwnBuffer) {
   TestBoard board;
   InitFrameBuffers(board.state.frame, 2, 640, 480, 1, false, true);
-  board.state.bands = std::make_unique<BandRenderer>(1);
+  board.state.recorder = std::make_unique<FrameRecorder>(1);
   FrameBuffers& frame = board.state.frame;
   for (int i = 0; i < 3; i++) {
-    board.state.bands->RecordClear(BackBuffer(frame), 640, 480, 640, 0xFF000000u | uint32_t(i));
-    board.state.bands->RecordClear(BackBuffer(frame), 640, 480, 640, 0xFF0000FFu);
-    const FrameDamage damage = board.state.bands->FlushFrame();
+    board.state.recorder->RecordClear(BackDestination(frame), 0xFF000000u | uint32_t(i));
+    board.state.recorder->RecordClear(BackDestination(frame), 0xFF0000FFu);
+    const FrameDamage damage = board.state.recorder->FlushFrame();
     EXPECT_TRUE(Damaged(damage, 0) && Damaged(damage, 479)) << "frame " << i;
     EXPECT_EQ(BackBuffer(frame)[640 * 240], 0xFF0000FFu);
     RotateBuffers(frame);

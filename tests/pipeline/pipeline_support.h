@@ -11,7 +11,7 @@
 
 #include "board_state.h"
 #include "framebuffer.h"
-#include "rasterizer.h"
+#include "frame_drawing.h"
 
 namespace softboard {
 

@@ -1,18 +1,12 @@
-#include "rasterizer.h"
+#include "triangle.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "bands.h"
-#include "framebuffer.h"
-
 #include "pixel_kernels.h"
-#include "pixel_state.h"
+#include "pixel_rows.h"
 #include "sampler.h"
-#include "setup.h"
-#include "span.h"
 #include "span_general.h"
-#include "texture_memory.h"
 
 namespace softboard {
 namespace {
@@ -35,14 +29,14 @@ float ToFloat(double v) {
 }
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
-SpanLoop Prepare(BoardState& board, const TriangleSetup& setup, bool general_only,
-                 TriangleInputs* tri) {
-  const bool rgb565 = board.frame.rgb565;
+SpanLoop Prepare(const RenderState& render, TextureUnitState& tmu, const TriangleSetup& setup,
+                 bool rgb565, bool general_only, TriangleInputs* tri) {
   const SpanLoop general = rgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
-  tri->state = MakePixelState(board, q.dx != 0 || q.dy != 0);
+  tri->state = MakePixelState(render, tmu.combine, {tmu.bilinear, tmu.wrap_s, tmu.wrap_t},
+                              q.dx != 0 || q.dy != 0);
   tri->reads = InputsOf(tri->state);
-  if (tri->reads.texture) tri->texture = MakeSampledTexture(CurrentTexture(board.tmu0));
+  if (tri->reads.texture) tri->texture = MakeSampledTexture(CurrentTexture(tmu));
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
@@ -89,24 +83,18 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
 
 }  // namespace
 
-bool PrepareTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
-                     bool general_only, PreparedTriangle* out) {
-  const FrameBuffers& frame = board.frame;
-  if (frame.back < 0 || frame.back >= int(frame.color.size())) return false;
-  const PixelBuffer& buffer = frame.color[size_t(frame.back)];
-  const bool in_bands = frame.banded && board.bands;  // drawn in the bands' own rows
-  const bool in_display = frame.direct.pixels && frame.ssaa == 1;
-  if (!in_bands && !in_display &&
-      (buffer.empty() || buffer.size() < BufferWords(frame.width, frame.height, frame.rgb565)))
-    return false;
-  if (frame.width <= 0 || frame.height <= 0) return false;
-  const double sx = double(frame.width) / kScreenWidth, sy = double(frame.height) / kScreenHeight;
-  if (!SetupTriangle(a, b, c, frame.width, frame.height, sx, sy, out->setup)) return false;
-  out->loop = Prepare(board, out->setup, general_only, &out->inputs);
-  for (int i = 0; i < 4; i++)
-    out->dither[i] = frame.color16 ? frame.dither[size_t(i)].data() : nullptr;
-  out->height = frame.height;
-  out->rgb565 = frame.rgb565;
+bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, TextureUnitState& tmu,
+                     const GrVertex& a, const GrVertex& b, const GrVertex& c, SpanLoops loops,
+                     PreparedTriangle* out) {
+  if (target.width <= 0 || target.height <= 0) return false;
+  const double sx = double(target.width) / kScreenWidth;
+  const double sy = double(target.height) / kScreenHeight;
+  if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
+  out->loop = Prepare(render, tmu, out->setup, target.rgb565, loops == SpanLoops::kGeneralOnly,
+                      &out->inputs);
+  for (int i = 0; i < 4; i++) out->dither[i] = target.dither[i];
+  out->height = target.height;
+  out->rgb565 = target.rgb565;
   out->corners[0] = a;
   out->corners[1] = b;
   out->corners[2] = c;
@@ -130,40 +118,17 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int ro
     int x0, x1;
     if (!walker.Span(x0, x1)) continue;
     StartSpan(t.setup, t.inputs, row, x0, x1, &span);
-    const uint32_t* offsets = nullptr;
-    if (t.dither[0]) offsets = t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3];
+    // 16-bit colour: every span loop quantises what it writes through these.
+    span.dither =
+        t.dither[0] ? t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3] : nullptr;
     if (t.rgb565) {
       span.row565 = Plane565(pixels) + size_t(row) * stride;
       span.alpha = AlphaPlane(pixels, int(stride), t.height) + size_t(row) * stride;
-      span.dither = offsets;
-      t.loop(t.inputs, span);
-      continue;
+    } else {
+      span.row = pixels + size_t(row - first_row) * stride;
     }
-    // 16-bit colour kept in an 8-bit buffer (supersampled): the span's pixels
-    // are quantised where written, by a fused loop as it stores, after the
-    // general one by a pass of its own.
-    uint32_t* line = pixels + size_t(row - first_row) * stride;
-    span.row = line;
-    span.dither = t.loop == &DrawSpanGeneral ? nullptr : offsets;
     t.loop(t.inputs, span);
-    if (offsets && !span.dither) DitherSpan(line + x0, x1 - x0, offsets + x0);
   }
-}
-
-void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
-  PreparedTriangle t;
-  if (!PrepareTriangle(board, a, b, c, false, &t)) return;
-  FrameBuffers& frame = board.frame;
-  uint32_t* pixels = BackBuffer(frame);
-  if (board.bands) return board.bands->RecordTriangle(t, pixels, BackStride(frame));
-  DrawRows(t, pixels, BackStride(frame), 0, frame.height);
-}
-
-void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
-                         const GrVertex& c) {
-  PreparedTriangle t;
-  if (!PrepareTriangle(board, a, b, c, true, &t)) return;
-  DrawRows(t, BackBuffer(board.frame), BackStride(board.frame), 0, board.frame.height);
 }
 
 }  // namespace softboard
