@@ -236,6 +236,12 @@ typedef struct {
   GrSstConfig_t SSTs[MAX_NUM_SST];
 } GrHwConfiguration;
 
+/* The operations are what the library shows of itself: built with its other
+ * symbols hidden, it exports these. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 /* Start the library; the first call of a program. */
 void GR_CALL grLibInit(void);
 /* Fill hwconfig with the boards present; FXFALSE when there are none. */
@@ -279,6 +285,10 @@ void GR_CALL grDrawPolygon(int n, const int ilist[], const GrVertex vlist[]);
 void GR_CALL grBufferSwap(int swap_interval);
 /* Close the display and release the board. */
 void GR_CALL grLibShutdown(void);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

@@ -7,6 +7,11 @@
 extern "C" {
 #endif
 
+// The board's library exports these too: its window feeds the same queue.
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 // Waits for one key and returns its code, without echo. Extended keys come as
 // two codes: 0 or 0xE0, then the key's scan code. On POSIX, -1 at once when
 // no key is queued and standard input has ended.
@@ -21,6 +26,10 @@ int console_input_ended(void);
 // Queues one key code as if typed on the console: how a window hands its keys
 // to the program. Codes as _getch returns them.
 void console_queue_key(int code);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }
