@@ -3,12 +3,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "board_context.h"
-#include "board_state.h"
+#include "api/board_context.h"
+#include "api/board_state.h"
 #include "demo.h"
-#include "framebuffer.h"
+#include "frame/framebuffer.h"
 #include "grlib.h"
-#include "frame_drawing.h"
+#include "api/frame_drawing.h"
 #include "scenes.h"
 
 namespace bench {

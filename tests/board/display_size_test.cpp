@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "board_context.h"
-#include "display.h"
+#include "api/board_context.h"
+#include "output/display.h"
 #include "grlib.h"
 
 namespace softboard {

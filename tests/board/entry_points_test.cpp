@@ -12,7 +12,7 @@
 #include <limits>
 #include <sstream>
 
-#include "board_context.h"
+#include "api/board_context.h"
 #include "grlib.h"
 
 namespace softboard {

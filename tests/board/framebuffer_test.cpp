@@ -2,7 +2,8 @@
 
 #include <vector>
 
-#include "framebuffer.h"
+#include "frame/framebuffer.h"
+#include "grlib.h"
 
 namespace softboard {
 namespace {

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "board_context.h"
-#include "frame_recorder.h"
+#include "api/board_context.h"
+#include "frame/frame_recorder.h"
 #include "grlib.h"
 #include "under_emulator.h"
 

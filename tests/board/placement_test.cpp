@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "display.h"
-#include "renderer_probe.h"
+#include "output/display.h"
+#include "output/renderer_probe.h"
 
 namespace softboard {
 namespace {

@@ -3,7 +3,7 @@
 #include <map>
 #include <string>
 
-#include "settings.h"
+#include "api/settings.h"
 
 namespace softboard {
 namespace {

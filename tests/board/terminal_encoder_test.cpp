@@ -1,4 +1,4 @@
-#include "terminal_encoder.h"
+#include "output/terminal_encoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "terminal_layout.h"
+#include "output/terminal_layout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "terminal_query.h"
+#include "output/terminal_query.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "trace.h"
+#include "api/trace.h"
 
 namespace softboard {
 namespace {

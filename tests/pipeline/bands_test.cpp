@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "frame_drawing.h"
-#include "frame_recorder.h"
+#include "api/frame_drawing.h"
+#include "frame/frame_recorder.h"
 #include "pipeline_support.h"
 
 namespace softboard {

@@ -1,4 +1,4 @@
-#include "blend.h"
+#include "pixel/blend.h"
 
 #include <algorithm>
 #include <cmath>

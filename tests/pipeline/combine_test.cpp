@@ -1,4 +1,4 @@
-#include "combine.h"
+#include "pixel/combine.h"
 
 #include <algorithm>
 #include <cmath>

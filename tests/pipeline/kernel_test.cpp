@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "pipeline_support.h"
-#include "pixel_kernels.h"
-#include "pixel_state.h"
-#include "sampler.h"
-#include "span_general.h"
+#include "pixel/pixel_kernels.h"
+#include "pixel/pixel_state.h"
+#include "pixel/sampler.h"
+#include "pixel/span_general.h"
 
 namespace softboard {
 namespace {

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "board_state.h"
-#include "framebuffer.h"
-#include "frame_drawing.h"
+#include "api/board_state.h"
+#include "frame/framebuffer.h"
+#include "api/frame_drawing.h"
 
 namespace softboard {
 

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "pipeline_support.h"
-#include "setup.h"
+#include "raster/setup.h"
 
 namespace softboard {
 namespace {

@@ -1,4 +1,4 @@
-#include "sampler.h"
+#include "pixel/sampler.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "texture_memory.h"
+#include "raster/texture_memory.h"
 
 #include <algorithm>
 #include <cstring>

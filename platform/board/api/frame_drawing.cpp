@@ -1,0 +1,60 @@
+#include "api/frame_drawing.h"
+
+#include "frame/frame_recorder.h"
+
+namespace softboard {
+
+Destination BackDestination(FrameBuffers& frame) {
+  Destination to;
+  to.width = frame.width;
+  to.height = frame.height;
+  to.stride = BackStride(frame);
+  to.rgb565 = frame.rgb565;
+  if (frame.banded)
+    to.where = Destination::Where::kBandRows;
+  else
+    to.pixels = BackBuffer(frame);
+  return to;
+}
+
+TriangleTarget BackTarget(const FrameBuffers& frame) {
+  TriangleTarget target;
+  target.width = frame.width;
+  target.height = frame.height;
+  target.rgb565 = frame.rgb565;
+  for (int i = 0; i < 4; i++)
+    target.dither[i] = frame.color16 ? frame.dither[size_t(i)].data() : nullptr;
+  return target;
+}
+
+namespace {
+
+// Prepares the triangle for the back buffer; false when there is no back
+// buffer to draw it in, or it draws nothing there.
+bool Prepare(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
+             SpanLoops loops, PreparedTriangle* t, Destination* to) {
+  *to = BackDestination(board.frame);
+  const bool in_bands = to->where == Destination::Where::kBandRows && board.recorder;
+  if (!in_bands && to->pixels == nullptr) return false;
+  return PrepareTriangle(BackTarget(board.frame), board.render, board.tmu0, a, b, c, loops, t);
+}
+
+}  // namespace
+
+void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+  PreparedTriangle t;
+  Destination to;
+  if (!Prepare(board, a, b, c, SpanLoops::kBest, &t, &to)) return;
+  if (board.recorder) return board.recorder->RecordTriangle(to, t);
+  DrawRows(t, to.pixels, to.stride, 0, to.height);
+}
+
+void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
+                         const GrVertex& c) {
+  PreparedTriangle t;
+  Destination to;
+  if (!Prepare(board, a, b, c, SpanLoops::kGeneralOnly, &t, &to)) return;
+  DrawRows(t, to.pixels, to.stride, 0, to.height);
+}
+
+}  // namespace softboard

@@ -1,0 +1,66 @@
+// What a frame is drawn with, command by command, in bands of rows: each
+// command says what it is and where it draws. A band's rows depend on nothing
+// outside it, so bands can be drawn in any order, on any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <variant>
+
+#include "raster/triangle.h"
+
+namespace softboard {
+
+// Where a command draws. A buffer's rows, `stride` pixels apart (a 5-6-5
+// buffer passed whole: see FillRows), or the rows of the band being drawn,
+// kept by the thread drawing it: a supersampled frame drawn in bands only has
+// no buffer of its drawn size.
+struct Destination {
+  enum class Where : uint8_t { kBuffer, kBandRows };
+  Where where = Where::kBuffer;
+  uint32_t* pixels = nullptr;  // the buffer's first row (kBuffer)
+  int width = 0, height = 0;
+  size_t stride = 0;
+  bool rgb565 = false;
+  friend bool operator==(const Destination&, const Destination&) = default;
+};
+
+// Every pixel of the destination to `pixel` (0xAARRGGBB; see FillRows).
+struct ClearCommand {
+  Destination to;
+  uint32_t pixel = 0;
+};
+
+struct TriangleCommand {
+  Destination to;
+  PreparedTriangle triangle;
+};
+
+// Each `ssaa` x `ssaa` block of what was drawn in `from` averaged into a
+// pixel of `to` (rows `to_stride` apart), right after the band is drawn,
+// while its rows are still in cache.
+struct AverageDownCommand {
+  Destination from;
+  int ssaa = 2;
+  uint32_t* to = nullptr;
+  size_t to_stride = 0;
+};
+
+using BandCommand = std::variant<ClearCommand, TriangleCommand, AverageDownCommand>;
+
+// The first row below what the command touches.
+int RowEnd(const BandCommand& command);
+// Whether it touches rows [top, bottom).
+bool Touches(const BandCommand& command, int top, int bottom);
+// Whether two commands draw the same pixels, the texture and the buffers being
+// as they were.
+bool SameCommand(const BandCommand& a, const BandCommand& b);
+bool IsClear(const BandCommand& command);
+// Rows a band needs of its own to draw the command there (0: none).
+size_t BandRowPixels(const BandCommand& command, int band_rows);
+
+// Draws the command's part in rows [top, bottom); `band_rows` holds the
+// band's own rows, from row `top`.
+void DrawInBand(const BandCommand& command, int top, int bottom, uint32_t* band_rows);
+
+}  // namespace softboard

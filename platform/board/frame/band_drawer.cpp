@@ -1,0 +1,210 @@
+#include "frame/band_drawer.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace softboard {
+
+int UsableCores() {
+#if defined(__EMSCRIPTEN__)
+  return 1;  // a web page draws on its one thread
+#else
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) == 0) return std::max(1, CPU_COUNT(&cpus));
+  return int(std::max(1u, std::thread::hardware_concurrency()));
+#endif
+}
+
+int DrawingThreads(int setting, size_t frame_pixels) {
+  const int cores = UsableCores();
+  if (setting > 0) return std::min(setting, cores);
+  const size_t worth = (frame_pixels + kPixelsPerThread - 1) / kPixelsPerThread;
+  return int(std::clamp<size_t>(worth, 1, size_t(cores)));
+}
+
+namespace {
+
+// Worker k keeps to the k-th core the process may use counting from the one
+// the caller runs on now (the caller's thread, free to move, keeps its own):
+// woken on the waker's core, a worker would otherwise take turns with it there
+// while another core idles.
+void KeepToCore([[maybe_unused]] std::thread& worker, [[maybe_unused]] int k) {
+#if !defined(__EMSCRIPTEN__)
+  cpu_set_t allowed;
+  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
+  const int cores = CPU_COUNT(&allowed);
+  if (cores < 2) return;
+  int here = 0;  // the caller's core among the allowed ones
+  for (int cpu = 0, index = 0, now = sched_getcpu(); cpu < CPU_SETSIZE; cpu++) {
+    if (!CPU_ISSET(cpu, &allowed)) continue;
+    if (cpu == now) here = index;
+    index++;
+  }
+  int index = (here + k) % cores;
+  for (int cpu = 0; cpu < CPU_SETSIZE; cpu++) {
+    if (!CPU_ISSET(cpu, &allowed) || index-- > 0) continue;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    pthread_setaffinity_np(worker.native_handle(), sizeof one, &one);
+    return;
+  }
+#endif
+}
+
+}  // namespace
+
+BandDrawer::BandDrawer(int threads, int band_rows)
+    : band_rows_((std::max(1, band_rows) + 3) / 4 * 4) {
+  // Everything that may fail comes before the first thread starts: a
+  // constructor that threw with threads running would end the program.
+  threads = std::max(1, threads);
+#if defined(__EMSCRIPTEN__)
+  threads = 1;  // a web page has the one thread
+#endif
+  band_pixels_.resize(size_t(threads));
+  workers_.reserve(size_t(threads - 1));
+  std::vector<std::unique_ptr<Worker>> made;
+  for (int t = 1; t < threads; t++) made.push_back(std::make_unique<Worker>());
+  // A thread that cannot start (no memory for its stack, a limit on threads)
+  // means fewer threads.
+  for (int t = 1; t < threads; t++) {
+    Worker* worker = made[size_t(t - 1)].get();
+    try {
+      worker->thread = std::thread([this, t, worker] { Work(t, *worker); });
+    } catch (const std::system_error&) {
+      break;
+    }
+    KeepToCore(worker->thread, t);
+    workers_.push_back(std::move(made[size_t(t - 1)]));
+  }
+  threads_ = int(workers_.size()) + 1;
+}
+
+BandDrawer::~BandDrawer() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  for (auto& worker : workers_) {
+    worker->wake.notify_one();
+    worker->thread.join();
+  }
+}
+
+int BandDrawer::Needed(int rows) const {
+  const int bands = (rows + band_rows_ - 1) / band_rows_;
+  return std::clamp(bands, 1, threads_);
+}
+
+// Workers are woken as a frame is recorded, not when it is drawn: waking takes
+// a while, and by then they are ready. They wait for it briefly, then sleep
+// again; between frames they never spin. Only the workers the frame needs are
+// woken.
+void BandDrawer::Expect(int rows) {
+  const int wanted = Needed(rows) - 1;
+  if (wanted <= woken_) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (int w = woken_; w < wanted; w++) workers_[size_t(w)]->wakes++;
+  }
+  for (int w = woken_; w < wanted; w++) workers_[size_t(w)]->wake.notify_one();
+  woken_ = wanted;
+}
+
+void BandDrawer::EndFrame() {
+  woken_ = 0;
+}
+
+// Each thread takes the next band not yet taken and draws every command in
+// order within it, so the band's rows stay in this core's cache; a thread that
+// wakes late simply takes fewer bands.
+void BandDrawer::DrawBands(int thread) {
+  uint32_t* own = band_pixels_[size_t(thread)].data();
+  for (;;) {
+    const int top = next_band_.fetch_add(1, std::memory_order_relaxed) * band_rows_;
+    if (top >= rows_) return;
+    const size_t band = size_t(top / band_rows_);
+    if (band < skip_->size() && (*skip_)[band]) continue;
+    for (const BandCommand& command : *commands_) DrawInBand(command, top, top + band_rows_, own);
+  }
+}
+
+bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
+                      const std::vector<uint8_t>& skip) {
+  if (commands.empty()) return true;
+  size_t band_size = 0;
+  for (const BandCommand& command : commands)
+    band_size = std::max(band_size, BandRowPixels(command, band_rows_));
+  try {
+    for (auto& own : band_pixels_) {
+      if (own.size() < band_size) own.resize(band_size);
+    }
+  } catch (const std::bad_alloc&) {
+    return false;  // no rows to draw the bands in: the frame is dropped whole
+  }
+  commands_ = &commands;
+  skip_ = &skip;
+  rows_ = rows;
+  const int drawing = Needed(rows);
+  incomplete_ = false;
+  next_band_.store(0, std::memory_order_relaxed);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    busy_ = drawing - 1;
+    draws_++;
+    for (int w = 0; w < drawing - 1; w++)
+      workers_[size_t(w)]->job.store(draws_, std::memory_order_release);
+  }
+  for (int w = 0; w < drawing - 1; w++) workers_[size_t(w)]->wake.notify_one();
+  DrawBandsSafely(0);
+  std::unique_lock<std::mutex> lock(mutex_);
+  done_.wait(lock, [this] { return busy_ == 0; });
+  last_threads_ = drawing;
+  return !incomplete_;
+}
+
+// A span loop may take memory (the general 16-bit one keeps a row): a thread
+// that runs out stops drawing, and the bands it would have drawn go to the
+// others or stay undrawn. Nothing is thrown out of a worker.
+void BandDrawer::DrawBandsSafely(int thread) {
+  try {
+    DrawBands(thread);
+  } catch (...) {
+    incomplete_ = true;
+  }
+}
+
+void BandDrawer::Work(int thread, Worker& me) {
+  using Clock = std::chrono::steady_clock;
+  uint64_t seen_wakes = 0, done = 0;
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      me.wake.wait(lock, [&] { return stop_ || me.wakes != seen_wakes || me.job.load() != done; });
+      if (stop_) return;
+      seen_wakes = me.wakes;
+    }
+    // Woken for a frame: wait (a millisecond at most) for its flush.
+    const auto give_up = Clock::now() + std::chrono::milliseconds(1);
+    while (me.job.load(std::memory_order_acquire) == done && Clock::now() < give_up) {
+    }
+    const uint64_t job = me.job.load(std::memory_order_acquire);
+    if (job == done) continue;
+    done = job;
+    DrawBandsSafely(thread);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      busy_--;
+    }
+    done_.notify_one();
+  }
+}
+
+}  // namespace softboard

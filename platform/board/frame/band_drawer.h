@@ -1,0 +1,89 @@
+// Threads that draw a frame's commands in bands of rows, each band by one
+// thread, every command in order. A band's rows depend on nothing outside it,
+// so every thread count and every band height gives the same pixels.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "frame/band_commands.h"
+#include "frame/framebuffer.h"
+
+namespace softboard {
+
+class BandDrawer {
+ public:
+  // The caller of Draw and threads - 1 workers, made now and kept, blocked
+  // while there is nothing to draw; one thread has no worker. Workers that
+  // cannot start are done without: threads() says how many there are. Bands
+  // are a multiple of 4 rows.
+  BandDrawer(int threads, int band_rows = 8);
+  ~BandDrawer();
+  BandDrawer(const BandDrawer&) = delete;
+  BandDrawer& operator=(const BandDrawer&) = delete;
+
+  int threads() const { return threads_; }
+  int band_rows() const { return band_rows_; }
+  // A frame of `rows` rows is coming: the workers it will need, and only
+  // those, are woken to be ready for it.
+  void Expect(int rows);
+  // Draws `commands` over rows [0, rows), every band but those `skip` marks,
+  // on as many threads as there are bands (at most threads()); returns when
+  // all is drawn. False when memory ran out and some of it is not.
+  bool Draw(const std::vector<BandCommand>& commands, int rows, const std::vector<uint8_t>& skip);
+  // The frame is over, drawn or not.
+  void EndFrame();
+  // The threads the last draw took.
+  int last_threads() const { return last_threads_; }
+
+ private:
+  // A worker sleeps on its own condition until it is wanted.
+  struct Worker {
+    std::thread thread;
+    std::condition_variable wake;
+    uint64_t wakes = 0;            // under mutex_: one more for a frame coming
+    std::atomic<uint64_t> job{0};  // the draw it is to work in
+  };
+  int Needed(int rows) const;
+  void DrawBands(int thread);
+  void DrawBandsSafely(int thread);
+  void Work(int thread, Worker& me);
+
+  int threads_ = 1;
+  const int band_rows_;
+  // The draw under way.
+  const std::vector<BandCommand>* commands_ = nullptr;
+  const std::vector<uint8_t>* skip_ = nullptr;
+  int rows_ = 0;
+  // Rows of a band for commands that draw in the band's own rows: one band's
+  // worth for each thread, in its cache.
+  std::vector<PixelBuffer> band_pixels_;
+  std::atomic<int> next_band_{0};        // bands go to whichever thread is free first
+  std::atomic<bool> incomplete_{false};  // a thread ran out of memory this draw
+
+  std::mutex mutex_;
+  std::condition_variable done_;
+  uint64_t draws_ = 0;  // the last draw's number
+  int woken_ = 0;       // workers woken for the frame being recorded
+  int last_threads_ = 0;
+  int busy_ = 0;  // under mutex_: workers still drawing this draw
+  bool stop_ = false;
+  std::vector<std::unique_ptr<Worker>> workers_;
+};
+
+// The cores this process may use (its CPU affinity), at least 1.
+int UsableCores();
+// The threads to draw with: the setting, or (0, auto) one for each
+// kPixelsPerThread pixels a frame draws (a small frame gains less from a
+// second thread than waking it costs); never more than the cores this process
+// may use: more threads drawing than cores only take turns, each turn costing
+// a wake and a cache.
+constexpr size_t kPixelsPerThread = size_t(1) << 21;
+int DrawingThreads(int setting, size_t frame_pixels);
+
+}  // namespace softboard

@@ -1,0 +1,112 @@
+#include "frame/frame_recorder.h"
+
+#include <algorithm>
+
+namespace softboard {
+
+// Past this many commands a frame unlike the last is drawn whole: comparing
+// band by band would cost more than it saves.
+constexpr size_t kMaxComparedCommands = 256;
+
+void FrameRecorder::Record(BandCommand command) {
+  const size_t i = commands_.size();
+  if (!diverged_ && (!have_last_ || i >= last_.size() || !SameCommand(command, last_[i])))
+    diverged_ = true;
+  rows_ = std::max(rows_, RowEnd(command));
+  commands_.push_back(std::move(command));
+  // Through frames that repeat the last, no worker wakes.
+  if (diverged_) drawer_.Expect(rows_);
+}
+
+void FrameRecorder::RecordClear(const Destination& to, uint32_t pixel) {
+  Record(ClearCommand{to, pixel});
+}
+
+void FrameRecorder::RecordTriangle(const Destination& to, const PreparedTriangle& triangle) {
+  Record(TriangleCommand{to, triangle});
+}
+
+void FrameRecorder::RecordAverageDown(const Destination& from, int ssaa, uint32_t* to,
+                                      size_t to_stride) {
+  Record(AverageDownCommand{from, ssaa, to, to_stride});
+}
+
+// The band's commands, those that touch its rows, are the last frame's, in
+// order, and the first is a clear: what was drawn before it cannot show.
+bool FrameRecorder::BandUnchanged(int top, int bottom) const {
+  if (!diverged_) {  // the same commands: only the first clear is to be found
+    for (const BandCommand& c : commands_) {
+      if (Touches(c, top, bottom)) return IsClear(c);
+    }
+    return false;
+  }
+  size_t i = 0, j = 0;
+  bool first = true;
+  for (;;) {
+    while (i < commands_.size() && !Touches(commands_[i], top, bottom)) i++;
+    while (j < last_.size() && !Touches(last_[j], top, bottom)) j++;
+    if (i == commands_.size() || j == last_.size())
+      return i == commands_.size() && j == last_.size() && !first;
+    if (first && !IsClear(commands_[i])) return false;
+    if (!SameCommand(commands_[i], last_[j])) return false;
+    first = false;
+    i++, j++;
+  }
+}
+
+FrameDamage FrameRecorder::MarkUnchangedBands() {
+  FrameDamage damage;
+  unchanged_.clear();
+  if (!have_last_ || (diverged_ && commands_.size() > kMaxComparedCommands)) return damage;
+  damage.all = false;
+  const int band_rows = drawer_.band_rows();
+  const int bands = (rows_ + band_rows - 1) / band_rows;
+  unchanged_.resize(size_t(bands));
+  for (int b = 0; b < bands; b++) {
+    const int top = b * band_rows, bottom = std::min(top + band_rows, rows_);
+    unchanged_[size_t(b)] = BandUnchanged(top, bottom);
+    if (unchanged_[size_t(b)]) continue;
+    if (!damage.rows.empty() && damage.rows.back().second == top)
+      damage.rows.back().second = bottom;
+    else
+      damage.rows.push_back({top, bottom});
+  }
+  return damage;
+}
+
+FrameDamage FrameRecorder::FlushFrame(bool* complete) {
+  if (commands_.size() != last_.size()) diverged_ = true;
+  FrameDamage damage = MarkUnchangedBands();
+  const bool drawn = damage.None() || drawer_.Draw(commands_, rows_, unchanged_);
+  if (complete) *complete = drawn;
+  unchanged_.clear();
+  if (!drawn) {  // what the buffer holds is not what the commands draw
+    Forget();
+    return {};
+  }
+  last_.swap(commands_);
+  have_last_ = true;
+  commands_.clear();
+  diverged_ = false;
+  rows_ = 0;
+  drawer_.EndFrame();
+  return damage;
+}
+
+bool FrameRecorder::Flush() {
+  unchanged_.clear();
+  const bool drawn = drawer_.Draw(commands_, rows_, unchanged_);
+  Forget();
+  return drawn;
+}
+
+void FrameRecorder::Forget() {
+  commands_.clear();
+  last_.clear();
+  have_last_ = false;
+  diverged_ = false;
+  rows_ = 0;
+  drawer_.EndFrame();
+}
+
+}  // namespace softboard

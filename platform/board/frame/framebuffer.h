@@ -1,0 +1,153 @@
+// The colour buffers, their alpha plane and the depth buffer.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "pixel/pixel.h"
+#include "pixel/pixel_rows.h"
+
+namespace softboard {
+
+// Rows of 0xAARRGGBB pixels, `stride` pixels apart, in memory that a display
+// shows as it is (a window's own surface): a frame drawn or averaged there
+// needs no copy to be seen.
+struct DisplayRows {
+  uint32_t* pixels = nullptr;
+  size_t stride = 0;
+  friend bool operator==(const DisplayRows&, const DisplayRows&) = default;
+};
+
+// The colour buffers are drawn at `ssaa` times the shown size each way; the
+// 640x480 scene is mapped onto them whole.
+struct FrameBuffers {
+  std::array<PixelBuffer, 3> color;  // `height` rows of `width` pixels, when open
+  int width = 0, height = 0;
+  int ssaa = 1;       // samples a side
+  PixelBuffer shown;  // with ssaa > 1: the front buffer averaged down
+  // Supersampled and drawn in bands: no buffer of the drawn size exists; each
+  // band is drawn in rows of its own and averaged into `shown` at once.
+  bool banded = false;
+  // With 16-bit colour: every written pixel is quantised to 5-6-5 through
+  // these thresholds: for each of the 4 scene rows of the dither matrix, one
+  // per column, DitherOffset of the threshold in 16ths in both 16-bit halves.
+  bool color16 = false;
+  int dither_matrix = 4;  // 4 (4x4), 2 (2x2) or 0 (none: the nearest value)
+  std::array<std::vector<uint32_t>, 4> dither;
+  // 16-bit colour at one sample a pixel: a buffer holds the frame's 5-6-5
+  // pixels, row by row, then its alpha plane, a byte a pixel (three bytes a
+  // pixel in all). Supersampled, the samples are kept 8 bits a channel, as
+  // 5-6-5 values widened by repeating their top bits, and the frame shown is
+  // their average.
+  bool rgb565 = false;
+  int count = 0;  // colour buffers the program asked for
+  int drawn = 0;  // of them, buffers of the drawn size that exist
+  int front = 0;  // shown
+  int back = 1;   // drawn into
+  // Where the display lets the frame as shown live in its own memory: then
+  // the frame is drawn there (one sample a pixel, 8 bits a channel; no colour
+  // buffer of the board's own), or averaged there (supersampled; no `shown`).
+  DisplayRows direct;
+  // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
+  // per pixel, so it is everywhere the value of its last clear: no plane of
+  // memory to fill each frame.
+  uint16_t depth = 0;
+};
+
+// Allocates `count` colour buffers (2 or 3), all cleared, to show width x
+// height pixels, each drawn `ssaa` times as large each way; clears the depth
+// buffer.
+// `banded`: supersampled frames are drawn band by band (see bands.h), with no
+// buffer of the drawn size. `keep_shown` false: nothing reads a frame after
+// it is shown (the display copies it at once), so the next frame may be drawn
+// in the same buffer. `direct`: rows of the display's memory for the frame as
+// shown (see FrameBuffers::direct), used unless the buffer is 5-6-5.
+void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
+                      int height = kScreenHeight, int ssaa = 1, bool banded = false,
+                      bool keep_shown = true, DisplayRows direct = {});
+void FreeFrameBuffers(FrameBuffers& frame);
+
+// Sets n pixels (or bytes) to `value` at memory speed.
+void FillPixels(uint32_t* pixels, size_t n, uint32_t value);
+void FillBytes(uint8_t* bytes, size_t n, uint8_t value);
+
+// Sets rows [row_begin, row_end) of a width x height buffer to `value`
+// (0xAARRGGBB): as it stands, rows `stride` pixels apart, or, `rgb565`, as the
+// 5-6-5 value of its top bits and its alpha (rows packed, stride unused).
+void FillRows(uint32_t* buffer, int width, int height, size_t stride, int row_begin, int row_end,
+              uint32_t value, bool rgb565);
+
+// 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
+// written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
+// 4x4, 2 for 2x2, 0 for none: the nearest value), indexed by the pixel's
+// position in the 640x480 scene. Buffers made again later keep it; set it
+// first, and they are made the size it needs.
+void SetColorDepth(FrameBuffers& frame, int bits, int matrix);
+
+// The 5-6-5 colour nearest to an 0xAARRGGBB pixel, widened back to 8 bits by
+// repeating its top bits; alpha as it was.
+uint32_t Nearest565(uint32_t argb);
+
+// A GrColor_t unpacked by the colour format chosen at open.
+Rgba8 UnpackColor(uint32_t color, int color_format);
+
+// The pixel a clear to `color` with alpha `alpha` writes.
+uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha);
+
+// The whole back buffer to `color` with its alpha plane to `alpha`, and the
+// depth buffer to `depth`, at once (the board records clears for its bands).
+void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth);
+
+// The back buffer becomes the front one (averaged down to the shown size when
+// supersampled); the next in turn becomes the back.
+// `average` false: the caller has averaged it into frame.shown already.
+void RotateBuffers(FrameBuffers& frame, bool average = true);
+
+// Which rows of a frame differ from the frame shown before it: all, or the
+// runs [first, last) listed, none when the list is empty.
+struct FrameDamage {
+  bool all = true;
+  std::vector<std::pair<int, int>> rows;
+  bool None() const { return !all && rows.empty(); }
+};
+
+// The frame as shown: the front buffer, or its average.
+struct Image {
+  const uint32_t* pixels;
+  int width, height;
+  bool rgb565 = false;  // 5-6-5 rows, to be widened for showing
+  size_t stride = 0;    // pixels from a row to the next; 0: width (packed)
+  size_t Stride() const { return stride ? stride : size_t(width); }
+};
+Image ShownFrame(const FrameBuffers& frame);
+
+// Copies an image's row y to `out` (width pixels) as 0xAARRGGBB pixels,
+// widening 5-6-5 ones.
+void CopyImageRow(const Image& image, int y, uint32_t* out);
+
+// The whole image as 0xAARRGGBB pixels, row by row.
+std::vector<uint32_t> ImagePixels(const Image& image);
+
+// Null when the frame is drawn in bands only.
+inline uint32_t* BackBuffer(FrameBuffers& frame) {
+  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct.pixels;
+  return frame.color[frame.back].data();
+}
+inline const uint32_t* FrontBuffer(const FrameBuffers& frame) {
+  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct.pixels;
+  return frame.color[frame.front].data();
+}
+// Where a supersampled frame is averaged to: the display's rows, or `shown`.
+inline DisplayRows AverageRows(FrameBuffers& frame) {
+  if (frame.direct.pixels) return frame.direct;
+  return {frame.shown.data(), size_t(frame.width / frame.ssaa)};
+}
+// Pixels from one row of the back buffer to the next.
+inline size_t BackStride(const FrameBuffers& frame) {
+  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct.stride;
+  return size_t(frame.width);
+}
+
+}  // namespace softboard

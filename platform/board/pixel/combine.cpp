@@ -1,0 +1,163 @@
+#include "pixel/combine.h"
+
+#include <algorithm>
+
+#include "pixel/span.h"
+
+namespace softboard {
+namespace {
+
+alignas(64) constexpr uint8_t kZeroes[kChunk] = {};
+const uint8_t* const kZero = kZeroes;
+
+// What one output channel of a combine reads. For an alpha output, `local`
+// and `other` are the alphas themselves.
+struct Sources {
+  const uint8_t* local;
+  const uint8_t* local_alpha;
+  const uint8_t* other;
+  const uint8_t* other_alpha;
+  const uint8_t* texture_alpha;
+};
+
+enum class Add { kNone, kLocal, kLocalAlpha };
+
+// Every function is f * ((other or 0) - (local or 0)) + add.
+struct Terms {
+  bool other;
+  bool minus_local;
+  Add add;
+};
+
+Terms FunctionTerms(int function) {
+  switch (function) {
+    case GR_COMBINE_FUNCTION_ZERO: return {false, false, Add::kNone};    // 0
+    case GR_COMBINE_FUNCTION_LOCAL: return {false, false, Add::kLocal};  // local
+    case GR_COMBINE_FUNCTION_LOCAL_ALPHA: return {false, false, Add::kLocalAlpha};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER: return {true, false, Add::kNone};  // f*other
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL:                          // f*other + local
+      return {true, false, Add::kLocal};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA:  // f*other + local alpha
+      return {true, false, Add::kLocalAlpha};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL:  // f*(other - local)
+      return {true, true, Add::kNone};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL:  // f*(other - local) + local
+      return {true, true, Add::kLocal};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL_ALPHA:  // ... + local alpha
+      return {true, true, Add::kLocalAlpha};
+    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL:  // f*(-local) + local
+      return {false, true, Add::kLocal};
+    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA:  // f*(-local) + local alpha
+      return {false, true, Add::kLocalAlpha};
+    default: return {false, false, Add::kNone};  // values naming no function give 0
+  }
+}
+
+// A factor is a channel, xor 255 for one minus it.
+struct Factor {
+  const uint8_t* value;
+  uint8_t xor_mask;
+};
+
+Factor FactorOf(int factor, const Sources& s) {
+  switch (factor) {
+    case GR_COMBINE_FACTOR_ZERO: return {kZero, 0};
+    case GR_COMBINE_FACTOR_LOCAL: return {s.local, 0};
+    case GR_COMBINE_FACTOR_OTHER_ALPHA: return {s.other_alpha, 0};
+    case GR_COMBINE_FACTOR_LOCAL_ALPHA: return {s.local_alpha, 0};
+    case GR_COMBINE_FACTOR_TEXTURE_ALPHA: return {s.texture_alpha, 0};
+    case GR_COMBINE_FACTOR_ONE: return {kZero, 255};
+    case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL: return {s.local, 255};
+    case GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA: return {s.other_alpha, 255};
+    case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA: return {s.local_alpha, 255};
+    case GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA: return {s.texture_alpha, 255};
+    default: return {kZero, 0};  // values naming no factor scale by 0
+  }
+}
+
+// One output channel: clamp(f * (plus - minus) + add) ^ invert_xor, with
+// f = factor[i] ^ factor_xor.
+struct CombineChannel {
+  const uint8_t* factor;
+  uint8_t factor_xor;
+  const uint8_t* plus;
+  const uint8_t* minus;
+  const uint8_t* add;
+  uint8_t invert_xor;
+};
+
+CombineChannel MakeChannel(int function, int factor, bool invert, const Sources& s) {
+  const Terms t = FunctionTerms(function);
+  const Factor f = FactorOf(factor, s);
+  const uint8_t* add = t.add == Add::kLocal        ? s.local
+                       : t.add == Add::kLocalAlpha ? s.local_alpha
+                                                   : kZero;
+  return {f.value,
+          f.xor_mask,
+          t.other ? s.other : kZero,
+          t.minus_local ? s.local : kZero,
+          add,
+          uint8_t(invert ? 255 : 0)};
+}
+
+void RunChannel(const CombineChannel& ch, int n, uint8_t* __restrict out) {
+  const uint8_t* __restrict f = ch.factor;
+  const uint8_t* __restrict plus = ch.plus;
+  const uint8_t* __restrict minus = ch.minus;
+  const uint8_t* __restrict add = ch.add;
+  const uint8_t fx = ch.factor_xor, ix = ch.invert_xor;
+  for (int i = 0; i < n; i++) {
+    const int v = Mul255(plus[i] - minus[i], f[i] ^ fx) + add[i];
+    out[i] = uint8_t(std::clamp(v, 0, 255)) ^ ix;
+  }
+}
+
+// The alpha channel of each source, for LOCAL_ALPHA and OTHER_ALPHA.
+const uint8_t* LocalChannel(int local, int c, const CombineSources& in) {
+  switch (local) {
+    case GR_COMBINE_LOCAL_ITERATED: return in.iterated->c[c];
+    case GR_COMBINE_LOCAL_CONSTANT: return in.constant->c[c];
+    case GR_COMBINE_LOCAL_DEPTH: return in.iterated->c[3];  // no depth: the iterated alpha
+    default: return kZero;
+  }
+}
+
+const uint8_t* OtherChannel(int other, int c, const CombineSources& in) {
+  switch (other) {
+    case GR_COMBINE_OTHER_ITERATED: return in.iterated->c[c];
+    case GR_COMBINE_OTHER_TEXTURE: return in.texture->c[c];
+    case GR_COMBINE_OTHER_CONSTANT: return in.constant->c[c];
+    default: return kZero;
+  }
+}
+
+}  // namespace
+
+void CombineTexture(const TexCombineState& state, const Chunk& texel, int n, Chunk& out) {
+  const uint8_t* a = texel.c[3];
+  for (int c = 0; c < 3; c++) {
+    const Sources s{texel.c[c], a, kZero, kZero, a};
+    RunChannel(MakeChannel(state.rgb_function, state.rgb_factor, state.rgb_invert, s), n, out.c[c]);
+  }
+  const Sources s{a, a, kZero, kZero, a};
+  RunChannel(MakeChannel(state.alpha_function, state.alpha_factor, state.alpha_invert, s), n,
+             out.c[3]);
+}
+
+void CombinePixels(const CombineState& color, const CombineState& alpha, const CombineSources& in,
+                   int n, Chunk& out) {
+  // A source's alpha (for LOCAL_ALPHA and OTHER_ALPHA) is that source's own.
+  const uint8_t* texture_alpha = in.texture->c[3];
+  for (int c = 0; c < 3; c++) {
+    const Sources s{LocalChannel(color.local, c, in), LocalChannel(color.local, 3, in),
+                    OtherChannel(color.other, c, in), OtherChannel(color.other, 3, in),
+                    texture_alpha};
+    RunChannel(MakeChannel(color.function, color.factor, color.invert, s), n, out.c[c]);
+  }
+  const uint8_t* la = LocalChannel(alpha.local, 3, in);
+  const uint8_t* oa = OtherChannel(alpha.other, 3, in);
+  const Sources s{la, la, oa, oa, texture_alpha};
+  RunChannel(MakeChannel(alpha.function, alpha.factor, alpha.invert, s), n, out.c[3]);
+}
+
+}  // namespace softboard

@@ -1,0 +1,184 @@
+#include "pixel/pixel_state.h"
+
+namespace softboard {
+namespace {
+
+// Which terms a combine function uses: f * (other - local) + add.
+struct Terms {
+  bool other;
+  bool minus_local;
+  bool add_local;
+  bool add_local_alpha;
+};
+
+Terms TermsOf(int function) {
+  switch (function) {
+    case GR_COMBINE_FUNCTION_LOCAL: return {false, false, true, false};
+    case GR_COMBINE_FUNCTION_LOCAL_ALPHA: return {false, false, false, true};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER: return {true, false, false, false};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL: return {true, false, true, false};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA: return {true, false, false, true};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL: return {true, true, false, false};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL: return {true, true, true, false};
+    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL_ALPHA:
+      return {true, true, false, true};
+    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL: return {false, true, true, false};
+    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA: return {false, true, false, true};
+    default: return {};  // ZERO, and values naming no function
+  }
+}
+
+// The factor's input: 0 none (ZERO, ONE, unknown), 1 local, 2 other alpha,
+// 3 local alpha, 4 texture alpha.
+int FactorInput(int factor) {
+  return factor >= 0x1 && factor <= 0x4 ? factor : factor >= 0x9 && factor <= 0xC ? factor - 8 : 0;
+}
+
+bool Scaled(const Terms& t) {
+  return t.other || t.minus_local;
+}
+
+// Marks what one output channel reads; `channel` 3 is alpha, whose local and
+// other are the alphas themselves.
+void MarkReads(const CombineState& s, int channel, PixelInputs* in) {
+  const Terms t = TermsOf(s.function);
+  const int factor = Scaled(t) ? FactorInput(s.factor) : 0;
+  const bool local = t.minus_local || t.add_local || factor == 1;
+  const bool local_alpha = t.add_local_alpha || factor == 3;
+  const bool other = t.other;
+  const bool other_alpha = Scaled(t) && factor == 2;
+  const auto mark_local = [&](int c) {
+    if (s.local == GR_COMBINE_LOCAL_ITERATED) in->iterated[c] = true;
+    if (s.local == GR_COMBINE_LOCAL_DEPTH) in->iterated[3] = true;  // no depth: iterated alpha
+  };
+  const auto mark_other = [&](int c) {
+    if (s.other == GR_COMBINE_OTHER_ITERATED) in->iterated[c] = true;
+    if (s.other == GR_COMBINE_OTHER_TEXTURE) in->texture = true;
+  };
+  if (local) mark_local(channel);
+  if (local_alpha) mark_local(3);
+  if (other) mark_other(channel);
+  if (other_alpha) mark_other(3);
+  if (factor == 4) in->texture = true;
+}
+
+// The combine gives exactly one input, unscaled: returns it (as a LOCAL or
+// OTHER value, per `is_local`), or -1.
+int PassedThrough(const CombineState& s, bool* is_local) {
+  if (s.invert) return -1;
+  if (s.function == GR_COMBINE_FUNCTION_LOCAL) {
+    *is_local = true;
+    return s.local;
+  }
+  if (s.function == GR_COMBINE_FUNCTION_SCALE_OTHER && s.factor == GR_COMBINE_FACTOR_ONE) {
+    *is_local = false;
+    return s.other;
+  }
+  return -1;
+}
+
+bool MatchColor(const CombineState& s, FusedColor* out) {
+  bool is_local = false;
+  const int source = PassedThrough(s, &is_local);
+  if (source == GR_COMBINE_LOCAL_ITERATED) {  // ITERATED is 0 as local and as other
+    *out = FusedColor::kIterated;
+    return true;
+  }
+  if (!is_local && source == GR_COMBINE_OTHER_TEXTURE) {
+    *out = FusedColor::kTexture;
+    return true;
+  }
+  // Texture times the Gouraud colour: f * other with f the local colour.
+  if (!s.invert && s.function == GR_COMBINE_FUNCTION_SCALE_OTHER &&
+      s.factor == GR_COMBINE_FACTOR_LOCAL && s.local == GR_COMBINE_LOCAL_ITERATED &&
+      s.other == GR_COMBINE_OTHER_TEXTURE) {
+    *out = FusedColor::kTextureTimesIterated;
+    return true;
+  }
+  return false;
+}
+
+bool MatchAlpha(const CombineState& s, FusedAlpha* out) {
+  bool is_local = false;
+  const int source = PassedThrough(s, &is_local);
+  if (source < 0) return false;
+  if (is_local) {
+    if (source == GR_COMBINE_LOCAL_CONSTANT)
+      *out = FusedAlpha::kConstant;
+    else if (source == GR_COMBINE_LOCAL_ITERATED || source == GR_COMBINE_LOCAL_DEPTH)
+      *out = FusedAlpha::kIterated;
+    else
+      return false;
+    return true;
+  }
+  if (source == GR_COMBINE_OTHER_CONSTANT)
+    *out = FusedAlpha::kConstant;
+  else if (source == GR_COMBINE_OTHER_ITERATED)
+    *out = FusedAlpha::kIterated;
+  else if (source == GR_COMBINE_OTHER_TEXTURE)
+    *out = FusedAlpha::kTexture;
+  else
+    return false;
+  return true;
+}
+
+}  // namespace
+
+PixelState MakePixelState(const RenderState& render, const TexCombineState& tex,
+                          SamplerMode sampler, bool perspective) {
+  PixelState state;
+  state.color = render.color;
+  state.alpha = render.alpha;
+  state.tex = tex;
+  state.blend = render.blend;
+  state.constant = render.constant;
+  state.sampler = sampler;
+  state.perspective = perspective;
+  return state;
+}
+
+PixelInputs InputsOf(const PixelState& state) {
+  PixelInputs in;
+  for (int c = 0; c < 3; c++) MarkReads(state.color, c, &in);
+  MarkReads(state.alpha, 3, &in);
+  return in;
+}
+
+bool MatchFused(const PixelState& state, FusedKind* kind) {
+  FusedKind s{};
+  if (!MatchColor(state.color, &s.color) || !MatchAlpha(state.alpha, &s.alpha)) return false;
+  const BlendState& b = state.blend;
+  if (b.rgb_src == GR_BLEND_ONE && b.rgb_dst == GR_BLEND_ZERO) {
+    s.blend = FusedBlend::kReplace;
+  } else if (b.rgb_src == GR_BLEND_SRC_ALPHA && b.rgb_dst == GR_BLEND_ONE_MINUS_SRC_ALPHA) {
+    s.blend = FusedBlend::kSrcAlpha;
+  } else {
+    return false;
+  }
+  if (b.alpha_src == GR_BLEND_ZERO && b.alpha_dst == GR_BLEND_ZERO) {
+    s.alpha_write = FusedAlphaWrite::kZero;
+  } else if (b.alpha_src == GR_BLEND_ONE && b.alpha_dst == GR_BLEND_ZERO) {
+    s.alpha_write = FusedAlphaWrite::kSource;
+  } else if (b.alpha_src == GR_BLEND_ZERO && b.alpha_dst == GR_BLEND_ONE) {
+    s.alpha_write = FusedAlphaWrite::kKeep;
+  } else {
+    return false;
+  }
+  // Whether the source alpha matters at all: as the blend's factor or as what is written.
+  const bool alpha_used =
+      s.blend == FusedBlend::kSrcAlpha || s.alpha_write == FusedAlphaWrite::kSource;
+  if (!alpha_used) s.alpha = FusedAlpha::kConstant;  // any will do; this one costs nothing
+  s.textured = s.color != FusedColor::kIterated || (alpha_used && s.alpha == FusedAlpha::kTexture);
+  if (s.textured) {
+    // The texture unit must pass its texel through, filtered bilinearly with wrapping.
+    const TexCombineState& t = state.tex;
+    const bool passes = t.rgb_function == GR_COMBINE_FUNCTION_LOCAL && !t.rgb_invert &&
+                        t.alpha_function == GR_COMBINE_FUNCTION_LOCAL && !t.alpha_invert;
+    if (!passes || !(state.sampler == SamplerMode{true, true, true})) return false;
+  }
+  s.perspective = s.textured && state.perspective;
+  *kind = s;
+  return true;
+}
+
+}  // namespace softboard

@@ -1,0 +1,72 @@
+// The render state that decides the per-pixel work, as one small value: what
+// a triangle's pixels read, and which span loop draws them. Taken once per
+// triangle.
+#pragma once
+
+#include <cstdint>
+
+#include "pixel/render_state.h"
+
+namespace softboard {
+
+struct SamplerMode {
+  bool bilinear = true;
+  bool wrap_s = true;
+  bool wrap_t = true;
+  friend bool operator==(const SamplerMode&, const SamplerMode&) = default;
+};
+
+struct PixelState {
+  CombineState color;   // the pixel's colour combine
+  CombineState alpha;   // and its alpha combine
+  TexCombineState tex;  // texture unit 0's own combine of its texel
+  BlendState blend;
+  Rgba8 constant;
+  SamplerMode sampler;
+  bool perspective = false;  // 1/w varies over the triangle
+  friend bool operator==(const PixelState&, const PixelState&) = default;
+};
+
+// The state a triangle's pixels are drawn in: the combine units and the
+// blender as set, texture unit 0's combine and sampler, and whether 1/w varies.
+PixelState MakePixelState(const RenderState& render, const TexCombineState& tex,
+                          SamplerMode sampler, bool perspective);
+
+// What drawing a pixel reads.
+struct PixelInputs {
+  bool iterated[4] = {};  // r, g, b, a of the vertices
+  bool texture = false;   // the texture unit's output
+};
+PixelInputs InputsOf(const PixelState& state);
+
+// The states that a fused span loop draws in one pass, in registers. Every
+// other state takes the general path.
+enum class FusedColor : uint8_t {
+  kTexture,   // the texel's colour
+  kIterated,  // Gouraud
+  kTextureTimesIterated,
+};
+enum class FusedAlpha : uint8_t { kConstant, kIterated, kTexture };
+enum class FusedBlend : uint8_t {
+  kReplace,   // (ONE, ZERO)
+  kSrcAlpha,  // (SRC_ALPHA, ONE_MINUS_SRC_ALPHA)
+};
+enum class FusedAlphaWrite : uint8_t {
+  kZero,    // alpha blend (ZERO, ZERO)
+  kSource,  // (ONE, ZERO)
+  kKeep,    // (ZERO, ONE)
+};
+struct FusedKind {
+  FusedColor color;
+  FusedAlpha alpha;  // the source alpha: the blend's factor and what kSource writes
+  FusedBlend blend;
+  FusedAlphaWrite alpha_write;
+  bool textured;     // samples the texture (bilinear, wrapping in s and t)
+  bool perspective;  // with texture: divides by w per pixel
+  friend bool operator==(const FusedKind&, const FusedKind&) = default;
+};
+
+// Whether a fused loop draws `state`; if so, which.
+bool MatchFused(const PixelState& state, FusedKind* kind);
+
+}  // namespace softboard

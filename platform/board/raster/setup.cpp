@@ -1,0 +1,188 @@
+#include "raster/setup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "pixel/pixel.h"
+
+namespace softboard {
+
+// Sub-pixel format and fill rule: positions are snapped to 28.4 fixed point
+// (1/16 pixel, to nearest) and edge functions are exact 64-bit integers over
+// them. Pixel (i, j) is sampled at its centre (i + 0.5, j + 0.5), which is
+// (16i + 8, 16j + 8) in those units. It is drawn when the centre is strictly
+// inside all three edges, or lies exactly on a top edge (horizontal, interior
+// below) or a left edge (interior to its right), so triangles sharing an edge
+// cover each pixel along it once.
+
+// Positions beyond this many scene pixels skip the triangle ...
+constexpr double kGuardBand = 1 << 22;
+// ... and so do positions beyond this many buffer pixels, when scaled up: it
+// keeps every edge product below 2^62.
+constexpr double kGuardBandScaled = 1 << 25;
+
+static bool Snap(float v, double scale, int64_t& out) {
+  const double limit = std::min(kGuardBand * scale, kGuardBandScaled);
+  const double scaled = double(v) * scale;
+  if (!(std::fabs(scaled) <= limit)) return false;  // NaN fails too
+  out = std::llround(scaled * 16.0);
+  return true;
+}
+
+static double ColorValue(float v) {
+  return v > 0 ? std::min(double(v), 255.0) : 0.0;
+}
+static double FiniteValue(float v) {
+  return std::isfinite(v) ? double(v) : 0.0;
+}
+
+static int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
+  const int64_t q = n / d;
+  return (n % d != 0 && n < 0) ? q - 1 : q;
+}
+static int64_t CeilDiv(int64_t n, int64_t d) {
+  return -FloorDiv(-n, d);
+}
+
+// Edge from p to q of a triangle wound so that its interior is positive.
+static Edge MakeEdge(int64_t px, int64_t py, int64_t qx, int64_t qy) {
+  const int64_t dx = qx - px, dy = qy - py;
+  const bool top = dy == 0 && dx > 0;
+  const bool left = dy < 0;
+  return {-dy, dx, dy * px - dx * py, (top || left) ? 0 : -1};
+}
+
+// Screen rows or columns whose centres lie in [lo, hi] (1/16 pixel units).
+static std::pair<int, int> CentresWithin(int64_t lo, int64_t hi, int size) {
+  const int64_t first = std::max<int64_t>(0, CeilDiv(lo - 8, 16));
+  const int64_t last = std::min<int64_t>(size - 1, FloorDiv(hi - 8, 16));
+  if (first > last) return {0, 0};
+  return {int(first), int(last) + 1};
+}
+
+static Plane MakePlane(const double (&v)[3], double dx1, double dy1, double dx2, double dy2,
+                       double area2) {
+  const double d1 = v[1] - v[0], d2 = v[2] - v[0];
+  return {v[0], (d1 * dy2 - d2 * dy1) / area2, (d2 * dx1 - d1 * dx2) / area2};
+}
+
+bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
+                   int height, double sx, double sy, TriangleSetup& out) {
+  const GrVertex* v[3] = {&v0, &v1, &v2};
+  int64_t x[3], y[3];
+  for (int i = 0; i < 3; i++) {
+    if (!Snap(v[i]->x, sx, x[i]) || !Snap(v[i]->y, sy, y[i])) return false;
+  }
+  int64_t area2 = (x[1] - x[0]) * (y[2] - y[0]) - (y[1] - y[0]) * (x[2] - x[0]);
+  if (area2 == 0) return false;
+  if (area2 < 0) {  // no culling: rewind so that the interior is positive
+    std::swap(v[1], v[2]);
+    std::swap(x[1], x[2]);
+    std::swap(y[1], y[2]);
+    area2 = -area2;
+  }
+
+  const auto [row_begin, row_end] =
+      CentresWithin(std::min({y[0], y[1], y[2]}), std::max({y[0], y[1], y[2]}), height);
+  const auto [col_begin, col_end] =
+      CentresWithin(std::min({x[0], x[1], x[2]}), std::max({x[0], x[1], x[2]}), width);
+  if (row_begin == row_end || col_begin == col_end) return false;
+  out.row_begin = row_begin;
+  out.row_end = row_end;
+  out.col_begin = col_begin;
+  out.col_end = col_end;
+  for (int i = 0; i < 3; i++) {
+    const int j = (i + 1) % 3;
+    out.edge[i] = MakeEdge(x[i], y[i], x[j], y[j]);
+  }
+
+  // Gradients over the snapped positions, in pixels.
+  out.origin_x = double(x[0]) / 16;
+  out.origin_y = double(y[0]) / 16;
+  const double dx1 = double(x[1] - x[0]) / 16, dy1 = double(y[1] - y[0]) / 16;
+  const double dx2 = double(x[2] - x[0]) / 16, dy2 = double(y[2] - y[0]) / 16;
+  const double area = double(area2) / 256;
+  const auto plane = [&](auto value) {
+    const double values[3] = {value(*v[0]), value(*v[1]), value(*v[2])};
+    return MakePlane(values, dx1, dy1, dx2, dy2, area);
+  };
+  out.plane[kPlaneR] = plane([](const GrVertex& p) { return ColorValue(p.r); });
+  out.plane[kPlaneG] = plane([](const GrVertex& p) { return ColorValue(p.g); });
+  out.plane[kPlaneB] = plane([](const GrVertex& p) { return ColorValue(p.b); });
+  out.plane[kPlaneA] = plane([](const GrVertex& p) { return ColorValue(p.a); });
+  out.plane[kPlaneSow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].sow); });
+  out.plane[kPlaneTow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].tow); });
+  out.plane[kPlaneOow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].oow); });
+  return true;
+}
+
+RowWalker::RowWalker(const TriangleSetup& tri, int first_row)
+    : col_begin_(tri.col_begin), col_end_(tri.col_end) {
+  const int64_t py = int64_t(first_row) * 16 + 8;
+  for (int i = 0; i < 3; i++) {
+    const Edge& e = tri.edge[i];
+    Bound& b = bound_[i];
+    const int64_t need = -(8 * e.a + e.b * py + e.c + e.bias);  // 16a * x >= need
+    b = {0, need, 0, 1, -16 * e.b, 0};
+    if (e.a == 0) continue;
+    // Left bound x >= ceil(need / 16a); right bound x <= floor(-need / -16a).
+    // Both as floor(n / d) with d > 0, where n steps by -16b (left) or +16b
+    // (right) a row.
+    b.kind = e.a > 0 ? 1 : -1;
+    b.divisor = 16 * (e.a > 0 ? e.a : -e.a);
+    const int64_t n = e.a > 0 ? need : -need;
+    const int64_t step = e.a > 0 ? -16 * e.b : 16 * e.b;
+    b.q = FloorDiv(n, b.divisor);
+    b.r = n - b.q * b.divisor;
+    b.step_q = FloorDiv(step, b.divisor);
+    b.step_r = step - b.step_q * b.divisor;
+  }
+}
+
+bool RowWalker::Span(int& x0, int& x1) const {
+  int64_t lo = col_begin_, hi = col_end_;
+  for (const Bound& b : bound_) {
+    if (b.kind == 0 && b.q > 0) return false;
+    if (b.kind > 0) lo = std::max(lo, b.q + (b.r > 0));
+    if (b.kind < 0) hi = std::min(hi, b.q + 1);
+  }
+  if (lo >= hi) return false;
+  x0 = int(lo);
+  x1 = int(hi);
+  return true;
+}
+
+void RowWalker::Next() {
+  for (Bound& b : bound_) {
+    b.q += b.step_q;
+    b.r += b.step_r;
+    if (b.r >= b.divisor) {
+      b.r -= b.divisor;
+      b.q++;
+    }
+  }
+}
+
+bool RowSpan(const TriangleSetup& tri, int row, int& x0, int& x1) {
+  const int64_t py = int64_t(row) * 16 + 8;
+  int64_t lo = tri.col_begin, hi = tri.col_end;
+  for (const Edge& e : tri.edge) {
+    // Inside at column i: a * (16i + 8) + k >= 0.
+    const int64_t k = e.b * py + e.c + e.bias;
+    const int64_t need = -(8 * e.a + k);  // 16a * i >= need
+    if (e.a > 0) {
+      lo = std::max(lo, CeilDiv(need, 16 * e.a));
+    } else if (e.a < 0) {
+      hi = std::min(hi, FloorDiv(-need, -16 * e.a) + 1);
+    } else if (need > 0) {
+      return false;
+    }
+  }
+  if (lo >= hi) return false;
+  x0 = int(lo);
+  x1 = int(hi);
+  return true;
+}
+
+}  // namespace softboard

@@ -1,0 +1,134 @@
+#include "raster/triangle.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "pixel/pixel_kernels.h"
+#include "pixel/pixel_rows.h"
+#include "pixel/sampler.h"
+#include "pixel/span_general.h"
+
+namespace softboard {
+namespace {
+
+double At(const TriangleSetup& tri, const Plane& p, double x, double y) {
+  return p.at_origin + p.dx * (x - tri.origin_x) + p.dy * (y - tri.origin_y);
+}
+
+// 16.16 fixed point, held in int range whatever the plane gives.
+uint32_t ToFixed(double v) {
+  constexpr double kMax = 2147483647.0;
+  v *= 65536;
+  v = v >= -kMax ? std::min(v, kMax) : -kMax;  // NaN goes low too
+  return uint32_t(int32_t(v));
+}
+
+float ToFloat(double v) {
+  constexpr double kMax = 1e30;
+  return float(v >= -kMax ? std::min(v, kMax) : -kMax);
+}
+
+// The triangle's per-pixel inputs, and the span loop for its state, chosen once.
+SpanLoop Prepare(const RenderState& render, TextureUnitState& tmu, const TriangleSetup& setup,
+                 bool rgb565, bool general_only, TriangleInputs* tri) {
+  const SpanLoop general = rgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
+  const Plane& q = setup.plane[kPlaneOow];
+  tri->state = MakePixelState(render, tmu.combine, {tmu.bilinear, tmu.wrap_s, tmu.wrap_t},
+                              q.dx != 0 || q.dy != 0);
+  tri->reads = InputsOf(tri->state);
+  if (tri->reads.texture) tri->texture = MakeSampledTexture(CurrentTexture(tmu));
+  const SamplerMode& m = tri->state.sampler;
+  tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
+  FusedKind kind;
+  if (general_only || !MatchFused(tri->state, &kind)) return general;
+  if (kind.textured && (tri->texture.texels == nullptr || tri->affine == kind.perspective))
+    return general;
+  tri->fused = kind;
+  SpanLoop loop = ChooseFusedLoop(kind, rgb565);
+  return loop ? loop : general;
+}
+
+// A row's span: where it starts and every value there, with the steps along it.
+void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, int x0, int x1,
+               SpanInputs* span) {
+  span->x0 = x0;
+  span->count = x1 - x0;
+  const double px = x0 + 0.5, py = row + 0.5;
+  for (int c = 0; c < 4; c++) {
+    const Plane& p = setup.plane[kPlaneR + c];
+    span->color[c] = ToFixed(At(setup, p, px, py) + 0.5);
+    span->color_step[c] = ToFixed(p.dx);
+  }
+  if (!tri.reads.texture) return;
+  const Plane& s = setup.plane[kPlaneSow];
+  const Plane& t = setup.plane[kPlaneTow];
+  const Plane& q = setup.plane[kPlaneOow];
+  if (tri.affine) {
+    // 1/w is the same everywhere: s and t are linear along the row.
+    const double w = 1 / q.at_origin, scale = tri.texture.scale;
+    const double offset = tri.state.sampler.bilinear ? kBilinearOffset : 0.0;
+    span->u = WrapFixed(At(setup, s, px, py) * w * scale + offset, tri.texture.width_log2);
+    span->v = WrapFixed(At(setup, t, px, py) * w * scale + offset, tri.texture.height_log2);
+    span->du = WrapFixed(s.dx * w * scale, tri.texture.width_log2);
+    span->dv = WrapFixed(t.dx * w * scale, tri.texture.height_log2);
+    return;
+  }
+  span->sow = ToFloat(At(setup, s, px, py));
+  span->tow = ToFloat(At(setup, t, px, py));
+  span->oow = ToFloat(At(setup, q, px, py));
+  span->dsow = ToFloat(s.dx);
+  span->dtow = ToFloat(t.dx);
+  span->doow = ToFloat(q.dx);
+}
+
+}  // namespace
+
+bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, TextureUnitState& tmu,
+                     const GrVertex& a, const GrVertex& b, const GrVertex& c, SpanLoops loops,
+                     PreparedTriangle* out) {
+  if (target.width <= 0 || target.height <= 0) return false;
+  const double sx = double(target.width) / kScreenWidth;
+  const double sy = double(target.height) / kScreenHeight;
+  if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
+  out->loop = Prepare(render, tmu, out->setup, target.rgb565, loops == SpanLoops::kGeneralOnly,
+                      &out->inputs);
+  for (int i = 0; i < 4; i++) out->dither[i] = target.dither[i];
+  out->height = target.height;
+  out->rgb565 = target.rgb565;
+  out->corners[0] = a;
+  out->corners[1] = b;
+  out->corners[2] = c;
+  return true;
+}
+
+bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
+  // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
+  return std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
+         a.inputs.state == b.inputs.state && a.loop == b.loop;
+}
+
+void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int row_begin,
+              int row_end, int first_row) {
+  row_begin = std::max(row_begin, t.setup.row_begin);
+  row_end = std::min(row_end, t.setup.row_end);
+  if (row_begin >= row_end) return;
+  SpanInputs span;
+  RowWalker walker(t.setup, row_begin);
+  for (int row = row_begin; row < row_end; row++, walker.Next()) {
+    int x0, x1;
+    if (!walker.Span(x0, x1)) continue;
+    StartSpan(t.setup, t.inputs, row, x0, x1, &span);
+    // 16-bit colour: every span loop quantises what it writes through these.
+    span.dither =
+        t.dither[0] ? t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3] : nullptr;
+    if (t.rgb565) {
+      span.row565 = Plane565(pixels) + size_t(row) * stride;
+      span.alpha = AlphaPlane(pixels, int(stride), t.height) + size_t(row) * stride;
+    } else {
+      span.row = pixels + size_t(row - first_row) * stride;
+    }
+    t.loop(t.inputs, span);
+  }
+}
+
+}  // namespace softboard

@@ -1,0 +1,62 @@
+// A triangle, prepared once and then drawn a range of rows at a time: its
+// setup, a copy of every input its pixels need, and the span loop its state
+// takes, chosen once.
+#pragma once
+
+#include "grlib.h"
+#include "pixel/pixel_kernels.h"
+#include "pixel/pixel_state.h"
+#include "pixel/render_state.h"
+#include "pixel/span.h"
+#include "raster/setup.h"
+#include "raster/texture_memory.h"
+
+namespace softboard {
+
+// What a triangle is drawn into: its size, whether it keeps 5-6-5 rows, and
+// with 16-bit colour the dither thresholds of each scene row of the matrix
+// (null: 8 bits a channel).
+struct TriangleTarget {
+  int width = 0, height = 0;
+  bool rgb565 = false;
+  const uint32_t* dither[4] = {};
+};
+
+// A triangle ready to draw: it can be drawn later, row range by row range, on
+// any thread, as long as the texture stays as it was.
+struct PreparedTriangle {
+  TriangleSetup setup;
+  TriangleInputs inputs;
+  SpanLoop loop = nullptr;
+  const uint32_t* dither[4] = {};
+  int height = 0;       // the target's, to find a row's dither thresholds
+  bool rgb565 = false;  // the target holds 5-6-5 rows (see FrameBuffers)
+  // What it was made from besides the texture and the target: its corners
+  // and `inputs.state`. The same corners, bit for bit, in the same state
+  // draw the same pixels.
+  GrVertex corners[3] = {};
+};
+
+// Whether two triangles draw the same pixels, the texture and the target
+// being as they were.
+bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b);
+
+// Which span loops may draw: the fused loop for the state where there is one,
+// or only the general loop (which must give the same pixels: tests compare).
+enum class SpanLoops { kBest, kGeneralOnly };
+
+// Prepares the triangle abc, drawn with `render` and texture unit `tmu`, for
+// `target`. False when it draws nothing there. Any vertex values are safe;
+// both windings are drawn.
+bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, TextureUnitState& tmu,
+                     const GrVertex& a, const GrVertex& b, const GrVertex& c, SpanLoops loops,
+                     PreparedTriangle* out);
+
+// Draws the triangle's rows [row_begin, row_end) into a buffer whose rows are
+// `stride` pixels apart and whose first row is row `first_row`. A 5-6-5 buffer
+// is passed whole (first_row 0, stride its width): its alpha plane follows
+// all its rows.
+void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int row_begin,
+              int row_end, int first_row = 0);
+
+}  // namespace softboard
