@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "board_scenes.h"
-#include "pixel/pixel_kernels.h"
+#include "pixel/fused_loops.h"
 #include "scenes.h"
 #if SOFTBOARD_HAVE_OSMESA
 #include "mesa_peer.h"

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "pipeline_support.h"
-#include "pixel/pixel_kernels.h"
+#include "pixel/average_down.h"
+#include "pixel/rgb565.h"
 
 namespace softboard {
 namespace {

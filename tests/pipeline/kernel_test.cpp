@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "pipeline_support.h"
-#include "pixel/pixel_kernels.h"
+#include "pixel/fused_loops.h"
+#include "pixel/rgb565.h"
 #include "pixel/pixel_state.h"
 #include "pixel/sampler.h"
 #include "pixel/span_general.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "pipeline_support.h"
-#include "pixel/pixel_kernels.h"
+#include "pixel/average_down.h"
 
 namespace softboard {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "frame/framebuffer.h"
-#include "pixel/pixel_kernels.h"
+#include "pixel/average_down.h"
 
 namespace softboard {
 namespace {

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pixel/pixel_kernels.h"
+#include "grlib.h"
+#include "pixel/average_down.h"
+#include "pixel/rgb565.h"
 
 namespace softboard {
 

@@ -50,6 +50,10 @@ struct SpanInputs {
   const uint32_t* dither = nullptr;
 };
 
+// A span loop draws one span; every one keeps the same contract (see
+// SpanInputs), so which one draws is chosen once per triangle.
+using SpanLoop = void (*)(const TriangleInputs& tri, const SpanInputs& span);
+
 // x * f / 255 rounded to nearest for f in 0..255 and x in -255..255:
 // t = x*f + 128, then (t + (t >> 8)) >> 8. Exact for x >= 0, within 0.502
 // below zero, and x * 255 / 255 is x, so factor ONE passes a value through.

@@ -7,7 +7,7 @@
 
 #include "pixel/blend.h"
 #include "pixel/combine.h"
-#include "pixel/pixel_kernels.h"
+#include "pixel/rgb565.h"
 #include "pixel/sampler.h"
 
 namespace softboard {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pixel/pixel_kernels.h"
+#include "pixel/fused_loops.h"
 #include "pixel/pixel_rows.h"
 #include "pixel/sampler.h"
 #include "pixel/span_general.h"

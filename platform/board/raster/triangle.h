@@ -4,7 +4,7 @@
 #pragma once
 
 #include "grlib.h"
-#include "pixel/pixel_kernels.h"
+#include "pixel/fused_loops.h"
 #include "pixel/pixel_state.h"
 #include "pixel/render_state.h"
 #include "pixel/span.h"

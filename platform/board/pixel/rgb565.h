@@ -1,28 +1,13 @@
-// The fused span loops: for the common states, one pass over a span does
-// everything in registers (step the colours, address and filter the texture,
-// combine, blend, store), several pixels at a time. One source, compiled for
-// every SIMD target; the best one the CPU runs is chosen at run time.
+// 16-bit colour: 5-6-5 pixels, each channel quantised through an ordered
+// dither, packed, and widened back to 8 bits by repeating its top bits. The
+// vector loops are a Highway unit; the plain ones below are the reference,
+// and finish a loop's last pixels.
 #pragma once
 
-#include "pixel/pixel_state.h"
-#include "pixel/span.h"
+#include <cstddef>
+#include <cstdint>
 
 namespace softboard {
-
-using SpanLoop = void (*)(const TriangleInputs& tri, const SpanInputs& span);
-
-// The fused loop for `kind` on the best target this CPU runs; null on the
-// one-lane fallback target, which leaves every state to the general loop.
-// `kind.textured` needs a texture (texels non-null) whose coordinates are
-// affine exactly when !kind.perspective. `rgb565`: the loop draws spans of a
-// 5-6-5 buffer (SpanInputs::row565), quantising through span.dither.
-SpanLoop ChooseFusedLoop(const FusedKind& kind, bool rgb565 = false);
-
-// Averages each `ssaa` x `ssaa` block of a width x height buffer (ssaa 2 or 4)
-// into one pixel of `out`, every channel rounded to nearest: a box filter.
-// Rows of `out` are `out_stride` pixels apart (0: width / ssaa, packed).
-void AverageDown(const uint32_t* pixels, int width, int height, int ssaa, uint32_t* out,
-                 size_t out_stride = 0);
 
 // Quantises n pixels to 5-6-5 in place (alpha as it was), each channel c
 // becoming the level floor(c * L / 255 + t/16) of L = 31 or 63, widened back to
@@ -66,7 +51,32 @@ constexpr uint32_t WidenPixel565(uint16_t p, uint8_t alpha) {
          WidenLevel(p & 31u, 5);
 }
 
-// The name of the target ChooseFusedLoop picks ("AVX2", "SSE4", ...).
-const char* FusedTargetName();
+// The same, a pixel at a time.
+inline void DitherPlain(uint32_t* pixels, int n, const uint32_t* offsets) {
+  for (int i = 0; i < n; i++) {
+    const uint32_t p = pixels[i], t = offsets[i] & 0xFFFF;
+    pixels[i] = (p & 0xFF000000u) | Quantize565(p >> 16 & 255, 5, t) << 16 |
+                Quantize565(p >> 8 & 255, 6, t) << 8 | Quantize565(p & 255, 5, t);
+  }
+}
+
+// 16-bit pixels are stored in buffers of 32-bit ones.
+using Aliased16 = uint16_t __attribute__((may_alias));
+
+inline void Pack565Plain(const uint32_t* pixels, int n, const uint32_t* offsets, uint16_t* rgb,
+                         uint8_t* alpha) {
+  for (int i = 0; i < n; i++) {
+    const uint32_t p = pixels[i], t = offsets[i] & 0xFFFF;
+    reinterpret_cast<Aliased16*>(rgb)[i] =
+        uint16_t(Level565(p >> 16 & 255, 5, t) << 11 | Level565(p >> 8 & 255, 6, t) << 5 |
+                 Level565(p & 255, 5, t));
+    alpha[i] = uint8_t(p >> 24);
+  }
+}
+
+inline void Widen565Plain(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* out) {
+  for (int i = 0; i < n; i++)
+    out[i] = WidenPixel565(reinterpret_cast<const Aliased16*>(rgb)[i], alpha[i]);
+}
 
 }  // namespace softboard

@@ -1,0 +1,208 @@
+// Highway helpers the pixel unit's vector code shares, compiled again for
+// each target (the "-inl" way): pixels in u32 lanes, one pixel a lane
+// (0xAARRGGBB). Channel arithmetic works on pairs: (p & 0x00FF00FF) holds
+// blue and red, and (p >> 8 & 0x00FF00FF) green and alpha, each in its own
+// 16-bit lane, so every multiply is a 16-bit one. The arithmetic is the
+// general loop's, to the bit. Vectors are only ever locals and arguments,
+// never members of a class or elements of an array: on SVE their size is
+// known only at run time.
+#if defined(SOFTBOARD_PIXEL_SIMD_INL_H_) == defined(HWY_TARGET_TOGGLE)
+#ifdef SOFTBOARD_PIXEL_SIMD_INL_H_
+#undef SOFTBOARD_PIXEL_SIMD_INL_H_
+#else
+#define SOFTBOARD_PIXEL_SIMD_INL_H_
+#endif
+
+#include <hwy/highway.h>
+
+HWY_BEFORE_NAMESPACE();
+namespace softboard {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET != HWY_SCALAR
+
+using D32 = hn::ScalableTag<uint32_t>;
+using DI32 = hn::ScalableTag<int32_t>;
+using D16 = hn::Repartition<uint16_t, D32>;
+using D16Half = hn::Rebind<uint16_t, D32>;   // a 16-bit lane a pixel
+using D8Quarter = hn::Rebind<uint8_t, D32>;  // a byte a pixel
+using DF = hn::ScalableTag<float>;
+using V32 = hn::Vec<D32>;
+using V16 = hn::Vec<D16>;
+
+// The per-pixel value of a 16.16 plane stepped from the span's start, as 0..255.
+HWY_INLINE V32 Channel8(V32 fixed) {
+  const DI32 di;
+  const auto v = hn::ShiftRight<16>(hn::BitCast(di, fixed));
+  return hn::BitCast(D32(), hn::Min(hn::Max(v, hn::Zero(di)), hn::Set(di, 255)));
+}
+
+HWY_INLINE V16 PairBR(V32 p) {
+  return hn::BitCast(D16(), hn::And(p, hn::Set(D32(), 0x00FF00FFu)));
+}
+HWY_INLINE V16 PairGA(V32 p) {
+  return hn::BitCast(D16(), hn::And(hn::ShiftRight<8>(p), hn::Set(D32(), 0x00FF00FFu)));
+}
+HWY_INLINE V32 Unpair(V16 br, V16 ga) {
+  const D32 d;
+  return hn::Or(hn::BitCast(d, br), hn::ShiftLeft<8>(hn::BitCast(d, ga)));
+}
+// A per-pixel value 0..255 in both 16-bit lanes of its pixel.
+HWY_INLINE V16 Both(V32 x) {
+  return hn::BitCast(D16(), hn::Or(x, hn::ShiftLeft<16>(x)));
+}
+
+// Mul255: t = x*f + 128, (t + (t >> 8)) >> 8; never above 65407.
+HWY_INLINE V16 Mul255(V16 x, V16 f) {
+  const auto t = hn::Add(hn::Mul(x, f), hn::Set(D16(), 128));
+  return hn::ShiftRight<8>(hn::Add(t, hn::ShiftRight<8>(t)));
+}
+
+// Div255 (x + 127) / 255, for x up to 255 * 255 (what a blend sums).
+HWY_INLINE V16 Div255(V16 x) {
+  const D16 d;
+#if HWY_TARGET == HWY_NEON
+  // NEON has no 16-bit multiply-high (it takes two widening multiplies and a
+  // shuffle); t = x + 128, (t + (t >> 8)) >> 8 is the same up to x = 65152,
+  // in an add and two shifts, one of them accumulating.
+  const V16 t = hn::Add(x, hn::Set(d, 128));
+  return hn::ShiftRight<8>(hn::Add(t, hn::ShiftRight<8>(t)));
+#else
+  // A multiply-high: exact for x + 127 up to 65408.
+  return hn::ShiftRight<7>(hn::MulHigh(hn::Add(x, hn::Set(d, 127)), hn::Set(d, 0x8081)));
+#endif
+}
+
+// Bilinear8 on pairs: rows rounded to 8 bits, then the rows.
+HWY_INLINE V16 Lerp8(V16 a, V16 b, V16 wa, V16 wb) {
+  const auto sum = hn::Add(hn::Add(hn::Mul(a, wa), hn::Mul(b, wb)), hn::Set(D16(), 128));
+  return hn::ShiftRight<8>(sum);
+}
+
+// Where SVE's vector length is known only at run time (SVE, SVE2), a gather
+// a corner gives every pixel's corner in pixel order. Elsewhere each
+// footprint is one 16-byte load and a transpose in each 128-bit block sorts
+// the corners: x86's gathers are slower than that, NEON has none, and the
+// fixed-length SVE targets (SVE2_128, SVE_256) know their blocks.
+#define SOFTBOARD_GATHER_FOOTPRINTS (HWY_TARGET == HWY_SVE || HWY_TARGET == HWY_SVE2)
+
+#if !SOFTBOARD_GATHER_FOOTPRINTS
+// One 16-byte footprint a block: block b of the result is pixel 4b + k's, for
+// the pixels' texel indices idx[k], idx[k + 4], ...
+template <class D>
+HWY_INLINE hn::Vec<D> LoadFootprints(D d, const uint32_t* footprint, const uint32_t* idx) {
+  if constexpr (hn::MaxLanes(d) <= 4) {
+    return hn::LoadU(d, footprint + size_t(idx[0]) * 4);
+  } else {
+    const hn::Half<D> dh;
+    return hn::Combine(d, LoadFootprints(dh, footprint, idx + hn::MaxLanes(d) / 2),
+                       LoadFootprints(dh, footprint, idx));
+  }
+}
+#endif
+
+// The bilinear texels, as channel pairs br and ga, of the pixels whose texel
+// indices are idx[0..N) and whose weights (0..255, in 1/256 texel) are fu, fv.
+HWY_INLINE void FilterFootprints(const uint32_t* footprint, const uint32_t* idx, V32 fu, V32 fv,
+                                 V16& br, V16& ga) {
+  const D32 d;
+#if SOFTBOARD_GATHER_FOOTPRINTS
+  const DI32 di;
+  const auto first = hn::ShiftLeft<2>(hn::BitCast(di, hn::Load(d, idx)));
+  const V32 c00 = hn::GatherIndex(d, footprint, first);
+  const V32 c10 = hn::GatherIndex(d, footprint, hn::Add(first, hn::Set(di, 1)));
+  const V32 c01 = hn::GatherIndex(d, footprint, hn::Add(first, hn::Set(di, 2)));
+  const V32 c11 = hn::GatherIndex(d, footprint, hn::Add(first, hn::Set(di, 3)));
+#else
+  const hn::Repartition<uint64_t, D32> d64;
+  // Rows k = 0..3 hold the footprints of pixels k, k + 4, ...; a 4x4 transpose
+  // in each block gives each corner of every pixel in pixel order.
+  const V32 r0 = LoadFootprints(d, footprint, idx), r1 = LoadFootprints(d, footprint, idx + 1);
+  const V32 r2 = LoadFootprints(d, footprint, idx + 2), r3 = LoadFootprints(d, footprint, idx + 3);
+  const auto t0 = hn::BitCast(d64, hn::InterleaveLower(d, r0, r1));
+  const auto t1 = hn::BitCast(d64, hn::InterleaveLower(d, r2, r3));
+  const auto t2 = hn::BitCast(d64, hn::InterleaveUpper(d, r0, r1));
+  const auto t3 = hn::BitCast(d64, hn::InterleaveUpper(d, r2, r3));
+  const V32 c00 = hn::BitCast(d, hn::InterleaveLower(d64, t0, t1));
+  const V32 c10 = hn::BitCast(d, hn::InterleaveUpper(d64, t0, t1));
+  const V32 c01 = hn::BitCast(d, hn::InterleaveLower(d64, t2, t3));
+  const V32 c11 = hn::BitCast(d, hn::InterleaveUpper(d64, t2, t3));
+#endif
+  const V16 wu1 = Both(fu), wv1 = Both(fv);
+  const V16 full = hn::Set(D16(), 256);
+  const V16 wu0 = hn::Sub(full, wu1), wv0 = hn::Sub(full, wv1);
+  br = Lerp8(Lerp8(PairBR(c00), PairBR(c10), wu0, wu1), Lerp8(PairBR(c01), PairBR(c11), wu0, wu1),
+             wv0, wv1);
+  ga = Lerp8(Lerp8(PairGA(c00), PairGA(c10), wu0, wu1), Lerp8(PairGA(c01), PairGA(c11), wu0, wu1),
+             wv0, wv1);
+}
+
+// Level565 on a pair of channels with the same number of levels.
+template <int kBits>
+HWY_INLINE V16 LevelPair(V16 c, V16 offset) {
+  const D16 d;
+  const V16 y = hn::Add(hn::Mul(c, hn::Set(d, uint16_t((1 << kBits) - 1))), offset);
+#if HWY_TARGET == HWY_NEON
+  // (y * 257) >> 16 without NEON's costly multiply-high: y * 257 is y << 8
+  // plus y, so it is (y + (y >> 8)) >> 8 (y is at most 16321).
+  return hn::ShiftRight<8>(hn::Add(y, hn::ShiftRight<8>(y)));
+#else
+  return hn::MulHigh(y, hn::Set(d, 257));
+#endif
+}
+
+// Quantize565 on a pair of channels with the same number of levels.
+template <int kBits>
+HWY_INLINE V16 QuantizePair(V16 c, V16 offset) {
+  const V16 v = LevelPair<kBits>(c, offset);
+  return hn::ShiftRight<2 * kBits - 8>(hn::Mul(v, hn::Set(D16(), uint16_t((1 << kBits) + 1))));
+}
+
+// The levels of blue and red (`br`) and of green (`ga`; its alpha lane is
+// ignored) as each pixel's 5-6-5 value, r << 11 | g << 5 | b, in the low half
+// of its lane: the rest of the lane is left over and dropped when stored.
+HWY_INLINE V32 PackLevels(V16 br, V16 ga) {
+  const D32 d;
+  const V32 b = hn::BitCast(d, br), g = hn::BitCast(d, ga);
+  return hn::Or(hn::Or(hn::ShiftRight<5>(b), b), hn::ShiftLeft<5>(g));
+}
+
+// A 5-bit field at the top of its 16-bit lane (the rest 0), widened to 8 bits
+// by repeating its top bits: (v << 11) * 264 >> 16 is v * 33 / 4.
+HWY_INLINE V16 WidenTop5(V16 f) {
+#if HWY_TARGET == HWY_NEON  // two shifts, one accumulating: NEON's multiply-high is costly
+  return hn::Add(hn::ShiftRight<8>(f), hn::ShiftRight<13>(f));
+#else
+  return hn::MulHigh(f, hn::Set(D16(), 264));
+#endif
+}
+// A 6-bit field in bits 5..10 of its 16-bit lane (the rest 0), widened:
+// (v << 5) * 8320 >> 16 is v * 65 / 16.
+HWY_INLINE V16 WidenMiddle6(V16 f) {
+#if HWY_TARGET == HWY_NEON
+  return hn::Add(hn::ShiftRight<3>(f), hn::ShiftRight<9>(f));
+#else
+  return hn::MulHigh(f, hn::Set(D16(), 8320));
+#endif
+}
+
+// 5-6-5 values, one a lane, as channel pairs widened to 8 bits; alpha lanes 0.
+// Each field is moved where WidenTop5 or WidenMiddle6 takes it.
+HWY_INLINE void Unpack565(V32 p, V16& br, V16& ga) {
+  const D32 d;
+  const D16 d16;
+  const V32 b = hn::BitCast(d, hn::ShiftLeft<11>(hn::BitCast(d16, p)));  // high lanes 0
+  const V32 r = hn::And(hn::ShiftLeft<16>(p), hn::Set(d, 0xF8000000u));
+  const V32 g = hn::And(p, hn::Set(d, 0x07E0u));
+  br = WidenTop5(hn::BitCast(d16, hn::Or(b, r)));
+  ga = WidenMiddle6(hn::BitCast(d16, g));
+}
+
+#endif  // HWY_TARGET != HWY_SCALAR
+
+}  // namespace HWY_NAMESPACE
+}  // namespace softboard
+HWY_AFTER_NAMESPACE();
+
+#endif  // SOFTBOARD_PIXEL_SIMD_INL_H_ toggle
