@@ -1,25 +1,14 @@
 #include "key_decoder.h"
 
+#include "key_codes.h"
+
 #include <algorithm>
 
 namespace {
 
-constexpr int kEsc = 27;
-constexpr int kMaxSequenceLength = 16;  // longer parameter runs are not keys
+using namespace keys;
 
-struct Key {
-  int prefix;
-  int scan;  // 0: no key
-};
-constexpr Key kNone{0, 0};
-constexpr Key kUp{0xE0, 0x48}, kDown{0xE0, 0x50}, kLeft{0xE0, 0x4B}, kRight{0xE0, 0x4D};
-constexpr Key kHome{0xE0, 0x47}, kEnd{0xE0, 0x4F}, kPageUp{0xE0, 0x49}, kPageDown{0xE0, 0x51};
-constexpr Key kInsert{0xE0, 0x52}, kDelete{0xE0, 0x53}, kF11{0xE0, 0x85}, kF12{0xE0, 0x86};
-constexpr Key kShiftTab{0, 0x0F};
-// F1..F10: 0x3B..0x44.
-constexpr Key FunctionKey(int n) {
-  return {0, 0x3A + n};
-}
+constexpr int kMaxSequenceLength = 16;  // longer parameter runs are not keys
 
 // Keys named by their final letter (CSI or SS3); a-d are rxvt's modified arrows.
 Key LetterKey(unsigned char c) {

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "api/board_context.h"
-#include "output/display.h"
 #include "grlib.h"
+#include "output/display.h"
 
 namespace softboard {
 namespace {

@@ -36,8 +36,8 @@ TEST(FrameBuffers, ClearFillsBackBufferAlphaPlaneAndDepth) {
 TEST(FrameBuffers, FillRowsOfA565BufferTouchesOnlyThoseRows) {
   constexpr int kWidth = 7, kHeight = 5;
   PixelBuffer buffer(kWidth * kHeight, 0x12345678u);
-  FillRows(buffer.data(), kWidth, kHeight, kWidth, 1, 4, 0x80FF8040u, true);
-  const Image image{buffer.data(), kWidth, kHeight, true};
+  FillRows(buffer.data(), kWidth, kHeight, kWidth, 1, 4, 0x80FF8040u, PixelLayout::kRgb565);
+  const Image image{buffer.data(), kWidth, kHeight, PixelLayout::kRgb565};
   const std::vector<uint32_t> pixels = ImagePixels(image);
   const auto* bytes = reinterpret_cast<const uint8_t*>(buffer.data());
   const auto old = [](size_t byte) { return uint8_t(0x12345678u >> (8 * (byte % 4))); };
@@ -63,7 +63,7 @@ TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
   InitFrameBuffers(frame, 2);
   SetColorDepth(frame, 16, 2);
   InitFrameBuffers(frame, 2, 1280, 960);
-  EXPECT_TRUE(frame.rgb565);
+  EXPECT_EQ(frame.layout, PixelLayout::kRgb565);
   EXPECT_EQ(frame.color[0].size(), 1280u * 960 * 3 / 4) << "three bytes a pixel";
   for (const auto& row : frame.dither) EXPECT_GE(row.size(), 1280u + 64);
   // 2x2 cells, a scene pixel two pixels wide at scale 2.
@@ -72,7 +72,7 @@ TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
   EXPECT_EQ(frame.dither[0][4], frame.dither[0][0]);
   InitFrameBuffers(frame, 2, 640, 480, 2);
   EXPECT_TRUE(frame.color16);
-  EXPECT_FALSE(frame.rgb565) << "supersampled samples stay 8 bits a channel";
+  EXPECT_EQ(frame.layout, PixelLayout::kArgb8888) << "supersampled samples stay 8 bits a channel";
   EXPECT_EQ(frame.color[0].size(), 1280u * 960);
   InitFrameBuffers(frame, 2);
   SetColorDepth(frame, 32, 4);
@@ -97,7 +97,8 @@ TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
       EXPECT_EQ(out.stride, 12u);
     }
   }
-  const std::vector<uint32_t> shown = ImagePixels({surface.data() + 13, 4, 3, false, 12});
+  const std::vector<uint32_t> shown =
+      ImagePixels({surface.data() + 13, 4, 3, PixelLayout::kArgb8888, 12});
   EXPECT_EQ(shown, std::vector<uint32_t>(12, 0x09010203u));
   EXPECT_EQ(surface[12], 7u) << "left of the frame";
   EXPECT_EQ(surface[17], 7u) << "right of it";

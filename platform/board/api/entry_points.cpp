@@ -131,7 +131,7 @@ void SaveScreenshot(const BoardState& board, const std::string& path) {
     // Rows go to the file as they are: converted one at a time, if at all.
     const Image shown = ShownFrame(board.frame);
     const auto row = [&](int y, uint32_t* scratch) -> const uint32_t* {
-      if (!shown.rgb565) return shown.pixels + size_t(y) * shown.Stride();
+      if (shown.layout == PixelLayout::kArgb8888) return shown.pixels + size_t(y) * shown.Stride();
       CopyImageRow(shown, y, scratch);
       return scratch;
     };

@@ -9,7 +9,7 @@ Destination BackDestination(FrameBuffers& frame) {
   to.width = frame.width;
   to.height = frame.height;
   to.stride = BackStride(frame);
-  to.rgb565 = frame.rgb565;
+  to.layout = frame.layout;
   if (frame.banded)
     to.where = Destination::Where::kBandRows;
   else
@@ -21,7 +21,7 @@ TriangleTarget BackTarget(const FrameBuffers& frame) {
   TriangleTarget target;
   target.width = frame.width;
   target.height = frame.height;
-  target.rgb565 = frame.rgb565;
+  target.layout = frame.layout;
   for (int i = 0; i < 4; i++)
     target.dither[i] = frame.color16 ? frame.dither[size_t(i)].data() : nullptr;
   return target;

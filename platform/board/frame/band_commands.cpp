@@ -85,9 +85,9 @@ void DrawInBand(const BandCommand& command, int top, int bottom, uint32_t* band_
                      if (top >= end) return;
                      if (InBand(d))
                        FillRows(band_rows, d.width, end - top, d.stride, 0, end - top, c.pixel,
-                                false);
+                                PixelLayout::kArgb8888);
                      else
-                       FillRows(d.pixels, d.width, d.height, d.stride, top, end, c.pixel, d.rgb565);
+                       FillRows(d.pixels, d.width, d.height, d.stride, top, end, c.pixel, d.layout);
                    },
                    [&](const AverageDownCommand& a) {
                      const int end = std::min(bottom, a.from.height);

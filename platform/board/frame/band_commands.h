@@ -21,7 +21,7 @@ struct Destination {
   uint32_t* pixels = nullptr;  // the buffer's first row (kBuffer)
   int width = 0, height = 0;
   size_t stride = 0;
-  bool rgb565 = false;
+  PixelLayout layout = PixelLayout::kArgb8888;
   friend bool operator==(const Destination&, const Destination&) = default;
 };
 

@@ -34,7 +34,8 @@ void FillBytes(uint8_t* bytes, size_t n, uint8_t value) {
 // Whole planes' rows at once: one long string store is several times faster
 // than one a row (a short one reads each line before writing it).
 void FillRows(uint32_t* buffer, int width, int height, size_t stride, int row_begin, int row_end,
-              uint32_t value, bool rgb565) {
+              uint32_t value, PixelLayout layout) {
+  const bool rgb565 = layout == PixelLayout::kRgb565;
   if (!rgb565 && stride != size_t(width)) {
     for (int y = row_begin; y < row_end; y++) FillPixels(buffer + y * stride, size_t(width), value);
     return;
@@ -68,9 +69,9 @@ uint32_t Threshold(int matrix, int x, int y) {
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   frame.color16 = bits == 16;
   frame.dither_matrix = matrix;
-  frame.rgb565 = frame.color16 && frame.ssaa == 1;
+  frame.layout = frame.color16 && frame.ssaa == 1 ? PixelLayout::kRgb565 : PixelLayout::kArgb8888;
   // Buffers made for 5-6-5 pixels are too small for 8-bit ones.
-  const size_t words = BufferWords(frame.width, frame.height, frame.rgb565);
+  const size_t words = BufferWords(frame.width, frame.height, frame.layout);
   for (int i = 0; i < frame.drawn; i++) {
     if (frame.color[size_t(i)].size() < words) frame.color[size_t(i)].assign(words, 0);
   }
@@ -104,7 +105,9 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   frame.banded = banded && ssaa > 1;
   if (frame.color16 && ssaa == 1) direct = {};
   const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : direct.pixels ? 0 : !keep_shown ? 1 : count;
-  const size_t words = BufferWords(width * ssaa, height * ssaa, frame.color16 && ssaa == 1);
+  const size_t words =
+      BufferWords(width * ssaa, height * ssaa,
+                  frame.color16 && ssaa == 1 ? PixelLayout::kRgb565 : PixelLayout::kArgb8888);
   for (int i = 0; i < 3; i++) {
     frame.color[i].clear();  // the old buffers go before the new ones come
     frame.color[i].shrink_to_fit();
@@ -155,7 +158,7 @@ uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha) {
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth) {
   if (frame.count == 0) return;
   FillRows(BackBuffer(frame), frame.width, frame.height, BackStride(frame), 0, frame.height,
-           ClearPixel(frame, color, alpha), frame.rgb565);
+           ClearPixel(frame, color, alpha), frame.layout);
   frame.depth = depth;
 }
 
@@ -178,14 +181,14 @@ Image ShownFrame(const FrameBuffers& frame) {
   if (frame.ssaa > 1) {
     const int width = frame.width / frame.ssaa, height = frame.height / frame.ssaa;
     if (frame.direct.pixels)
-      return {frame.direct.pixels, width, height, false, frame.direct.stride};
+      return {frame.direct.pixels, width, height, PixelLayout::kArgb8888, frame.direct.stride};
     return {frame.shown.data(), width, height};
   }
-  return {FrontBuffer(frame), frame.width, frame.height, frame.rgb565, BackStride(frame)};
+  return {FrontBuffer(frame), frame.width, frame.height, frame.layout, BackStride(frame)};
 }
 
 void CopyImageRow(const Image& image, int y, uint32_t* out) {
-  if (!image.rgb565) {
+  if (image.layout == PixelLayout::kArgb8888) {
     std::memcpy(out, image.pixels + size_t(y) * image.Stride(), size_t(image.width) * 4);
     return;
   }

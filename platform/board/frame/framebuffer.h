@@ -41,7 +41,7 @@ struct FrameBuffers {
   // pixel in all). Supersampled, the samples are kept 8 bits a channel, as
   // 5-6-5 values widened by repeating their top bits, and the frame shown is
   // their average.
-  bool rgb565 = false;
+  PixelLayout layout = PixelLayout::kArgb8888;
   int count = 0;  // colour buffers the program asked for
   int drawn = 0;  // of them, buffers of the drawn size that exist
   int front = 0;  // shown
@@ -74,10 +74,10 @@ void FillPixels(uint32_t* pixels, size_t n, uint32_t value);
 void FillBytes(uint8_t* bytes, size_t n, uint8_t value);
 
 // Sets rows [row_begin, row_end) of a width x height buffer to `value`
-// (0xAARRGGBB): as it stands, rows `stride` pixels apart, or, `rgb565`, as the
+// (0xAARRGGBB): as it stands, rows `stride` pixels apart, or, 5-6-5, as the
 // 5-6-5 value of its top bits and its alpha (rows packed, stride unused).
 void FillRows(uint32_t* buffer, int width, int height, size_t stride, int row_begin, int row_end,
-              uint32_t value, bool rgb565);
+              uint32_t value, PixelLayout layout);
 
 // 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
 // written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
@@ -117,8 +117,8 @@ struct FrameDamage {
 struct Image {
   const uint32_t* pixels;
   int width, height;
-  bool rgb565 = false;  // 5-6-5 rows, to be widened for showing
-  size_t stride = 0;    // pixels from a row to the next; 0: width (packed)
+  PixelLayout layout = PixelLayout::kArgb8888;  // 5-6-5 rows are widened for showing
+  size_t stride = 0;                            // pixels from a row to the next; 0: width (packed)
   size_t Stride() const { return stride ? stride : size_t(width); }
 };
 Image ShownFrame(const FrameBuffers& frame);

@@ -1,4 +1,5 @@
 #include "conio.h"
+#include "key_codes.h"
 #include "output/display.h"
 
 namespace softboard {
@@ -14,7 +15,7 @@ class HeadlessDisplay final : public Display {
   // as a closed window would tell it, rather than left running forever.
   bool DrawableSize(int*, int*) const override { return false; }
   DisplayEvents PumpEvents() override {
-    if (!_kbhit() && console_input_ended()) console_queue_key(27);
+    if (!_kbhit() && console_input_ended()) console_queue_key(keys::kEsc);
     return {};
   }
 };

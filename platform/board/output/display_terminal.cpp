@@ -9,6 +9,7 @@
 
 #include "conio.h"
 #include "console_keys.h"
+#include "key_codes.h"
 #include "output/display.h"
 #include "output/terminal_encoder.h"
 #include "output/terminal_layout.h"
@@ -26,9 +27,6 @@ namespace {
 constexpr std::chrono::milliseconds kAnswerWait{300};
 // How long a stalled terminal may hold up taking the screen or giving it back.
 constexpr int kScreenWriteMs = 500;
-
-// F12, as the console decodes it: the terminal display saves a screenshot.
-constexpr int kF12Prefix = 0xE0, kF12Scan = 0x86;
 
 int DuplicateFd(int fd) {
   return fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -96,7 +94,8 @@ class TerminalDisplay final : public Display {
       return false;
     }
     entries_seen_ = screen_.entries.load();
-    ConsoleClaimKey(kF12Prefix, kF12Scan);
+    // F12 saves a screenshot here, as in a window.
+    ConsoleClaimKey(keys::kF12.prefix, keys::kF12.scan);
     writer_ = std::make_unique<FrameWriter>(
         screen_, std::make_unique<FrameEncoder>(mode_, environment.colors));
     return true;
@@ -125,7 +124,7 @@ class TerminalDisplay final : public Display {
     const bool key = _kbhit();  // reads the terminal: a claimed key is counted
     if (ConsoleTakeClaimedKeys() > 0) events.screenshot_requested = true;
     // As headless: once standard input has ended no key can come.
-    if (!key && console_input_ended()) console_queue_key(27);
+    if (!key && console_input_ended()) console_queue_key(keys::kEsc);
     const TerminalGrid grid = ReadGrid();
     if (!(grid == grid_)) {
       grid_ = grid;

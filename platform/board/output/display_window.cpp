@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "conio.h"
+#include "key_codes.h"
 #include "output/display.h"
 #include "output/renderer_probe.h"
 #include "output/window_presenter.h"
@@ -55,34 +56,34 @@ std::vector<std::string> VideoDrivers() {
   return drivers;
 }
 
-void QueueExtended(int prefix, int code) {
-  console_queue_key(prefix);
-  console_queue_key(code);
+void Queue(keys::Key key) {
+  console_queue_key(key.prefix);
+  console_queue_key(key.scan);
 }
 
 // The old console's codes for a key with no character of its own; false when
 // the key gives none.
 bool QueueSpecialKey(SDL_Keycode key) {
   switch (key) {
-    case SDLK_ESCAPE: console_queue_key(27); return true;
+    case SDLK_ESCAPE: console_queue_key(keys::kEsc); return true;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: console_queue_key(13); return true;
-    case SDLK_BACKSPACE: console_queue_key(8); return true;
-    case SDLK_TAB: console_queue_key(9); return true;
-    case SDLK_UP: QueueExtended(0xE0, 0x48); return true;
-    case SDLK_DOWN: QueueExtended(0xE0, 0x50); return true;
-    case SDLK_LEFT: QueueExtended(0xE0, 0x4B); return true;
-    case SDLK_RIGHT: QueueExtended(0xE0, 0x4D); return true;
-    case SDLK_HOME: QueueExtended(0xE0, 0x47); return true;
-    case SDLK_END: QueueExtended(0xE0, 0x4F); return true;
-    case SDLK_PAGEUP: QueueExtended(0xE0, 0x49); return true;
-    case SDLK_PAGEDOWN: QueueExtended(0xE0, 0x51); return true;
-    case SDLK_INSERT: QueueExtended(0xE0, 0x52); return true;
-    case SDLK_DELETE: QueueExtended(0xE0, 0x53); return true;
+    case SDLK_KP_ENTER: console_queue_key(keys::kEnter); return true;
+    case SDLK_BACKSPACE: console_queue_key(keys::kBackspace); return true;
+    case SDLK_TAB: console_queue_key(keys::kTab); return true;
+    case SDLK_UP: Queue(keys::kUp); return true;
+    case SDLK_DOWN: Queue(keys::kDown); return true;
+    case SDLK_LEFT: Queue(keys::kLeft); return true;
+    case SDLK_RIGHT: Queue(keys::kRight); return true;
+    case SDLK_HOME: Queue(keys::kHome); return true;
+    case SDLK_END: Queue(keys::kEnd); return true;
+    case SDLK_PAGEUP: Queue(keys::kPageUp); return true;
+    case SDLK_PAGEDOWN: Queue(keys::kPageDown); return true;
+    case SDLK_INSERT: Queue(keys::kInsert); return true;
+    case SDLK_DELETE: Queue(keys::kDelete); return true;
     default: break;
   }
   if (key >= SDLK_F1 && key <= SDLK_F10) {
-    QueueExtended(0, 0x3B + int(key - SDLK_F1));
+    Queue(keys::FunctionKey(1 + int(key - SDLK_F1)));
     return true;
   }
   return false;
@@ -188,7 +189,7 @@ class WindowDisplay final : public Display {
     SDL_Event event;
     while (SDL_PollEvent(&event)) {
       switch (event.type) {
-        case SDL_QUIT: console_queue_key(27); break;
+        case SDL_QUIT: console_queue_key(keys::kEsc); break;
         case SDL_WINDOWEVENT: OnWindowEvent(event.window.event, &events); break;
         case SDL_TEXTINPUT: QueueText(event.text.text); break;
         case SDL_KEYDOWN: OnKey(event.key, &events); break;

@@ -66,7 +66,7 @@ class RendererPresenter final : public WindowPresenter {
 
   // 5-6-5 rows are widened as they are copied into the texture.
   void Upload(const Image& frame) {
-    if (!frame.rgb565) {
+    if (frame.layout == PixelLayout::kArgb8888) {
       SDL_UpdateTexture(texture_, nullptr, frame.pixels, int(frame.Stride() * 4));
       return;
     }

@@ -23,13 +23,13 @@ namespace hn = hwy::HWY_NAMESPACE;
 // the caller, as a vector cannot be a member), then the group stored. A span's
 // last group works on a copy (in a Tail the caller keeps, so that the object
 // itself stays in registers), so nothing past the span is touched.
-template <bool k565>
+template <PixelLayout kLayout>
 class SpanPixels;
 
 // 0xAARRGGBB pixels, quantised to widened 5-6-5 values when the span has
 // dither offsets.
 template <>
-class SpanPixels<false> {
+class SpanPixels<PixelLayout::kArgb8888> {
  public:
   struct Tail {
     HWY_ALIGN uint32_t pixels[hn::MaxLanes(D32())];
@@ -85,7 +85,7 @@ class SpanPixels<false> {
 // 5-6-5 pixels and their alpha plane, quantised through the span's dither
 // offsets.
 template <>
-class SpanPixels<true> {
+class SpanPixels<PixelLayout::kRgb565> {
  public:
   struct Tail {
     HWY_ALIGN uint16_t rgb[hn::MaxLanes(D32())];
@@ -144,8 +144,6 @@ class SpanPixels<true> {
   uint8_t* dst_alpha_ = nullptr;
   size_t left_ = 0;
 };
-
-enum class Coords { kNone, kAffine, kPerspective };
 
 // A perspective coordinate (s/w or t/w over 1/w) as the sampler's fixed
 // point, clamped so that it converts; NaN goes low.
@@ -224,9 +222,9 @@ HWY_INLINE V32 PlaneStart(uint32_t start, uint32_t step) {
   return hn::Add(hn::Set(d, start), hn::Mul(hn::Iota(d, 0), hn::Set(d, step)));
 }
 
-// k565: the span is a 5-6-5 row's (row565, alpha), quantised through
+// kRgb565: the span is a 5-6-5 row's (row565, alpha), quantised through
 // span.dither; otherwise an 8-bit row's, quantised when span.dither is set.
-template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, bool k565>
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, PixelLayout kLayout>
 void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const D32 d;
   const D16 d16;
@@ -257,14 +255,15 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     coords.Start(u, v, k);
     coords.Texels(u, v, k, idx[0], fu, fv);
   }
-  typename SpanPixels<k565>::Tail tail;
-  SpanPixels<k565> pixels(span, tail);
+  typename SpanPixels<kLayout>::Tail tail;
+  SpanPixels<kLayout> pixels(span, tail);
   for (int i = 0, group = 0; i < span.count; i += int(n), group ^= 1) {
     pixels.Begin(size_t(span.count - i));
     // Read only where it is used: a 5-6-5 group's unused load crashed GCC 12's
     // SLP vectorizer on the fixed-length SVE targets.
     V32 old = hn::Zero(d);
-    if constexpr (kBlend == FusedBlend::kSrcAlpha || !k565) old = pixels.Old();
+    if constexpr (kBlend == FusedBlend::kSrcAlpha || kLayout == PixelLayout::kArgb8888)
+      old = pixels.Old();
     V16 texel_br = hn::Zero(d16), texel_ga = hn::Zero(d16);
     if constexpr (kCoords != Coords::kNone) {
       V32 next_fu, next_fv;
@@ -294,7 +293,7 @@ void FusedSpan(const TriangleInputs& tri, const SpanInputs& span) {
     V16 out_br = src_br, out_ga = src_ga;
     if constexpr (kBlend == FusedBlend::kSrcAlpha) {
       V16 under_br, under_ga;
-      SpanPixels<k565>::Under(old, under_br, under_ga);
+      SpanPixels<kLayout>::Under(old, under_br, under_ga);
       const V16 a = alpha_constant ? constant_alpha_pair : Both(alpha);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
       out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(under_br, ia)));
@@ -405,42 +404,46 @@ void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
   }
 }
 
-template <FusedColor kColor, FusedBlend kBlend, bool k565>
+template <FusedColor kColor, FusedBlend kBlend, PixelLayout kLayout>
 SpanLoop ForCoords(const FusedKind& kind) {
-  if (!kind.textured) {
-    if constexpr (k565 && kColor == FusedColor::kIterated)
-      return &GouraudSpan565<kBlend>;
-    else
-      return &FusedSpan<kColor, kBlend, Coords::kNone, k565>;
-  }
-  if (kind.perspective) return &FusedSpan<kColor, kBlend, Coords::kPerspective, k565>;
-  return &FusedSpan<kColor, kBlend, Coords::kAffine, k565>;
-}
-
-template <FusedColor kColor, bool k565>
-SpanLoop ForBlend(const FusedKind& kind) {
-  return kind.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace, k565>(kind)
-                                            : ForCoords<kColor, FusedBlend::kSrcAlpha, k565>(kind);
-}
-
-template <bool k565>
-SpanLoop ForColor(const FusedKind& kind) {
-  switch (kind.color) {
-    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture, k565>(kind);
-    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated, k565>(kind);
-    case FusedColor::kTextureTimesIterated:
-      return ForBlend<FusedColor::kTextureTimesIterated, k565>(kind);
+  switch (kind.coords) {
+    case Coords::kNone:
+      if constexpr (kLayout == PixelLayout::kRgb565 && kColor == FusedColor::kIterated)
+        return &GouraudSpan565<kBlend>;
+      else
+        return &FusedSpan<kColor, kBlend, Coords::kNone, kLayout>;
+    case Coords::kAffine: return &FusedSpan<kColor, kBlend, Coords::kAffine, kLayout>;
+    case Coords::kPerspective: return &FusedSpan<kColor, kBlend, Coords::kPerspective, kLayout>;
   }
   return nullptr;
 }
 
-SpanLoop ChooseLoop(const FusedKind& kind, bool rgb565) {
-  return rgb565 ? ForColor<true>(kind) : ForColor<false>(kind);
+template <FusedColor kColor, PixelLayout kLayout>
+SpanLoop ForBlend(const FusedKind& kind) {
+  return kind.blend == FusedBlend::kReplace
+             ? ForCoords<kColor, FusedBlend::kReplace, kLayout>(kind)
+             : ForCoords<kColor, FusedBlend::kSrcAlpha, kLayout>(kind);
+}
+
+template <PixelLayout kLayout>
+SpanLoop ForColor(const FusedKind& kind) {
+  switch (kind.color) {
+    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture, kLayout>(kind);
+    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated, kLayout>(kind);
+    case FusedColor::kTextureTimesIterated:
+      return ForBlend<FusedColor::kTextureTimesIterated, kLayout>(kind);
+  }
+  return nullptr;
+}
+
+SpanLoop ChooseLoop(const FusedKind& kind, PixelLayout layout) {
+  return layout == PixelLayout::kRgb565 ? ForColor<PixelLayout::kRgb565>(kind)
+                                        : ForColor<PixelLayout::kArgb8888>(kind);
 }
 
 #else  // HWY_SCALAR: one lane.
 
-SpanLoop ChooseLoop(const FusedKind&, bool) {
+SpanLoop ChooseLoop(const FusedKind&, PixelLayout) {
   return nullptr;  // the general loop draws every state
 }
 
@@ -460,8 +463,8 @@ namespace softboard {
 HWY_EXPORT(ChooseLoop);
 HWY_EXPORT(TargetName);
 
-SpanLoop ChooseFusedLoop(const FusedKind& kind, bool rgb565) {
-  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind, rgb565);
+SpanLoop ChooseFusedLoop(const FusedKind& kind, PixelLayout layout) {
+  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind, layout);
 }
 
 const char* FusedTargetName() {

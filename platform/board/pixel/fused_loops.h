@@ -5,6 +5,7 @@
 // time. Every fused loop gives the general loop's pixels, to the bit.
 #pragma once
 
+#include "pixel/pixel_rows.h"
 #include "pixel/pixel_state.h"
 #include "pixel/span.h"
 
@@ -12,10 +13,10 @@ namespace softboard {
 
 // The fused loop for `kind` on the best target this CPU runs; null on the
 // one-lane fallback target, which leaves every state to the general loop.
-// `kind.textured` needs a texture (texels non-null) whose coordinates are
-// affine exactly when !kind.perspective. `rgb565`: the loop draws spans of a
+// A textured kind needs a texture (texels non-null) whose coordinates step
+// as `kind.coords` says. A 5-6-5 `layout`: the loop draws spans of a
 // 5-6-5 buffer (SpanInputs::row565), quantising through span.dither.
-SpanLoop ChooseFusedLoop(const FusedKind& kind, bool rgb565 = false);
+SpanLoop ChooseFusedLoop(const FusedKind& kind, PixelLayout layout = PixelLayout::kArgb8888);
 
 // The name of the target ChooseFusedLoop picks ("AVX2", "SSE4", ...).
 const char* FusedTargetName();

@@ -17,7 +17,7 @@ struct Rgba8 {
 
 // Pixels of 8-bit colour buffers are packed 0xAARRGGBB; the alpha byte is the
 // alpha plane that destination-alpha blending reads (16-bit buffers keep it
-// apart: see FrameBuffers::rgb565).
+// apart: see PixelLayout).
 inline uint32_t PackArgb(Rgba8 c) {
   return uint32_t(c.a) << 24 | uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
 }

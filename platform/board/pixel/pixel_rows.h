@@ -10,6 +10,12 @@
 
 namespace softboard {
 
+// How a buffer keeps its pixels.
+enum class PixelLayout : uint8_t {
+  kArgb8888,  // a 32-bit 0xAARRGGBB word a pixel
+  kRgb565,    // a 16-bit 5-6-5 word a pixel (red in the top bits), then an alpha plane
+};
+
 // Pixels from a cache-line boundary: rows a multiple of 16 pixels long then
 // all start on one, and no 64-byte store of a span loop straddles two lines.
 template <class T>
@@ -30,7 +36,7 @@ struct CacheLineAllocator {
 using PixelBuffer = std::vector<uint32_t, CacheLineAllocator<uint32_t>>;
 
 // A 5-6-5 buffer of width x height pixels: its 16-bit pixels, row by row,
-// then its alpha plane (see FrameBuffers::rgb565).
+// then its alpha plane (see PixelLayout::kRgb565).
 inline uint16_t* Plane565(uint32_t* buffer) {
   return reinterpret_cast<uint16_t*>(buffer);
 }
@@ -45,10 +51,10 @@ inline const uint8_t* AlphaPlane(const uint32_t* buffer, int width, int height) 
 }
 
 // The 32-bit words a width x height buffer takes: a pixel each, or with
-// `rgb565` three bytes a pixel.
-inline size_t BufferWords(int width, int height, bool rgb565) {
+// 5-6-5 three bytes a pixel.
+inline size_t BufferWords(int width, int height, PixelLayout layout) {
   const size_t pixels = size_t(width) * size_t(height);
-  return rgb565 ? (3 * pixels + 3) / 4 : pixels;
+  return layout == PixelLayout::kRgb565 ? (3 * pixels + 3) / 4 : pixels;
 }
 
 }  // namespace softboard

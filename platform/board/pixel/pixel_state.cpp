@@ -168,15 +168,16 @@ bool MatchFused(const PixelState& state, FusedKind* kind) {
   const bool alpha_used =
       s.blend == FusedBlend::kSrcAlpha || s.alpha_write == FusedAlphaWrite::kSource;
   if (!alpha_used) s.alpha = FusedAlpha::kConstant;  // any will do; this one costs nothing
-  s.textured = s.color != FusedColor::kIterated || (alpha_used && s.alpha == FusedAlpha::kTexture);
-  if (s.textured) {
+  const bool textured =
+      s.color != FusedColor::kIterated || (alpha_used && s.alpha == FusedAlpha::kTexture);
+  if (textured) {
     // The texture unit must pass its texel through, filtered bilinearly with wrapping.
     const TexCombineState& t = state.tex;
     const bool passes = t.rgb_function == GR_COMBINE_FUNCTION_LOCAL && !t.rgb_invert &&
                         t.alpha_function == GR_COMBINE_FUNCTION_LOCAL && !t.alpha_invert;
     if (!passes || !(state.sampler == SamplerMode{true, true, true})) return false;
   }
-  s.perspective = s.textured && state.perspective;
+  s.coords = !textured ? Coords::kNone : state.perspective ? Coords::kPerspective : Coords::kAffine;
   *kind = s;
   return true;
 }

@@ -56,13 +56,16 @@ enum class FusedAlphaWrite : uint8_t {
   kSource,  // (ONE, ZERO)
   kKeep,    // (ZERO, ONE)
 };
+// The texture coordinates a fused loop steps: none (no texture), affine (1/w
+// the same everywhere: wrapping fixed point), or perspective (divided by w per
+// pixel). Textures are sampled bilinearly, wrapping in s and t.
+enum class Coords : uint8_t { kNone, kAffine, kPerspective };
 struct FusedKind {
   FusedColor color;
   FusedAlpha alpha;  // the source alpha: the blend's factor and what kSource writes
   FusedBlend blend;
   FusedAlphaWrite alpha_write;
-  bool textured;     // samples the texture (bilinear, wrapping in s and t)
-  bool perspective;  // with texture: divides by w per pixel
+  Coords coords;
   friend bool operator==(const FusedKind&, const FusedKind&) = default;
 };
 

@@ -30,8 +30,9 @@ float ToFloat(double v) {
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
 SpanLoop Prepare(const RenderState& render, TextureUnitState& tmu, const TriangleSetup& setup,
-                 bool rgb565, bool general_only, TriangleInputs* tri) {
-  const SpanLoop general = rgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
+                 PixelLayout layout, bool general_only, TriangleInputs* tri, bool* fused) {
+  *fused = false;
+  const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
   tri->state = MakePixelState(render, tmu.combine, {tmu.bilinear, tmu.wrap_s, tmu.wrap_t},
                               q.dx != 0 || q.dy != 0);
@@ -41,10 +42,14 @@ SpanLoop Prepare(const RenderState& render, TextureUnitState& tmu, const Triangl
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
   if (general_only || !MatchFused(tri->state, &kind)) return general;
-  if (kind.textured && (tri->texture.texels == nullptr || tri->affine == kind.perspective))
+  // A textured fused loop needs the texture, its coordinates stepped as the
+  // triangle's are.
+  const Coords coords = tri->affine ? Coords::kAffine : Coords::kPerspective;
+  if (kind.coords != Coords::kNone && (tri->texture.texels == nullptr || kind.coords != coords))
     return general;
   tri->fused = kind;
-  SpanLoop loop = ChooseFusedLoop(kind, rgb565);
+  SpanLoop loop = ChooseFusedLoop(kind, layout);
+  *fused = loop != nullptr;
   return loop ? loop : general;
 }
 
@@ -90,11 +95,11 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, Te
   const double sx = double(target.width) / kScreenWidth;
   const double sy = double(target.height) / kScreenHeight;
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
-  out->loop = Prepare(render, tmu, out->setup, target.rgb565, loops == SpanLoops::kGeneralOnly,
-                      &out->inputs);
+  out->loop = Prepare(render, tmu, out->setup, target.layout, loops == SpanLoops::kGeneralOnly,
+                      &out->inputs, &out->fused);
   for (int i = 0; i < 4; i++) out->dither[i] = target.dither[i];
   out->height = target.height;
-  out->rgb565 = target.rgb565;
+  out->layout = target.layout;
   out->corners[0] = a;
   out->corners[1] = b;
   out->corners[2] = c;
@@ -121,7 +126,7 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int ro
     // 16-bit colour: every span loop quantises what it writes through these.
     span.dither =
         t.dither[0] ? t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3] : nullptr;
-    if (t.rgb565) {
+    if (t.layout == PixelLayout::kRgb565) {
       span.row565 = Plane565(pixels) + size_t(row) * stride;
       span.alpha = AlphaPlane(pixels, int(stride), t.height) + size_t(row) * stride;
     } else {

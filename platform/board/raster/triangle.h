@@ -13,12 +13,12 @@
 
 namespace softboard {
 
-// What a triangle is drawn into: its size, whether it keeps 5-6-5 rows, and
+// What a triangle is drawn into: its size, how it keeps its pixels, and
 // with 16-bit colour the dither thresholds of each scene row of the matrix
 // (null: 8 bits a channel).
 struct TriangleTarget {
   int width = 0, height = 0;
-  bool rgb565 = false;
+  PixelLayout layout = PixelLayout::kArgb8888;
   const uint32_t* dither[4] = {};
 };
 
@@ -28,9 +28,10 @@ struct PreparedTriangle {
   TriangleSetup setup;
   TriangleInputs inputs;
   SpanLoop loop = nullptr;
+  bool fused = false;  // `loop` is a fused loop, not the general one
   const uint32_t* dither[4] = {};
-  int height = 0;       // the target's, to find a row's dither thresholds
-  bool rgb565 = false;  // the target holds 5-6-5 rows (see FrameBuffers)
+  int height = 0;                               // the target's, to find a row's dither thresholds
+  PixelLayout layout = PixelLayout::kArgb8888;  // the target's
   // What it was made from besides the texture and the target: its corners
   // and `inputs.state`. The same corners, bit for bit, in the same state
   // draw the same pixels.

@@ -1,6 +1,7 @@
 // The fused span loops against the general one, on every SIMD target this CPU
 // runs: the same pixels bit for bit, for random states, textures and spans of
-// every length and alignment, and nothing written outside the span.
+// every length and alignment, and nothing written outside the span; and for
+// named states (the demo's among them), which loop draws them.
 #include <hwy/targets.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -8,10 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "api/frame_drawing.h"
 #include "pipeline_support.h"
 #include "pixel/fused_loops.h"
-#include "pixel/rgb565.h"
 #include "pixel/pixel_state.h"
+#include "pixel/rgb565.h"
 #include "pixel/sampler.h"
 #include "pixel/span_general.h"
 
@@ -57,6 +59,65 @@ uint32_t Texel(int x, int y) {
   h ^= h >> 15;
   return h * 0x2C1B3C6Du;
 }
+
+// Named states, a table of the combine, blend and texture settings.
+struct State {
+  const char* name;
+  bool fused;  // a fused loop draws it, where the target has them
+  CombineState color, alpha;
+  BlendState blend;
+  TexCombineState tex;
+  bool bilinear, wrap;
+  friend std::ostream& operator<<(std::ostream& out, const State& k) { return out << k.name; }
+};
+
+constexpr CombineState kTexture{GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
+                                GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, false};
+constexpr CombineState kIterated{GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO,
+                                 GR_COMBINE_LOCAL_ITERATED, GR_COMBINE_OTHER_TEXTURE, false};
+constexpr CombineState kConstant{GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
+                                 GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_CONSTANT, false};
+constexpr BlendState kReplace{GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ZERO, GR_BLEND_ZERO};
+constexpr BlendState kSrcAlpha{GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO,
+                               GR_BLEND_ZERO};
+constexpr TexCombineState kPass{};
+constexpr TexCombineState kInvertedAlpha{GR_COMBINE_FUNCTION_LOCAL,
+                                         GR_COMBINE_FACTOR_ZERO,
+                                         GR_COMBINE_FUNCTION_LOCAL,
+                                         GR_COMBINE_FACTOR_ZERO,
+                                         false,
+                                         true};
+
+const State kStates[] = {
+    {"demo textured pass", true, kTexture, kConstant, kReplace, kPass, true, true},
+    {"demo first frame", true, kTexture, CombineState{}, kReplace, kPass, true, true},
+    {"demo shaded pass", true, kIterated, kConstant, kSrcAlpha, kPass, true, true},
+    {"replace with alpha", true, kIterated, CombineState{}, BlendState{}, kPass, true, true},
+    {"keep alpha (point sampled, texture alpha inverted)",
+     false,
+     kModulate,
+     kTexture,
+     {GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO, GR_BLEND_ONE},
+     kInvertedAlpha,
+     false,
+     true},
+    {"src alpha, alpha kept from source (clamped)",
+     false,
+     kModulate,
+     kIterated,
+     {GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE, GR_BLEND_ZERO},
+     kPass,
+     true,
+     false},
+    {"zero function",
+     false,
+     {GR_COMBINE_FUNCTION_ZERO, 0, 0, 0, false},
+     kTexture,
+     kReplace,
+     kPass,
+     true,
+     true},
+};
 
 // Every fusable state: colour, source alpha, blend, texture size, and whether
 // w varies, drawn from the tables by one number.
@@ -110,17 +171,16 @@ SpanInputs MakeSpan(Random& random, const TriangleInputs& tri, uint32_t* row, in
 std::string Describe(const FusedKind& f) {
   return "colour " + std::to_string(int(f.color)) + " alpha " + std::to_string(int(f.alpha)) +
          " blend " + std::to_string(int(f.blend)) + " alpha write " +
-         std::to_string(int(f.alpha_write)) + (f.perspective ? " perspective" : "") +
-         (f.textured ? " textured" : "");
+         std::to_string(int(f.alpha_write)) + " coords " + std::to_string(int(f.coords));
 }
 
-class Kernels : public testing::TestWithParam<int64_t> {
+class FusedLoops : public testing::TestWithParam<int64_t> {
  protected:
   void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
   void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
 };
 
-TEST_P(Kernels, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
+TEST_P(FusedLoops, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
   const bool scalar = GetParam() == HWY_SCALAR;
   Random random(uint32_t(GetParam() % 1000003));
   constexpr int kGuard = 24, kWidth = 640 + 2 * kGuard;
@@ -182,7 +242,7 @@ TEST_P(Kernels, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
     DrawSpanGeneral565(tri, span);
     span.row565 = got565.data();
     span.alpha = got_alpha.data();
-    ChooseFusedLoop(tri.fused, true)(tri, span);
+    ChooseFusedLoop(tri.fused, PixelLayout::kRgb565)(tri, span);
     for (int x = 0; x < kWidth; x++) {
       ASSERT_EQ(got565[size_t(x)], want565[size_t(x)]) << where << ", 5-6-5: pixel " << x;
       ASSERT_EQ(got_alpha[size_t(x)], want_alpha[size_t(x)]) << where << ", alpha plane: " << x;
@@ -224,7 +284,7 @@ class GuardedOffsets {
   size_t size_ = 0, page_ = 0;
 };
 
-TEST_P(Kernels, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
+TEST_P(FusedLoops, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
   if (GetParam() == HWY_SCALAR) return;  // no fused loops there
   Random random(11);
   constexpr int kWidth = 700;
@@ -248,13 +308,13 @@ TEST_P(Kernels, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
     span.row = nullptr;
     span.row565 = row565.data();
     span.alpha = alpha.data();
-    ChooseFusedLoop(tri.fused, true)(tri, span);
+    ChooseFusedLoop(tri.fused, PixelLayout::kRgb565)(tri, span);
   }
 }
 
 // Whole triangles through the public drawing call: edges of the screen,
 // slivers, huge and perspective ones.
-TEST_P(Kernels, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
+TEST_P(FusedLoops, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
   Random random(7);
   for (int k = 0; k < 40; k++) {
     Case c = MakeCase(random);
@@ -295,11 +355,60 @@ TEST_P(Kernels, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
   }
 }
 
+// Named states, the demo's among them, drawn whole: the general loop's pixels,
+// by a fused loop exactly where one should draw them (not on the one-lane
+// target, which has none).
+TEST_P(FusedLoops, NamedStatesAreDrawnByTheLoopTheyShouldAsTheGeneralLoopDrawsThem) {
+  for (const State& k : kStates) {
+    TestBoard fast, general;
+    for (TestBoard* b : {&fast, &general}) {
+      uint32_t* p = BackBuffer(b->state.frame);
+      for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
+      b->SetTexture(256, 128, &Texel);
+      b->state.render.color = k.color;
+      b->state.render.alpha = k.alpha;
+      b->state.render.blend = k.blend;
+      b->state.render.constant = {17, 99, 201, 128};
+      b->state.tmu0.combine = k.tex;
+      b->state.tmu0.bilinear = k.bilinear;
+      b->state.tmu0.wrap_s = b->state.tmu0.wrap_t = k.wrap;
+    }
+    const auto corner = [](float x, float y, float s, float t, float r, float g, float b, float a) {
+      GrVertex v = TexVertex(x, y, s, t, 100);
+      v.r = r, v.g = g, v.b = b, v.a = a;
+      return v;
+    };
+    const GrVertex v[4] = {
+        corner(100, 100, 0, 0, 255, 0, 0, 20), corner(500, 100, 256, 0, 0, 255, 0, 240),
+        corner(500, 400, 256, 128, 0, 0, 255, 128), corner(-30, 420.5, -50, 300, 90, 90, 9, 0)};
+    constexpr int kFan[2][3] = {{0, 1, 2}, {0, 2, 3}};
+    for (const auto& abc : kFan) {
+      FrameBuffers& frame = fast.state.frame;
+      PreparedTriangle t;
+      ASSERT_TRUE(PrepareTriangle(BackTarget(frame), fast.state.render, fast.state.tmu0, v[abc[0]],
+                                  v[abc[1]], v[abc[2]], SpanLoops::kBest, &t));
+      EXPECT_EQ(t.fused, k.fused && GetParam() != HWY_SCALAR) << k.name;
+      DrawRows(t, BackBuffer(frame), BackStride(frame), 0, frame.height);
+      DrawTriangleGeneral(general.state, v[abc[0]], v[abc[1]], v[abc[2]]);
+    }
+    int failures = 0;
+    for (int y = 0; y < kScreenHeight && failures < 10; y++) {
+      for (int x = 0; x < kScreenWidth && failures < 10; x++) {
+        if (fast.At(x, y) != general.At(x, y)) {
+          ADD_FAILURE() << k.name << ": pixel (" << x << ", " << y << ") is " << Hex(fast.At(x, y))
+                        << ", the general loop gives " << Hex(general.At(x, y));
+          failures++;
+        }
+      }
+    }
+  }
+}
+
 std::vector<int64_t> Targets() {
   return hwy::SupportedAndGeneratedTargets();
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, Kernels, testing::ValuesIn(Targets()),
+INSTANTIATE_TEST_SUITE_P(Targets, FusedLoops, testing::ValuesIn(Targets()),
                          [](const testing::TestParamInfo<int64_t>& info) {
                            return std::string(hwy::TargetName(info.param));
                          });
@@ -312,14 +421,13 @@ TEST(MatchFused, TheDemosStatesAreFusedAndOthersAreNot) {
   state.blend = kBlends[0];
   ASSERT_TRUE(MatchFused(state, &kind));
   EXPECT_EQ(kind.color, FusedColor::kTexture);
-  EXPECT_TRUE(kind.textured);
-  EXPECT_FALSE(kind.perspective);
+  EXPECT_EQ(kind.coords, Coords::kAffine);
   state.color = kIteratedColor;
   state.blend = kBlends[3];
   ASSERT_TRUE(MatchFused(state, &kind));
   EXPECT_EQ(kind.color, FusedColor::kIterated);
   EXPECT_EQ(kind.blend, FusedBlend::kSrcAlpha);
-  EXPECT_FALSE(kind.textured) << "Gouraud with constant alpha samples nothing";
+  EXPECT_EQ(kind.coords, Coords::kNone) << "Gouraud with constant alpha samples nothing";
 
   PixelState other = state;
   other.color.invert = true;
