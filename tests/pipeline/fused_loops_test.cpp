@@ -1,4 +1,4 @@
-// The fused span loops against the general one, on every SIMD target this CPU
+// The fused loops against the general one, on every SIMD target this CPU
 // runs: the same pixels bit for bit, for random states, textures and spans of
 // every length and alignment, and nothing written outside the span; and for
 // named states (the demo's among them), which loop draws them.

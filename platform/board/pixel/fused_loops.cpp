@@ -1,4 +1,4 @@
-// The fused span loops; see fused_loops.h.
+// The fused loops; see fused_loops.h.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "pixel/fused_loops.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep

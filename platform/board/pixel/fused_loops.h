@@ -1,4 +1,4 @@
-// The fused span loops: for the common states, one pass over a span does
+// The fused loops: for the common states, one pass over a span does
 // everything in registers (step the colours, address and filter the texture,
 // combine, blend, store), several pixels at a time. One Highway source,
 // compiled for every SIMD target; the best one the CPU runs is chosen at run

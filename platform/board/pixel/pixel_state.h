@@ -39,7 +39,7 @@ struct PixelInputs {
 };
 PixelInputs InputsOf(const PixelState& state);
 
-// The states that a fused span loop draws in one pass, in registers. Every
+// The states that a fused loop draws in one pass, in registers. Every
 // other state takes the general path.
 enum class FusedColor : uint8_t {
   kTexture,   // the texel's colour
