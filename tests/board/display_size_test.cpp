@@ -37,16 +37,18 @@ class FakeWindow final : public Display {
   }
 };
 
+// Each test draws on a board of its own, headless and untraced, swaps not
+// waiting; a test may then put a fake window in the display's place.
 class DisplaySize : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("SOFTBOARD_DISPLAY", "headless", 1);
-    setenv("SOFTBOARD_VSYNC", "0", 1);
-    unsetenv("SOFTBOARD_TRACE");
-    unsetenv("SOFTBOARD_SCALE");
-    unsetenv("SOFTBOARD_SSAA");
+    Settings settings;
+    settings.display = DisplayMode::kHeadless;
+    settings.vsync = false;
+    board_ = std::make_unique<ScopedBoard>(settings);
   }
-  void TearDown() override { grLibShutdown(); }
+  void TearDown() override { board_.reset(); }
+  Settings& settings() { return *board_->state().given_settings; }
   FakeWindow* Open() {
     grLibInit();
     GrHwConfiguration config;
@@ -57,6 +59,7 @@ class DisplaySize : public ::testing::Test {
     TheBoard().display = std::move(window);
     return raw;
   }
+  std::unique_ptr<ScopedBoard> board_;
 };
 
 TEST_F(DisplaySize, HeadlessAutoIsTheScenesSize) {
@@ -101,7 +104,7 @@ TEST_F(DisplaySize, ResizingTheWindowChoosesTheLargestFourByThreeThatFits) {
 // reduced to 2, and that is said once, however often resizes make the
 // decision again.
 TEST_F(DisplaySize, ReducedSupersamplingIsSaidOnce) {
-  setenv("SOFTBOARD_SSAA", "4", 1);
+  settings().ssaa = 4;
   FakeWindow* window = Open();
   testing::internal::CaptureStderr();
   for (int i = 0; i < 10; i++) {
@@ -116,8 +119,8 @@ TEST_F(DisplaySize, ReducedSupersamplingIsSaidOnce) {
 }
 
 TEST_F(DisplaySize, AFixedScaleIgnoresTheWindowAndSupersamplingShowsTheSameSize) {
-  setenv("SOFTBOARD_SCALE", "2.25", 1);
-  setenv("SOFTBOARD_SSAA", "2", 1);
+  settings().scale = 2.25;
+  settings().ssaa = 2;
   FakeWindow* window = Open();
   window->width = 800;
   window->height = 600;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <sstream>
 
 #include "api/board_context.h"
@@ -18,22 +19,23 @@
 namespace softboard {
 namespace {
 
+// Each test draws on a board of its own, headless, swaps not waiting, traced.
 class EntryPoints : public ::testing::Test {
  protected:
   void SetUp() override {
-    setenv("SOFTBOARD_DISPLAY", "headless", 1);
-    setenv("SOFTBOARD_VSYNC", "0", 1);
-    unsetenv("SOFTBOARD_BOARDS");
-    unsetenv("SOFTBOARD_SCREENSHOT");
-    // ctest runs each test in a process of its own, several at once.
+    // ctest runs tests side by side: each its own trace file.
     trace_ = ::testing::TempDir() + "entry_points_trace_" + std::to_string(getpid()) + ".txt";
-    setenv("SOFTBOARD_TRACE", trace_.c_str(), 1);
+    Settings settings;
+    settings.display = DisplayMode::kHeadless;
+    settings.vsync = false;
+    settings.trace_path = trace_;
+    board_ = std::make_unique<ScopedBoard>(settings);
   }
   void TearDown() override {
-    grLibShutdown();
-    unsetenv("SOFTBOARD_TRACE");
+    board_.reset();
     std::remove(trace_.c_str());
   }
+  Settings& settings() { return *board_->state().given_settings; }
   bool Open() {
     grLibInit();
     GrHwConfiguration config;
@@ -53,6 +55,7 @@ class EntryPoints : public ::testing::Test {
                                                             << Trace();
   }
   std::string trace_;
+  std::unique_ptr<ScopedBoard> board_;
 };
 
 TEST_F(EntryPoints, CallsBeforeInitAndAfterShutdownDoNothing) {
@@ -93,7 +96,7 @@ TEST_F(EntryPoints, CallsBeforeOpenAreRefusedAndTraced) {
 }
 
 TEST_F(EntryPoints, NoBoardSettingReportsNone) {
-  setenv("SOFTBOARD_BOARDS", "0", 1);
+  settings().boards = 0;
   grLibInit();
   GrHwConfiguration config;
   EXPECT_EQ(grSstQueryHardware(&config), FXFALSE);
@@ -270,6 +273,31 @@ TEST_F(EntryPoints, TraceRecordsEveryCallInOrder) {
             "grConstantColorValue(0x00000080)\n"
             "grBufferSwap(1)\n"
             "grLibShutdown()\n");
+}
+
+// A test's board takes its settings as given, whatever the environment says,
+// and the board before is current again once it goes.
+TEST(ScopedBoards, TakeTheirSettingsAsGivenAndRestoreTheBoardBefore) {
+  BoardState* const process = &TheBoard();
+  setenv("SOFTBOARD_BOARDS", "0", 1);
+  {
+    Settings settings;
+    settings.display = DisplayMode::kHeadless;
+    ScopedBoard outer(settings);
+    EXPECT_EQ(&TheBoard(), &outer.state());
+    grLibInit();
+    GrHwConfiguration config;
+    EXPECT_EQ(grSstQueryHardware(&config), FXTRUE) << "one board, as given";
+    {
+      ScopedBoard inner(settings);
+      EXPECT_EQ(&TheBoard(), &inner.state());
+      EXPECT_FALSE(inner.state().initialized);
+    }
+    EXPECT_EQ(&TheBoard(), &outer.state());
+    EXPECT_TRUE(outer.state().initialized);
+  }
+  EXPECT_EQ(&TheBoard(), process);
+  unsetenv("SOFTBOARD_BOARDS");
 }
 
 }  // namespace

@@ -48,9 +48,15 @@ void UseUpMemory() {
   }
 }
 
+Settings Headless(double scale) {
+  Settings settings;
+  settings.display = DisplayMode::kHeadless;
+  settings.vsync = false;
+  settings.scale = scale;
+  return settings;
+}
+
 bool OpenHeadless() {
-  setenv("SOFTBOARD_DISPLAY", "headless", 1);
-  setenv("SOFTBOARD_VSYNC", "0", 1);
   grLibInit();
   GrHwConfiguration config;
   grSstQueryHardware(&config);
@@ -68,9 +74,6 @@ class OutOfMemory : public ::testing::Test {
     if (kSanitized) GTEST_SKIP() << "AddressSanitizer cannot run with its memory held";
     if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (const char* name : {"SOFTBOARD_TRACE", "SOFTBOARD_SCREENSHOT", "SOFTBOARD_SCALE",
-                             "SOFTBOARD_SSAA", "SOFTBOARD_THREADS"})
-      unsetenv(name);
   }
 };
 
@@ -89,11 +92,11 @@ TEST_F(OutOfMemory, ThreadsThatCannotStartMeanFewerThreads) {
 
 TEST_F(OutOfMemory, BuffersThatCannotBeHadFailTheOpen) {
   const auto run = [] {
-    setenv("SOFTBOARD_SCALE", "8", 1);
+    ScopedBoard board(Headless(8));
     HoldMemory(40 << 20);  // a 5120x3840 buffer takes 79 MB
     if (OpenHeadless()) std::exit(2);
-    if (TheBoard().open || TheBoard().recorder || TheBoard().display) std::exit(3);
-    setenv("SOFTBOARD_SCALE", "1", 1);  // the scene's own size fits
+    if (board.state().open || board.state().recorder || board.state().display) std::exit(3);
+    board.state().given_settings->scale = 1;  // the scene's own size fits
     if (!OpenHeadless()) std::exit(4);
     grBufferClear(0xFF0000FF, 0, 0);
     grBufferSwap(0);
@@ -112,15 +115,16 @@ TEST_F(OutOfMemory, AScreenshotWithoutMemoryIsSaidAndTheRunEnds) {
   setenv("OUT_OF_MEMORY_TEST_DIR", dir.c_str(), 1);
   const std::string shot = dir + "/shot.png";
   const auto run = [&] {
-    setenv("SOFTBOARD_SCALE", "4", 1);
-    setenv("SOFTBOARD_SCREENSHOT", shot.c_str(), 1);
+    Settings settings = Headless(4);
+    settings.screenshot_path = shot;
+    ScopedBoard board(settings);
     if (!OpenHeadless()) std::exit(2);
     grBufferClear(0xFF0000FF, 0, 0);
     grBufferSwap(0);
     HoldMemory(0);
     UseUpMemory();
     grLibShutdown();
-    std::exit(TheBoard().open ? 3 : 0);
+    std::exit(board.state().open ? 3 : 0);
   };
   // Out of memory in the board, or in libpng.
   EXPECT_EXIT(run(), ::testing::ExitedWithCode(0),

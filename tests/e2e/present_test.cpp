@@ -66,6 +66,7 @@ class WindowTest : public ::testing::Test {
                         {"SOFTBOARD_COLOR", std::to_string(color)},
                         {"SOFTBOARD_SSAA", ssaa},
                         {"SOFTBOARD_TRACE", "trace.txt"},
+                        {"SOFTBOARD_SCREENSHOT", "last.png"},
                         // The X client libraries keep a little memory to the
                         // end, by design; a sanitized build would call it ours.
                         {"ASAN_OPTIONS", "detect_leaks=0"}},
@@ -174,6 +175,37 @@ TEST_F(WindowTest, SupersampledFramesAreAveragedIntoTheSurface) {
   auto run = Start(screen.display(), "window", "surface", 32, "2");
   EXPECT_TRUE(WindowShows(screen.display(), scene, 640, 480));
   Quit(*run);
+}
+
+// Whether a window named after the demo appears on `display` in time.
+bool WindowAppears(const std::string& display) {
+  const auto deadline = std::chrono::steady_clock::now() + 15s;
+  for (WindowImage window; std::chrono::steady_clock::now() < deadline;
+       std::this_thread::sleep_for(50ms)) {
+    if (ReadWindow(display, "transdemo", &window)) return true;
+  }
+  return false;
+}
+
+// The screenshot at exit is the frame as drawn: full screen at the largest
+// 4:3 size the screen holds, a window at the scene's size, 16-bit frames too.
+TEST_F(WindowTest, FramesAreDrawnAtTheSizeTheScreenHolds) {
+  const VirtualScreen screen(1920, 1080);
+  ASSERT_FALSE(screen.display().empty()) << "Xvfb did not start";
+  const struct {
+    const char* mode;
+    int color, width, height;
+  } cases[] = {{"fullscreen", 32, 1440, 1080}, {"window", 32, 640, 480}, {"window", 16, 640, 480}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.mode) + " " + std::to_string(c.color) + "-bit");
+    auto run = Start(screen.display(), c.mode, nullptr, c.color);
+    EXPECT_TRUE(WindowAppears(screen.display()));
+    Quit(*run);
+    Screenshot last;
+    ASSERT_TRUE(last.Load(dir_ + "/last.png"));
+    EXPECT_EQ(last.width, c.width);
+    EXPECT_EQ(last.height, c.height);
+  }
 }
 
 // The libraries a process has mapped.

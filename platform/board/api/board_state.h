@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "api/settings.h"
 #include "api/trace.h"
@@ -24,6 +25,8 @@ struct BoardState {
   int selected = -1;  // board chosen by grSstSelect
   bool open = false;  // display open
   Settings settings;
+  // Settings given rather than read from the environment (a test's board).
+  std::optional<Settings> given_settings;
   int color_format = GR_COLORFORMAT_ARGB;
   int origin = GR_ORIGIN_UPPER_LEFT;
   int refresh_hz = 60;

@@ -28,9 +28,28 @@
 
 namespace softboard {
 
-BoardState& TheBoard() {
+namespace {
+
+BoardState*& CurrentBoard() {
   static BoardState* board = new BoardState;
-  return *board;
+  return board;
+}
+
+}  // namespace
+
+BoardState& TheBoard() {
+  return *CurrentBoard();
+}
+
+ScopedBoard::ScopedBoard(const Settings& settings)
+    : board_(std::make_unique<BoardState>()), previous_(CurrentBoard()) {
+  board_->given_settings = settings;
+  CurrentBoard() = board_.get();
+}
+
+ScopedBoard::~ScopedBoard() {
+  if (board_->initialized) grLibShutdown();
+  CurrentBoard() = previous_;
 }
 
 namespace {
@@ -303,7 +322,7 @@ void GR_CALL grLibInit(void) try {
   if (board.open) CloseDisplay(board);
   CloseTrace(board.trace);
   std::vector<std::string> problems;
-  board.settings = ReadSettings(&problems);
+  board.settings = board.given_settings ? *board.given_settings : ReadSettings(&problems);
   for (const std::string& problem : problems) Complain(problem);
   std::string error;
   if (!board.settings.trace_path.empty() &&
