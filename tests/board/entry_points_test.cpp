@@ -76,7 +76,7 @@ TEST_F(EntryPoints, CallsBeforeInitAndAfterShutdownDoNothing) {
   const BoardState& board = TheBoard();
   EXPECT_FALSE(board.open);
   EXPECT_FALSE(board.display);
-  EXPECT_TRUE(board.frame.color[0].empty() && board.frame.color[1].empty());
+  EXPECT_TRUE(board.frame.color[0].bytes() == 0 && board.frame.color[1].bytes() == 0);
   EXPECT_FALSE(board.tmu0.source.valid);
   EXPECT_EQ(Trace(), "") << "no trace is open outside grLibInit..grLibShutdown";
 }
@@ -130,7 +130,7 @@ TEST_F(EntryPoints, BadArgumentsAreRefusedAndChangeNothing) {
   grBufferClear(0x11223344, 0x55, 0);
   FinishDrawing(TheBoard());
   const BoardState& board = TheBoard();
-  const PixelBuffer back = board.frame.color[size_t(board.frame.back)];
+  const std::vector<uint32_t> back = ImagePixels(BackRows(board.frame));
   const std::vector<uint8_t> memory = board.tmu0.memory;
 
   GrVertex v[3] = {};
@@ -157,7 +157,7 @@ TEST_F(EntryPoints, BadArgumentsAreRefusedAndChangeNothing) {
   EXPECT_EQ(gu3dfLoad("no such file", &file_info), FXFALSE) << "no buffer to load into";
 
   FinishDrawing(TheBoard());
-  EXPECT_EQ(board.frame.color[size_t(board.frame.back)], back) << "a refused call drew";
+  EXPECT_EQ(ImagePixels(BackRows(board.frame)), back) << "a refused call drew";
   EXPECT_EQ(board.tmu0.memory, memory) << "a refused call wrote texture memory";
   EXPECT_FALSE(board.tmu0.source.valid);
   ExpectTraced("grDrawPolygon(3, null, []) refused: null index list");
@@ -248,8 +248,8 @@ TEST_F(EntryPoints, NonFiniteAndHugeVerticesStayOnTheScreen) {
   // was written anywhere, and the buffer is exactly the screen.
   FinishDrawing(TheBoard());
   const BoardState& board = TheBoard();
-  const PixelBuffer& back = board.frame.color[size_t(board.frame.back)];
-  ASSERT_EQ(back.size(), size_t(kScreenPixels));
+  const std::vector<uint32_t> back = ImagePixels(BackRows(board.frame));
+  ASSERT_EQ(board.frame.color[size_t(board.frame.back)].bytes(), size_t(kScreenPixels) * 4);
   size_t drawn = 0;
   for (size_t i = 0; i < back.size(); i++) {
     ASSERT_TRUE(back[i] == 0 || back[i] == 0x0000FF00u)

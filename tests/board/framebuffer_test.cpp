@@ -25,8 +25,8 @@ TEST(FrameBuffers, ClearFillsBackBufferAlphaPlaneAndDepth) {
   InitFrameBuffers(frame, 2);
   ClearBackBuffer(frame, {255, 0, 0, 99}, 7, 0xFFFF);
   for (size_t i : {size_t(0), size_t(kScreenPixels / 2), size_t(kScreenPixels - 1)}) {
-    EXPECT_EQ(frame.color[frame.back][i], 0x07FF0000u) << "alpha plane takes the clear alpha";
-    EXPECT_EQ(frame.color[frame.front][i], 0u) << "the front buffer is untouched";
+    EXPECT_EQ(BackRows(frame).Argb()[i], 0x07FF0000u) << "alpha plane takes the clear alpha";
+    EXPECT_EQ(FrontRows(frame).Argb()[i], 0u) << "the front buffer is untouched";
   }
   EXPECT_EQ(frame.depth, 0xFFFF);
 }
@@ -35,16 +35,17 @@ TEST(FrameBuffers, ClearFillsBackBufferAlphaPlaneAndDepth) {
 // 16-bit plane's fill starts and ends between 32-bit words.
 TEST(FrameBuffers, FillRowsOfA565BufferTouchesOnlyThoseRows) {
   constexpr int kWidth = 7, kHeight = 5;
-  PixelBuffer buffer(kWidth * kHeight, 0x12345678u);
-  FillRows(buffer.data(), kWidth, kHeight, kWidth, 1, 4, 0x80FF8040u, PixelLayout::kRgb565);
-  const Image image{buffer.data(), kWidth, kHeight, PixelLayout::kRgb565};
-  const std::vector<uint32_t> pixels = ImagePixels(image);
-  const auto* bytes = reinterpret_cast<const uint8_t*>(buffer.data());
+  PixelMemory buffer(BufferBytes(kWidth, kHeight, PixelLayout::kRgb565));
+  auto* bytes = static_cast<uint8_t*>(buffer.data());
   const auto old = [](size_t byte) { return uint8_t(0x12345678u >> (8 * (byte % 4))); };
+  for (size_t byte = 0; byte < buffer.bytes(); byte++) bytes[byte] = old(byte);
+  const PixelRows rows{buffer.data(), kWidth, kHeight, kWidth, PixelLayout::kRgb565};
+  FillRows(rows, 1, 4, 0x80FF8040u);
+  const std::vector<uint32_t> pixels = ImagePixels(rows);
   const size_t alpha = 2 * kWidth * kHeight;  // where the alpha plane starts
   for (size_t i = 0; i < kWidth * kHeight; i++) {
     if (i >= kWidth && i < 4 * kWidth) {
-      EXPECT_EQ(Plane565(buffer.data())[i], 0xFC08) << "top bits of ff, 80, 40";
+      EXPECT_EQ(rows.Rgb565()[i], 0xFC08) << "top bits of ff, 80, 40";
       EXPECT_EQ(pixels[i], 0x80FF8242u) << "widened, with the alpha";
     } else {
       EXPECT_EQ(bytes[2 * i], old(2 * i)) << i;
@@ -52,8 +53,7 @@ TEST(FrameBuffers, FillRowsOfA565BufferTouchesOnlyThoseRows) {
       EXPECT_EQ(bytes[alpha + i], old(alpha + i)) << i;
     }
   }
-  for (size_t byte = alpha + kWidth * kHeight; byte < 4 * kWidth * kHeight; byte++)
-    EXPECT_EQ(bytes[byte], old(byte)) << "past the alpha plane";
+  EXPECT_EQ(buffer.bytes(), alpha + kWidth * kHeight) << "three bytes a pixel";
 }
 
 // Buffers made again at another size keep 16-bit colour, with thresholds for
@@ -64,7 +64,7 @@ TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
   SetColorDepth(frame, 16, 2);
   InitFrameBuffers(frame, 2, 1280, 960);
   EXPECT_EQ(frame.layout, PixelLayout::kRgb565);
-  EXPECT_EQ(frame.color[0].size(), 1280u * 960 * 3 / 4) << "three bytes a pixel";
+  EXPECT_EQ(frame.color[0].bytes(), 1280u * 960 * 3) << "three bytes a pixel";
   for (const auto& row : frame.dither) EXPECT_GE(row.size(), 1280u + 64);
   // 2x2 cells, a scene pixel two pixels wide at scale 2.
   EXPECT_EQ(frame.dither[0][1], frame.dither[0][0]);
@@ -73,10 +73,10 @@ TEST(FrameBuffers, ColourDepthOutlivesANewSize) {
   InitFrameBuffers(frame, 2, 640, 480, 2);
   EXPECT_TRUE(frame.color16);
   EXPECT_EQ(frame.layout, PixelLayout::kArgb8888) << "supersampled samples stay 8 bits a channel";
-  EXPECT_EQ(frame.color[0].size(), 1280u * 960);
+  EXPECT_EQ(frame.color[0].bytes(), 1280u * 960 * 4);
   InitFrameBuffers(frame, 2);
   SetColorDepth(frame, 32, 4);
-  EXPECT_EQ(frame.color[frame.back].size(), size_t(kScreenPixels)) << "room again for 8 bits";
+  EXPECT_EQ(frame.color[frame.back].bytes(), size_t(kScreenPixels) * 4) << "room again for 8 bits";
 }
 
 // Drawn in a display's rows, a frame has no buffer of its own; what is shown
@@ -87,9 +87,9 @@ TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
     FrameBuffers frame;
     InitFrameBuffers(frame, 2, 4, 3, ssaa, true, false, {surface.data() + 13, 12});
     EXPECT_EQ(frame.drawn, 0) << "no colour buffer of the shown size";
-    EXPECT_TRUE(frame.shown.empty());
+    EXPECT_EQ(frame.shown.data(), nullptr);
     if (ssaa == 1) {
-      EXPECT_EQ(BackBuffer(frame), surface.data() + 13);
+      EXPECT_EQ(BackRows(frame).Argb(), surface.data() + 13);
       ClearBackBuffer(frame, {1, 2, 3, 0}, 9, 0);
     } else {
       const DisplayRows out = AverageRows(frame);
@@ -97,8 +97,7 @@ TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
       EXPECT_EQ(out.stride, 12u);
     }
   }
-  const std::vector<uint32_t> shown =
-      ImagePixels({surface.data() + 13, 4, 3, PixelLayout::kArgb8888, 12});
+  const std::vector<uint32_t> shown = ImagePixels(ArgbRows(surface.data() + 13, 4, 3, 12));
   EXPECT_EQ(shown, std::vector<uint32_t>(12, 0x09010203u));
   EXPECT_EQ(surface[12], 7u) << "left of the frame";
   EXPECT_EQ(surface[17], 7u) << "right of it";
@@ -113,13 +112,13 @@ TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
 TEST(FrameBuffers, RotationCyclesThroughEveryBuffer) {
   FrameBuffers frame;
   InitFrameBuffers(frame, 3);
-  const uint32_t* drawn = BackBuffer(frame);
+  const uint32_t* drawn = BackRows(frame).Argb();
   RotateBuffers(frame);
-  EXPECT_EQ(FrontBuffer(frame), drawn);
-  EXPECT_NE(BackBuffer(frame), drawn);
+  EXPECT_EQ(FrontRows(frame).Argb(), drawn);
+  EXPECT_NE(BackRows(frame).Argb(), drawn);
   RotateBuffers(frame);
   RotateBuffers(frame);
-  EXPECT_EQ(BackBuffer(frame), drawn);
+  EXPECT_EQ(BackRows(frame).Argb(), drawn);
 
   FrameBuffers closed;
   RotateBuffers(closed);  // nothing open: nothing happens

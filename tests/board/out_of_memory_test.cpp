@@ -83,7 +83,7 @@ TEST_F(OutOfMemory, ThreadsThatCannotStartMeanFewerThreads) {
     FrameRecorder recorder(4);
     if (recorder.threads() != 1) std::exit(10 + recorder.threads());
     std::vector<uint32_t> pixels(64 * 32, 0);
-    recorder.RecordClear({.pixels = pixels.data(), .width = 64, .height = 32, .stride = 64}, 7);
+    recorder.RecordClear({.rows = ArgbRows(pixels.data(), 64, 32)}, 7);
     recorder.Flush();
     std::exit(pixels == std::vector<uint32_t>(64 * 32, 7) ? 0 : 2);
   };

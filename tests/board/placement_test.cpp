@@ -38,7 +38,7 @@ TEST(PlaceFrame, AutoSizedFramesSitCentredAtTheirOwnSize) {
 
 TEST(DrawImage, CopiesRowsIntoAWiderSurfaceAndScalesToTheNearestPixel) {
   std::vector<uint32_t> frame = {1, 2, 3, 4, 5, 6};  // 3x2
-  const Image image{frame.data(), 3, 2};
+  const PixelRows image = ArgbRows(frame.data(), 3, 2);
   std::vector<uint32_t> out(5 * 4, 0);
   DrawImage(image, {out.data() + 1, 5}, 3, 2);
   EXPECT_EQ(out, (std::vector<uint32_t>{0, 1, 2, 3, 0,  //

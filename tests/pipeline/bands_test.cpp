@@ -35,7 +35,7 @@ std::vector<uint32_t> Draw(int threads, int band_rows) {
     if (k % 10 == 0 && board.state.recorder) {
       board.state.recorder->RecordClear(BackDestination(frame), random.Next());
     } else if (k % 10 == 0) {
-      std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, random.Next());
+      std::fill_n(BackRows(frame).Argb(), size_t(frame.width) * frame.height, random.Next());
     }
     board.state.render.color = colors[k % 3];
     board.state.render.alpha = {GR_COMBINE_FUNCTION_LOCAL, 0, GR_COMBINE_LOCAL_ITERATED, 0, false};
@@ -50,7 +50,7 @@ std::vector<uint32_t> Draw(int threads, int band_rows) {
     DrawTriangle(board.state, v[0], v[1], v[2]);
   }
   if (board.state.recorder) board.state.recorder->Flush();
-  const uint32_t* p = BackBuffer(frame);
+  const uint32_t* p = BackRows(frame).Argb();
   return {p, p + size_t(frame.width) * frame.height};
 }
 
@@ -78,17 +78,15 @@ TEST(Bands, SupersampledFramesDrawnInBandsOnlyMatchTheWholeFrame) {
   PreparedTriangle t;
   ASSERT_TRUE(PrepareTriangle(BackTarget(frame), board.state.render, board.state.tmu0, v[0], v[1],
                               v[2], SpanLoops::kBest, &t));
-  std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, 0xFF102030u);
-  DrawRows(t, BackBuffer(frame), frame.width, 0, frame.height);
+  std::fill_n(BackRows(frame).Argb(), size_t(frame.width) * frame.height, 0xFF102030u);
+  DrawRows(t, BackRows(frame), 0, frame.height);
   RotateBuffers(frame);
-  const PixelBuffer whole = frame.shown;
+  const std::vector<uint32_t> whole = ImagePixels(ShownFrame(frame));
   for (int threads : {1, 2, 3}) {
-    PixelBuffer shown(whole.size(), 0);
+    std::vector<uint32_t> shown(whole.size(), 0);
     FrameRecorder recorder(threads);
     const Destination band_rows = {.where = Destination::Where::kBandRows,
-                                   .width = frame.width,
-                                   .height = frame.height,
-                                   .stride = size_t(frame.width)};
+                                   .rows = ArgbRows(nullptr, frame.width, frame.height)};
     recorder.RecordClear(band_rows, 0xFF102030u);
     recorder.RecordTriangle(band_rows, t);
     recorder.RecordAverageDown(band_rows, 2, shown.data(), size_t(frame.width / 2));
@@ -102,8 +100,7 @@ TEST(Bands, FlushingNothingAndRenderingAgainWork) {
   recorder.Flush();  // nothing recorded: returns at once
   std::vector<uint32_t> pixels(100 * 40, 1);
   for (uint32_t value : {7u, 9u}) {
-    recorder.RecordClear({.pixels = pixels.data(), .width = 100, .height = 40, .stride = 100},
-                         value);
+    recorder.RecordClear({.rows = ArgbRows(pixels.data(), 100, 40)}, value);
     recorder.Flush();
     EXPECT_EQ(pixels, std::vector<uint32_t>(100 * 40, value));
   }
@@ -133,12 +130,12 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
       uint32_t* out = wide ? origin : packed.data();
       const size_t stride = wide ? kStride : size_t(width);
       if (ssaa == 1) {
-        const Destination to = {.pixels = out, .width = 640, .height = 480, .stride = stride};
+        const Destination to = {.rows = ArgbRows(out, 640, 480, stride)};
         recorder.RecordClear(to, 0xFF102030u);
         recorder.RecordTriangle(to, t);
       } else {
-        const Destination band = {
-            .where = Destination::Where::kBandRows, .width = 640, .height = 480, .stride = 640};
+        const Destination band = {.where = Destination::Where::kBandRows,
+                                  .rows = ArgbRows(nullptr, 640, 480)};
         recorder.RecordClear(band, 0xFF102030u);
         recorder.RecordTriangle(band, t);
         recorder.RecordAverageDown(band, 2, out, stride);
@@ -165,8 +162,7 @@ TEST(Bands, AFrameDrawsWithNoMoreThreadsThanItHasBands) {
     int rows, threads;
   };
   for (const Case c : {Case{480, 8}, Case{16, 2}, Case{8, 1}, Case{1, 1}, Case{24, 3}}) {
-    recorder.RecordClear({.pixels = pixels.data(), .width = 100, .height = c.rows, .stride = 100},
-                         5);
+    recorder.RecordClear({.rows = ArgbRows(pixels.data(), 100, c.rows)}, 5);
     recorder.Flush();
     EXPECT_EQ(recorder.last_flush_threads(), c.threads) << c.rows << " rows";
     EXPECT_EQ(pixels[size_t(c.rows) * 100 - 1], 5u);

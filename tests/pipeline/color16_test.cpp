@@ -85,8 +85,7 @@ std::vector<uint32_t> FlatPicture(Rgba8 color, int matrix, int scale) {
   DrawTriangle(board.state, Vertex(-10, -10), Vertex(700, -10), Vertex(-10, 500));
   const FrameBuffers& frame = board.state.frame;
   EXPECT_EQ(frame.layout, PixelLayout::kRgb565);
-  return ImagePixels(
-      {BackBuffer(board.state.frame), frame.width, frame.height, PixelLayout::kRgb565});
+  return ImagePixels(BackRows(frame));
 }
 
 TEST(Color16, FlatColoursDitherToTheMatrixAndAverageBackWithinOne) {

@@ -42,7 +42,7 @@ class FrameBoard {
   }
 
   std::vector<uint32_t> Pixels() {
-    const uint32_t* p = BackBuffer(board_.state.frame);
+    const uint32_t* p = BackRows(board_.state.frame).Argb();
     return {p, p + kScreenPixels};
   }
   uint32_t& At(int x, int y) { return board_.At(x, y); }
@@ -123,7 +123,7 @@ TEST(DamageWithTwoBuffers, EveryFrameIsDrawnWholeIntoItsOwnBuffer) {
     board.state.recorder->RecordClear(BackDestination(frame), 0xFF0000FFu);
     const FrameDamage damage = board.state.recorder->FlushFrame();
     EXPECT_TRUE(Damaged(damage, 0) && Damaged(damage, 479)) << "frame " << i;
-    EXPECT_EQ(BackBuffer(frame)[640 * 240], 0xFF0000FFu);
+    EXPECT_EQ(BackRows(frame).Argb()[640 * 240], 0xFF0000FFu);
     RotateBuffers(frame);
   }
 }

@@ -320,7 +320,7 @@ TEST_P(FusedLoops, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
     Case c = MakeCase(random);
     TestBoard fast, general;
     for (TestBoard* b : {&fast, &general}) {
-      uint32_t* p = BackBuffer(b->state.frame);
+      uint32_t* p = BackRows(b->state.frame).Argb();
       for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
       b->SetTexture(c.level.width, c.level.height, &Texel);
       b->state.render.color = c.state.color;
@@ -362,7 +362,7 @@ TEST_P(FusedLoops, NamedStatesAreDrawnByTheLoopTheyShouldAsTheGeneralLoopDrawsTh
   for (const State& k : kStates) {
     TestBoard fast, general;
     for (TestBoard* b : {&fast, &general}) {
-      uint32_t* p = BackBuffer(b->state.frame);
+      uint32_t* p = BackRows(b->state.frame).Argb();
       for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
       b->SetTexture(256, 128, &Texel);
       b->state.render.color = k.color;
@@ -388,7 +388,7 @@ TEST_P(FusedLoops, NamedStatesAreDrawnByTheLoopTheyShouldAsTheGeneralLoopDrawsTh
       ASSERT_TRUE(PrepareTriangle(BackTarget(frame), fast.state.render, fast.state.tmu0, v[abc[0]],
                                   v[abc[1]], v[abc[2]], SpanLoops::kBest, &t));
       EXPECT_EQ(t.fused, k.fused && GetParam() != HWY_SCALAR) << k.name;
-      DrawRows(t, BackBuffer(frame), BackStride(frame), 0, frame.height);
+      DrawRows(t, BackRows(frame), 0, frame.height);
       DrawTriangleGeneral(general.state, v[abc[0]], v[abc[1]], v[abc[2]]);
     }
     int failures = 0;

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "api/board_state.h"
-#include "frame/framebuffer.h"
 #include "api/frame_drawing.h"
+#include "frame/framebuffer.h"
 
 namespace softboard {
 
@@ -21,8 +21,8 @@ struct TestBoard {
     InitFrameBuffers(state.frame, 2);
     Fill(fill);
   }
-  void Fill(uint32_t p) { std::fill_n(BackBuffer(state.frame), kScreenPixels, p); }
-  uint32_t& At(int x, int y) { return BackBuffer(state.frame)[y * kScreenWidth + x]; }
+  void Fill(uint32_t p) { std::fill_n(BackRows(state.frame).Argb(), kScreenPixels, p); }
+  uint32_t& At(int x, int y) { return BackRows(state.frame).Argb()[y * kScreenWidth + x]; }
   // Colour from the iterated vertex colour, alpha from the vertices too.
   void UseIterated() {
     state.render.color = {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO,

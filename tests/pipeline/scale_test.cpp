@@ -21,7 +21,7 @@ std::vector<uint32_t> DemoPicture(int width, int height, int ssaa = 1) {
   TestBoard board;
   InitFrameBuffers(board.state.frame, 2, width, height, ssaa);
   FrameBuffers& frame = board.state.frame;
-  std::fill_n(BackBuffer(frame), size_t(frame.width) * frame.height, 0x00FF0000u);
+  std::fill_n(BackRows(frame).Argb(), size_t(frame.width) * frame.height, 0x00FF0000u);
   board.SetTexture(256, 128, &Texel);
   board.state.render.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
                               GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, false};
@@ -43,8 +43,7 @@ std::vector<uint32_t> DemoPicture(int width, int height, int ssaa = 1) {
   }
   DrawTriangle(board.state, v[0], v[1], v[2]);
   RotateBuffers(frame);
-  const Image shown = ShownFrame(frame);
-  return {shown.pixels, shown.pixels + size_t(shown.width) * shown.height};
+  return ImagePixels(ShownFrame(frame));
 }
 
 // Each channel of the k x k blocks of a picture averaged, rounded.
@@ -119,7 +118,7 @@ TEST(Scale, SharedEdgesAreCoveredOnceAtEveryScale) {
                    c = Vertex(97.2f, 460.5f, 1, 1, 1, 1), d = Vertex(630.1f, 470.6f, 1, 1, 1, 1);
     DrawTriangle(board.state, a, b, c);
     DrawTriangle(board.state, b, d, c);
-    const uint32_t* p = BackBuffer(board.state.frame);
+    const uint32_t* p = BackRows(board.state.frame).Argb();
     for (size_t i = 0; i < size_t(width) * height; i++) {
       ASSERT_TRUE(p[i] == 0 || p[i] == 0x01010101u) << "scale " << scale << ": pixel (" << i % width
                                                     << ", " << i / width << ") is " << Hex(p[i]);

@@ -148,9 +148,9 @@ void SaveScreenshot(const BoardState& board, const std::string& path) {
   std::string error;
   try {
     // Rows go to the file as they are: converted one at a time, if at all.
-    const Image shown = ShownFrame(board.frame);
+    const PixelRows shown = ShownFrame(board.frame);
     const auto row = [&](int y, uint32_t* scratch) -> const uint32_t* {
-      if (shown.layout == PixelLayout::kArgb8888) return shown.pixels + size_t(y) * shown.Stride();
+      if (shown.layout == PixelLayout::kArgb8888) return shown.Argb(y);
       CopyImageRow(shown, y, scratch);
       return scratch;
     };
@@ -609,7 +609,7 @@ void GR_CALL grBufferSwap(int swap_interval) try {
   if (frame.ssaa > 1) {
     for (auto& [first, last] : damage.rows) first /= frame.ssaa, last /= frame.ssaa;
   }
-  const Image shown = ShownFrame(board.frame);
+  const PixelRows shown = ShownFrame(board.frame);
   board.display->Present(shown, damage, swap_interval, board.settings.vsync, board.refresh_hz);
   const DisplayEvents events = board.display->PumpEvents();
   if (events.screenshot_requested) SaveNumberedScreenshot(board);

@@ -6,14 +6,11 @@ namespace softboard {
 
 Destination BackDestination(FrameBuffers& frame) {
   Destination to;
-  to.width = frame.width;
-  to.height = frame.height;
-  to.stride = BackStride(frame);
-  to.layout = frame.layout;
-  if (frame.banded)
+  to.rows = BackRows(frame);
+  if (frame.banded) {
     to.where = Destination::Where::kBandRows;
-  else
-    to.pixels = BackBuffer(frame);
+    to.rows.pixels = nullptr;
+  }
   return to;
 }
 
@@ -35,7 +32,7 @@ bool Prepare(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVe
              SpanLoops loops, PreparedTriangle* t, Destination* to) {
   *to = BackDestination(board.frame);
   const bool in_bands = to->where == Destination::Where::kBandRows && board.recorder;
-  if (!in_bands && to->pixels == nullptr) return false;
+  if (!in_bands && to->rows.pixels == nullptr) return false;
   return PrepareTriangle(BackTarget(board.frame), board.render, board.tmu0, a, b, c, loops, t);
 }
 
@@ -46,7 +43,7 @@ void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const
   Destination to;
   if (!Prepare(board, a, b, c, SpanLoops::kBest, &t, &to)) return;
   if (board.recorder) return board.recorder->RecordTriangle(to, t);
-  DrawRows(t, to.pixels, to.stride, 0, to.height);
+  DrawRows(t, to.rows, 0, to.rows.height);
 }
 
 void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
@@ -54,7 +51,7 @@ void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b
   PreparedTriangle t;
   Destination to;
   if (!Prepare(board, a, b, c, SpanLoops::kGeneralOnly, &t, &to)) return;
-  DrawRows(t, to.pixels, to.stride, 0, to.height);
+  DrawRows(t, to.rows, 0, to.rows.height);
 }
 
 }  // namespace softboard

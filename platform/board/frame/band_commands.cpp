@@ -20,17 +20,22 @@ bool InBand(const Destination& d) {
   return d.where == Destination::Where::kBandRows;
 }
 
-// Where the destination's row `top` lies when a band from `top` is drawn.
-uint32_t* RowsFrom(const Destination& d, int top, uint32_t* band_rows) {
-  return InBand(d) ? band_rows : d.pixels + size_t(top) * d.stride;
+// The rows a band from `top` to `bottom` draws in: the destination's, or the
+// band's own, `band_memory`, which then hold its row `top` first.
+PixelRows BandRows(const Destination& d, int top, int bottom, void* band_memory) {
+  if (!InBand(d)) return d.rows;
+  PixelRows rows = d.rows;
+  rows.pixels = band_memory;
+  rows.height = bottom - top;
+  return rows;
 }
 
 }  // namespace
 
 int RowEnd(const BandCommand& command) {
-  return std::visit(Visit{[](const ClearCommand& c) { return c.to.height; },
+  return std::visit(Visit{[](const ClearCommand& c) { return c.to.rows.height; },
                           [](const TriangleCommand& t) { return t.triangle.setup.row_end; },
-                          [](const AverageDownCommand& a) { return a.from.height; }},
+                          [](const AverageDownCommand& a) { return a.from.rows.height; }},
                     command);
 }
 
@@ -62,41 +67,41 @@ bool SameCommand(const BandCommand& a, const BandCommand& b) {
                     a);
 }
 
-size_t BandRowPixels(const BandCommand& command, int band_rows) {
+size_t BandRowBytes(const BandCommand& command, int band_rows) {
   const Destination& d =
       std::visit(Visit{[](const ClearCommand& c) -> const Destination& { return c.to; },
                        [](const TriangleCommand& t) -> const Destination& { return t.to; },
                        [](const AverageDownCommand& a) -> const Destination& { return a.from; }},
                  command);
-  return InBand(d) ? size_t(band_rows) * std::max(size_t(d.width), d.stride) : 0;
+  // Rows of their own are 8 bits a channel.
+  return InBand(d) ? size_t(band_rows) * std::max(size_t(d.rows.width), d.rows.stride) * 4 : 0;
 }
 
-void DrawInBand(const BandCommand& command, int top, int bottom, uint32_t* band_rows) {
-  std::visit(Visit{[&](const TriangleCommand& t) {
-                     const Destination& d = t.to;
-                     if (InBand(d))
-                       DrawRows(t.triangle, band_rows, d.stride, top, bottom, top);
-                     else
-                       DrawRows(t.triangle, d.pixels, d.stride, top, bottom);
-                   },
-                   [&](const ClearCommand& c) {
-                     const Destination& d = c.to;
-                     const int end = std::min(bottom, d.height);
-                     if (top >= end) return;
-                     if (InBand(d))
-                       FillRows(band_rows, d.width, end - top, d.stride, 0, end - top, c.pixel,
-                                PixelLayout::kArgb8888);
-                     else
-                       FillRows(d.pixels, d.width, d.height, d.stride, top, end, c.pixel, d.layout);
-                   },
-                   [&](const AverageDownCommand& a) {
-                     const int end = std::min(bottom, a.from.height);
-                     if (top >= end) return;
-                     // Bands are whole blocks: their height is a multiple of every ssaa.
-                     AverageDown(RowsFrom(a.from, top, band_rows), a.from.width, end - top, a.ssaa,
-                                 a.to + size_t(top / a.ssaa) * a.to_stride, a.to_stride);
-                   }},
-             command);
+void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory) {
+  std::visit(
+      Visit{[&](const TriangleCommand& t) {
+              const Destination& d = t.to;
+              const int first_row = InBand(d) ? top : 0;
+              DrawRows(t.triangle, BandRows(d, top, bottom, band_memory), top, bottom, first_row);
+            },
+            [&](const ClearCommand& c) {
+              const Destination& d = c.to;
+              const int end = std::min(bottom, d.rows.height);
+              if (top >= end) return;
+              if (InBand(d))
+                FillRows(BandRows(d, top, end, band_memory), 0, end - top, c.pixel);
+              else
+                FillRows(d.rows, top, end, c.pixel);
+            },
+            [&](const AverageDownCommand& a) {
+              const int end = std::min(bottom, a.from.rows.height);
+              if (top >= end) return;
+              const PixelRows from = BandRows(a.from, top, end, band_memory);
+              // Bands are whole blocks: their height is a multiple of every ssaa.
+              AverageDown(InBand(a.from) ? from.Argb() : from.Argb(top), from.width, end - top,
+                          a.ssaa, a.to + size_t(top / a.ssaa) * a.to_stride, a.to_stride);
+            }},
+      command);
 }
 
 }  // namespace softboard

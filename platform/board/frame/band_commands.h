@@ -11,17 +11,14 @@
 
 namespace softboard {
 
-// Where a command draws. A buffer's rows, `stride` pixels apart (a 5-6-5
-// buffer passed whole: see FillRows), or the rows of the band being drawn,
-// kept by the thread drawing it: a supersampled frame drawn in bands only has
-// no buffer of its drawn size.
+// Where a command draws: a buffer's rows, or the rows of the band being
+// drawn, kept by the thread drawing it (a supersampled frame drawn in bands
+// only has no buffer of its drawn size). Of those, `rows` gives all but where
+// they are: the size, stride and layout of the whole.
 struct Destination {
   enum class Where : uint8_t { kBuffer, kBandRows };
   Where where = Where::kBuffer;
-  uint32_t* pixels = nullptr;  // the buffer's first row (kBuffer)
-  int width = 0, height = 0;
-  size_t stride = 0;
-  PixelLayout layout = PixelLayout::kArgb8888;
+  PixelRows rows;
   friend bool operator==(const Destination&, const Destination&) = default;
 };
 
@@ -56,11 +53,12 @@ bool Touches(const BandCommand& command, int top, int bottom);
 // as they were.
 bool SameCommand(const BandCommand& a, const BandCommand& b);
 bool IsClear(const BandCommand& command);
-// Rows a band needs of its own to draw the command there (0: none).
-size_t BandRowPixels(const BandCommand& command, int band_rows);
+// The bytes a band of `band_rows` rows needs of its own to draw the command
+// there (0: none).
+size_t BandRowBytes(const BandCommand& command, int band_rows);
 
-// Draws the command's part in rows [top, bottom); `band_rows` holds the
+// Draws the command's part in rows [top, bottom); `band_memory` holds the
 // band's own rows, from row `top`.
-void DrawInBand(const BandCommand& command, int top, int bottom, uint32_t* band_rows);
+void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory);
 
 }  // namespace softboard

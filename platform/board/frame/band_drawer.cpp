@@ -68,7 +68,7 @@ BandDrawer::BandDrawer(int threads, int band_rows)
 #if defined(__EMSCRIPTEN__)
   threads = 1;  // a web page has the one thread
 #endif
-  band_pixels_.resize(size_t(threads));
+  band_memory_.resize(size_t(threads));
   workers_.reserve(size_t(threads - 1));
   std::vector<std::unique_ptr<Worker>> made;
   for (int t = 1; t < threads; t++) made.push_back(std::make_unique<Worker>());
@@ -126,7 +126,7 @@ void BandDrawer::EndFrame() {
 // order within it, so the band's rows stay in this core's cache; a thread that
 // wakes late simply takes fewer bands.
 void BandDrawer::DrawBands(int thread) {
-  uint32_t* own = band_pixels_[size_t(thread)].data();
+  void* own = band_memory_[size_t(thread)].data();
   for (;;) {
     const int top = next_band_.fetch_add(1, std::memory_order_relaxed) * band_rows_;
     if (top >= rows_) return;
@@ -141,10 +141,10 @@ bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
   if (commands.empty()) return true;
   size_t band_size = 0;
   for (const BandCommand& command : commands)
-    band_size = std::max(band_size, BandRowPixels(command, band_rows_));
+    band_size = std::max(band_size, BandRowBytes(command, band_rows_));
   try {
-    for (auto& own : band_pixels_) {
-      if (own.size() < band_size) own.resize(band_size);
+    for (PixelMemory& own : band_memory_) {
+      if (own.bytes() < band_size) own = PixelMemory(band_size);
     }
   } catch (const std::bad_alloc&) {
     return false;  // no rows to draw the bands in: the frame is dropped whole

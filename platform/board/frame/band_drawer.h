@@ -62,7 +62,7 @@ class BandDrawer {
   int rows_ = 0;
   // Rows of a band for commands that draw in the band's own rows: one band's
   // worth for each thread, in its cache.
-  std::vector<PixelBuffer> band_pixels_;
+  std::vector<PixelMemory> band_memory_;
   std::atomic<int> next_band_{0};        // bands go to whichever thread is free first
   std::atomic<bool> incomplete_{false};  // a thread ran out of memory this draw
 

@@ -31,25 +31,38 @@ void FillBytes(uint8_t* bytes, size_t n, uint8_t value) {
 #endif
 }
 
+namespace {
+
+// Sets n 16-bit pixels to `value`: on x86-64 as pairs, by the string store.
+void FillHalfwords(uint16_t* pixels, size_t n, uint16_t value) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  if (n && reinterpret_cast<uintptr_t>(pixels) % 4) {  // to a 4-byte boundary
+    *pixels++ = value;
+    n--;
+  }
+  uint16_t* rest = pixels;
+  size_t pairs = n / 2;
+  asm volatile("rep stosl" : "+D"(rest), "+c"(pairs) : "a"(value * 0x10001u) : "memory");
+  if (n % 2) pixels[n - 1] = value;
+#else
+  std::fill_n(pixels, n, value);
+#endif
+}
+
+}  // namespace
+
 // Whole planes' rows at once: one long string store is several times faster
 // than one a row (a short one reads each line before writing it).
-void FillRows(uint32_t* buffer, int width, int height, size_t stride, int row_begin, int row_end,
-              uint32_t value, PixelLayout layout) {
-  const bool rgb565 = layout == PixelLayout::kRgb565;
-  if (!rgb565 && stride != size_t(width)) {
-    for (int y = row_begin; y < row_end; y++) FillPixels(buffer + y * stride, size_t(width), value);
+void FillRows(const PixelRows& rows, int row_begin, int row_end, uint32_t value) {
+  const size_t n = size_t(row_end - row_begin) * size_t(rows.width);
+  if (rows.layout == PixelLayout::kArgb8888) {
+    if (rows.stride == size_t(rows.width)) return FillPixels(rows.Argb(row_begin), n, value);
+    for (int y = row_begin; y < row_end; y++) FillPixels(rows.Argb(y), size_t(rows.width), value);
     return;
   }
-  const size_t first = size_t(row_begin) * size_t(width);
-  const size_t n = size_t(row_end - row_begin) * size_t(width);
-  if (!rgb565) return FillPixels(buffer + first, n, value);
   const uint16_t p = uint16_t((value >> 8 & 0xF800) | (value >> 5 & 0x07E0) | (value >> 3 & 0x1F));
-  uint16_t* colour = Plane565(buffer) + first;
-  size_t done = 0;
-  if (first % 2) std::memcpy(colour + done++, &p, 2);  // to a 4-byte boundary
-  FillPixels(reinterpret_cast<uint32_t*>(colour + done), (n - done) / 2, p * 0x10001u);
-  if ((n - done) % 2) std::memcpy(colour + n - 1, &p, 2);
-  FillBytes(AlphaPlane(buffer, width, height) + first, n, uint8_t(value >> 24));
+  FillHalfwords(rows.Rgb565(row_begin), n, p);
+  FillBytes(rows.Alpha(row_begin), n, uint8_t(value >> 24));
 }
 
 namespace {
@@ -71,9 +84,13 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   frame.dither_matrix = matrix;
   frame.layout = frame.color16 && frame.ssaa == 1 ? PixelLayout::kRgb565 : PixelLayout::kArgb8888;
   // Buffers made for 5-6-5 pixels are too small for 8-bit ones.
-  const size_t words = BufferWords(frame.width, frame.height, frame.layout);
+  const size_t bytes = BufferBytes(frame.width, frame.height, frame.layout);
   for (int i = 0; i < frame.drawn; i++) {
-    if (frame.color[size_t(i)].size() < words) frame.color[size_t(i)].assign(words, 0);
+    PixelMemory& buffer = frame.color[size_t(i)];
+    if (buffer.bytes() < bytes) {
+      buffer = PixelMemory();
+      buffer = PixelMemory(bytes);
+    }
   }
   for (int y = 0; y < 4; y++) {
     std::vector<uint32_t>& row = frame.dither[size_t(y)];
@@ -105,20 +122,18 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   frame.banded = banded && ssaa > 1;
   if (frame.color16 && ssaa == 1) direct = {};
   const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : direct.pixels ? 0 : !keep_shown ? 1 : count;
-  const size_t words =
-      BufferWords(width * ssaa, height * ssaa,
+  const size_t bytes =
+      BufferBytes(width * ssaa, height * ssaa,
                   frame.color16 && ssaa == 1 ? PixelLayout::kRgb565 : PixelLayout::kArgb8888);
-  for (int i = 0; i < 3; i++) {
-    frame.color[i].clear();  // the old buffers go before the new ones come
-    frame.color[i].shrink_to_fit();
-    frame.color[i].assign(i < drawn ? words : 0, 0);
-  }
+  // The old buffers go before the new ones come.
+  for (PixelMemory& buffer : frame.color) buffer = PixelMemory();
+  frame.shown = PixelMemory();
+  for (int i = 0; i < drawn; i++) frame.color[size_t(i)] = PixelMemory(bytes);
   frame.width = width * ssaa;
   frame.height = height * ssaa;
   frame.ssaa = ssaa;
-  frame.shown.clear();
-  frame.shown.shrink_to_fit();
-  frame.shown.assign(ssaa > 1 && !direct.pixels ? size_t(width) * size_t(height) : 0, 0);
+  if (ssaa > 1 && !direct.pixels)
+    frame.shown = PixelMemory(BufferBytes(width, height, PixelLayout::kArgb8888));
   frame.count = count;
   frame.drawn = drawn;
   frame.front = 0;
@@ -130,8 +145,8 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
 }
 
 void FreeFrameBuffers(FrameBuffers& frame) {
-  for (auto& buffer : frame.color) PixelBuffer().swap(buffer);
-  PixelBuffer().swap(frame.shown);
+  for (PixelMemory& buffer : frame.color) buffer = PixelMemory();
+  frame.shown = PixelMemory();
   frame.width = frame.height = 0;
   frame.ssaa = 1;
   frame.banded = false;
@@ -157,8 +172,7 @@ uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha) {
 
 void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth) {
   if (frame.count == 0) return;
-  FillRows(BackBuffer(frame), frame.width, frame.height, BackStride(frame), 0, frame.height,
-           ClearPixel(frame, color, alpha), frame.layout);
+  FillRows(BackRows(frame), 0, frame.height, ClearPixel(frame, color, alpha));
   frame.depth = depth;
 }
 
@@ -167,7 +181,7 @@ void RotateBuffers(FrameBuffers& frame, bool average) {
   if (frame.ssaa > 1) {
     if (average && !frame.banded) {
       const DisplayRows out = AverageRows(frame);
-      AverageDown(frame.color[frame.back].data(), frame.width, frame.height, frame.ssaa, out.pixels,
+      AverageDown(BackRows(frame).Argb(), frame.width, frame.height, frame.ssaa, out.pixels,
                   out.stride);
     }
     return;
@@ -177,30 +191,51 @@ void RotateBuffers(FrameBuffers& frame, bool average) {
   frame.back = (frame.back + 1) % frame.drawn;
 }
 
-Image ShownFrame(const FrameBuffers& frame) {
-  if (frame.ssaa > 1) {
-    const int width = frame.width / frame.ssaa, height = frame.height / frame.ssaa;
-    if (frame.direct.pixels)
-      return {frame.direct.pixels, width, height, PixelLayout::kArgb8888, frame.direct.stride};
-    return {frame.shown.data(), width, height};
-  }
-  return {FrontBuffer(frame), frame.width, frame.height, frame.layout, BackStride(frame)};
+namespace {
+
+// Buffer `index` at the drawn size: the display's rows where the frame is
+// drawn there.
+PixelRows ColorRows(const FrameBuffers& frame, int index) {
+  if (frame.direct.pixels && frame.ssaa == 1)
+    return ArgbRows(frame.direct.pixels, frame.width, frame.height, frame.direct.stride);
+  return {frame.color[size_t(index)].data(), frame.width, frame.height, size_t(frame.width),
+          frame.layout};
 }
 
-void CopyImageRow(const Image& image, int y, uint32_t* out) {
-  if (image.layout == PixelLayout::kArgb8888) {
-    std::memcpy(out, image.pixels + size_t(y) * image.Stride(), size_t(image.width) * 4);
+}  // namespace
+
+PixelRows BackRows(const FrameBuffers& frame) {
+  return ColorRows(frame, frame.back);
+}
+
+PixelRows FrontRows(const FrameBuffers& frame) {
+  return ColorRows(frame, frame.front);
+}
+
+DisplayRows AverageRows(const FrameBuffers& frame) {
+  if (frame.direct.pixels) return frame.direct;
+  return {static_cast<uint32_t*>(frame.shown.data()), size_t(frame.width / frame.ssaa)};
+}
+
+PixelRows ShownFrame(const FrameBuffers& frame) {
+  if (frame.ssaa == 1) return FrontRows(frame);
+  const DisplayRows average = AverageRows(frame);
+  return ArgbRows(average.pixels, frame.width / frame.ssaa, frame.height / frame.ssaa,
+                  average.stride);
+}
+
+void CopyImageRow(const PixelRows& rows, int y, uint32_t* out) {
+  if (rows.layout == PixelLayout::kArgb8888) {
+    std::memcpy(out, rows.Argb(y), size_t(rows.width) * 4);
     return;
   }
-  const size_t first = size_t(y) * size_t(image.width);
-  Widen565(Plane565(image.pixels) + first,
-           AlphaPlane(image.pixels, image.width, image.height) + first, image.width, out);
+  Widen565(rows.Rgb565(y), rows.Alpha(y), rows.width, out);
 }
 
-std::vector<uint32_t> ImagePixels(const Image& image) {
-  std::vector<uint32_t> out(size_t(image.width) * size_t(image.height));
-  for (int y = 0; y < image.height; y++)
-    CopyImageRow(image, y, out.data() + size_t(y) * size_t(image.width));
+std::vector<uint32_t> ImagePixels(const PixelRows& rows) {
+  std::vector<uint32_t> out(size_t(rows.width) * size_t(rows.height));
+  for (int y = 0; y < rows.height; y++)
+    CopyImageRow(rows, y, out.data() + size_t(y) * size_t(rows.width));
   return out;
 }
 

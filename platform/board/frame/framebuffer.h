@@ -23,10 +23,10 @@ struct DisplayRows {
 // The colour buffers are drawn at `ssaa` times the shown size each way; the
 // 640x480 scene is mapped onto them whole.
 struct FrameBuffers {
-  std::array<PixelBuffer, 3> color;  // `height` rows of `width` pixels, when open
+  std::array<PixelMemory, 3> color;  // `height` rows of `width` pixels, when open
   int width = 0, height = 0;
   int ssaa = 1;       // samples a side
-  PixelBuffer shown;  // with ssaa > 1: the front buffer averaged down
+  PixelMemory shown;  // with ssaa > 1: the front buffer averaged down
   // Supersampled and drawn in bands: no buffer of the drawn size exists; each
   // band is drawn in rows of its own and averaged into `shown` at once.
   bool banded = false;
@@ -73,11 +73,9 @@ void FreeFrameBuffers(FrameBuffers& frame);
 void FillPixels(uint32_t* pixels, size_t n, uint32_t value);
 void FillBytes(uint8_t* bytes, size_t n, uint8_t value);
 
-// Sets rows [row_begin, row_end) of a width x height buffer to `value`
-// (0xAARRGGBB): as it stands, rows `stride` pixels apart, or, 5-6-5, as the
-// 5-6-5 value of its top bits and its alpha (rows packed, stride unused).
-void FillRows(uint32_t* buffer, int width, int height, size_t stride, int row_begin, int row_end,
-              uint32_t value, PixelLayout layout);
+// Sets rows [row_begin, row_end) of `rows` to `value` (0xAARRGGBB): as it
+// stands, or, 5-6-5, as the 5-6-5 value of its top bits and its alpha.
+void FillRows(const PixelRows& rows, int row_begin, int row_end, uint32_t value);
 
 // 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
 // written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
@@ -113,41 +111,23 @@ struct FrameDamage {
   bool None() const { return !all && rows.empty(); }
 };
 
-// The frame as shown: the front buffer, or its average.
-struct Image {
-  const uint32_t* pixels;
-  int width, height;
-  PixelLayout layout = PixelLayout::kArgb8888;  // 5-6-5 rows are widened for showing
-  size_t stride = 0;                            // pixels from a row to the next; 0: width (packed)
-  size_t Stride() const { return stride ? stride : size_t(width); }
-};
-Image ShownFrame(const FrameBuffers& frame);
+// The frame as shown: the front buffer, or its average. 5-6-5 rows are
+// widened for showing.
+PixelRows ShownFrame(const FrameBuffers& frame);
 
-// Copies an image's row y to `out` (width pixels) as 0xAARRGGBB pixels,
+// Copies row y of `rows` to `out` (width pixels) as 0xAARRGGBB pixels,
 // widening 5-6-5 ones.
-void CopyImageRow(const Image& image, int y, uint32_t* out);
+void CopyImageRow(const PixelRows& rows, int y, uint32_t* out);
 
-// The whole image as 0xAARRGGBB pixels, row by row.
-std::vector<uint32_t> ImagePixels(const Image& image);
+// All of `rows` as 0xAARRGGBB pixels, row by row.
+std::vector<uint32_t> ImagePixels(const PixelRows& rows);
 
-// Null when the frame is drawn in bands only.
-inline uint32_t* BackBuffer(FrameBuffers& frame) {
-  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct.pixels;
-  return frame.color[frame.back].data();
-}
-inline const uint32_t* FrontBuffer(const FrameBuffers& frame) {
-  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct.pixels;
-  return frame.color[frame.front].data();
-}
+// The buffer drawn into, and the one shown, at the drawn size: the display's
+// rows where the frame is drawn there. No pixels when the frame is drawn in
+// bands only.
+PixelRows BackRows(const FrameBuffers& frame);
+PixelRows FrontRows(const FrameBuffers& frame);
 // Where a supersampled frame is averaged to: the display's rows, or `shown`.
-inline DisplayRows AverageRows(FrameBuffers& frame) {
-  if (frame.direct.pixels) return frame.direct;
-  return {frame.shown.data(), size_t(frame.width / frame.ssaa)};
-}
-// Pixels from one row of the back buffer to the next.
-inline size_t BackStride(const FrameBuffers& frame) {
-  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct.stride;
-  return size_t(frame.width);
-}
+DisplayRows AverageRows(const FrameBuffers& frame);
 
 }  // namespace softboard

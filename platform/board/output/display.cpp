@@ -44,7 +44,7 @@ Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area
   return p;
 }
 
-void DrawImage(const Image& image, DisplayRows out, int width, int height) {
+void DrawImage(const PixelRows& image, DisplayRows out, int width, int height) {
   if (width == image.width && height == image.height) {
     for (int y = 0; y < height; y++) CopyImageRow(image, y, out.pixels + size_t(y) * out.stride);
     return;
@@ -63,7 +63,7 @@ void DrawImage(const Image& image, DisplayRows out, int width, int height) {
   }
 }
 
-void Display::Present(const Image& frame, const FrameDamage& damage, int retraces, bool vsync,
+void Display::Present(const PixelRows& frame, const FrameDamage& damage, int retraces, bool vsync,
                       int refresh_hz) {
   if (!vsync || retraces < 0) retraces = 0;
   Show(frame, damage, retraces);

@@ -53,12 +53,12 @@ class Display {
   // Shows the frame, of which the rows `damage` names changed since the
   // last, and, when `vsync` is set, returns after `retraces` retraces: the
   // display's own where it has them, otherwise a steady timer.
-  void Present(const Image& frame, const FrameDamage& damage, int retraces, bool vsync,
+  void Present(const PixelRows& frame, const FrameDamage& damage, int retraces, bool vsync,
                int refresh_hz);
 
   // Shows a frame. With `retraces` >= 1 a display with vsync returns after
   // that many retraces.
-  virtual void Show(const Image& frame, const FrameDamage& damage, int retraces) = 0;
+  virtual void Show(const PixelRows& frame, const FrameDamage& damage, int retraces) = 0;
   // Whether Show really waited for retraces; if not, Present paces by timer.
   virtual bool WaitsForRetrace() const = 0;
   // Window keys go to the console's queue; a close request becomes Esc.
@@ -87,7 +87,7 @@ Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area
 
 // Writes `image` into `out` at width x height pixels (0xAARRGGBB): row by row
 // at its own size, 5-6-5 widened; otherwise scaled, to the nearest pixel.
-void DrawImage(const Image& image, DisplayRows out, int width, int height);
+void DrawImage(const PixelRows& image, DisplayRows out, int width, int height);
 
 // Opens the display the settings ask for; null with a reason when it cannot.
 std::unique_ptr<Display> OpenDisplay(const DisplaySettings& settings, std::string* error);

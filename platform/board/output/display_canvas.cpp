@@ -35,7 +35,7 @@ void ToCanvasRow(const uint32_t* argb, int n, uint32_t* rgba) {
 
 class CanvasDisplay final : public Display {
  public:
-  void Show(const Image& frame, const FrameDamage& damage, int retraces) override {
+  void Show(const PixelRows& frame, const FrameDamage& damage, int retraces) override {
     const bool resized = frame.width != width_ || frame.height != height_;
     if (resized) {
       width_ = frame.width;
@@ -68,7 +68,7 @@ class CanvasDisplay final : public Display {
   }
 
  private:
-  void Put(const Image& frame, int first, int last) {
+  void Put(const PixelRows& frame, int first, int last) {
     for (int y = first; y < last; y++) {
       CopyImageRow(frame, y, row_.data());
       ToCanvasRow(row_.data(), frame.width, rgba_.data() + size_t(y) * size_t(frame.width));

@@ -8,7 +8,7 @@ namespace {
 // Frames stay in the board's buffers; nothing is shown and nothing waits.
 class HeadlessDisplay final : public Display {
  public:
-  void Show(const Image&, const FrameDamage&, int) override {}
+  void Show(const PixelRows&, const FrameDamage&, int) override {}
   bool WaitsForRetrace() const override { return false; }
   // Only the console sends keys here. Once its input has ended (a script
   // without Esc, /dev/null) no key can ever come, so the program is told Esc,

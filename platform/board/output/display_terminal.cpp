@@ -101,7 +101,7 @@ class TerminalDisplay final : public Display {
     return true;
   }
 
-  void Show(const Image& frame, const FrameDamage& damage, int) override {
+  void Show(const PixelRows& frame, const FrameDamage& damage, int) override {
     if (!damage.None()) unsent_ = true;
     // A frame the terminal is not ready for is dropped; the latest is sent
     // at a later swap, when the writer is free.

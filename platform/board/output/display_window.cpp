@@ -173,7 +173,7 @@ class WindowDisplay final : public Display {
     }
   }
 
-  void Show(const Image& frame, const FrameDamage& damage, int retraces) override {
+  void Show(const PixelRows& frame, const FrameDamage& damage, int retraces) override {
     presenter_->Show(frame, damage, retraces);
   }
   bool WaitsForRetrace() const override { return presenter_->WaitsForRetrace(); }

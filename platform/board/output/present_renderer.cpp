@@ -26,7 +26,7 @@ class RendererPresenter final : public WindowPresenter {
     return true;
   }
 
-  void Show(const Image& frame, const FrameDamage& damage, int retraces) override {
+  void Show(const PixelRows& frame, const FrameDamage& damage, int retraces) override {
     const bool resized = frame.width != texture_width_ || frame.height != texture_height_;
     if (resized && !MakeTexture(frame.width, frame.height)) return;  // keep showing the last frame
     if (resized || !damage.None()) Upload(frame);
@@ -65,9 +65,9 @@ class RendererPresenter final : public WindowPresenter {
   }
 
   // 5-6-5 rows are widened as they are copied into the texture.
-  void Upload(const Image& frame) {
+  void Upload(const PixelRows& frame) {
     if (frame.layout == PixelLayout::kArgb8888) {
-      SDL_UpdateTexture(texture_, nullptr, frame.pixels, int(frame.Stride() * 4));
+      SDL_UpdateTexture(texture_, nullptr, frame.pixels, int(frame.stride * 4));
       return;
     }
     void* texels = nullptr;

@@ -20,7 +20,7 @@ class SurfacePresenter final : public WindowPresenter {
     return false;
   }
 
-  void Show(const Image& frame, const FrameDamage& damage, int) override {
+  void Show(const PixelRows& frame, const FrameDamage& damage, int) override {
     SDL_Surface* surface = Surface();
     if (surface == nullptr) return;
     const Placement at = Place(frame.width, frame.height, surface);
@@ -30,8 +30,7 @@ class SurfacePresenter final : public WindowPresenter {
     // Only the rows that changed are copied and sent, when they can be told
     // and the surface holds the rest.
     const bool all = whole_ || damage.all || !at.exact;
-    if (frame.pixels != reinterpret_cast<uint32_t*>(origin))
-      Copy(frame, all ? FrameDamage{} : damage, at, surface, origin);
+    if (frame.pixels != origin) Copy(frame, all ? FrameDamage{} : damage, at, surface, origin);
     if (whole_) {
       whole_ = SDL_UpdateWindowSurface(window_) != 0;
       return;
@@ -105,7 +104,7 @@ class SurfacePresenter final : public WindowPresenter {
   // One pass from the frame into the surface: widened, scaled, or, for a
   // layout other than the board's, through a buffer of its own and converted.
   // Only the damaged rows, unless all are.
-  void Copy(const Image& frame, const FrameDamage& damage, const Placement& at,
+  void Copy(const PixelRows& frame, const FrameDamage& damage, const Placement& at,
             SDL_Surface* surface, uint8_t* origin) {
     if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
     const DisplayRows rows = {reinterpret_cast<uint32_t*>(origin), size_t(surface->pitch) / 4};

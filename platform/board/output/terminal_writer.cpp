@@ -56,7 +56,7 @@ FrameWriter::~FrameWriter() {
   }
 }
 
-bool FrameWriter::SameAsLast(const Image& frame) {
+bool FrameWriter::SameAsLast(const PixelRows& frame) {
   if (frame.width != frame_width_ || frame.height != frame_height_) return false;
   row_.resize(size_t(frame.width));
   for (int y = 0; y < frame.height; y++) {
@@ -67,7 +67,7 @@ bool FrameWriter::SameAsLast(const Image& frame) {
   return true;
 }
 
-void FrameWriter::Submit(const Image& frame, const CellLayout& layout, int cell_width,
+void FrameWriter::Submit(const PixelRows& frame, const CellLayout& layout, int cell_width,
                          int cell_height, bool clear) {
   if (!Idle()) return;
   frame_.resize(size_t(frame.width) * size_t(frame.height));
@@ -95,7 +95,7 @@ void FrameWriter::Compose() {
     picture_.resize(size_t(l.width) * size_t(l.height));
   else
     picture_.assign(size_t(l.width) * size_t(l.height), 0xFF000000u);
-  const Image frame{frame_.data(), frame_width_, frame_height_};
+  const PixelRows frame = ArgbRows(frame_.data(), frame_width_, frame_height_);
   DrawImage(
       frame,
       {picture_.data() + size_t(l.frame_y) * size_t(l.width) + size_t(l.frame_x), size_t(l.width)},

@@ -35,10 +35,10 @@ class FrameWriter {
   bool Gone() const { return gone_.load(); }
   // Whether `frame` is the one last handed over, pixel for pixel (a board
   // with two buffers cannot tell); only when Idle.
-  bool SameAsLast(const Image& frame);
+  bool SameAsLast(const PixelRows& frame);
   // Copies the frame and hands it over, to be shown as `layout` says with
   // cells of the given size; only when Idle.
-  void Submit(const Image& frame, const CellLayout& layout, int cell_width, int cell_height,
+  void Submit(const PixelRows& frame, const CellLayout& layout, int cell_width, int cell_height,
               bool clear);
   // Frames written whole so far.
   unsigned long frames_written() const { return written_.load(); }

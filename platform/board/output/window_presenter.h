@@ -16,7 +16,7 @@ namespace softboard {
 class WindowPresenter {
  public:
   virtual ~WindowPresenter() = default;
-  virtual void Show(const Image& frame, const FrameDamage& damage, int retraces) = 0;
+  virtual void Show(const PixelRows& frame, const FrameDamage& damage, int retraces) = 0;
   virtual bool WaitsForRetrace() const = 0;
   virtual bool DrawableSize(int* width, int* height) const = 0;
   virtual DisplayRows FrameRows(int /*width*/, int /*height*/) { return {}; }

@@ -60,23 +60,18 @@ inline void DitherPlain(uint32_t* pixels, int n, const uint32_t* offsets) {
   }
 }
 
-// 16-bit pixels are stored in buffers of 32-bit ones.
-using Aliased16 = uint16_t __attribute__((may_alias));
-
 inline void Pack565Plain(const uint32_t* pixels, int n, const uint32_t* offsets, uint16_t* rgb,
                          uint8_t* alpha) {
   for (int i = 0; i < n; i++) {
     const uint32_t p = pixels[i], t = offsets[i] & 0xFFFF;
-    reinterpret_cast<Aliased16*>(rgb)[i] =
-        uint16_t(Level565(p >> 16 & 255, 5, t) << 11 | Level565(p >> 8 & 255, 6, t) << 5 |
-                 Level565(p & 255, 5, t));
+    rgb[i] = uint16_t(Level565(p >> 16 & 255, 5, t) << 11 | Level565(p >> 8 & 255, 6, t) << 5 |
+                      Level565(p & 255, 5, t));
     alpha[i] = uint8_t(p >> 24);
   }
 }
 
 inline void Widen565Plain(const uint16_t* rgb, const uint8_t* alpha, int n, uint32_t* out) {
-  for (int i = 0; i < n; i++)
-    out[i] = WidenPixel565(reinterpret_cast<const Aliased16*>(rgb)[i], alpha[i]);
+  for (int i = 0; i < n; i++) out[i] = WidenPixel565(rgb[i], alpha[i]);
 }
 
 }  // namespace softboard

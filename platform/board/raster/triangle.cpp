@@ -112,8 +112,8 @@ bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
          a.inputs.state == b.inputs.state && a.loop == b.loop;
 }
 
-void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int row_begin,
-              int row_end, int first_row) {
+void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
+              int first_row) {
   row_begin = std::max(row_begin, t.setup.row_begin);
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
@@ -126,11 +126,11 @@ void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int ro
     // 16-bit colour: every span loop quantises what it writes through these.
     span.dither =
         t.dither[0] ? t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3] : nullptr;
-    if (t.layout == PixelLayout::kRgb565) {
-      span.row565 = Plane565(pixels) + size_t(row) * stride;
-      span.alpha = AlphaPlane(pixels, int(stride), t.height) + size_t(row) * stride;
+    if (rows.layout == PixelLayout::kRgb565) {
+      span.row565 = rows.Rgb565(row - first_row);
+      span.alpha = rows.Alpha(row - first_row);
     } else {
-      span.row = pixels + size_t(row - first_row) * stride;
+      span.row = rows.Argb(row - first_row);
     }
     t.loop(t.inputs, span);
   }

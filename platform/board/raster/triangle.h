@@ -5,6 +5,7 @@
 
 #include "grlib.h"
 #include "pixel/fused_loops.h"
+#include "pixel/pixel_rows.h"
 #include "pixel/pixel_state.h"
 #include "pixel/render_state.h"
 #include "pixel/span.h"
@@ -53,11 +54,9 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, Te
                      const GrVertex& a, const GrVertex& b, const GrVertex& c, SpanLoops loops,
                      PreparedTriangle* out);
 
-// Draws the triangle's rows [row_begin, row_end) into a buffer whose rows are
-// `stride` pixels apart and whose first row is row `first_row`. A 5-6-5 buffer
-// is passed whole (first_row 0, stride its width): its alpha plane follows
-// all its rows.
-void DrawRows(const PreparedTriangle& t, uint32_t* pixels, size_t stride, int row_begin,
-              int row_end, int first_row = 0);
+// Draws the triangle's rows [row_begin, row_end) into `rows`, whose first row
+// is row `first_row` of the target (a 5-6-5 buffer is always passed whole).
+void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
+              int first_row = 0);
 
 }  // namespace softboard
