@@ -31,7 +31,9 @@ class Limits : public ::testing::Test {
 
 // The same two-second paced run at 2 threads and at 256, compared with each
 // other in one test rather than with a clock: 256 threads (past the cores of
-// any machine this runs on) make as many swaps for about the same CPU time.
+// any machine this runs on) make about as many swaps for about the same CPU
+// time. The bars leave room for a loaded machine; the fault they catch cost
+// seven times the swaps and eighty times the CPU.
 TEST_F(Limits, ThreadsPastTheCoresKeepThePaceAndCostNoMore) {
   struct Pace {
     int swaps;
@@ -47,9 +49,9 @@ TEST_F(Limits, ThreadsPastTheCoresKeepThePaceAndCostNoMore) {
   };
   const Pace two = paced("2");
   const Pace many = paced("256");
-  EXPECT_GE(many.swaps * 4, two.swaps * 3)
+  EXPECT_GE(many.swaps * 2, two.swaps)
       << many.swaps << " swaps with 256 threads, " << two.swaps << " with 2";
-  EXPECT_LE(many.cpu, 2 * two.cpu + 0.3)
+  EXPECT_LE(many.cpu, 3 * two.cpu + 0.5)
       << many.cpu << " s of CPU with 256 threads, " << two.cpu << " with 2";
 }
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 #include "pixel/average_down.h"
 #include "pixel/rgb565.h"
 

@@ -8,7 +8,7 @@
 
 #include "api/frame_drawing.h"
 #include "frame/frame_recorder.h"
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 
 namespace softboard {
 namespace {

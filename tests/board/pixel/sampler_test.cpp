@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 
 namespace softboard {
 namespace {

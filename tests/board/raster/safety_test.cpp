@@ -1,7 +1,7 @@
 #include <cmath>
 #include <limits>
 
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 
 namespace softboard {
 namespace {

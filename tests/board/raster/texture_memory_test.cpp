@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "texel_formats.h"
-#include "texture_test_support.h"
+#include "texfile/texture_test_support.h"
 
 namespace softboard {
 namespace {

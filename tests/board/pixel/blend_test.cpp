@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 
 namespace softboard {
 namespace {

@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "texture_test_support.h"
+#include "texfile/texture_test_support.h"
 
 namespace texfile {
 namespace {

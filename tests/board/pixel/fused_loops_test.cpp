@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "api/frame_drawing.h"
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 #include "pixel/fused_loops.h"
 #include "pixel/pixel_state.h"
 #include "pixel/rgb565.h"

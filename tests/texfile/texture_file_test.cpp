@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "texture_test_support.h"
+#include "texfile/texture_test_support.h"
 
 namespace texfile {
 namespace {

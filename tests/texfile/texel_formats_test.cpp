@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "texture_test_support.h"
+#include "texfile/texture_test_support.h"
 
 namespace texfile {
 namespace {

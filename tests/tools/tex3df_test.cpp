@@ -9,7 +9,7 @@
 #include "png_file.h"
 #include "tex3df_codec.h"
 #include "texel_formats.h"
-#include "texture_test_support.h"
+#include "texfile/texture_test_support.h"
 
 namespace tex3df {
 namespace {

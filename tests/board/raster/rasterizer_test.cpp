@@ -1,7 +1,7 @@
 #include <cmath>
 #include <vector>
 
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 #include "raster/setup.h"
 
 namespace softboard {

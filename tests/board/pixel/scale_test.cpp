@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "pipeline_support.h"
+#include "board/pipeline_support.h"
 #include "pixel/average_down.h"
 
 namespace softboard {
