@@ -68,7 +68,6 @@ struct State {
   BlendState blend;
   TexCombineState tex;
   bool bilinear, wrap;
-  friend std::ostream& operator<<(std::ostream& out, const State& k) { return out << k.name; }
 };
 
 constexpr CombineState kTexture{GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
