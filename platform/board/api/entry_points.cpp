@@ -208,7 +208,7 @@ bool MatchThreads(BoardState& board) {
 // The rows of the display's own memory the frame as shown may live in: none
 // for a 5-6-5 frame, or where drawing after the last swap could reach the
 // screenshot saved at shutdown.
-DisplayRows DirectRows(BoardState& board, int width, int height, int ssaa) {
+PixelRows DirectRows(BoardState& board, int width, int height, int ssaa) {
   const bool keep_shown = !board.settings.screenshot_path.empty();
   const bool rgb565 = board.settings.color_bits == 16 && ssaa == 1;
   if (!board.display || rgb565 || (ssaa == 1 && keep_shown)) return {};
@@ -221,7 +221,7 @@ DisplayRows DirectRows(BoardState& board, int width, int height, int ssaa) {
 bool MakeFrameBuffers(BoardState& board, int count, int width, int height, int ssaa) {
   // The frame shown is read after its swap only by a screenshot at shutdown.
   const bool keep_shown = !board.settings.screenshot_path.empty();
-  const DisplayRows direct = DirectRows(board, width, height, ssaa);
+  const PixelRows direct = DirectRows(board, width, height, ssaa);
   try {
     SetColorDepth(board.frame, board.settings.color_bits, board.settings.dither);
     InitFrameBuffers(board.frame, count, width, height, ssaa, true, keep_shown, direct);
@@ -599,8 +599,7 @@ void GR_CALL grBufferSwap(int swap_interval) try {
   if (!refusal.empty()) return trace.Refused(refusal);
   FrameBuffers& frame = board.frame;
   if (frame.ssaa > 1) {
-    const DisplayRows out = AverageRows(frame);
-    board.recorder->RecordAverageDown(BackDestination(frame), frame.ssaa, out.pixels, out.stride);
+    board.recorder->RecordAverageDown(BackDestination(frame), frame.ssaa, AverageRows(frame));
   }
   bool complete = true;
   FrameDamage damage = board.recorder->FlushFrame(&complete);

@@ -61,8 +61,7 @@ bool SameCommand(const BandCommand& a, const BandCommand& b) {
                           },
                           [&](const AverageDownCommand& x) {
                             const auto& y = std::get<AverageDownCommand>(b);
-                            return x.from == y.from && x.ssaa == y.ssaa && x.to == y.to &&
-                                   x.to_stride == y.to_stride;
+                            return x.from == y.from && x.ssaa == y.ssaa && x.to == y.to;
                           }},
                     a);
 }
@@ -78,30 +77,30 @@ size_t BandRowBytes(const BandCommand& command, int band_rows) {
 }
 
 void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory) {
-  std::visit(
-      Visit{[&](const TriangleCommand& t) {
-              const Destination& d = t.to;
-              const int first_row = InBand(d) ? top : 0;
-              DrawRows(t.triangle, BandRows(d, top, bottom, band_memory), top, bottom, first_row);
-            },
-            [&](const ClearCommand& c) {
-              const Destination& d = c.to;
-              const int end = std::min(bottom, d.rows.height);
-              if (top >= end) return;
-              if (InBand(d))
-                FillRows(BandRows(d, top, end, band_memory), 0, end - top, c.pixel);
-              else
-                FillRows(d.rows, top, end, c.pixel);
-            },
-            [&](const AverageDownCommand& a) {
-              const int end = std::min(bottom, a.from.rows.height);
-              if (top >= end) return;
-              const PixelRows from = BandRows(a.from, top, end, band_memory);
-              // Bands are whole blocks: their height is a multiple of every ssaa.
-              AverageDown(InBand(a.from) ? from.Argb() : from.Argb(top), from.width, end - top,
-                          a.ssaa, a.to + size_t(top / a.ssaa) * a.to_stride, a.to_stride);
-            }},
-      command);
+  std::visit(Visit{[&](const TriangleCommand& t) {
+                     const Destination& d = t.to;
+                     const int first_row = InBand(d) ? top : 0;
+                     DrawRows(t.triangle, BandRows(d, top, bottom, band_memory), top, bottom,
+                              first_row);
+                   },
+                   [&](const ClearCommand& c) {
+                     const Destination& d = c.to;
+                     const int end = std::min(bottom, d.rows.height);
+                     if (top >= end) return;
+                     if (InBand(d))
+                       FillRows(BandRows(d, top, end, band_memory), 0, end - top, c.pixel);
+                     else
+                       FillRows(d.rows, top, end, c.pixel);
+                   },
+                   [&](const AverageDownCommand& a) {
+                     const int end = std::min(bottom, a.from.rows.height);
+                     if (top >= end) return;
+                     const PixelRows from = BandRows(a.from, top, end, band_memory);
+                     // Bands are whole blocks: their height is a multiple of every ssaa.
+                     AverageDown(InBand(a.from) ? from.Argb() : from.Argb(top), from.width,
+                                 end - top, a.ssaa, a.to.Argb(top / a.ssaa), a.to.stride);
+                   }},
+             command);
 }
 
 }  // namespace softboard

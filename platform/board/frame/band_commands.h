@@ -34,13 +34,12 @@ struct TriangleCommand {
 };
 
 // Each `ssaa` x `ssaa` block of what was drawn in `from` averaged into a
-// pixel of `to` (rows `to_stride` apart), right after the band is drawn,
-// while its rows are still in cache.
+// pixel of `to` (0xAARRGGBB rows), right after the band is drawn, while its
+// rows are still in cache.
 struct AverageDownCommand {
   Destination from;
   int ssaa = 2;
-  uint32_t* to = nullptr;
-  size_t to_stride = 0;
+  PixelRows to;
 };
 
 using BandCommand = std::variant<ClearCommand, TriangleCommand, AverageDownCommand>;

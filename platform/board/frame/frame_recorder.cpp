@@ -26,9 +26,8 @@ void FrameRecorder::RecordTriangle(const Destination& to, const PreparedTriangle
   Record(TriangleCommand{to, triangle});
 }
 
-void FrameRecorder::RecordAverageDown(const Destination& from, int ssaa, uint32_t* to,
-                                      size_t to_stride) {
-  Record(AverageDownCommand{from, ssaa, to, to_stride});
+void FrameRecorder::RecordAverageDown(const Destination& from, int ssaa, const PixelRows& to) {
+  Record(AverageDownCommand{from, ssaa, to});
 }
 
 // The band's commands, those that touch its rows, are the last frame's, in

@@ -21,9 +21,9 @@ class FrameRecorder {
 
   void RecordClear(const Destination& to, uint32_t pixel);
   void RecordTriangle(const Destination& to, const PreparedTriangle& triangle);
-  // Averages ssaa x ssaa blocks of what was drawn in `from` into `to` (rows
-  // `to_stride` apart).
-  void RecordAverageDown(const Destination& from, int ssaa, uint32_t* to, size_t to_stride);
+  // Averages ssaa x ssaa blocks of what was drawn in `from` into `to`
+  // (0xAARRGGBB rows).
+  void RecordAverageDown(const Destination& from, int ssaa, const PixelRows& to);
 
   // Draws everything recorded; returns when all is drawn. False when memory
   // ran out and some of it is not. The next frame is not compared with what

@@ -112,7 +112,7 @@ uint32_t Nearest565(uint32_t argb) {
 }
 
 void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa, bool banded,
-                      bool keep_shown, DisplayRows direct) {
+                      bool keep_shown, const PixelRows& display_rows) {
   count = std::clamp(count, 2, 3);
   // Supersampled, the frame shown is the average, kept apart: one buffer to
   // draw in is enough (none when drawn in bands). A frame shown that nothing
@@ -120,7 +120,7 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   // a frame passes through, so a large frame can stay in the cache. Drawn in
   // the display's own rows, it needs none at all.
   frame.banded = banded && ssaa > 1;
-  if (frame.color16 && ssaa == 1) direct = {};
+  const PixelRows direct = frame.color16 && ssaa == 1 ? PixelRows{} : display_rows;
   const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : direct.pixels ? 0 : !keep_shown ? 1 : count;
   const size_t bytes =
       BufferBytes(width * ssaa, height * ssaa,
@@ -180,8 +180,8 @@ void RotateBuffers(FrameBuffers& frame, bool average) {
   if (frame.count == 0) return;
   if (frame.ssaa > 1) {
     if (average && !frame.banded) {
-      const DisplayRows out = AverageRows(frame);
-      AverageDown(BackRows(frame).Argb(), frame.width, frame.height, frame.ssaa, out.pixels,
+      const PixelRows out = AverageRows(frame);
+      AverageDown(BackRows(frame).Argb(), frame.width, frame.height, frame.ssaa, out.Argb(),
                   out.stride);
     }
     return;
@@ -196,8 +196,7 @@ namespace {
 // Buffer `index` at the drawn size: the display's rows where the frame is
 // drawn there.
 PixelRows ColorRows(const FrameBuffers& frame, int index) {
-  if (frame.direct.pixels && frame.ssaa == 1)
-    return ArgbRows(frame.direct.pixels, frame.width, frame.height, frame.direct.stride);
+  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct;
   return {frame.color[size_t(index)].data(), frame.width, frame.height, size_t(frame.width),
           frame.layout};
 }
@@ -212,16 +211,14 @@ PixelRows FrontRows(const FrameBuffers& frame) {
   return ColorRows(frame, frame.front);
 }
 
-DisplayRows AverageRows(const FrameBuffers& frame) {
+PixelRows AverageRows(const FrameBuffers& frame) {
   if (frame.direct.pixels) return frame.direct;
-  return {static_cast<uint32_t*>(frame.shown.data()), size_t(frame.width / frame.ssaa)};
+  return ArgbRows(static_cast<uint32_t*>(frame.shown.data()), frame.width / frame.ssaa,
+                  frame.height / frame.ssaa);
 }
 
 PixelRows ShownFrame(const FrameBuffers& frame) {
-  if (frame.ssaa == 1) return FrontRows(frame);
-  const DisplayRows average = AverageRows(frame);
-  return ArgbRows(average.pixels, frame.width / frame.ssaa, frame.height / frame.ssaa,
-                  average.stride);
+  return frame.ssaa == 1 ? FrontRows(frame) : AverageRows(frame);
 }
 
 void CopyImageRow(const PixelRows& rows, int y, uint32_t* out) {

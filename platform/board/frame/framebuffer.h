@@ -11,15 +11,6 @@
 
 namespace softboard {
 
-// Rows of 0xAARRGGBB pixels, `stride` pixels apart, in memory that a display
-// shows as it is (a window's own surface): a frame drawn or averaged there
-// needs no copy to be seen.
-struct DisplayRows {
-  uint32_t* pixels = nullptr;
-  size_t stride = 0;
-  friend bool operator==(const DisplayRows&, const DisplayRows&) = default;
-};
-
 // The colour buffers are drawn at `ssaa` times the shown size each way; the
 // 640x480 scene is mapped onto them whole.
 struct FrameBuffers {
@@ -46,10 +37,12 @@ struct FrameBuffers {
   int drawn = 0;  // of them, buffers of the drawn size that exist
   int front = 0;  // shown
   int back = 1;   // drawn into
-  // Where the display lets the frame as shown live in its own memory: then
-  // the frame is drawn there (one sample a pixel, 8 bits a channel; no colour
-  // buffer of the board's own), or averaged there (supersampled; no `shown`).
-  DisplayRows direct;
+  // Where the display lets the frame as shown live in its own memory (rows
+  // of 0xAARRGGBB pixels it shows as they are, as a window's own surface):
+  // then the frame is drawn there (one sample a pixel, 8 bits a channel; no
+  // colour buffer of the board's own), or averaged there (supersampled; no
+  // `shown`). It needs no copy to be seen.
+  PixelRows direct;
   // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
   // per pixel, so it is everywhere the value of its last clear: no plane of
   // memory to fill each frame.
@@ -66,7 +59,7 @@ struct FrameBuffers {
 // shown (see FrameBuffers::direct), used unless the buffer is 5-6-5.
 void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
                       int height = kScreenHeight, int ssaa = 1, bool banded = false,
-                      bool keep_shown = true, DisplayRows direct = {});
+                      bool keep_shown = true, const PixelRows& direct = {});
 void FreeFrameBuffers(FrameBuffers& frame);
 
 // Sets n pixels (or bytes) to `value` at memory speed.
@@ -128,6 +121,6 @@ std::vector<uint32_t> ImagePixels(const PixelRows& rows);
 PixelRows BackRows(const FrameBuffers& frame);
 PixelRows FrontRows(const FrameBuffers& frame);
 // Where a supersampled frame is averaged to: the display's rows, or `shown`.
-DisplayRows AverageRows(const FrameBuffers& frame);
+PixelRows AverageRows(const FrameBuffers& frame);
 
 }  // namespace softboard

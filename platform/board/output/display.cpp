@@ -44,9 +44,10 @@ Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area
   return p;
 }
 
-void DrawImage(const PixelRows& image, DisplayRows out, int width, int height) {
+void DrawImage(const PixelRows& image, const PixelRows& out) {
+  const int width = out.width, height = out.height;
   if (width == image.width && height == image.height) {
-    for (int y = 0; y < height; y++) CopyImageRow(image, y, out.pixels + size_t(y) * out.stride);
+    for (int y = 0; y < height; y++) CopyImageRow(image, y, out.Argb(y));
     return;
   }
   // Each pixel takes the source pixel under its centre.
@@ -58,7 +59,7 @@ void DrawImage(const PixelRows& image, DisplayRows out, int width, int height) {
   for (int y = 0; y < height; y++) {
     const int source = int((2 * int64_t(y) + 1) * image.height / (2 * int64_t(height)));
     if (source != loaded) CopyImageRow(image, loaded = source, row.data());
-    uint32_t* line = out.pixels + size_t(y) * out.stride;
+    uint32_t* line = out.Argb(y);
     for (int x = 0; x < width; x++) line[x] = row[size_t(column[size_t(x)])];
   }
 }

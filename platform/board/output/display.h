@@ -70,7 +70,7 @@ class Display {
   // shown as it is (placed by PlaceFrame, exactly): a frame drawn there is
   // shown without a copy. None by default. They stay valid until PumpEvents
   // reports a resize.
-  virtual DisplayRows FrameRows(int /*width*/, int /*height*/) { return {}; }
+  virtual PixelRows FrameRows(int /*width*/, int /*height*/) { return {}; }
 
  private:
   RetraceTimer timer_;
@@ -85,9 +85,9 @@ struct Placement {
 };
 Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area_height);
 
-// Writes `image` into `out` at width x height pixels (0xAARRGGBB): row by row
-// at its own size, 5-6-5 widened; otherwise scaled, to the nearest pixel.
-void DrawImage(const PixelRows& image, DisplayRows out, int width, int height);
+// Writes `image` into `out` (0xAARRGGBB rows): row by row at its own size,
+// 5-6-5 widened; otherwise scaled to out's size, to the nearest pixel.
+void DrawImage(const PixelRows& image, const PixelRows& out);
 
 // Opens the display the settings ask for; null with a reason when it cannot.
 std::unique_ptr<Display> OpenDisplay(const DisplaySettings& settings, std::string* error);

@@ -180,7 +180,7 @@ class WindowDisplay final : public Display {
   bool DrawableSize(int* width, int* height) const override {
     return presenter_->DrawableSize(width, height);
   }
-  DisplayRows FrameRows(int width, int height) override {
+  PixelRows FrameRows(int width, int height) override {
     return presenter_->FrameRows(width, height);
   }
 

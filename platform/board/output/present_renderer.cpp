@@ -73,8 +73,8 @@ class RendererPresenter final : public WindowPresenter {
     void* texels = nullptr;
     int pitch = 0;
     if (SDL_LockTexture(texture_, nullptr, &texels, &pitch) != 0) return;
-    DrawImage(frame, {static_cast<uint32_t*>(texels), size_t(pitch) / 4}, frame.width,
-              frame.height);
+    DrawImage(frame, ArgbRows(static_cast<uint32_t*>(texels), frame.width, frame.height,
+                              size_t(pitch) / 4));
     SDL_UnlockTexture(texture_);
   }
 

@@ -49,13 +49,14 @@ class SurfacePresenter final : public WindowPresenter {
     return *width > 0 && *height > 0;
   }
 
-  DisplayRows FrameRows(int width, int height) override {
+  PixelRows FrameRows(int width, int height) override {
     SDL_Surface* surface = Surface();
     if (surface == nullptr || !BoardLayout(surface)) return {};
     const Placement at = Place(width, height, surface);
     if (!at.exact) return {};
     const size_t stride = size_t(surface->pitch) / 4;
-    return {static_cast<uint32_t*>(surface->pixels) + size_t(at.y) * stride + size_t(at.x), stride};
+    return ArgbRows(static_cast<uint32_t*>(surface->pixels) + size_t(at.y) * stride + size_t(at.x),
+                    width, height, stride);
   }
 
   void Resized() override { stale_ = true; }
@@ -107,16 +108,17 @@ class SurfacePresenter final : public WindowPresenter {
   void Copy(const PixelRows& frame, const FrameDamage& damage, const Placement& at,
             SDL_Surface* surface, uint8_t* origin) {
     if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
-    const DisplayRows rows = {reinterpret_cast<uint32_t*>(origin), size_t(surface->pitch) / 4};
+    const PixelRows rows = ArgbRows(reinterpret_cast<uint32_t*>(origin), at.width, at.height,
+                                    size_t(surface->pitch) / 4);
     if (BoardLayout(surface) && !damage.all) {
       for (const auto& [first, last] : damage.rows) {
-        for (int y = first; y < last; y++) CopyImageRow(frame, y, rows.pixels + y * rows.stride);
+        for (int y = first; y < last; y++) CopyImageRow(frame, y, rows.Argb(y));
       }
     } else if (BoardLayout(surface)) {
-      DrawImage(frame, rows, at.width, at.height);
+      DrawImage(frame, rows);
     } else {
       staging_.resize(size_t(at.width) * size_t(at.height));
-      DrawImage(frame, {staging_.data(), size_t(at.width)}, at.width, at.height);
+      DrawImage(frame, ArgbRows(staging_.data(), at.width, at.height));
       // Read as XRGB: whatever the alpha plane holds, the window is opaque.
       SDL_ConvertPixels(at.width, at.height, SDL_PIXELFORMAT_RGB888, staging_.data(), at.width * 4,
                         surface->format->format, origin, surface->pitch);

@@ -96,10 +96,9 @@ void FrameWriter::Compose() {
   else
     picture_.assign(size_t(l.width) * size_t(l.height), 0xFF000000u);
   const PixelRows frame = ArgbRows(frame_.data(), frame_width_, frame_height_);
-  DrawImage(
-      frame,
-      {picture_.data() + size_t(l.frame_y) * size_t(l.width) + size_t(l.frame_x), size_t(l.width)},
-      l.frame_width, l.frame_height);
+  DrawImage(frame,
+            ArgbRows(picture_.data() + size_t(l.frame_y) * size_t(l.width) + size_t(l.frame_x),
+                     l.frame_width, l.frame_height, size_t(l.width)));
   // The board's alpha plane is no part of the picture.
   for (uint32_t& pixel : picture_) pixel |= 0xFF000000u;
 }

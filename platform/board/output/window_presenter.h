@@ -19,7 +19,7 @@ class WindowPresenter {
   virtual void Show(const PixelRows& frame, const FrameDamage& damage, int retraces) = 0;
   virtual bool WaitsForRetrace() const = 0;
   virtual bool DrawableSize(int* width, int* height) const = 0;
-  virtual DisplayRows FrameRows(int /*width*/, int /*height*/) { return {}; }
+  virtual PixelRows FrameRows(int /*width*/, int /*height*/) { return {}; }
   // The window's size changed: frames go to a new surface, and FrameRows
   // will be asked again before a frame is drawn there.
   virtual void Resized() {}

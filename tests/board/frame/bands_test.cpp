@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "api/frame_drawing.h"
-#include "frame/frame_recorder.h"
 #include "board/pipeline_support.h"
+#include "frame/frame_recorder.h"
 
 namespace softboard {
 namespace {
@@ -89,7 +89,8 @@ TEST(Bands, SupersampledFramesDrawnInBandsOnlyMatchTheWholeFrame) {
                                    .rows = ArgbRows(nullptr, frame.width, frame.height)};
     recorder.RecordClear(band_rows, 0xFF102030u);
     recorder.RecordTriangle(band_rows, t);
-    recorder.RecordAverageDown(band_rows, 2, shown.data(), size_t(frame.width / 2));
+    recorder.RecordAverageDown(band_rows, 2,
+                               ArgbRows(shown.data(), frame.width / 2, frame.height / 2));
     recorder.Flush();
     EXPECT_EQ(shown, whole) << threads << " threads";
   }
@@ -138,7 +139,7 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
                                   .rows = ArgbRows(nullptr, 640, 480)};
         recorder.RecordClear(band, 0xFF102030u);
         recorder.RecordTriangle(band, t);
-        recorder.RecordAverageDown(band, 2, out, stride);
+        recorder.RecordAverageDown(band, 2, ArgbRows(out, width, height, stride));
       }
       recorder.Flush();
     }

@@ -85,15 +85,15 @@ TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
   std::vector<uint32_t> surface(12 * 5, 7);
   for (const int ssaa : {1, 2}) {
     FrameBuffers frame;
-    InitFrameBuffers(frame, 2, 4, 3, ssaa, true, false, {surface.data() + 13, 12});
+    InitFrameBuffers(frame, 2, 4, 3, ssaa, true, false, ArgbRows(surface.data() + 13, 4, 3, 12));
     EXPECT_EQ(frame.drawn, 0) << "no colour buffer of the shown size";
     EXPECT_EQ(frame.shown.data(), nullptr);
     if (ssaa == 1) {
       EXPECT_EQ(BackRows(frame).Argb(), surface.data() + 13);
       ClearBackBuffer(frame, {1, 2, 3, 0}, 9, 0);
     } else {
-      const DisplayRows out = AverageRows(frame);
-      EXPECT_EQ(out.pixels, surface.data() + 13);
+      const PixelRows out = AverageRows(frame);
+      EXPECT_EQ(out.Argb(), surface.data() + 13);
       EXPECT_EQ(out.stride, 12u);
     }
   }

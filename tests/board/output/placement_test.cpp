@@ -40,13 +40,13 @@ TEST(DrawImage, CopiesRowsIntoAWiderSurfaceAndScalesToTheNearestPixel) {
   std::vector<uint32_t> frame = {1, 2, 3, 4, 5, 6};  // 3x2
   const PixelRows image = ArgbRows(frame.data(), 3, 2);
   std::vector<uint32_t> out(5 * 4, 0);
-  DrawImage(image, {out.data() + 1, 5}, 3, 2);
+  DrawImage(image, ArgbRows(out.data() + 1, 3, 2, 5));
   EXPECT_EQ(out, (std::vector<uint32_t>{0, 1, 2, 3, 0,  //
                                         0, 4, 5, 6, 0,  //
                                         0, 0, 0, 0, 0,  //
                                         0, 0, 0, 0, 0}));
   std::vector<uint32_t> twice(6 * 4, 0);
-  DrawImage(image, {twice.data(), 6}, 6, 4);
+  DrawImage(image, ArgbRows(twice.data(), 6, 4));
   EXPECT_EQ(twice, (std::vector<uint32_t>{1, 1, 2, 2, 3, 3,  //
                                           1, 1, 2, 2, 3, 3,  //
                                           4, 4, 5, 5, 6, 6,  //
