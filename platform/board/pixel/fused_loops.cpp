@@ -156,6 +156,12 @@ HWY_INLINE V32 PerspectiveFixed(hn::Vec<DF> x, float scale) {
   return hn::BitCast(D32(), hn::ConvertTo(di, hn::Floor(x)));
 }
 
+// A 16.16 plane's values at a group's pixels, from the span's start.
+HWY_INLINE V32 PlaneStart(uint32_t start, uint32_t step) {
+  const D32 d;
+  return hn::Add(hn::Set(d, start), hn::Mul(hn::Iota(d, 0), hn::Set(d, step)));
+}
+
 // Texture coordinates along the span, a group of lanes at a time: affine ones
 // stepped in wrapping fixed point (u, v), perspective ones worked out from
 // the pixels' numbers along the span (k). The caller keeps those vectors; the
@@ -175,9 +181,8 @@ struct TexCoords {
 
   // The first group's.
   HWY_INLINE void Start(V32& u, V32& v, hn::Vec<DF>& k) const {
-    const D32 d;
-    u = hn::Add(hn::Set(d, s.u), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.du)));
-    v = hn::Add(hn::Set(d, s.v), hn::Mul(hn::Iota(d, 0), hn::Set(d, s.dv)));
+    u = PlaneStart(s.u, s.du);
+    v = PlaneStart(s.v, s.dv);
     k = hn::Iota(DF(), 0.0f);
   }
 
@@ -215,12 +220,6 @@ struct TexCoords {
     hn::Store(hn::Add(hn::ShiftLeftSame(iv, t.width_log2), iu), d, idx);
   }
 };
-
-// A 16.16 plane's values at a group's pixels, from the span's start.
-HWY_INLINE V32 PlaneStart(uint32_t start, uint32_t step) {
-  const D32 d;
-  return hn::Add(hn::Set(d, start), hn::Mul(hn::Iota(d, 0), hn::Set(d, step)));
-}
 
 // kRgb565: the span is a 5-6-5 row's (row565, alpha), quantised through
 // span.dither; otherwise an 8-bit row's, quantised when span.dither is set.

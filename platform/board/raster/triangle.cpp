@@ -53,17 +53,34 @@ SpanLoop Prepare(const RenderState& render, TextureUnitState& tmu, const Triangl
   return loop ? loop : general;
 }
 
-// A row's span: where it starts and every value there, with the steps along it.
+// The steps along a row, the same for every row.
+SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri) {
+  SpanInputs steps;
+  for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
+  if (!tri.reads.texture) return steps;
+  const Plane& s = setup.plane[kPlaneSow];
+  const Plane& t = setup.plane[kPlaneTow];
+  const Plane& q = setup.plane[kPlaneOow];
+  if (tri.affine) {
+    const double w = 1 / q.at_origin, scale = tri.texture.scale;
+    steps.du = WrapFixed(s.dx * w * scale, tri.texture.width_log2);
+    steps.dv = WrapFixed(t.dx * w * scale, tri.texture.height_log2);
+    return steps;
+  }
+  steps.dsow = ToFloat(s.dx);
+  steps.dtow = ToFloat(t.dx);
+  steps.doow = ToFloat(q.dx);
+  return steps;
+}
+
+// A row's span: where it starts and every value there (its steps are set).
 void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, int x0, int x1,
                SpanInputs* span) {
   span->x0 = x0;
   span->count = x1 - x0;
   const double px = x0 + 0.5, py = row + 0.5;
-  for (int c = 0; c < 4; c++) {
-    const Plane& p = setup.plane[kPlaneR + c];
-    span->color[c] = ToFixed(At(setup, p, px, py) + 0.5);
-    span->color_step[c] = ToFixed(p.dx);
-  }
+  for (int c = 0; c < 4; c++)
+    span->color[c] = ToFixed(At(setup, setup.plane[kPlaneR + c], px, py) + 0.5);
   if (!tri.reads.texture) return;
   const Plane& s = setup.plane[kPlaneSow];
   const Plane& t = setup.plane[kPlaneTow];
@@ -74,16 +91,11 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
     const double offset = tri.state.sampler.bilinear ? kBilinearOffset : 0.0;
     span->u = WrapFixed(At(setup, s, px, py) * w * scale + offset, tri.texture.width_log2);
     span->v = WrapFixed(At(setup, t, px, py) * w * scale + offset, tri.texture.height_log2);
-    span->du = WrapFixed(s.dx * w * scale, tri.texture.width_log2);
-    span->dv = WrapFixed(t.dx * w * scale, tri.texture.height_log2);
     return;
   }
   span->sow = ToFloat(At(setup, s, px, py));
   span->tow = ToFloat(At(setup, t, px, py));
   span->oow = ToFloat(At(setup, q, px, py));
-  span->dsow = ToFloat(s.dx);
-  span->dtow = ToFloat(t.dx);
-  span->doow = ToFloat(q.dx);
 }
 
 }  // namespace
@@ -97,9 +109,8 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, Te
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
   out->loop = Prepare(render, tmu, out->setup, target.layout, loops == SpanLoops::kGeneralOnly,
                       &out->inputs, &out->fused);
-  for (int i = 0; i < 4; i++) out->dither[i] = target.dither[i];
-  out->height = target.height;
-  out->layout = target.layout;
+  out->steps = RowSteps(out->setup, out->inputs);
+  out->target = target;
   out->corners[0] = a;
   out->corners[1] = b;
   out->corners[2] = c;
@@ -117,15 +128,17 @@ void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, i
   row_begin = std::max(row_begin, t.setup.row_begin);
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
-  SpanInputs span;
+  SpanInputs span = t.steps;
   RowWalker walker(t.setup, row_begin);
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
     if (!walker.Span(x0, x1)) continue;
     StartSpan(t.setup, t.inputs, row, x0, x1, &span);
     // 16-bit colour: every span loop quantises what it writes through these.
-    span.dither =
-        t.dither[0] ? t.dither[int(int64_t(row) * kScreenHeight / t.height) & 3] : nullptr;
+    const TriangleTarget& target = t.target;
+    span.dither = target.dither[0]
+                      ? target.dither[int(int64_t(row) * kScreenHeight / target.height) & 3]
+                      : nullptr;
     if (rows.layout == PixelLayout::kRgb565) {
       span.row565 = rows.Rgb565(row - first_row);
       span.alpha = rows.Alpha(row - first_row);

@@ -30,9 +30,9 @@ struct PreparedTriangle {
   TriangleInputs inputs;
   SpanLoop loop = nullptr;
   bool fused = false;  // `loop` is a fused loop, not the general one
-  const uint32_t* dither[4] = {};
-  int height = 0;                               // the target's, to find a row's dither thresholds
-  PixelLayout layout = PixelLayout::kArgb8888;  // the target's
+  // What every row's span shares: its steps along the row.
+  SpanInputs steps;
+  TriangleTarget target;
   // What it was made from besides the texture and the target: its corners
   // and `inputs.state`. The same corners, bit for bit, in the same state
   // draw the same pixels.
