@@ -210,7 +210,7 @@ bool MatchThreads(BoardState& board) {
 // screenshot saved at shutdown.
 PixelRows DirectRows(BoardState& board, int width, int height, int ssaa) {
   const bool keep_shown = !board.settings.screenshot_path.empty();
-  const bool rgb565 = board.settings.color_bits == 16 && ssaa == 1;
+  const bool rgb565 = BufferLayout(board.settings.color_bits == 16, ssaa) == PixelLayout::kRgb565;
   if (!board.display || rgb565 || (ssaa == 1 && keep_shown)) return {};
   return board.display->FrameRows(width, height);
 }

@@ -82,7 +82,7 @@ uint32_t Threshold(int matrix, int x, int y) {
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   frame.color16 = bits == 16;
   frame.dither_matrix = matrix;
-  frame.layout = frame.color16 && frame.ssaa == 1 ? PixelLayout::kRgb565 : PixelLayout::kArgb8888;
+  frame.layout = BufferLayout(frame.color16, frame.ssaa);
   // Buffers made for 5-6-5 pixels are too small for 8-bit ones.
   const size_t bytes = BufferBytes(frame.width, frame.height, frame.layout);
   for (int i = 0; i < frame.drawn; i++) {
@@ -103,14 +103,6 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   }
 }
 
-uint32_t Nearest565(uint32_t argb) {
-  uint32_t out = argb & 0xFF000000u;
-  for (const auto& [shift, bits] : {std::pair{16, 5}, std::pair{8, 6}, std::pair{0, 5}}) {
-    out |= Quantize565(argb >> shift & 255, bits, DitherOffset(8)) << shift;
-  }
-  return out;
-}
-
 void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa, bool banded,
                       bool keep_shown, const PixelRows& display_rows) {
   count = std::clamp(count, 2, 3);
@@ -120,11 +112,10 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   // a frame passes through, so a large frame can stay in the cache. Drawn in
   // the display's own rows, it needs none at all.
   frame.banded = banded && ssaa > 1;
-  const PixelRows direct = frame.color16 && ssaa == 1 ? PixelRows{} : display_rows;
+  const PixelLayout layout = BufferLayout(frame.color16, ssaa);
+  const PixelRows direct = layout == PixelLayout::kRgb565 ? PixelRows{} : display_rows;
   const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : direct.pixels ? 0 : !keep_shown ? 1 : count;
-  const size_t bytes =
-      BufferBytes(width * ssaa, height * ssaa,
-                  frame.color16 && ssaa == 1 ? PixelLayout::kRgb565 : PixelLayout::kArgb8888);
+  const size_t bytes = BufferBytes(width * ssaa, height * ssaa, layout);
   // The old buffers go before the new ones come.
   for (PixelMemory& buffer : frame.color) buffer = PixelMemory();
   frame.shown = PixelMemory();

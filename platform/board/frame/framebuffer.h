@@ -77,9 +77,11 @@ void FillRows(const PixelRows& rows, int row_begin, int row_end, uint32_t value)
 // first, and they are made the size it needs.
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix);
 
-// The 5-6-5 colour nearest to an 0xAARRGGBB pixel, widened back to 8 bits by
-// repeating its top bits; alpha as it was.
-uint32_t Nearest565(uint32_t argb);
+// How the colour buffers keep their pixels: 5-6-5 with 16-bit colour at one
+// sample a pixel; supersampled, the samples keep 8 bits a channel.
+constexpr PixelLayout BufferLayout(bool color16, int ssaa) {
+  return color16 && ssaa == 1 ? PixelLayout::kRgb565 : PixelLayout::kArgb8888;
+}
 
 // A GrColor_t unpacked by the colour format chosen at open.
 Rgba8 UnpackColor(uint32_t color, int color_format);

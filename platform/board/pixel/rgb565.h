@@ -74,4 +74,12 @@ inline void Widen565Plain(const uint16_t* rgb, const uint8_t* alpha, int n, uint
   for (int i = 0; i < n; i++) out[i] = WidenPixel565(rgb[i], alpha[i]);
 }
 
+// The 5-6-5 colour nearest to an 0xAARRGGBB pixel, widened back to 8 bits by
+// repeating its top bits; alpha as it was.
+constexpr uint32_t Nearest565(uint32_t argb) {
+  const uint32_t half = DitherOffset(8);
+  return (argb & 0xFF000000u) | Quantize565(argb >> 16 & 255, 5, half) << 16 |
+         Quantize565(argb >> 8 & 255, 6, half) << 8 | Quantize565(argb & 255, 5, half);
+}
+
 }  // namespace softboard
