@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "ending_signals.h"
+
 namespace {
 
 int tty_fd = -1;
@@ -54,22 +56,6 @@ void PutBackAtExit() {
   taken = 0;
   screen.store(nullptr);
 }
-
-// Signals whose default action ends the process (the real-time ones too, below):
-// any of them would otherwise leave the user's terminal without echo.
-constexpr int kEndingSignals[] = {
-    SIGINT,    SIGTERM, SIGHUP,  SIGQUIT, SIGABRT, SIGSEGV,   SIGBUS,  SIGFPE, SIGILL,  SIGPIPE,
-    SIGUSR1,   SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS, SIGTRAP,
-#ifdef SIGPOLL
-    SIGPOLL,
-#endif
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-};
 
 void OnEndingSignal(int sig) {
   PutBack();
@@ -122,11 +108,10 @@ void InstallHandlers() {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  for (int sig : kEndingSignals) InstallOverDefault(sig, OnEndingSignal, SA_RESETHAND);
-#ifdef SIGRTMIN
-  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
-    InstallOverDefault(sig, OnEndingSignal, SA_RESETHAND);
-#endif
+  // Any signal that ends the process would otherwise leave the user's
+  // terminal without echo.
+  signals::ForEachEndingSignal(
+      [](int sig) { InstallOverDefault(sig, OnEndingSignal, SA_RESETHAND); });
   InstallOverDefault(SIGTSTP, OnStop, SA_RESTART);
   InstallOverDefault(SIGCONT, OnContinue, SA_RESTART);
   std::atexit(PutBackAtExit);

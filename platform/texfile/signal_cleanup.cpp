@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "ending_signals.h"
+
 namespace texfile {
 namespace {
 
@@ -17,21 +19,6 @@ std::atomic<bool> in_use{false};
 char guarded_path[PATH_MAX];
 struct sigaction before[NSIG];
 bool installed[NSIG];
-
-// Signals whose default action ends the process.
-constexpr int kEndingSignals[] = {
-    SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
-    SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS,
-#ifdef SIGPOLL
-    SIGPOLL,
-#endif
-#ifdef SIGSTKFLT
-    SIGSTKFLT,
-#endif
-#ifdef SIGPWR
-    SIGPWR,
-#endif
-};
 
 void RemoveThenResignal(int sig) {
   const int saved_errno = errno;
@@ -60,10 +47,7 @@ void Guard(int sig) {
 RemovedOnSignal::RemovedOnSignal(const std::string& path) {
   if (path.size() >= sizeof guarded_path || in_use.exchange(true)) return;
   std::memcpy(guarded_path, path.c_str(), path.size() + 1);
-  for (int sig : kEndingSignals) Guard(sig);
-#ifdef SIGRTMIN
-  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) Guard(sig);
-#endif
+  signals::ForEachEndingSignal(Guard);
   armed_ = true;
 }
 
