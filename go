@@ -80,15 +80,16 @@ install_missing() {
   "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${names[@]}"
 }
 
+# Builds the native release: the targets named, or everything.
 build() {
   cmake --preset release >/dev/null
-  cmake --build --preset release
+  cmake --build --preset release ${1:+--target "$@"}
 }
 
 case "${1:-}" in
   demo)
     install_missing
-    build
+    build transdemo default_texture
     cd build/release/bin  # the demo reads tex.3df from where it runs
     exec ./transdemo
     ;;
@@ -101,7 +102,7 @@ case "${1:-}" in
   web)
     packages+=("${web_packages[@]}")
     install_missing
-    build  # the native build makes the texture the page takes
+    build default_texture  # the texture the page takes
     cmake --preset web >/dev/null
     cmake --build --preset web
     echo "go: the page is in build/web; serving it on http://127.0.0.1:8000 (Ctrl+C stops)"
