@@ -72,6 +72,12 @@ void EndInput(Console& c) {
   c.decoder.Flush(c.queue);  // a script ending in Esc still ends the demo
 }
 
+// Decodes bytes of input; an Esc that may begin a sequence waits for the rest.
+void Feed(Console& c, std::string_view bytes) {
+  c.decoder.Feed(bytes, c.queue);
+  if (c.decoder.Pending()) c.esc_deadline = Clock::now() + kEscWait;
+}
+
 // Waits up to timeout_ms (-1: no limit) for standard input and decodes one read of it.
 void ReadInput(Console& c, int timeout_ms) {
   pollfd fd{STDIN_FILENO, POLLIN, 0};
@@ -83,8 +89,7 @@ void ReadInput(Console& c, int timeout_ms) {
   ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n <= 0) return EndInput(c);
-  c.decoder.Feed({bytes, static_cast<size_t>(n)}, c.queue);
-  if (c.decoder.Pending()) c.esc_deadline = Clock::now() + kEscWait;
+  Feed(c, {bytes, static_cast<size_t>(n)});
 }
 
 void FlushIfDue(Console& c) {
@@ -146,9 +151,7 @@ extern "C" int console_input_ended(void) {
 }
 
 void ConsoleFeedInput(std::string_view bytes) {
-  Console& c = TheConsole();
-  c.decoder.Feed(bytes, c.queue);
-  if (c.decoder.Pending()) c.esc_deadline = Clock::now() + kEscWait;
+  Feed(TheConsole(), bytes);
 }
 
 void ConsoleClaimKey(int prefix, int scan) {

@@ -265,10 +265,11 @@ bool SizeFrameBuffers(BoardState& board, int count) {
 // The frame buffers, texture memory and drawing threads of a display being
 // opened; false when there is no memory for them.
 bool StartDrawing(BoardState& board, int color_buffers) {
+  // The frame was reset: sizing it makes the buffers and matches the threads.
   if (!SizeFrameBuffers(board, color_buffers)) return false;
   try {
     ResetTextureUnit(board.tmu0);
-    return MatchThreads(board);
+    return true;
   } catch (const std::bad_alloc&) {
     return false;
   }
