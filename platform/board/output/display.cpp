@@ -7,6 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "conio.h"
+#include "key_codes.h"
+
 namespace softboard {
 
 std::unique_ptr<Display> OpenDisplay(const DisplaySettings& settings, std::string* error) {
@@ -25,6 +28,10 @@ std::string TerminalHint(const DisplaySettings& settings) {
     return "";
   return "no display server here; to see the picture in this terminal, run with "
          "SOFTBOARD_DISPLAY=terminal";
+}
+
+void EscWhenInputEnded(bool key_waiting) {
+  if (!key_waiting && console_input_ended()) console_queue_key(keys::kEsc);
 }
 
 Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area_height) {

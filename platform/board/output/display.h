@@ -89,6 +89,12 @@ Placement PlaceFrame(int frame_width, int frame_height, int area_width, int area
 // 5-6-5 widened; otherwise scaled to out's size, to the nearest pixel.
 void DrawImage(const PixelRows& image, const PixelRows& out);
 
+// For a display whose keys come only from the console: once its input has
+// ended (a script without Esc, /dev/null) with no key waiting, no key can
+// ever come, so the program is told Esc, as a closed window would tell it,
+// rather than left running forever.
+void EscWhenInputEnded(bool key_waiting);
+
 // Opens the display the settings ask for; null with a reason when it cannot.
 std::unique_ptr<Display> OpenDisplay(const DisplaySettings& settings, std::string* error);
 std::unique_ptr<Display> OpenHeadlessDisplay();

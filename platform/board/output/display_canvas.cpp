@@ -70,8 +70,13 @@ class CanvasDisplay final : public Display {
  private:
   void Put(const PixelRows& frame, int first, int last) {
     for (int y = first; y < last; y++) {
-      CopyImageRow(frame, y, row_.data());
-      ToCanvasRow(row_.data(), frame.width, rgba_.data() + size_t(y) * size_t(frame.width));
+      // 8-bit rows are read where they are; 5-6-5 ones widened first.
+      const uint32_t* row = frame.Argb(y);
+      if (frame.layout != PixelLayout::kArgb8888) {
+        CopyImageRow(frame, y, row_.data());
+        row = row_.data();
+      }
+      ToCanvasRow(row, frame.width, rgba_.data() + size_t(y) * size_t(frame.width));
     }
     PutCanvasRows(reinterpret_cast<const uint8_t*>(rgba_.data() + size_t(first) * size_t(width_)),
                   width_, height_, first, last - first);

@@ -111,9 +111,8 @@ class TerminalDisplay final : public Display {
       return;
     }
     const CellLayout layout = LayOutFrame(frame.width, frame.height, grid_, LayoutRulesFor(mode_));
-    const bool known = grid_.cell_width > 0 && grid_.cell_height > 0;
-    writer_->Submit(frame, layout, known ? grid_.cell_width : kGuessedCellWidth,
-                    known ? grid_.cell_height : kGuessedCellHeight, clear_);
+    const TerminalGrid cells = WithCellSize(grid_);
+    writer_->Submit(frame, layout, cells.cell_width, cells.cell_height, clear_);
     unsent_ = clear_ = false;
   }
 
@@ -123,8 +122,7 @@ class TerminalDisplay final : public Display {
     DisplayEvents events;
     const bool key = _kbhit();  // reads the terminal: a claimed key is counted
     if (ConsoleTakeClaimedKeys() > 0) events.screenshot_requested = true;
-    // As headless: once standard input has ended no key can come.
-    if (!key && console_input_ended()) console_queue_key(keys::kEsc);
+    EscWhenInputEnded(key);
     const TerminalGrid grid = ReadGrid();
     if (!(grid == grid_)) {
       grid_ = grid;

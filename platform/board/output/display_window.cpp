@@ -163,13 +163,7 @@ class WindowDisplay final : public Display {
   void StartVideo(const std::vector<std::string>& drivers, bool probed) {
     for (int attempt = 0; attempt < (probed ? 20 : 1) && !video_; attempt++) {
       if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      for (const std::string& driver : drivers) {
-        SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver.c_str(), SDL_HINT_OVERRIDE);
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
-          video_ = true;
-          break;
-        }
-      }
+      video_ = StartSdlVideo(drivers);
     }
   }
 

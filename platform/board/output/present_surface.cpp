@@ -29,16 +29,20 @@ class SurfacePresenter final : public WindowPresenter {
                       size_t(at.x) * surface->format->BytesPerPixel;
     // Only the rows that changed are copied and sent, when they can be told
     // and the surface holds the rest.
+    static const FrameDamage kWhole;
     const bool all = whole_ || damage.all || !at.exact;
-    if (frame.pixels != origin) Copy(frame, all ? FrameDamage{} : damage, at, surface, origin);
+    if (frame.pixels != origin) Copy(frame, all ? kWhole : damage, at, surface, origin);
     if (whole_) {
       whole_ = SDL_UpdateWindowSurface(window_) != 0;
       return;
     }
     rects_.clear();
-    if (all) rects_.push_back({at.x, at.y, at.width, at.height});
-    for (const auto& [first, last] : all ? decltype(damage.rows){} : damage.rows)
-      rects_.push_back({at.x, at.y + first, at.width, last - first});
+    if (all) {
+      rects_.push_back({at.x, at.y, at.width, at.height});
+    } else {
+      for (const auto& [first, last] : damage.rows)
+        rects_.push_back({at.x, at.y + first, at.width, last - first});
+    }
     if (!rects_.empty()) SDL_UpdateWindowSurfaceRects(window_, rects_.data(), int(rects_.size()));
   }
 

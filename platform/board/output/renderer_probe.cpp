@@ -24,12 +24,7 @@ constexpr unsigned kGlRenderer = 0x1F01;  // GL_RENDERER
     dup2(null, STDERR_FILENO);
   }
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-  bool video = false;
-  for (const std::string& driver : drivers) {
-    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver.c_str(), SDL_HINT_OVERRIDE);
-    if ((video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)) break;
-  }
-  if (!video) _exit(1);
+  if (!StartSdlVideo(drivers)) _exit(1);
   SDL_Window* window = SDL_CreateWindow("", 0, 0, 64, 48, SDL_WINDOW_HIDDEN);
   SDL_Renderer* renderer =
       window ? SDL_CreateRenderer(window, -1, SDL_RENDERER_PRESENTVSYNC) : nullptr;
@@ -87,6 +82,14 @@ RendererProbe ProbeRenderer(const std::vector<std::string>& drivers,
   probe.renderer = answer.substr(0, first);
   probe.gl_renderer = answer.substr(first + 1, second - first - 1);
   return probe;
+}
+
+bool StartSdlVideo(const std::vector<std::string>& drivers) {
+  for (const std::string& driver : drivers) {
+    SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, driver.c_str(), SDL_HINT_OVERRIDE);
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) return true;
+  }
+  return false;
 }
 
 bool DrawsInSoftware(const RendererProbe& probe) {

@@ -20,6 +20,9 @@ struct RendererProbe {
 RendererProbe ProbeRenderer(const std::vector<std::string>& drivers,
                             std::chrono::milliseconds limit);
 
+// Starts SDL's video on the first of `drivers` that has its server.
+bool StartSdlVideo(const std::vector<std::string>& drivers);
+
 // SDL's software renderer, or GL drawn by a rasterizer on the CPU (llvmpipe,
 // softpipe, swrast and the like).
 bool DrawsInSoftware(const RendererProbe& probe);

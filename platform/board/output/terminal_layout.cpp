@@ -29,13 +29,9 @@ bool GridPixelArea(const TerminalGrid& grid, const LayoutRules& rules, int* widt
 
 CellLayout LayOutFrame(int frame_width, int frame_height, const TerminalGrid& grid,
                        const LayoutRules& rules) {
-  TerminalGrid cells = grid;
+  TerminalGrid cells = WithCellSize(grid);
   cells.columns = std::max(1, grid.columns);
   cells.rows = std::max(1, grid.rows);
-  if (cells.cell_width <= 0 || cells.cell_height <= 0) {
-    cells.cell_width = kGuessedCellWidth;
-    cells.cell_height = kGuessedCellHeight;
-  }
   const int cw = cells.cell_width, ch = cells.cell_height;
   int area_width = 0, area_height = 0;
   GridPixelArea(cells, rules, &area_width, &area_height);

@@ -14,6 +14,15 @@ struct TerminalGrid {
 constexpr int kGuessedCellWidth = 10;
 constexpr int kGuessedCellHeight = 20;
 
+// The grid with a cell size: its own, or the guessed one where it tells none.
+constexpr TerminalGrid WithCellSize(TerminalGrid grid) {
+  if (grid.cell_width <= 0 || grid.cell_height <= 0) {
+    grid.cell_width = kGuessedCellWidth;
+    grid.cell_height = kGuessedCellHeight;
+  }
+  return grid;
+}
+
 // A frame's place on the grid: the box of cells it is drawn in (from 0), and
 // the picture sent for that box, `width` x `height` pixels, in which the
 // frame fills the rectangle at (frame_x, frame_y), black around it.

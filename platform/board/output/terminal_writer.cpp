@@ -60,8 +60,13 @@ bool FrameWriter::SameAsLast(const PixelRows& frame) {
   if (frame.width != frame_width_ || frame.height != frame_height_) return false;
   row_.resize(size_t(frame.width));
   for (int y = 0; y < frame.height; y++) {
-    CopyImageRow(frame, y, row_.data());
-    if (!std::equal(row_.begin(), row_.end(), frame_.begin() + ptrdiff_t(y) * frame.width))
+    // 8-bit rows are compared where they are; 5-6-5 ones widened first.
+    const uint32_t* row = frame.Argb(y);
+    if (frame.layout != PixelLayout::kArgb8888) {
+      CopyImageRow(frame, y, row_.data());
+      row = row_.data();
+    }
+    if (!std::equal(row, row + frame.width, frame_.begin() + ptrdiff_t(y) * frame.width))
       return false;
   }
   return true;
@@ -71,8 +76,7 @@ void FrameWriter::Submit(const PixelRows& frame, const CellLayout& layout, int c
                          int cell_height, bool clear) {
   if (!Idle()) return;
   frame_.resize(size_t(frame.width) * size_t(frame.height));
-  for (int y = 0; y < frame.height; y++)
-    CopyImageRow(frame, y, frame_.data() + size_t(y) * size_t(frame.width));
+  DrawImage(frame, ArgbRows(frame_.data(), frame.width, frame.height));
   frame_width_ = frame.width;
   frame_height_ = frame.height;
   layout_ = layout;
