@@ -174,8 +174,8 @@ bool LinkUnnamed(int fd, const std::string& name) {
 // between removes.
 bool ReplaceWithUnnamed(int fd, const std::string& target) {
   std::minstd_rand random(uint32_t(getpid()) * 2654435761u ^ uint32_t(time(nullptr)));
+  std::string temp = TempNameBeside(target);
   for (int attempt = 0; attempt < 100; attempt++) {
-    std::string temp = TempNameBeside(target);
     for (size_t i = temp.size() - 6; i < temp.size(); i++)
       temp[i] = "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
     const RemovedOnSignal removed(temp);
@@ -233,12 +233,10 @@ int WriteUnnamed(const std::string& target, bool exists, const FileWriter& write
   return result;
 }
 
-}  // namespace
-
-bool WriteFileThroughTempName(const std::string& path, const FileWriter& write,
-                              std::string* error) {
-  std::string target, refusal;
-  if (!ResolveWriteTarget(path, &target, &refusal)) return Fail(error, path, refusal);
+// Writes `target` (what `path` names, resolved) through a named temporary
+// file beside it.
+bool WriteThroughTempName(const std::string& path, const std::string& target,
+                          const FileWriter& write, std::string* error) {
   std::string temp = TempNameBeside(target);
   const int fd = mkstemp(temp.data());
   if (fd < 0) return Fail(error, path, "cannot create: " + ErrnoText(errno));
@@ -263,6 +261,15 @@ bool WriteFileThroughTempName(const std::string& path, const FileWriter& write,
   return true;
 }
 
+}  // namespace
+
+bool WriteFileThroughTempName(const std::string& path, const FileWriter& write,
+                              std::string* error) {
+  std::string target, refusal;
+  if (!ResolveWriteTarget(path, &target, &refusal)) return Fail(error, path, refusal);
+  return WriteThroughTempName(path, target, write, error);
+}
+
 bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error) {
   std::string target, refusal;
   if (!ResolveWriteTarget(path, &target, &refusal)) return Fail(error, path, refusal);
@@ -270,7 +277,7 @@ bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::
   const bool exists = lstat(target.c_str(), &st) == 0;
   std::string reason;
   const int written = WriteUnnamed(target, exists, write, &reason);
-  if (written < 0) return WriteFileThroughTempName(path, write, error);
+  if (written < 0) return WriteThroughTempName(path, target, write, error);
   return written == 1 || Fail(error, path, reason);
 }
 
