@@ -3,7 +3,9 @@
 # X server (Xvfb, with openbox where it is installed), runs the demo full
 # screen at 1920x1080 and in a 640x480 window in each present path, and prints
 # side by side the demo's and the X server's share of one core and the demo's
-# resident memory; then the same headless, with no window at all. Each run is made twice: with the scene still (the demo
+# resident memory; then the same headless, with no window at all, and in a
+# terminal: a 100x38 tmux pane, in character cells and in sixel (beside the
+# tmux server's share rather than the X server's). Each run is made twice: with the scene still (the demo
 # waiting for keys) and moving (a key every frame, so every frame differs).
 # Run it from the repository after a release build:
 #
@@ -78,6 +80,39 @@ measure() {
     'BEGIN { s = (t1 - t0) * hz; printf "%6.1f %%  %6.1f %%  %6.1f %%  %5.0f MB", 100*d/s, 100*x/s, 100*(d+x)/s, rss/1024 }'
 }
 
+# One run in a tmux pane (SOFTBOARD_DISPLAY=terminal, the protocol given);
+# prints as measure does, the tmux server in the X server's column.
+measure_terminal() {
+  local protocol=$1 scene=$2 socket=present-cost-$$
+  tmux -L "$socket" -f /dev/null new-session -d -s cost -x 100 -y 38 \
+    "cd '$work' && exec env SOFTBOARD_DISPLAY=terminal SOFTBOARD_TERMINAL=$protocol '$demo' 2>'$work/errors'"
+  local pid server
+  pid=$(tmux -L "$socket" display -p -t cost '#{pane_pid}')
+  server=$(tmux -L "$socket" display -p -t cost '#{pid}')
+  sleep 0.5
+  tmux -L "$socket" send-keys -t cost ' '
+  (
+    if [ "$scene" = moving ]; then
+      for _ in $(seq $((10 * (seconds + 2)))); do
+        tmux -L "$socket" send-keys -t cost hhhhffff 2>/dev/null || exit 0
+        sleep 0.1
+      done
+    fi
+  ) &
+  local typist=$!
+  sleep 1.5
+  local d0 x0 t0 d1 x1 t1 rss
+  d0=$(cpu_ticks "$pid"); x0=$(cpu_ticks "$server"); t0=$(date +%s.%N)
+  sleep "$seconds"
+  d1=$(cpu_ticks "$pid"); x1=$(cpu_ticks "$server"); t1=$(date +%s.%N)
+  rss=$(awk '/VmRSS/ {print $2}' "/proc/$pid/status")
+  kill "$typist" 2>/dev/null || true
+  wait "$typist" 2>/dev/null || true
+  tmux -L "$socket" kill-server 2>/dev/null || true
+  awk -v d=$((d1 - d0)) -v x=$((x1 - x0)) -v t0="$t0" -v t1="$t1" -v hz="$ticks" -v rss="$rss" \
+    'BEGIN { s = (t1 - t0) * hz; printf "%6.1f %%  %6.1f %%  %6.1f %%  %5.0f MB", 100*d/s, 100*x/s, 100*(d+x)/s, rss/1024 }'
+}
+
 echo "Xvfb 1920x1080, window manager: $wm, $seconds s a run, settings: $(env | grep '^SOFTBOARD_' | tr '\n' ' ')"
 printf '%-22s %-8s %-7s %8s  %8s  %8s  %8s\n' run present scene demo "X server" "in all" "demo RSS"
 for mode in fullscreen window headless; do
@@ -94,3 +129,11 @@ for mode in fullscreen window headless; do
     done
   done
 done
+if command -v tmux >/dev/null; then
+  for protocol in symbols sixel; do
+    for scene in still moving; do
+      printf '%-22s %-8s %-7s %s\n' "tmux 100x38 (server)" "$protocol" "$scene" \
+        "$(measure_terminal "$protocol" "$scene")"
+    done
+  done
+fi
