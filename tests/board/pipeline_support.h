@@ -34,16 +34,12 @@ struct TestBoard {
   }
   // A texture the unit samples, as the texture memory would decode it.
   void SetTexture(int width, int height, uint32_t (*texel)(int x, int y)) {
-    TextureUnitState& tmu = state.tmu0;
-    tmu.source.valid = true;
-    tmu.decoded_valid = true;
-    tmu.decoded.width = width;
-    tmu.decoded.height = height;
-    tmu.decoded.texels.resize(size_t(width) * size_t(height));
-    tmu.decoded.footprint.clear();
+    std::vector<uint32_t> texels;
     for (int y = 0; y < height; y++) {
-      for (int x = 0; x < width; x++) tmu.decoded.texels[size_t(y * width + x)] = texel(x, y);
+      for (int x = 0; x < width; x++) texels.push_back(texel(x, y));
     }
+    state.tmu0.source.valid = true;
+    state.tmu0.decoded = MakeTextureLevel(width, height, std::move(texels));
   }
 };
 

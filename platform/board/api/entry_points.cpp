@@ -484,7 +484,6 @@ void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask
                   static_cast<const GrTexInfo*>(info));
   if (!refusal.empty()) return trace.Refused(refusal);
   if (info->data == nullptr) return trace.Refused("null data");
-  FinishDrawing(board);
   DownloadMipMap(board.tmu0, address, level_mask, *info);
 } catch (...) {
   CallFailed("grTexDownloadMipMap");
@@ -496,7 +495,6 @@ void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexI
   TraceLine trace(board.trace, "grTexSource", tmu, address, level_mask,
                   static_cast<const GrTexInfo*>(info));
   if (!refusal.empty()) return trace.Refused(refusal);
-  FinishDrawing(board);
   SelectSource(board.tmu0, address, level_mask, *info);
 } catch (...) {
   CallFailed("grTexSource");

@@ -111,10 +111,20 @@ void MakeFootprints(TextureLevel& level) {
 
 }  // namespace
 
-SampledTexture MakeSampledTexture(TextureLevel* level) {
+SharedTexture MakeTextureLevel(int width, int height, std::vector<uint32_t> texels) {
+  auto level = std::make_shared<TextureLevel>();
+  level->width = width;
+  level->height = height;
+  level->texels = std::move(texels);
+  if (Sampleable(*level)) MakeFootprints(*level);
+  return level;
+}
+
+SampledTexture MakeSampledTexture(const TextureLevel* level) {
   SampledTexture t;
-  if (level == nullptr || !Sampleable(*level)) return t;
-  if (level->footprint.size() != level->texels.size() * 4) MakeFootprints(*level);
+  if (level == nullptr || !Sampleable(*level) ||
+      level->footprint.size() != level->texels.size() * 4)
+    return t;
   t.texels = level->texels.data();
   t.footprint = level->footprint.data();
   t.width = level->width;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "pixel/combine.h"
@@ -18,14 +19,21 @@ struct TextureLevel {
   int height = 0;
   std::vector<uint32_t> texels;
   // Each texel's wrapped 2x2 neighbourhood (itself, right, below,
-  // below-right), made from `texels` when the span loops first need it.
+  // below-right): a bilinear sample is one 16-byte load.
   std::vector<uint32_t> footprint;
 };
 
-// The level as the span loops sample it, its footprints made when missing.
-// A null level, or one whose sides are not powers of two, samples opaque
-// white (texels null).
-SampledTexture MakeSampledTexture(TextureLevel* level);
+// A decoded texture is never changed once made: a triangle recorded for a
+// frame keeps the one it was prepared with, whatever the program selects or
+// downloads after it.
+using SharedTexture = std::shared_ptr<const TextureLevel>;
+
+// A level of decoded texels with its footprints made.
+SharedTexture MakeTextureLevel(int width, int height, std::vector<uint32_t> texels);
+
+// The level as the span loops sample it. A null level, or one whose sides are
+// not powers of two, samples opaque white (texels null).
+SampledTexture MakeSampledTexture(const TextureLevel* level);
 
 // Bilinear samples sit at texel centres and round to the nearest 1/256 texel;
 // point samples take the texel the coordinate falls in. In 1/256 texel.

@@ -1,5 +1,6 @@
 // Texture memory of unit 0, its source and table, and the decoded texture the
-// sampler reads.
+// sampler reads: decoded when the source is selected, or when a download or a
+// table changes what it holds, never while a triangle is prepared.
 #pragma once
 
 #include <array>
@@ -23,15 +24,25 @@ struct TextureSource {
   int large_lod = 0;
   int aspect = 0;
   int format = 0;
+  friend bool operator==(const TextureSource&, const TextureSource&) = default;
+};
+
+// A source decoded before, kept while its memory is unchanged.
+struct RecentTexture {
+  TextureSource source;
+  SharedTexture decoded;
 };
 
 struct TextureUnitState {
   std::vector<uint8_t> memory;  // kTextureMemoryBytes
   TextureSource source;
-  // The largest level of the source, decoded to 8-bit RGBA; rebuilt when the
-  // source, its texels or the table change.
-  TextureLevel decoded;
-  bool decoded_valid = false;
+  // The largest level of the source, decoded to 8-bit RGBA; null: no source
+  // (the unit gives opaque white).
+  SharedTexture decoded;
+  // Sources decoded lately, newest last: a program that selects several
+  // textures each frame decodes each once, and draws a repeated frame with
+  // the same decoded textures (so it compares equal to the last).
+  std::vector<RecentTexture> recent;
   // Table of the palette and NCC formats; starts as a grey ramp.
   std::array<uint32_t, 256> palette{};
   GuNccTable ncc{};
@@ -47,7 +58,6 @@ struct TextureUnitState {
 void ResetTextureUnit(TextureUnitState& tmu);
 
 uint32_t TexMinAddress();
-uint32_t TexMaxAddress();
 
 // Bytes a texture occupies in texture memory: the levels whose lod parity is in
 // `level_mask` (EVEN 1, ODD 2, BOTH 3), packed largest first. 0 when the
@@ -61,17 +71,14 @@ uint32_t TextureMemoryBytes(int small_lod, int large_lod, int aspect, int format
 const char* TextureRefusal(uint32_t address, uint32_t level_mask, const GrTexInfo& info);
 
 // Copies the levels of info (which holds every level, largest first) chosen by
-// the mask to `address`. False, writing nothing, when the info is invalid,
-// selects no level or the levels would pass the end of texture memory.
+// the mask to `address`; a source that lies there is decoded again. False,
+// writing nothing, when the info is invalid, selects no level or the levels
+// would pass the end of texture memory.
 bool DownloadMipMap(TextureUnitState& tmu, uint32_t address, uint32_t level_mask,
                     const GrTexInfo& info);
-// Makes the texture at `address` the one the unit samples; refused (the old
-// source kept) on the same conditions. info.data is not used.
+// Makes the texture at `address` the one the unit samples, decoded; refused
+// (the old source kept) on the same conditions. info.data is not used.
 bool SelectSource(TextureUnitState& tmu, uint32_t address, uint32_t level_mask,
                   const GrTexInfo& info);
-
-// The largest level of the source in its mask, decoded; null when there is no
-// source (the unit then gives opaque white).
-TextureLevel* CurrentTexture(TextureUnitState& tmu);
 
 }  // namespace softboard

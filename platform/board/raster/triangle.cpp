@@ -29,15 +29,20 @@ float ToFloat(double v) {
 }
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
-SpanLoop Prepare(const RenderState& render, TextureUnitState& tmu, const TriangleSetup& setup,
-                 PixelLayout layout, bool general_only, TriangleInputs* tri, bool* fused) {
+SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu, const TriangleSetup& setup,
+                 PixelLayout layout, bool general_only, PreparedTriangle* out) {
+  TriangleInputs* tri = &out->inputs;
+  bool* fused = &out->fused;
   *fused = false;
   const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
   tri->state = MakePixelState(render, tmu.combine, {tmu.bilinear, tmu.wrap_s, tmu.wrap_t},
                               q.dx != 0 || q.dy != 0);
   tri->reads = InputsOf(tri->state);
-  if (tri->reads.texture) tri->texture = MakeSampledTexture(CurrentTexture(tmu));
+  if (tri->reads.texture) {
+    out->texture = tmu.decoded;
+    tri->texture = MakeSampledTexture(out->texture.get());
+  }
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
@@ -100,15 +105,15 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
 
 }  // namespace
 
-bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, TextureUnitState& tmu,
-                     const GrVertex& a, const GrVertex& b, const GrVertex& c, SpanLoops loops,
-                     PreparedTriangle* out) {
+bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
+                     const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,
+                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out) {
   if (target.width <= 0 || target.height <= 0) return false;
   const double sx = double(target.width) / kScreenWidth;
   const double sy = double(target.height) / kScreenHeight;
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
-  out->loop = Prepare(render, tmu, out->setup, target.layout, loops == SpanLoops::kGeneralOnly,
-                      &out->inputs, &out->fused);
+  out->loop =
+      Prepare(render, tmu, out->setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
   out->steps = RowSteps(out->setup, out->inputs);
   out->target = target;
   out->corners[0] = a;
@@ -120,7 +125,7 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, Te
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
   // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
   return std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
-         a.inputs.state == b.inputs.state && a.loop == b.loop;
+         a.inputs.state == b.inputs.state && a.loop == b.loop && a.texture == b.texture;
 }
 
 void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,

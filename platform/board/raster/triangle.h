@@ -24,23 +24,23 @@ struct TriangleTarget {
 };
 
 // A triangle ready to draw: it can be drawn later, row range by row range, on
-// any thread, as long as the texture stays as it was.
+// any thread; it keeps the texture it samples.
 struct PreparedTriangle {
   TriangleSetup setup;
   TriangleInputs inputs;
+  SharedTexture texture;  // what inputs.texture points into; null when unread
   SpanLoop loop = nullptr;
   bool fused = false;  // `loop` is a fused loop, not the general one
   // What every row's span shares: its steps along the row.
   SpanInputs steps;
   TriangleTarget target;
   // What it was made from besides the texture and the target: its corners
-  // and `inputs.state`. The same corners, bit for bit, in the same state
-  // draw the same pixels.
+  // and `inputs.state`. The same corners, bit for bit, in the same state and
+  // with the same texture draw the same pixels.
   GrVertex corners[3] = {};
 };
 
-// Whether two triangles draw the same pixels, the texture and the target
-// being as they were.
+// Whether two triangles draw the same pixels, the target being as it was.
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b);
 
 // Which span loops may draw: the fused loop for the state where there is one,
@@ -50,9 +50,9 @@ enum class SpanLoops { kBest, kGeneralOnly };
 // Prepares the triangle abc, drawn with `render` and texture unit `tmu`, for
 // `target`. False when it draws nothing there. Any vertex values are safe;
 // both windings are drawn.
-bool PrepareTriangle(const TriangleTarget& target, const RenderState& render, TextureUnitState& tmu,
-                     const GrVertex& a, const GrVertex& b, const GrVertex& c, SpanLoops loops,
-                     PreparedTriangle* out);
+bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
+                     const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,
+                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out);
 
 // Draws the triangle's rows [row_begin, row_end) into `rows`, whose first row
 // is row `first_row` of the target (a 5-6-5 buffer is always passed whole).

@@ -122,7 +122,7 @@ const State kStates[] = {
 // w varies, drawn from the tables by one number.
 struct Case {
   PixelState state;
-  TextureLevel level;
+  SharedTexture level;
 };
 
 Case MakeCase(Random& random) {
@@ -135,10 +135,11 @@ Case MakeCase(Random& random) {
                       uint8_t(random.Below(256)), uint8_t(random.Below(256))};
   c.state.perspective = random.Below(2) == 1;
   const Size size = kSizes[random.Below(int(std::size(kSizes)))];
-  c.level = {size.width, size.height, {}, {}};
+  std::vector<uint32_t> texels;
   for (int y = 0; y < size.height; y++) {
-    for (int x = 0; x < size.width; x++) c.level.texels.push_back(Texel(x, y));
+    for (int x = 0; x < size.width; x++) texels.push_back(Texel(x, y));
   }
+  c.level = MakeTextureLevel(size.width, size.height, std::move(texels));
   return c;
 }
 
@@ -190,7 +191,7 @@ TEST_P(FusedLoops, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
     TriangleInputs tri;
     tri.state = c.state;
     tri.reads = InputsOf(tri.state);
-    tri.texture = MakeSampledTexture(&c.level);
+    tri.texture = MakeSampledTexture(c.level.get());
     tri.affine = !tri.state.perspective;
     ASSERT_TRUE(MatchFused(tri.state, &tri.fused)) << k;
     const SpanLoop loop = ChooseFusedLoop(tri.fused);
@@ -217,8 +218,8 @@ TEST_P(FusedLoops, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
     loop(tri, span);
     fused_spans++;
     const std::string where = std::string("target ") + hwy::TargetName(GetParam()) + ", " +
-                              Describe(tri.fused) + ", " + std::to_string(c.level.width) + "x" +
-                              std::to_string(c.level.height) + " texture, span " +
+                              Describe(tri.fused) + ", " + std::to_string(c.level->width) + "x" +
+                              std::to_string(c.level->height) + " texture, span " +
                               std::to_string(x0) + "+" + std::to_string(count);
     for (int x = 0; x < kWidth; x++) {
       ASSERT_EQ(got[size_t(x)], want[size_t(x)])
@@ -293,7 +294,7 @@ TEST_P(FusedLoops, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
     TriangleInputs tri;
     tri.state = c.state;
     tri.reads = InputsOf(tri.state);
-    tri.texture = MakeSampledTexture(&c.level);
+    tri.texture = MakeSampledTexture(c.level.get());
     tri.affine = !tri.state.perspective;
     ASSERT_TRUE(MatchFused(tri.state, &tri.fused));
     std::vector<uint32_t> row(kWidth);
@@ -321,7 +322,7 @@ TEST_P(FusedLoops, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
     for (TestBoard* b : {&fast, &general}) {
       uint32_t* p = BackRows(b->state.frame).Argb();
       for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
-      b->SetTexture(c.level.width, c.level.height, &Texel);
+      b->SetTexture(c.level->width, c.level->height, &Texel);
       b->state.render.color = c.state.color;
       b->state.render.alpha = c.state.alpha;
       b->state.render.blend = c.state.blend;

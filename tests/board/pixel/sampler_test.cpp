@@ -51,10 +51,10 @@ uint32_t Reference(const TextureLevel& level, double s, double t, bool bilinear,
 // pixel, or (`affine`, wrapping only) stepped in wrapping fixed point.
 uint32_t SampleAt(const TextureLevel& level, double s, double t, bool bilinear, bool wrap,
                   bool affine = false) {
-  TextureLevel copy = level;
+  const SharedTexture made = MakeTextureLevel(level.width, level.height, level.texels);
   TriangleInputs tri;
   tri.state.sampler = {bilinear, wrap, wrap};
-  tri.texture = MakeSampledTexture(&copy);
+  tri.texture = MakeSampledTexture(made.get());
   tri.affine = affine && wrap && tri.texture.texels;
   SpanInputs span;
   span.count = 1;
@@ -158,7 +158,7 @@ TEST(Texturing, TrianglesMapTextureCoordinatesPerspectiveCorrectly) {
     DrawTriangle(board.state, TexVertex(k[0].x, k[0].y, k[0].s, k[0].t, k[0].w),
                  TexVertex(k[1].x, k[1].y, k[1].s, k[1].t, k[1].w),
                  TexVertex(k[2].x, k[2].y, k[2].s, k[2].t, k[2].w));
-    const TextureLevel& level = board.state.tmu0.decoded;
+    const TextureLevel& level = *board.state.tmu0.decoded;
     const double area =
         (k[1].x - k[0].x) * (k[2].y - k[0].y) - (k[1].y - k[0].y) * (k[2].x - k[0].x);
     for (int y = 0; y < kScreenHeight; y += 23) {

@@ -46,8 +46,7 @@ TEST_F(TextureMemoryTest, StartsClearWithGreyTables) {
   EXPECT_EQ(tmu_.memory.size(), kTextureMemoryBytes);
   EXPECT_TRUE(MemoryIsZero());
   EXPECT_EQ(TexMinAddress(), 0u);
-  EXPECT_EQ(TexMaxAddress(), 2u << 20);
-  EXPECT_EQ(CurrentTexture(tmu_), nullptr);
+  EXPECT_EQ(tmu_.decoded, nullptr);
   EXPECT_EQ(tmu_.palette[0], 0xFF000000u);
   EXPECT_EQ(tmu_.palette[0x9C], 0xFF9C9C9Cu);
   EXPECT_EQ(tmu_.ncc.yRGB[15], 255);
@@ -96,8 +95,8 @@ TEST_F(TextureMemoryTest, TexturesPastTheEndAreRefusedAndNothingWritten) {
   ASSERT_TRUE(DownloadMipMap(tmu_, last, GR_MIPMAPLEVELMASK_BOTH, info_));
   EXPECT_EQ(TexelAt(kTextureMemoryBytes - 2), kLevelColour[GR_LOD_1]);
   ASSERT_TRUE(SelectSource(tmu_, last, GR_MIPMAPLEVELMASK_BOTH, info_));
-  ASSERT_NE(CurrentTexture(tmu_), nullptr);
-  EXPECT_EQ(CurrentTexture(tmu_)->texels[0], kLevelArgb[GR_LOD_8]);
+  ASSERT_NE(tmu_.decoded, nullptr);
+  EXPECT_EQ(tmu_.decoded->texels[0], kLevelArgb[GR_LOD_8]);
 }
 
 TEST_F(TextureMemoryTest, InvalidTexturesAreRefused) {
@@ -133,7 +132,7 @@ TEST_F(TextureMemoryTest, InvalidTexturesAreRefused) {
       std::all_of(tmu_.memory.begin(), tmu_.memory.end(), [](uint8_t b) { return b == 0; }));
 }
 
-TEST_F(TextureMemoryTest, CurrentTextureDecodesTheLargestLevelInTheMask) {
+TEST_F(TextureMemoryTest, SelectingDecodesTheLargestLevelInTheMask) {
   struct Case {
     uint32_t mask;
     int width, height;
@@ -145,7 +144,7 @@ TEST_F(TextureMemoryTest, CurrentTextureDecodesTheLargestLevelInTheMask) {
   for (const Case& c : cases) {
     ASSERT_TRUE(DownloadMipMap(tmu_, 4096, c.mask, info_));
     ASSERT_TRUE(SelectSource(tmu_, 4096, c.mask, info_));
-    const TextureLevel* level = CurrentTexture(tmu_);
+    const TextureLevel* level = tmu_.decoded.get();
     ASSERT_NE(level, nullptr);
     EXPECT_EQ(level->width, c.width) << "mask " << c.mask;
     EXPECT_EQ(level->height, c.height) << "mask " << c.mask;
@@ -157,34 +156,48 @@ TEST_F(TextureMemoryTest, CurrentTextureDecodesTheLargestLevelInTheMask) {
   }
 }
 
+// A download over the source decodes it again into a new texture: triangles
+// prepared before keep the texture they were prepared with.
 TEST_F(TextureMemoryTest, DownloadsOverTheSourceRedecodeOthersDoNot) {
   ASSERT_TRUE(DownloadMipMap(tmu_, 0, GR_MIPMAPLEVELMASK_BOTH, info_));
   ASSERT_TRUE(SelectSource(tmu_, 0, GR_MIPMAPLEVELMASK_BOTH, info_));
-  ASSERT_EQ(CurrentTexture(tmu_)->texels[0], kLevelArgb[GR_LOD_8]);
+  const SharedTexture before = tmu_.decoded;
+  ASSERT_EQ(before->texels[0], kLevelArgb[GR_LOD_8]);
 
   std::fill(texels_.begin(), texels_.end(), uint16_t(0x07E0));
   ASSERT_TRUE(DownloadMipMap(tmu_, 86, GR_MIPMAPLEVELMASK_BOTH, info_));  // just after it
-  EXPECT_TRUE(tmu_.decoded_valid);
-  EXPECT_EQ(CurrentTexture(tmu_)->texels[0], kLevelArgb[GR_LOD_8]);
+  EXPECT_EQ(tmu_.decoded, before);
 
   GrTexInfo one_texel = {GR_LOD_1, GR_LOD_1, GR_ASPECT_1x1, GR_TEXFMT_RGB_565, texels_.data()};
   ASSERT_TRUE(DownloadMipMap(tmu_, 84, GR_MIPMAPLEVELMASK_EVEN, one_texel));  // its last texel
-  EXPECT_FALSE(tmu_.decoded_valid);
-  EXPECT_EQ(CurrentTexture(tmu_)->texels[0], kLevelArgb[GR_LOD_8]) << "the 8x4 level is unchanged";
+  EXPECT_NE(tmu_.decoded, before);
+  EXPECT_EQ(tmu_.decoded->texels[0], kLevelArgb[GR_LOD_8]) << "the 8x4 level is unchanged";
 
   ASSERT_TRUE(DownloadMipMap(tmu_, 0, GR_MIPMAPLEVELMASK_EVEN, one_texel));
-  EXPECT_EQ(CurrentTexture(tmu_)->texels[0], 0xFF00FF00u);
-  EXPECT_EQ(CurrentTexture(tmu_)->texels[1], kLevelArgb[GR_LOD_8]);
+  EXPECT_EQ(tmu_.decoded->texels[0], 0xFF00FF00u);
+  EXPECT_EQ(tmu_.decoded->texels[1], kLevelArgb[GR_LOD_8]);
+  EXPECT_EQ(before->texels[0], kLevelArgb[GR_LOD_8]) << "a texture once decoded never changes";
 }
 
-TEST_F(TextureMemoryTest, ADecodedTextureSetByHandIsUsedAsItIs) {
-  TextureUnitState bare;  // no memory at all
-  bare.source.valid = true;
-  bare.decoded_valid = true;
-  bare.decoded = {2, 1, {0x80112233u, 0xFF445566u}, {}};
-  EXPECT_EQ(CurrentTexture(bare), &bare.decoded);
-  bare.decoded_valid = false;
-  EXPECT_EQ(CurrentTexture(bare), nullptr) << "no memory to decode from";
+// Switching among textures decodes each once, and a texture selected again
+// is the same object, so a repeated frame compares equal; until its memory is
+// written.
+TEST_F(TextureMemoryTest, TexturesSelectedAgainAreNotDecodedAgain) {
+  ASSERT_TRUE(DownloadMipMap(tmu_, 0, GR_MIPMAPLEVELMASK_BOTH, info_));
+  ASSERT_TRUE(DownloadMipMap(tmu_, 4096, GR_MIPMAPLEVELMASK_BOTH, info_));
+  ASSERT_TRUE(SelectSource(tmu_, 0, GR_MIPMAPLEVELMASK_BOTH, info_));
+  const SharedTexture first = tmu_.decoded;
+  ASSERT_TRUE(SelectSource(tmu_, 4096, GR_MIPMAPLEVELMASK_BOTH, info_));
+  const SharedTexture second = tmu_.decoded;
+  EXPECT_NE(first, second);
+  ASSERT_TRUE(SelectSource(tmu_, 0, GR_MIPMAPLEVELMASK_BOTH, info_));
+  EXPECT_EQ(tmu_.decoded, first);
+  ASSERT_TRUE(SelectSource(tmu_, 0, GR_MIPMAPLEVELMASK_ODD, info_));
+  EXPECT_NE(tmu_.decoded, first) << "another mask is another source";
+
+  ASSERT_TRUE(DownloadMipMap(tmu_, 4096, GR_MIPMAPLEVELMASK_BOTH, info_));
+  ASSERT_TRUE(SelectSource(tmu_, 4096, GR_MIPMAPLEVELMASK_BOTH, info_));
+  EXPECT_NE(tmu_.decoded, second) << "its memory was written";
 }
 
 TEST_F(TextureMemoryTest, TableFormatsShowTheGreyRamp) {
@@ -203,7 +216,7 @@ TEST_F(TextureMemoryTest, TableFormatsShowTheGreyRamp) {
     GrTexInfo info = {GR_LOD_2, GR_LOD_2, GR_ASPECT_1x1, c.format, const_cast<uint8_t*>(c.texels)};
     ASSERT_TRUE(DownloadMipMap(tmu_, 64, GR_MIPMAPLEVELMASK_BOTH, info));
     ASSERT_TRUE(SelectSource(tmu_, 64, GR_MIPMAPLEVELMASK_BOTH, info));
-    const TextureLevel* level = CurrentTexture(tmu_);
+    const TextureLevel* level = tmu_.decoded.get();
     ASSERT_NE(level, nullptr);
     for (int i = 0; i < 4; ++i)
       EXPECT_EQ(level->texels[i], c.want[i])
