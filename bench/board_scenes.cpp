@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "api/board_context.h"
+#include "api/display_frames.h"
 #include "api/board_state.h"
 #include "api/frame_drawing.h"
 #include "demo.h"

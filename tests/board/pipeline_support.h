@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "api/board_state.h"
 #include "api/frame_drawing.h"
@@ -42,6 +43,14 @@ struct TestBoard {
     state.tmu0.decoded = MakeTextureLevel(width, height, std::move(texels));
   }
 };
+
+// All of `rows` as 0xAARRGGBB pixels, row by row.
+inline std::vector<uint32_t> ImagePixels(const PixelRows& rows) {
+  std::vector<uint32_t> out(size_t(rows.width) * size_t(rows.height));
+  for (int y = 0; y < rows.height; y++)
+    CopyImageRow(rows, y, out.data() + size_t(y) * size_t(rows.width));
+  return out;
+}
 
 inline GrVertex Vertex(float x, float y, float r = 0, float g = 0, float b = 0, float a = 0) {
   GrVertex v{};

@@ -1,5 +1,9 @@
-// The one board context that the C entry points act on.
+// The one board context that the C entry points act on, and the lock that
+// makes its calls one at a time.
 #pragma once
+
+#include <memory>
+#include <mutex>
 
 #include "api/board_state.h"
 
@@ -9,6 +13,11 @@ namespace softboard {
 // so calls made while the process exits (from atexit handlers, say) still
 // find it.
 BoardState& TheBoard();
+
+// Held by every entry point for the whole call: calls from several threads
+// take turns. Recursive, so that a callback of the program's that calls the
+// library again from inside a call does not deadlock.
+std::recursive_mutex& BoardLock();
 
 // A board of its own for what runs while this lives (a test): the entry points
 // act on it, and its grLibInit takes `settings` as they are, reading nothing
@@ -26,10 +35,5 @@ class ScopedBoard {
   std::unique_ptr<BoardState> board_;
   BoardState* previous_;
 };
-
-// Draws what is recorded for the frame's bands: before anything reads the
-// pixels or changes what recorded triangles point at (the texture, the
-// buffers).
-void FinishDrawing(BoardState& board);
 
 }  // namespace softboard

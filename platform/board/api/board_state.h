@@ -3,8 +3,10 @@
 // they work on.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "api/settings.h"
 #include "api/trace.h"
@@ -17,13 +19,19 @@ namespace softboard {
 class Display;        // window, terminal or headless; see display.h
 class FrameRecorder;  // a frame's drawing; see frame_recorder.h
 
+// A frame shown before the display changed size, kept for the screenshot at
+// shutdown until another is shown. Empty: none.
+struct KeptFrame {
+  std::vector<uint32_t> pixels;  // 0xAARRGGBB, row by row
+  int width = 0, height = 0;
+};
+
 struct BoardState {
   bool initialized = false;
   bool failure_reported = false;  // a call that ran out of memory has said so
   int ssaa_reported = 0;          // the reduced supersampling last said on standard error
-  bool shut_down = false;
-  int selected = -1;  // board chosen by grSstSelect
-  bool open = false;  // display open
+  int selected = -1;              // board chosen by grSstSelect
+  bool open = false;              // display open
   Settings settings;
   // Settings given rather than read from the environment (a test's board).
   std::optional<Settings> given_settings;
@@ -38,6 +46,7 @@ struct BoardState {
   // Made with the display: a frame's drawing is recorded and drawn in bands.
   // Null (a board a test builds): drawing happens at once.
   std::unique_ptr<FrameRecorder> recorder;
+  KeptFrame kept_frame;
 
   BoardState();
   ~BoardState();

@@ -7,7 +7,7 @@ namespace softboard {
 Destination BackDestination(FrameBuffers& frame) {
   Destination to;
   to.rows = BackRows(frame);
-  if (frame.banded) {
+  if (frame.storage == FrameStorage::kSupersampledBands) {
     to.where = Destination::Where::kBandRows;
     to.rows.pixels = nullptr;
   }
@@ -24,33 +24,15 @@ TriangleTarget BackTarget(const FrameBuffers& frame) {
   return target;
 }
 
-namespace {
-
-// Prepares the triangle for the back buffer; false when there is no back
-// buffer to draw it in, or it draws nothing there.
-bool Prepare(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
-             SpanLoops loops, PreparedTriangle* t, Destination* to) {
-  *to = BackDestination(board.frame);
-  const bool in_bands = to->where == Destination::Where::kBandRows && board.recorder;
-  if (!in_bands && to->rows.pixels == nullptr) return false;
-  return PrepareTriangle(BackTarget(board.frame), board.render, board.tmu0, a, b, c, loops, t);
-}
-
-}  // namespace
-
-void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                  SpanLoops loops) {
+  const Destination to = BackDestination(board.frame);
+  const bool in_bands = to.where == Destination::Where::kBandRows && board.recorder;
+  if (!in_bands && to.rows.pixels == nullptr) return;  // no buffer to draw in
   PreparedTriangle t;
-  Destination to;
-  if (!Prepare(board, a, b, c, SpanLoops::kBest, &t, &to)) return;
+  if (!PrepareTriangle(BackTarget(board.frame), board.render, board.tmu0, a, b, c, loops, &t))
+    return;
   if (board.recorder) return board.recorder->RecordTriangle(to, t);
-  DrawRows(t, to.rows, 0, to.rows.height);
-}
-
-void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
-                         const GrVertex& c) {
-  PreparedTriangle t;
-  Destination to;
-  if (!Prepare(board, a, b, c, SpanLoops::kGeneralOnly, &t, &to)) return;
   DrawRows(t, to.rows, 0, to.rows.height);
 }
 

@@ -18,11 +18,9 @@ Destination BackDestination(FrameBuffers& frame);
 TriangleTarget BackTarget(const FrameBuffers& frame);
 
 // Draws the triangle with the board's render and texture state into the back
-// buffer. Any vertex values are safe; both windings are drawn.
-void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c);
-// The same, at once, through the general span loop only, never a fused one; it
-// must give the same pixels (tests compare the two).
-void DrawTriangleGeneral(BoardState& board, const GrVertex& a, const GrVertex& b,
-                         const GrVertex& c);
+// buffer. Any vertex values are safe; both windings are drawn. `loops`: the
+// general span loop only gives the same pixels (tests compare).
+void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                  SpanLoops loops = SpanLoops::kBest);
 
 }  // namespace softboard

@@ -131,6 +131,10 @@ void TraceLine::Failed(const std::string& reason) {
   Append(" = 0 (" + quote::Escape(reason, 1024) + ")");
 }
 
+void TraceLine::Held(const std::string& limit) {
+  Append(" held to " + limit);
+}
+
 void TraceLine::Append(const std::string& text) {
   if (Tracing(trace_)) line_ += text;
 }

@@ -67,6 +67,7 @@ class TraceLine {
   void Returned(long long value, const GrHwConfiguration& config);
   void Returned(long long value, const Gu3dfInfo& info);
   void Failed(const std::string& reason);  // " = 0 (reason)"
+  void Held(const std::string& limit);     // " held to limit": done, within a bound
 
  private:
   template <typename T>

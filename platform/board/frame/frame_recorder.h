@@ -38,8 +38,6 @@ class FrameRecorder {
   FrameDamage FlushFrame(bool* complete = nullptr);
 
   int threads() const { return drawer_.threads(); }
-  // The threads the last frame drew with.
-  int last_flush_threads() const { return drawer_.last_threads(); }
 
  private:
   void Record(BandCommand command);

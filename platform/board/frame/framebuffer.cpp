@@ -79,13 +79,33 @@ uint32_t Threshold(int matrix, int x, int y) {
 
 }  // namespace
 
+namespace {
+
+FrameStorage ChooseStorage(int ssaa, bool recorded, PixelLayout layout, bool display_rows) {
+  if (ssaa > 1) return recorded ? FrameStorage::kSupersampledBands : FrameStorage::kSupersampled;
+  if (display_rows && layout == PixelLayout::kArgb8888) return FrameStorage::kDisplayRows;
+  return recorded ? FrameStorage::kOneBuffer : FrameStorage::kOwnBuffers;
+}
+
+// Colour buffers of the drawn size that a storage keeps.
+int OwnBuffers(FrameStorage storage, int count) {
+  switch (storage) {
+    case FrameStorage::kOwnBuffers: return count;
+    case FrameStorage::kOneBuffer:
+    case FrameStorage::kSupersampled: return 1;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   frame.color16 = bits == 16;
   frame.dither_matrix = matrix;
   frame.layout = BufferLayout(frame.color16, frame.ssaa);
   // Buffers made for 5-6-5 pixels are too small for 8-bit ones.
   const size_t bytes = BufferBytes(frame.width, frame.height, frame.layout);
-  for (int i = 0; i < frame.drawn; i++) {
+  for (int i = 0; i < OwnBuffers(frame.storage, frame.count); i++) {
     PixelMemory& buffer = frame.color[size_t(i)];
     if (buffer.bytes() < bytes) {
       buffer = PixelMemory();
@@ -103,34 +123,30 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
   }
 }
 
-void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa, bool banded,
-                      bool keep_shown, const PixelRows& display_rows) {
+void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa,
+                      bool recorded, const PixelRows& display_rows) {
   count = std::clamp(count, 2, 3);
-  // Supersampled, the frame shown is the average, kept apart: one buffer to
-  // draw in is enough (none when drawn in bands). A frame shown that nothing
-  // reads later needs no buffer of its own either: one buffer, half the memory
-  // a frame passes through, so a large frame can stay in the cache. Drawn in
-  // the display's own rows, it needs none at all.
-  frame.banded = banded && ssaa > 1;
   const PixelLayout layout = BufferLayout(frame.color16, ssaa);
-  const PixelRows direct = layout == PixelLayout::kRgb565 ? PixelRows{} : display_rows;
-  const int drawn = frame.banded ? 0 : ssaa > 1 ? 1 : direct.pixels ? 0 : !keep_shown ? 1 : count;
+  const FrameStorage storage = ChooseStorage(ssaa, recorded, layout, display_rows.pixels);
+  const bool in_display =
+      storage == FrameStorage::kDisplayRows || (ssaa > 1 && display_rows.pixels);
+  const int buffers = OwnBuffers(storage, count);
   const size_t bytes = BufferBytes(width * ssaa, height * ssaa, layout);
   // The old buffers go before the new ones come.
   for (PixelMemory& buffer : frame.color) buffer = PixelMemory();
   frame.shown = PixelMemory();
-  for (int i = 0; i < drawn; i++) frame.color[size_t(i)] = PixelMemory(bytes);
+  for (int i = 0; i < buffers; i++) frame.color[size_t(i)] = PixelMemory(bytes);
+  frame.storage = storage;
   frame.width = width * ssaa;
   frame.height = height * ssaa;
   frame.ssaa = ssaa;
-  if (ssaa > 1 && !direct.pixels)
+  frame.display_rows = in_display ? display_rows : PixelRows{};
+  if (ssaa > 1 && !frame.display_rows.pixels)
     frame.shown = PixelMemory(BufferBytes(width, height, PixelLayout::kArgb8888));
   frame.count = count;
-  frame.drawn = drawn;
   frame.front = 0;
-  frame.back = drawn > 1 ? 1 : 0;  // BackBuffer() is null when drawn in bands
+  frame.back = buffers > 1 ? 1 : 0;
   frame.depth = 0;
-  frame.direct = direct;
   // The colour depth stays; its thresholds and layout follow the new size.
   SetColorDepth(frame, frame.color16 ? 16 : 32, frame.dither_matrix);
 }
@@ -138,11 +154,11 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
 void FreeFrameBuffers(FrameBuffers& frame) {
   for (PixelMemory& buffer : frame.color) buffer = PixelMemory();
   frame.shown = PixelMemory();
+  frame.storage = FrameStorage::kOwnBuffers;
   frame.width = frame.height = 0;
   frame.ssaa = 1;
-  frame.banded = false;
-  frame.count = frame.drawn = 0;
-  frame.direct = {};
+  frame.count = 0;
+  frame.display_rows = {};
 }
 
 Rgba8 UnpackColor(uint32_t c, int color_format) {
@@ -161,25 +177,19 @@ uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha) {
   return frame.color16 ? Nearest565(PackArgb(color)) : PackArgb(color);
 }
 
-void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth) {
-  if (frame.count == 0) return;
-  FillRows(BackRows(frame), 0, frame.height, ClearPixel(frame, color, alpha));
-  frame.depth = depth;
-}
-
 void RotateBuffers(FrameBuffers& frame, bool average) {
   if (frame.count == 0) return;
   if (frame.ssaa > 1) {
-    if (average && !frame.banded) {
+    if (average && frame.storage == FrameStorage::kSupersampled) {
       const PixelRows out = AverageRows(frame);
       AverageDown(BackRows(frame).Argb(), frame.width, frame.height, frame.ssaa, out.Argb(),
                   out.stride);
     }
     return;
   }
-  if (frame.drawn < 2) return;  // one buffer, drawn and shown in turn
+  if (frame.storage != FrameStorage::kOwnBuffers) return;  // drawn and shown in turn
   frame.front = frame.back;
-  frame.back = (frame.back + 1) % frame.drawn;
+  frame.back = (frame.back + 1) % frame.count;
 }
 
 namespace {
@@ -187,7 +197,7 @@ namespace {
 // Buffer `index` at the drawn size: the display's rows where the frame is
 // drawn there.
 PixelRows ColorRows(const FrameBuffers& frame, int index) {
-  if (frame.direct.pixels && frame.ssaa == 1) return frame.direct;
+  if (frame.storage == FrameStorage::kDisplayRows) return frame.display_rows;
   return {frame.color[size_t(index)].data(), frame.width, frame.height, size_t(frame.width),
           frame.layout};
 }
@@ -203,9 +213,14 @@ PixelRows FrontRows(const FrameBuffers& frame) {
 }
 
 PixelRows AverageRows(const FrameBuffers& frame) {
-  if (frame.direct.pixels) return frame.direct;
+  if (frame.display_rows.pixels) return frame.display_rows;
   return ArgbRows(static_cast<uint32_t*>(frame.shown.data()), frame.width / frame.ssaa,
                   frame.height / frame.ssaa);
+}
+
+FrameDamage ShownDamage(FrameDamage drawn, int ssaa) {
+  for (auto& [first, last] : drawn.rows) first /= ssaa, last /= ssaa;
+  return drawn;
 }
 
 PixelRows ShownFrame(const FrameBuffers& frame) {
@@ -218,13 +233,6 @@ void CopyImageRow(const PixelRows& rows, int y, uint32_t* out) {
     return;
   }
   Widen565(rows.Rgb565(y), rows.Alpha(y), rows.width, out);
-}
-
-std::vector<uint32_t> ImagePixels(const PixelRows& rows) {
-  std::vector<uint32_t> out(size_t(rows.width) * size_t(rows.height));
-  for (int y = 0; y < rows.height; y++)
-    CopyImageRow(rows, y, out.data() + size_t(y) * size_t(rows.width));
-  return out;
 }
 
 }  // namespace softboard

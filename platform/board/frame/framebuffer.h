@@ -11,16 +11,37 @@
 
 namespace softboard {
 
+// How a frame's pixels are kept, chosen in one place for each size
+// (InitFrameBuffers):
+//
+//   storage             colour buffers of the drawn size    the frame shown
+//   kOwnBuffers         `count`, drawn into in turn         the front buffer
+//   kOneBuffer          one, drawn into and shown in turn   that buffer
+//   kDisplayRows        none: drawn in the display's rows   the display's rows
+//   kSupersampled       one, averaged down at a swap        `shown`, or the display's rows
+//   kSupersampledBands  none: each band has rows of its own `shown`, or the display's rows
+//
+// A board that records its drawing and draws it at the swap (every open
+// display) never draws into a frame after it is shown, so it needs one
+// buffer at most: the frame stays as shown until the next swap. A board that
+// draws at once (a test's) needs the program's `count`. 5-6-5 frames are
+// never drawn in the display's rows, which hold 8 bits a channel.
+enum class FrameStorage : uint8_t {
+  kOwnBuffers,
+  kOneBuffer,
+  kDisplayRows,
+  kSupersampled,
+  kSupersampledBands,
+};
+
 // The colour buffers are drawn at `ssaa` times the shown size each way; the
 // 640x480 scene is mapped onto them whole.
 struct FrameBuffers {
-  std::array<PixelMemory, 3> color;  // `height` rows of `width` pixels, when open
+  FrameStorage storage = FrameStorage::kOwnBuffers;
+  std::array<PixelMemory, 3> color;  // `height` rows of `width` pixels, as storage says
   int width = 0, height = 0;
   int ssaa = 1;       // samples a side
-  PixelMemory shown;  // with ssaa > 1: the front buffer averaged down
-  // Supersampled and drawn in bands: no buffer of the drawn size exists; each
-  // band is drawn in rows of its own and averaged into `shown` at once.
-  bool banded = false;
+  PixelMemory shown;  // supersampled, unless averaged into the display's rows
   // With 16-bit colour: every written pixel is quantised to 5-6-5 through
   // these thresholds: for each of the 4 scene rows of the dither matrix, one
   // per column, DitherOffset of the threshold in 16ths in both 16-bit halves.
@@ -33,33 +54,31 @@ struct FrameBuffers {
   // 5-6-5 values widened by repeating their top bits, and the frame shown is
   // their average.
   PixelLayout layout = PixelLayout::kArgb8888;
-  int count = 0;  // colour buffers the program asked for
-  int drawn = 0;  // of them, buffers of the drawn size that exist
+  int count = 0;  // colour buffers the program asked for; 0: none open
   int front = 0;  // shown
-  int back = 1;   // drawn into
-  // Where the display lets the frame as shown live in its own memory (rows
-  // of 0xAARRGGBB pixels it shows as they are, as a window's own surface):
-  // then the frame is drawn there (one sample a pixel, 8 bits a channel; no
-  // colour buffer of the board's own), or averaged there (supersampled; no
-  // `shown`). It needs no copy to be seen.
-  PixelRows direct;
+  int back = 0;   // drawn into
+  // Rows of the display's own memory (0xAARRGGBB, as its window's surface)
+  // where the frame as shown lives: drawn there, or averaged there. The
+  // display owns them; they are good until it reports a resize, and the
+  // board gives them up (new buffers) before then and before the display
+  // closes. None: the frame is shown from the board's own buffers.
+  PixelRows display_rows;
   // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
   // per pixel, so it is everywhere the value of its last clear: no plane of
   // memory to fill each frame.
   uint16_t depth = 0;
 };
 
-// Allocates `count` colour buffers (2 or 3), all cleared, to show width x
-// height pixels, each drawn `ssaa` times as large each way; clears the depth
-// buffer.
-// `banded`: supersampled frames are drawn band by band (see bands.h), with no
-// buffer of the drawn size. `keep_shown` false: nothing reads a frame after
-// it is shown (the display copies it at once), so the next frame may be drawn
-// in the same buffer. `direct`: rows of the display's memory for the frame as
-// shown (see FrameBuffers::direct), used unless the buffer is 5-6-5.
+// Allocates the colour buffers (all cleared) to show width x height pixels,
+// each drawn `ssaa` times as large each way, for `count` buffers (2 or 3) as
+// the program asked; clears the depth buffer. `recorded`: drawing is recorded
+// and drawn at the swap, so frames need no buffer beyond the one they are
+// shown from, and supersampled ones are drawn in bands. `display_rows`: the
+// display's rows for the frame as shown (see FrameBuffers), used unless the
+// frame is 5-6-5.
 void InitFrameBuffers(FrameBuffers& frame, int count, int width = kScreenWidth,
-                      int height = kScreenHeight, int ssaa = 1, bool banded = false,
-                      bool keep_shown = true, const PixelRows& direct = {});
+                      int height = kScreenHeight, int ssaa = 1, bool recorded = false,
+                      const PixelRows& display_rows = {});
 void FreeFrameBuffers(FrameBuffers& frame);
 
 // Sets n pixels (or bytes) to `value` at memory speed.
@@ -89,10 +108,6 @@ Rgba8 UnpackColor(uint32_t color, int color_format);
 // The pixel a clear to `color` with alpha `alpha` writes.
 uint32_t ClearPixel(const FrameBuffers& frame, Rgba8 color, uint8_t alpha);
 
-// The whole back buffer to `color` with its alpha plane to `alpha`, and the
-// depth buffer to `depth`, at once (the board records clears for its bands).
-void ClearBackBuffer(FrameBuffers& frame, Rgba8 color, uint8_t alpha, uint16_t depth);
-
 // The back buffer becomes the front one (averaged down to the shown size when
 // supersampled); the next in turn becomes the back.
 // `average` false: the caller has averaged it into frame.shown already.
@@ -106,6 +121,9 @@ struct FrameDamage {
   bool None() const { return !all && rows.empty(); }
 };
 
+// The damage of a frame drawn `ssaa` times as large, in rows of the frame shown.
+FrameDamage ShownDamage(FrameDamage drawn, int ssaa);
+
 // The frame as shown: the front buffer, or its average. 5-6-5 rows are
 // widened for showing.
 PixelRows ShownFrame(const FrameBuffers& frame);
@@ -113,9 +131,6 @@ PixelRows ShownFrame(const FrameBuffers& frame);
 // Copies row y of `rows` to `out` (width pixels) as 0xAARRGGBB pixels,
 // widening 5-6-5 ones.
 void CopyImageRow(const PixelRows& rows, int y, uint32_t* out);
-
-// All of `rows` as 0xAARRGGBB pixels, row by row.
-std::vector<uint32_t> ImagePixels(const PixelRows& rows);
 
 // The buffer drawn into, and the one shown, at the drawn size: the display's
 // rows where the frame is drawn there. No pixels when the frame is drawn in

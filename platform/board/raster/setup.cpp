@@ -164,25 +164,4 @@ void RowWalker::Next() {
   }
 }
 
-bool RowSpan(const TriangleSetup& tri, int row, int& x0, int& x1) {
-  const int64_t py = int64_t(row) * 16 + 8;
-  int64_t lo = tri.col_begin, hi = tri.col_end;
-  for (const Edge& e : tri.edge) {
-    // Inside at column i: a * (16i + 8) + k >= 0.
-    const int64_t k = e.b * py + e.c + e.bias;
-    const int64_t need = -(8 * e.a + k);  // 16a * i >= need
-    if (e.a > 0) {
-      lo = std::max(lo, CeilDiv(need, 16 * e.a));
-    } else if (e.a < 0) {
-      hi = std::min(hi, FloorDiv(-need, -16 * e.a) + 1);
-    } else if (need > 0) {
-      return false;
-    }
-  }
-  if (lo >= hi) return false;
-  x0 = int(lo);
-  x1 = int(hi);
-  return true;
-}
-
 }  // namespace softboard

@@ -37,10 +37,6 @@ struct TriangleSetup {
 bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
                    int height, double sx, double sy, TriangleSetup& out);
 
-// The pixels [x0, x1) of `row` whose centres the fill rule draws, clipped to
-// the buffer; false when there are none.
-bool RowSpan(const TriangleSetup& tri, int row, int& x0, int& x1);
-
 // The same spans row after row, from `first_row` down: each edge's bound is
 // carried from row to row as a quotient and remainder, so only the first row
 // divides.

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +13,11 @@
 #include <limits>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "api/board_context.h"
+#include "api/display_frames.h"
+#include "board/pipeline_support.h"
 #include "grlib.h"
 
 namespace softboard {
@@ -273,6 +277,50 @@ TEST_F(EntryPoints, TraceRecordsEveryCallInOrder) {
             "grConstantColorValue(0x00000080)\n"
             "grBufferSwap(1)\n"
             "grLibShutdown()\n");
+}
+
+// A swap interval past a few retraces is a stray value: held, and traced so.
+TEST_F(EntryPoints, HugeSwapIntervalsAreHeldToAFewRetraces) {
+  settings().vsync = true;
+  ASSERT_TRUE(Open());
+  grBufferSwap(1000000);
+  grBufferSwap(-5);
+  grBufferSwap(2);
+  ExpectTraced("grBufferSwap(1000000) held to 8 retraces");
+  ExpectTraced("grBufferSwap(-5) held to 0 retraces");
+  ExpectTraced("grBufferSwap(2)");
+}
+
+// Calls from several threads take turns: two threads drawing while a third
+// opens and shuts the display down again and again corrupt nothing (the
+// sanitized build checks the memory).
+TEST_F(EntryPoints, CallsFromSeveralThreadsAtOnceTakeTurns) {
+  settings().trace_path.clear();
+  settings().ssaa = 2;
+  ASSERT_TRUE(Open());
+  std::atomic<bool> stop{false};
+  const auto draw = [&](float dx) {
+    GrVertex v[3] = {};
+    v[0].x = 10 + dx, v[0].y = 10, v[1].x = 300 + dx, v[1].y = 40, v[2].x = 100 + dx, v[2].y = 400;
+    const int ilist[3] = {0, 1, 2};
+    while (!stop) {
+      grBufferClear(0x000000FF, 0, 0);
+      grConstantColorValue(0xFF00FFFF);
+      grDrawPolygon(3, ilist, v);
+      grBufferSwap(0);
+    }
+  };
+  std::thread first(draw, 0.0f), second(draw, 200.0f);
+  for (int i = 0; i < 20; i++) {
+    grLibShutdown();
+    grLibInit();
+    grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_RGBA,
+                 GR_ORIGIN_UPPER_LEFT, 2, 1);
+  }
+  stop = true;
+  first.join();
+  second.join();
+  EXPECT_TRUE(TheBoard().open);
 }
 
 // A test's board takes its settings as given, whatever the environment says,

@@ -157,15 +157,18 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
 // A frame wakes a thread a band at most: a small one leaves the other
 // workers asleep.
 TEST(Bands, AFrameDrawsWithNoMoreThreadsThanItHasBands) {
-  FrameRecorder recorder(8, 8);
+  BandDrawer drawer(8, 8);
   std::vector<uint32_t> pixels(100 * 480, 1);
   struct Case {
     int rows, threads;
   };
   for (const Case c : {Case{480, 8}, Case{16, 2}, Case{8, 1}, Case{1, 1}, Case{24, 3}}) {
-    recorder.RecordClear({.rows = ArgbRows(pixels.data(), 100, c.rows)}, 5);
-    recorder.Flush();
-    EXPECT_EQ(recorder.last_flush_threads(), c.threads) << c.rows << " rows";
+    const std::vector<BandCommand> clear = {
+        ClearCommand{{.rows = ArgbRows(pixels.data(), 100, c.rows)}, 5}};
+    drawer.Expect(c.rows);
+    drawer.Draw(clear, c.rows, {});
+    drawer.EndFrame();
+    EXPECT_EQ(drawer.last_threads(), c.threads) << c.rows << " rows";
     EXPECT_EQ(pixels[size_t(c.rows) * 100 - 1], 5u);
   }
 }

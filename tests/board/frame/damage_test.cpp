@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "api/frame_drawing.h"
-#include "frame/frame_recorder.h"
 #include "board/pipeline_support.h"
+#include "frame/frame_recorder.h"
 
 namespace softboard {
 namespace {
@@ -18,7 +18,7 @@ constexpr uint32_t kPoke = 0x12345678u;
 class FrameBoard {
  public:
   FrameBoard() {
-    InitFrameBuffers(board_.state.frame, 2, 640, 480, 1, false, false);
+    InitFrameBuffers(board_.state.frame, 2, 640, 480, 1, true);
     board_.state.recorder = std::make_unique<FrameRecorder>(2);
     board_.UseIterated();
     board_.SetBlend(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE, GR_BLEND_ZERO);
@@ -115,7 +115,7 @@ TEST_F(Damage, AFlushBetweenFramesMakesTheNextOneWhole) {
 
 TEST(DamageWithTwoBuffers, EveryFrameIsDrawnWholeIntoItsOwnBuffer) {
   TestBoard board;
-  InitFrameBuffers(board.state.frame, 2, 640, 480, 1, false, true);
+  InitFrameBuffers(board.state.frame, 2, 640, 480, 1, false);
   board.state.recorder = std::make_unique<FrameRecorder>(1);
   FrameBuffers& frame = board.state.frame;
   for (int i = 0; i < 3; i++) {

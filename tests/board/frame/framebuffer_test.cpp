@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "board/pipeline_support.h"
 #include "frame/framebuffer.h"
 #include "grlib.h"
 
@@ -20,15 +21,14 @@ TEST(UnpackColor, EveryColourFormat) {
   EXPECT_EQ(UnpackColor(0x80, GR_COLORFORMAT_RGBA), (Rgba8{0, 0, 0, 128}));
 }
 
-TEST(FrameBuffers, ClearFillsBackBufferAlphaPlaneAndDepth) {
+TEST(FrameBuffers, AClearFillsTheBackBufferAndItsAlphaPlane) {
   FrameBuffers frame;
   InitFrameBuffers(frame, 2);
-  ClearBackBuffer(frame, {255, 0, 0, 99}, 7, 0xFFFF);
+  FillRows(BackRows(frame), 0, frame.height, ClearPixel(frame, {255, 0, 0, 99}, 7));
   for (size_t i : {size_t(0), size_t(kScreenPixels / 2), size_t(kScreenPixels - 1)}) {
     EXPECT_EQ(BackRows(frame).Argb()[i], 0x07FF0000u) << "alpha plane takes the clear alpha";
     EXPECT_EQ(FrontRows(frame).Argb()[i], 0u) << "the front buffer is untouched";
   }
-  EXPECT_EQ(frame.depth, 0xFFFF);
 }
 
 // Bands of a 16-bit buffer: rows of odd width starting at odd pixels, so the
@@ -85,12 +85,12 @@ TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
   std::vector<uint32_t> surface(12 * 5, 7);
   for (const int ssaa : {1, 2}) {
     FrameBuffers frame;
-    InitFrameBuffers(frame, 2, 4, 3, ssaa, true, false, ArgbRows(surface.data() + 13, 4, 3, 12));
-    EXPECT_EQ(frame.drawn, 0) << "no colour buffer of the shown size";
+    InitFrameBuffers(frame, 2, 4, 3, ssaa, true, ArgbRows(surface.data() + 13, 4, 3, 12));
+    EXPECT_EQ(frame.color[0].bytes(), 0u) << "no colour buffer of the shown size";
     EXPECT_EQ(frame.shown.data(), nullptr);
     if (ssaa == 1) {
       EXPECT_EQ(BackRows(frame).Argb(), surface.data() + 13);
-      ClearBackBuffer(frame, {1, 2, 3, 0}, 9, 0);
+      FillRows(BackRows(frame), 0, frame.height, ClearPixel(frame, {1, 2, 3, 0}, 9));
     } else {
       const PixelRows out = AverageRows(frame);
       EXPECT_EQ(out.Argb(), surface.data() + 13);
@@ -104,9 +104,9 @@ TEST(FrameBuffers, FramesInTheDisplaysRowsAreReadFromThemAcrossTheirStride) {
 
   FrameBuffers sixteen;
   SetColorDepth(sixteen, 16, 4);
-  InitFrameBuffers(sixteen, 2, 4, 3, 1, true, false, {surface.data(), 12});
-  EXPECT_EQ(sixteen.direct.pixels, nullptr) << "5-6-5 frames are widened into the display";
-  EXPECT_EQ(sixteen.drawn, 1);
+  InitFrameBuffers(sixteen, 2, 4, 3, 1, true, {surface.data(), 12});
+  EXPECT_EQ(sixteen.display_rows.pixels, nullptr) << "5-6-5 frames are widened into the display";
+  EXPECT_EQ(sixteen.storage, FrameStorage::kOneBuffer);
 }
 
 TEST(FrameBuffers, RotationCyclesThroughEveryBuffer) {
@@ -122,7 +122,6 @@ TEST(FrameBuffers, RotationCyclesThroughEveryBuffer) {
 
   FrameBuffers closed;
   RotateBuffers(closed);  // nothing open: nothing happens
-  ClearBackBuffer(closed, {}, 0, 0);
   EXPECT_EQ(closed.count, 0);
 }
 

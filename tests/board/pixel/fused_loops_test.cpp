@@ -345,7 +345,7 @@ TEST_P(FusedLoops, TrianglesMatchTheGeneralPathAtTheScreensEdges) {
       SetColorDepth(general.state.frame, 16, 4);
     }
     DrawTriangle(fast.state, v[0], v[1], v[2]);
-    DrawTriangleGeneral(general.state, v[0], v[1], v[2]);
+    DrawTriangle(general.state, v[0], v[1], v[2], SpanLoops::kGeneralOnly);
     for (int y = 0; y < kScreenHeight; y++) {
       for (int x = 0; x < kScreenWidth; x++) {
         ASSERT_EQ(fast.At(x, y), general.At(x, y))
@@ -389,7 +389,7 @@ TEST_P(FusedLoops, NamedStatesAreDrawnByTheLoopTheyShouldAsTheGeneralLoopDrawsTh
                                   v[abc[1]], v[abc[2]], SpanLoops::kBest, &t));
       EXPECT_EQ(t.fused, k.fused && GetParam() != HWY_SCALAR) << k.name;
       DrawRows(t, BackRows(frame), 0, frame.height);
-      DrawTriangleGeneral(general.state, v[abc[0]], v[abc[1]], v[abc[2]]);
+      DrawTriangle(general.state, v[abc[0]], v[abc[1]], v[abc[2]], SpanLoops::kGeneralOnly);
     }
     int failures = 0;
     for (int y = 0; y < kScreenHeight && failures < 10; y++) {

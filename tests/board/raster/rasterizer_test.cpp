@@ -222,6 +222,31 @@ TEST(Gouraud, CornersAndCentroidHaveTheBarycentricColour) {
   }
 }
 
+// The pixels [x0, x1) of `row` whose centres the fill rule draws, by division
+// from the edges alone: the reference the stepped rows are checked against.
+bool RowSpan(const TriangleSetup& tri, int row, int& x0, int& x1) {
+  const auto floor_div = [](int64_t n, int64_t d) { return n / d - (n % d != 0 && n < 0); };
+  const auto ceil_div = [&](int64_t n, int64_t d) { return -floor_div(-n, d); };
+  const int64_t py = int64_t(row) * 16 + 8;
+  int64_t lo = tri.col_begin, hi = tri.col_end;
+  for (const Edge& e : tri.edge) {
+    // Inside at column i: a * (16i + 8) + k >= 0.
+    const int64_t k = e.b * py + e.c + e.bias;
+    const int64_t need = -(8 * e.a + k);  // 16a * i >= need
+    if (e.a > 0) {
+      lo = std::max(lo, ceil_div(need, 16 * e.a));
+    } else if (e.a < 0) {
+      hi = std::min(hi, floor_div(-need, -16 * e.a) + 1);
+    } else if (need > 0) {
+      return false;
+    }
+  }
+  if (lo >= hi) return false;
+  x0 = int(lo);
+  x1 = int(hi);
+  return true;
+}
+
 // Stepping each edge's bound from row to row gives the spans that dividing
 // afresh on every row gives: random triangles, slivers, and huge ones whose
 // edge values need all 64 bits.
