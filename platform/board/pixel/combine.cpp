@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "pixel/combine_terms.h"
 #include "pixel/span.h"
 
 namespace softboard {
@@ -20,59 +21,23 @@ struct Sources {
   const uint8_t* texture_alpha;
 };
 
-enum class Add { kNone, kLocal, kLocalAlpha };
-
-// Every function is f * ((other or 0) - (local or 0)) + add.
-struct Terms {
-  bool other;
-  bool minus_local;
-  Add add;
-};
-
-Terms FunctionTerms(int function) {
-  switch (function) {
-    case GR_COMBINE_FUNCTION_ZERO: return {false, false, Add::kNone};    // 0
-    case GR_COMBINE_FUNCTION_LOCAL: return {false, false, Add::kLocal};  // local
-    case GR_COMBINE_FUNCTION_LOCAL_ALPHA: return {false, false, Add::kLocalAlpha};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER: return {true, false, Add::kNone};  // f*other
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL:                          // f*other + local
-      return {true, false, Add::kLocal};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA:  // f*other + local alpha
-      return {true, false, Add::kLocalAlpha};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL:  // f*(other - local)
-      return {true, true, Add::kNone};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL:  // f*(other - local) + local
-      return {true, true, Add::kLocal};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL_ALPHA:  // ... + local alpha
-      return {true, true, Add::kLocalAlpha};
-    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL:  // f*(-local) + local
-      return {false, true, Add::kLocal};
-    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA:  // f*(-local) + local alpha
-      return {false, true, Add::kLocalAlpha};
-    default: return {false, false, Add::kNone};  // values naming no function give 0
-  }
-}
-
 // A factor is a channel, xor 255 for one minus it.
 struct Factor {
   const uint8_t* value;
   uint8_t xor_mask;
 };
 
-Factor FactorOf(int factor, const Sources& s) {
-  switch (factor) {
-    case GR_COMBINE_FACTOR_ZERO: return {kZero, 0};
-    case GR_COMBINE_FACTOR_LOCAL: return {s.local, 0};
-    case GR_COMBINE_FACTOR_OTHER_ALPHA: return {s.other_alpha, 0};
-    case GR_COMBINE_FACTOR_LOCAL_ALPHA: return {s.local_alpha, 0};
-    case GR_COMBINE_FACTOR_TEXTURE_ALPHA: return {s.texture_alpha, 0};
-    case GR_COMBINE_FACTOR_ONE: return {kZero, 255};
-    case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL: return {s.local, 255};
-    case GR_COMBINE_FACTOR_ONE_MINUS_OTHER_ALPHA: return {s.other_alpha, 255};
-    case GR_COMBINE_FACTOR_ONE_MINUS_LOCAL_ALPHA: return {s.local_alpha, 255};
-    case GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA: return {s.texture_alpha, 255};
-    default: return {kZero, 0};  // values naming no factor scale by 0
+Factor FactorChannel(int factor, const Sources& s) {
+  const FactorTerms f = FactorOf(factor);
+  const uint8_t* value = kZero;
+  switch (f.input) {
+    case FactorInput::kLocal: value = s.local; break;
+    case FactorInput::kOtherAlpha: value = s.other_alpha; break;
+    case FactorInput::kLocalAlpha: value = s.local_alpha; break;
+    case FactorInput::kTextureAlpha: value = s.texture_alpha; break;
+    case FactorInput::kNone: break;
   }
+  return {value, uint8_t(f.one_minus ? 255 : 0)};
 }
 
 // One output channel: clamp(f * (plus - minus) + add) ^ invert_xor, with
@@ -87,11 +52,11 @@ struct CombineChannel {
 };
 
 CombineChannel MakeChannel(int function, int factor, bool invert, const Sources& s) {
-  const Terms t = FunctionTerms(function);
-  const Factor f = FactorOf(factor, s);
-  const uint8_t* add = t.add == Add::kLocal        ? s.local
-                       : t.add == Add::kLocalAlpha ? s.local_alpha
-                                                   : kZero;
+  const CombineTerms t = TermsOf(function);
+  const Factor f = FactorChannel(factor, s);
+  const uint8_t* add = t.add == CombineAdd::kLocal        ? s.local
+                       : t.add == CombineAdd::kLocalAlpha ? s.local_alpha
+                                                          : kZero;
   return {f.value,
           f.xor_mask,
           t.other ? s.other : kZero,

@@ -1,52 +1,19 @@
 #include "pixel/pixel_state.h"
 
+#include "pixel/combine_terms.h"
+
 namespace softboard {
 namespace {
-
-// Which terms a combine function uses: f * (other - local) + add.
-struct Terms {
-  bool other;
-  bool minus_local;
-  bool add_local;
-  bool add_local_alpha;
-};
-
-Terms TermsOf(int function) {
-  switch (function) {
-    case GR_COMBINE_FUNCTION_LOCAL: return {false, false, true, false};
-    case GR_COMBINE_FUNCTION_LOCAL_ALPHA: return {false, false, false, true};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER: return {true, false, false, false};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL: return {true, false, true, false};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_ADD_LOCAL_ALPHA: return {true, false, false, true};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL: return {true, true, false, false};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL: return {true, true, true, false};
-    case GR_COMBINE_FUNCTION_SCALE_OTHER_MINUS_LOCAL_ADD_LOCAL_ALPHA:
-      return {true, true, false, true};
-    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL: return {false, true, true, false};
-    case GR_COMBINE_FUNCTION_SCALE_MINUS_LOCAL_ADD_LOCAL_ALPHA: return {false, true, false, true};
-    default: return {};  // ZERO, and values naming no function
-  }
-}
-
-// The factor's input: 0 none (ZERO, ONE, unknown), 1 local, 2 other alpha,
-// 3 local alpha, 4 texture alpha.
-int FactorInput(int factor) {
-  return factor >= 0x1 && factor <= 0x4 ? factor : factor >= 0x9 && factor <= 0xC ? factor - 8 : 0;
-}
-
-bool Scaled(const Terms& t) {
-  return t.other || t.minus_local;
-}
 
 // Marks what one output channel reads; `channel` 3 is alpha, whose local and
 // other are the alphas themselves.
 void MarkReads(const CombineState& s, int channel, PixelInputs* in) {
-  const Terms t = TermsOf(s.function);
-  const int factor = Scaled(t) ? FactorInput(s.factor) : 0;
-  const bool local = t.minus_local || t.add_local || factor == 1;
-  const bool local_alpha = t.add_local_alpha || factor == 3;
+  const CombineTerms t = TermsOf(s.function);
+  const FactorInput factor = t.Scaled() ? FactorOf(s.factor).input : FactorInput::kNone;
+  const bool local = t.minus_local || t.add == CombineAdd::kLocal || factor == FactorInput::kLocal;
+  const bool local_alpha = t.add == CombineAdd::kLocalAlpha || factor == FactorInput::kLocalAlpha;
   const bool other = t.other;
-  const bool other_alpha = Scaled(t) && factor == 2;
+  const bool other_alpha = factor == FactorInput::kOtherAlpha;
   const auto mark_local = [&](int c) {
     if (s.local == GR_COMBINE_LOCAL_ITERATED) in->iterated[c] = true;
     if (s.local == GR_COMBINE_LOCAL_DEPTH) in->iterated[3] = true;  // no depth: iterated alpha
@@ -59,7 +26,7 @@ void MarkReads(const CombineState& s, int channel, PixelInputs* in) {
   if (local_alpha) mark_local(3);
   if (other) mark_other(channel);
   if (other_alpha) mark_other(3);
-  if (factor == 4) in->texture = true;
+  if (factor == FactorInput::kTextureAlpha) in->texture = true;
 }
 
 // The combine gives exactly one input, unscaled: returns it (as a LOCAL or
