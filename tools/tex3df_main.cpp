@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "decimal.h"
 #include "png_file.h"
 #include "quote.h"
 #include "tex3df_codec.h"
@@ -115,10 +116,8 @@ int Decode(const Arguments& args) {
   int level = 0;
   if (args.level) {
     const std::string& text = *args.level;
-    char* end = nullptr;
-    const long n = std::strtol(text.c_str(), &end, 10);
-    const bool digits = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
-    if (!digits || *end != '\0' || n >= levels) {
+    uint64_t n = 0;
+    if (!quote::ParseDigits(text, uint64_t(levels - 1), &n)) {
       return Fail(quote::Escape(args.files[0]) + ": no level " + quote::Quote(text) +
                   "; it has levels 0 to " + std::to_string(levels - 1));
     }

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "decimal.h"
 #include "file_io.h"
 #include "quote.h"
 #include "texel_formats.h"
@@ -47,10 +48,8 @@ bool IsDigits(std::string_view s) {
 
 // A decimal of at most 9 digits; -1 otherwise.
 int Number(std::string_view s) {
-  if (!IsDigits(s) || s.size() > 9) return -1;
-  int v = 0;
-  for (char c : s) v = v * 10 + (c - '0');
-  return v;
+  uint64_t v = 0;
+  return s.size() <= 9 && quote::ParseDigits(s, 999999999, &v) ? int(v) : -1;
 }
 
 bool IsVersion(std::string_view s) {

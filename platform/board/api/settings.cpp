@@ -1,11 +1,10 @@
 #include "api/settings.h"
 
-#include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
+#include "decimal.h"
 #include "quote.h"
 
 namespace softboard {
@@ -47,37 +46,10 @@ void ReadChoice(const char* name, const char* text, const Choice (&choices)[N], 
   problems->push_back(Complaint(name, text, takes, fallback));
 }
 
-// The one grammar of every numeric setting: plain decimal digits, with at
-// most one point between digits ("2", "2.25", "02"); no sign, exponent, hex,
-// spaces or anything a locale would add.
-bool ParseNumber(const char* text, double* out) {
-  const size_t length = std::strlen(text);
-  bool point = false;
-  for (size_t i = 0; i < length; i++) {
-    if (text[i] == '.' && !point && i > 0 && i + 1 < length) {
-      point = true;
-    } else if (text[i] < '0' || text[i] > '9') {
-      return false;
-    }
-  }
-  if (length == 0) return false;
-#if defined(__cpp_lib_to_chars)
-  const auto [end, error] = std::from_chars(text, text + length, *out, std::chars_format::fixed);
-  return error == std::errc() && end == text + length;
-#else
-  // A library without from_chars for doubles (the web page's): the text is
-  // digits and a point only, and the page never leaves the C locale.
-  char* end = nullptr;
-  errno = 0;
-  *out = std::strtod(text, &end);
-  return errno == 0 && end == text + length;
-#endif
-}
-
 // A whole number, read by the numeric grammar.
 bool ParseWhole(const char* text, int max, int* out) {
   double v = 0;
-  if (!ParseNumber(text, &v) || v != std::floor(v) || v > max) return false;
+  if (!quote::ParseDecimal(text, &v) || v != std::floor(v) || v > max) return false;
   *out = int(v);
   return true;
 }
@@ -101,7 +73,7 @@ void ReadNumberChoice(const char* name, const char* text, const Choice (&choices
 void ReadScale(const char* text, double* out, std::vector<std::string>* problems) {
   if (text == nullptr || *text == '\0' || std::strcmp(text, "auto") == 0) return;
   double v = 0;
-  if (ParseNumber(text, &v) && v >= 1 && v <= kMaxScale) {
+  if (quote::ParseDecimal(text, &v) && v >= 1 && v <= kMaxScale) {
     *out = v;
     return;
   }

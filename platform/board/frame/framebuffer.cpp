@@ -60,8 +60,7 @@ void FillRows(const PixelRows& rows, int row_begin, int row_end, uint32_t value)
     for (int y = row_begin; y < row_end; y++) FillPixels(rows.Argb(y), size_t(rows.width), value);
     return;
   }
-  const uint16_t p = uint16_t((value >> 8 & 0xF800) | (value >> 5 & 0x07E0) | (value >> 3 & 0x1F));
-  FillHalfwords(rows.Rgb565(row_begin), n, p);
+  FillHalfwords(rows.Rgb565(row_begin), n, TopBits565(value));
   FillBytes(rows.Alpha(row_begin), n, uint8_t(value >> 24));
 }
 

@@ -51,6 +51,12 @@ constexpr uint32_t WidenPixel565(uint16_t p, uint8_t alpha) {
          WidenLevel(p & 31u, 5);
 }
 
+// The 5-6-5 value of an 0xAARRGGBB pixel's top bits: exact for one widened
+// from 5-6-5.
+constexpr uint16_t TopBits565(uint32_t argb) {
+  return uint16_t((argb >> 8 & 0xF800) | (argb >> 5 & 0x07E0) | (argb >> 3 & 0x1F));
+}
+
 // The same, a pixel at a time.
 inline void DitherPlain(uint32_t* pixels, int n, const uint32_t* offsets) {
   for (int i = 0; i < n; i++) {
