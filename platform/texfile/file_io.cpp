@@ -1,4 +1,5 @@
 #include "file_io.h"
+#include "file_io_named.h"
 
 #include <fcntl.h>
 #include <limits.h>

@@ -31,9 +31,4 @@ bool ReadRegularFile(const std::string& path, size_t max_bytes, std::vector<uint
 using FileWriter = std::function<bool(std::FILE* file, std::string* error)>;
 bool WriteFileAtomically(const std::string& path, const FileWriter& write, std::string* error);
 
-// The same through a named temporary file beside the target (the target's
-// name, cut to fit, with ".tmp-XXXXXX"), which an ending signal removes:
-// where the file system has no unnamed files, WriteFileAtomically does this.
-bool WriteFileThroughTempName(const std::string& path, const FileWriter& write, std::string* error);
-
 }  // namespace texfile

@@ -1,6 +1,7 @@
 // Files written whole or not at all: whatever the name's length, whatever
 // ends the process during the write, nothing partial is left beside them.
 #include "file_io.h"
+#include "file_io_named.h"
 #include "under_emulator.h"
 
 #include <signal.h>
