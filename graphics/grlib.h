@@ -237,7 +237,9 @@ typedef struct {
 } GrHwConfiguration;
 
 /* The operations are what the library shows of itself: built with its other
- * symbols hidden, it exports these. */
+ * symbols hidden, it exports these. Any thread may call them: the library
+ * takes its calls one at a time (one lock held through each call), so calls
+ * from several threads take turns and see each other's state whole. */
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
