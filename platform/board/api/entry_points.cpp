@@ -17,6 +17,7 @@
 #include "api/process_output.h"
 #include "api/settings.h"
 #include "api/trace.h"
+#include "console_keys.h"
 #include "frame/frame_recorder.h"
 #include "frame/framebuffer.h"
 #include "grlib.h"
@@ -633,6 +634,9 @@ void GR_CALL grLibShutdown(void) try {
     SaveScreenshot(board, board.settings.screenshot_path);
   CloseDisplay(board);
   CloseTrace(board.trace);
+  // The displays read keys through the console: its terminal, taken then,
+  // goes back with the rest (the next key read takes it again).
+  ConsoleGiveBackTerminal();
   board.initialized = false;
   board.selected = -1;
 } catch (...) {
