@@ -102,6 +102,10 @@ struct Ending {
   const char* display;
 };
 
+void PrintTo(const Ending& ending, std::ostream* out) {
+  *out << ending.name;
+}
+
 class GuestSignals : public Guest, public testing::WithParamInterface<Ending> {
  protected:
   int Signal() const { return GetParam().signal; }
