@@ -1,7 +1,7 @@
 # What `cmake --install` puts under the prefix: the demo and tex3df, the
-# library, its header, a pkg-config file and a CMake package; and the Debian
-# package made from the same rules (`cmake --build --preset release --target
-# package`).
+# library and its helper program, its header, a pkg-config file and a CMake
+# package; and the Debian package made from the same rules (`cmake --build
+# --preset release --target package`).
 include(CMakePackageConfigHelpers)
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/softboard)
@@ -14,6 +14,9 @@ install(FILES ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/tex.3df
 install(TARGETS softboard EXPORT softboardTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+# The library's helper, found from the library's own place (see
+# platform/board/CMakeLists.txt): the same relative place under any prefix.
+install(TARGETS softboard_probe RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/softboard)
 install(FILES ${PROJECT_SOURCE_DIR}/graphics/grlib.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/softboard)
 

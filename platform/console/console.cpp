@@ -3,6 +3,8 @@
 #if defined(_WIN32)
 #include <windows.h>
 
+#include "console_keys.h"
+
 // Window keys go into the console's own input buffer, so the runtime's _getch returns them.
 // A two-code key is written as one key event once its scan code arrives.
 void console_queue_key(int code) {
@@ -34,6 +36,9 @@ int console_input_ended(void) {
   return 0;
 }
 
+// The runtime's console needs no settings of ours.
+void ConsoleGiveBackTerminal() {}
+
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -55,16 +60,40 @@ using Clock = std::chrono::steady_clock;
 // write, so anything slower is a person pressing keys.
 constexpr auto kEscWait = std::chrono::milliseconds(50);
 
+// Nothing here runs before the program first asks for a key: until then the
+// terminal is the program's own, as it left it.
 struct Console {
   std::deque<int> queue;  // decoded codes, terminal and window keys alike, oldest first
   KeyDecoder decoder;
+  bool input_checked = false;      // standard input looked at
   bool input_open = false;         // false once standard input ended or failed
+  bool keys_tried = false;         // the terminal was asked for key-at-a-time input
+  int terminal_hold = -1;          // ... and is held (see terminal.h)
   Clock::time_point esc_deadline;  // when a pending sequence is given up on
 };
 
 Console& TheConsole() {
   static Console state;
   return state;
+}
+
+Console& Input() {
+  Console& c = TheConsole();
+  if (!c.input_checked) {
+    c.input_checked = true;
+    c.input_open = fcntl(STDIN_FILENO, F_GETFL) != -1;
+  }
+  return c;
+}
+
+// The console proper: standard input, its terminal taking keys one at a time.
+Console& Keys() {
+  Console& c = Input();
+  if (!c.keys_tried && c.input_open) {
+    c.keys_tried = true;
+    c.terminal_hold = TerminalTakeKeys(STDIN_FILENO);
+  }
+  return c;
 }
 
 void EndInput(Console& c) {
@@ -101,26 +130,17 @@ int MsUntil(Clock::time_point t) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
-void Start() {
-  Console& c = TheConsole();
-  c.input_open = fcntl(STDIN_FILENO, F_GETFL) != -1;
-  if (c.input_open) TerminalTakeKeys(STDIN_FILENO);
-}
-
-// In force before main, so the demo's prompt already finds echo off.
-[[maybe_unused]] const bool started = (Start(), true);
-
 }  // namespace
 
 void ConsoleReset() {
   Console& c = TheConsole();
   c.queue.clear();
   c.decoder = KeyDecoder{};
-  c.input_open = fcntl(STDIN_FILENO, F_GETFL) != -1;
+  c.input_checked = false;
 }
 
 extern "C" int _kbhit(void) {
-  Console& c = TheConsole();
+  Console& c = Keys();
   if (c.queue.empty() && c.input_open) {
     // Read before giving up on a pending Esc: the rest of its sequence may have come in while
     // the program was busy, and an arrow must not turn into Esc.
@@ -131,7 +151,7 @@ extern "C" int _kbhit(void) {
 }
 
 extern "C" int _getch(void) {
-  Console& c = TheConsole();
+  Console& c = Keys();
   while (c.queue.empty()) {
     if (!c.input_open) return -1;
     ReadInput(c, c.decoder.Pending() ? MsUntil(c.esc_deadline) : -1);
@@ -147,18 +167,21 @@ extern "C" void console_queue_key(int code) {
 }
 
 extern "C" int console_input_ended(void) {
-  return !TheConsole().input_open;
+  return !Input().input_open;
 }
 
 void ConsoleFeedInput(std::string_view bytes) {
   Feed(TheConsole(), bytes);
 }
 
-void ConsoleClaimKey(int prefix, int scan) {
-  TheConsole().decoder.Claim(prefix, scan);
+void ConsoleWatchKeys(ConsoleKeyWatcher watcher, void* context) {
+  TheConsole().decoder.Watch(watcher, context);
 }
 
-int ConsoleTakeClaimedKeys() {
-  return TheConsole().decoder.TakeClaimed();
+void ConsoleGiveBackTerminal() {
+  Console& c = TheConsole();
+  TerminalGiveKeysBack(c.terminal_hold);
+  c.terminal_hold = -1;
+  c.keys_tried = false;
 }
 #endif

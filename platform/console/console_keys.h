@@ -1,16 +1,21 @@
-// What a display that shows its frames on the console's own terminal needs of
-// the console's keys (POSIX only).
+// What the rest of the program that shares the console's terminal (the
+// board, whose displays read it too) may ask of the console. The first two
+// on POSIX only.
 #pragma once
 
 #include <string_view>
 
-// Bytes the display read from the terminal while it waited for the answers to
-// its questions: keys typed meanwhile, decoded as if the console had read them.
+// Bytes someone else read from the terminal (a display, while it waited for
+// the answers to its questions: keys typed meanwhile), decoded as if the
+// console had read them.
 void ConsoleFeedInput(std::string_view bytes);
 
-// A two-code key (prefix, scan) the display acts on itself, such as F12 for a
-// screenshot: from now on it is counted rather than queued. (0, 0): none.
-void ConsoleClaimKey(int prefix, int scan);
+// Shown every two-code key (prefix, scan) decoded from the terminal before it
+// is queued; a key the watcher returns true for is not queued (a display
+// acting on F12 itself). One watcher at a time; null: none.
+using ConsoleKeyWatcher = bool (*)(int prefix, int scan, void* context);
+void ConsoleWatchKeys(ConsoleKeyWatcher watcher, void* context);
 
-// Claimed keys that came since the last call.
-int ConsoleTakeClaimedKeys();
+// Puts the terminal's settings back if the console took them, as the library
+// does at shutdown; the next key read takes them again.
+void ConsoleGiveBackTerminal();

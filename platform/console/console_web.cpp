@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "conio.h"
+#include "console_keys.h"
 
 namespace {
 
@@ -41,3 +42,6 @@ extern "C" EMSCRIPTEN_KEEPALIVE void console_queue_key(int code) {
 extern "C" int console_input_ended(void) {
   return 0;
 }
+
+// A page has no terminal settings to give back.
+void ConsoleGiveBackTerminal() {}

@@ -86,10 +86,7 @@ bool IsNumberedFinal(unsigned char c) {
 
 void KeyDecoder::Emit(int prefix, int scan, std::deque<int>& out) {
   if (scan == 0) return;
-  if (claimed_.second != 0 && prefix == claimed_.first && scan == claimed_.second) {
-    ++claimed_count_;
-    return;
-  }
+  if (watcher_ != nullptr && watcher_(prefix, scan, watcher_context_)) return;
   out.push_back(prefix);
   out.push_back(scan);
 }

@@ -2,7 +2,6 @@
 
 #include <deque>
 #include <string_view>
-#include <utility>
 
 // Turns the bytes a terminal sends into the key codes of the old console: characters as typed,
 // Enter 13, Backspace 8, and for cursor and function keys two codes (0xE0 or 0, then the key's
@@ -16,11 +15,13 @@ class KeyDecoder {
   void Flush(std::deque<int>& out);
   // True while a sequence is started but not finished.
   bool Pending() const { return state_ != State::kGround; }
-  // A two-code key (prefix, scan) that is counted rather than given out: a
-  // display handles it itself. (0, 0): none.
-  void Claim(int prefix, int scan) { claimed_ = {prefix, scan}; }
-  // Claimed keys decoded since the last call.
-  int TakeClaimed() { return std::exchange(claimed_count_, 0); }
+  // Shown each two-code key (prefix, scan) as it is decoded; one it returns
+  // true for is left out of the codes. Null: none.
+  using Watcher = bool (*)(int prefix, int scan, void* context);
+  void Watch(Watcher watcher, void* context) {
+    watcher_ = watcher;
+    watcher_context_ = context;
+  }
 
  private:
   // kApc: inside an application program command (ESC _ ... ESC \), which
@@ -35,6 +36,6 @@ class KeyDecoder {
   int first_param_ = 0;  // number before the first ';', capped
   bool in_first_param_ = true;
   bool unknown_ = false;  // private marker, intermediate or too long: dropped at its end
-  std::pair<int, int> claimed_{0, 0};
-  int claimed_count_ = 0;
+  Watcher watcher_ = nullptr;
+  void* watcher_context_ = nullptr;
 };

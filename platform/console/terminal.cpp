@@ -2,165 +2,120 @@
 #include "terminal.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdlib>
+#include <atomic>
+#include <mutex>
 
-#include "ending_signals.h"
+#include "signal_registry.h"
 
 namespace {
 
-int tty_fd = -1;
-termios user_settings;  // written once, before any handler can run
-termios key_settings;
-volatile sig_atomic_t taken = 0;
-std::atomic<TerminalScreen*> screen{nullptr};
-static_assert(std::atomic<TerminalScreen*>::is_always_lock_free, "read in signal handlers");
+// A terminal held, as its signal clean-ups read it: written before `held` is
+// set, unchanged until it is cleared.
+struct Held {
+  std::atomic<bool> held{false};
+  dev_t device = 0;
+  int fd = -1;  // our own descriptor: the caller may close theirs
+  termios user{};
+  termios keys{};
+  int holds = 0;  // under `lock`
+};
 
-// How long a stalled terminal may hold up the way out.
-constexpr int kScreenWriteMs = 500;
+// Standard input and /dev/tty are nearly always one terminal; a few more
+// cost nothing.
+constexpr int kTerminals = 4;
+Held terminals[kTerminals];
+std::mutex lock;
+int cleanup_handle = -1;
 
-void LeaveScreen() {
-  TerminalScreen* s = screen.load();
-  if (s == nullptr) return;
-  if (s->writer_fd >= 0 && s->null_fd >= 0) dup2(s->null_fd, s->writer_fd);
-  TerminalWriteAll(s->fd, s->leave, s->leave_size, kScreenWriteMs);
+// Both async-signal-safe: tcsetattr is, and a held entry does not change.
+void PutBack(void*) {
+  for (Held& t : terminals) {
+    if (t.held.load(std::memory_order_acquire)) tcsetattr(t.fd, TCSANOW, &t.user);
+  }
+}
+void TakeAgain(void*) {
+  for (Held& t : terminals) {
+    if (t.held.load(std::memory_order_acquire)) tcsetattr(t.fd, TCSANOW, &t.keys);
+  }
 }
 
-void EnterScreen() {
-  TerminalScreen* s = screen.load();
-  if (s == nullptr) return;
-  s->entries.fetch_add(1);  // before the writer may write again
-  if (s->writer_fd >= 0 && s->writer_saved >= 0) dup2(s->writer_saved, s->writer_fd);
-  TerminalWriteAll(s->fd, s->enter, s->enter_size, kScreenWriteMs);
+Held* Find(dev_t device) {
+  for (Held& t : terminals) {
+    if (t.holds > 0 && t.device == device) return &t;
+  }
+  return nullptr;
 }
 
-// Both are async-signal-safe: tcsetattr, dup2, write and poll are, and the structs no longer
-// change.
-void PutBack() {
-  if (taken) tcsetattr(tty_fd, TCSANOW, &user_settings);
-  LeaveScreen();
-}
-void TakeAgain() {
-  if (taken) tcsetattr(tty_fd, TCSANOW, &key_settings);
-  EnterScreen();
-}
-
-void PutBackAtExit() {
-  PutBack();
-  taken = 0;
-  screen.store(nullptr);
-}
-
-void OnEndingSignal(int sig) {
-  PutBack();
-  // The handler was reset to the default on entry: the signal, blocked while we are here, ends
-  // the process as soon as we return, with the usual exit status.
-  raise(sig);
-}
-
-void Install(int sig, void (*handler)(int), int flags);
-
-void OnStop(int) {
-  int saved_errno = errno;
-  PutBack();
-  signal(SIGTSTP, SIG_DFL);
-  raise(SIGTSTP);
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTSTP);
-  sigprocmask(SIG_UNBLOCK, &set, nullptr);  // stops here until continued
-  Install(SIGTSTP, OnStop, SA_RESTART);
-  TakeAgain();
-  errno = saved_errno;
-}
-
-// Also after a stop we could not see (SIGSTOP): the shell may have reset the terminal.
-void OnContinue(int) {
-  int saved_errno = errno;
-  TakeAgain();
-  errno = saved_errno;
-}
-
-void Install(int sig, void (*handler)(int), int flags) {
-  struct sigaction action {};
-  action.sa_handler = handler;
-  action.sa_flags = flags;
-  sigemptyset(&action.sa_mask);
-  sigaction(sig, &action, nullptr);
-}
-
-// Leaves alone a signal that is ignored (nohup, a background job) or already handled.
-void InstallOverDefault(int sig, void (*handler)(int), int flags) {
-  struct sigaction current {};
-  if (sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_DFL &&
-      !(current.sa_flags & SA_SIGINFO))
-    Install(sig, handler, flags);
-}
-
-// Once, for the first of the keys and a screen to be taken.
-void InstallHandlers() {
-  static bool installed = false;
-  if (installed) return;
-  installed = true;
-  // Any signal that ends the process would otherwise leave the user's
-  // terminal without echo.
-  signals::ForEachEndingSignal(
-      [](int sig) { InstallOverDefault(sig, OnEndingSignal, SA_RESETHAND); });
-  InstallOverDefault(SIGTSTP, OnStop, SA_RESTART);
-  InstallOverDefault(SIGCONT, OnContinue, SA_RESTART);
-  std::atexit(PutBackAtExit);
+// Which terminal fd is. /dev/tty is a device of its own whatever terminal
+// it stands for, so the controlling terminal, however reached, is one.
+constexpr dev_t kControlling = dev_t(-1);
+bool DeviceOf(int fd, dev_t* device) {
+  struct stat st {};
+  if (!isatty(fd) || fstat(fd, &st) != 0) return false;
+  *device = tcgetsid(fd) != -1 ? kControlling : st.st_rdev;
+  return true;
 }
 
 }  // namespace
 
-void TerminalTakeKeys(int fd) {
-  if (taken || !isatty(fd) || tcgetattr(fd, &user_settings) != 0) return;
-  key_settings = user_settings;
+int TerminalTakeKeys(int fd) {
+  dev_t device;
+  if (!DeviceOf(fd, &device)) return -1;
+  std::lock_guard guard(lock);
+  if (Held* t = Find(device)) {
+    t->holds++;
+    return int(t - terminals);
+  }
+  Held* t = nullptr;
+  for (Held& free : terminals) {
+    if (free.holds == 0) t = &free;
+  }
+  if (t == nullptr) return -1;
+  termios user{};
+  if (tcgetattr(fd, &user) != 0) return -1;
+  termios keys = user;
   // ISIG stays so Ctrl+C, Ctrl+\ and Ctrl+Z act as usual; IXON goes so Ctrl+S is a key rather
   // than a frozen screen; CR and LF arrive as typed.
-  key_settings.c_lflag &= ~(ECHO | ICANON | IEXTEN);
-  key_settings.c_iflag &= ~(ICRNL | INLCR | IGNCR | IXON);
-  key_settings.c_cc[VMIN] = 1;
-  key_settings.c_cc[VTIME] = 0;
-  // A descriptor of our own: the caller may close its own before the settings are put back.
+  keys.c_lflag &= ~(ECHO | ICANON | IEXTEN);
+  keys.c_iflag &= ~(ICRNL | INLCR | IGNCR | IXON);
+  keys.c_cc[VMIN] = 1;
+  keys.c_cc[VTIME] = 0;
   const int own = fcntl(fd, F_DUPFD_CLOEXEC, 3);
-  tty_fd = own >= 0 ? own : fd;
-  taken = 1;
-  InstallHandlers();
-  if (tcsetattr(fd, TCSANOW, &key_settings) != 0) taken = 0;
+  if (own < 0) return -1;
+  if (t->fd >= 0) close(t->fd);  // left open while other terminals were held
+  t->device = device;
+  t->fd = own;
+  t->user = user;
+  t->keys = keys;
+  t->holds = 1;
+  t->held.store(true, std::memory_order_release);
+  if (cleanup_handle < 0) cleanup_handle = signals::Add({PutBack, PutBack, TakeAgain, nullptr});
+  tcsetattr(own, TCSANOW, &keys);
+  return int(t - terminals);
 }
 
-void TerminalSetScreen(TerminalScreen* s) {
-  if (s) InstallHandlers();
-  screen.store(s);
-}
-
-bool TerminalWriteAll(int fd, const char* bytes, size_t size, int timeout_ms) {
-  timespec start{};
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  while (size > 0) {
-    const ssize_t n = write(fd, bytes, size);
-    if (n > 0) {
-      bytes += n;
-      size -= size_t(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return false;
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const long spent =
-        long(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-    if (spent >= timeout_ms) return false;
-    pollfd out{fd, POLLOUT, 0};
-    poll(&out, 1, int(timeout_ms - spent));
+void TerminalGiveKeysBack(int hold) {
+  if (hold < 0 || hold >= kTerminals) return;
+  std::lock_guard guard(lock);
+  Held* t = &terminals[hold];
+  if (t->holds == 0 || --t->holds > 0) return;
+  t->held.store(false, std::memory_order_release);
+  tcsetattr(t->fd, TCSANOW, &t->user);
+  for (const Held& other : terminals) {
+    if (other.holds > 0) return;
   }
-  return true;
+  // A handler may read a descriptor until the clean-up is removed: while
+  // other terminals are held this one stays open (until its entry is used
+  // again); after, none is read any more.
+  signals::Remove(cleanup_handle);
+  cleanup_handle = -1;
+  for (Held& other : terminals) {
+    if (other.fd >= 0) close(other.fd);
+    other.fd = -1;
+  }
 }
 #endif

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 namespace e2e {
 
@@ -41,7 +42,17 @@ DemoRun::DemoRun(const RunOptions& options) {
     if (chdir(options.directory.c_str()) != 0) _exit(127);
     for (const auto& name : options.unset) unsetenv(name.c_str());
     for (const auto& [name, value] : options.env) setenv(name.c_str(), value.c_str(), 1);
-    execl(TRANSDEMO_PATH, "transdemo", static_cast<char*>(nullptr));
+    // As a shell starts a program, whatever this test run inherited.
+    for (int sig = 1; sig < NSIG; sig++) signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    const std::string program = options.program.empty() ? TRANSDEMO_PATH : options.program;
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& argument : options.arguments)
+      argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   close(errors[1]);
@@ -56,6 +67,21 @@ DemoRun::~DemoRun() {
 }
 
 void DemoRun::Type(const std::string& keys) {
+  if (!typed_ && !ended_ && pid_ > 0) {
+    const auto running = [this] {
+      siginfo_t info{};
+      return waitid(P_PID, id_t(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while ((SettingsNow().c_lflag & ECHO) && std::chrono::steady_clock::now() < deadline &&
+           running())
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  TypeNow(keys);
+}
+
+void DemoRun::TypeNow(const std::string& keys) {
+  typed_ = true;
   if (master_ >= 0 && !keys.empty()) {
     [[maybe_unused]] ssize_t written = write(master_, keys.data(), keys.size());
   }
@@ -95,6 +121,15 @@ bool DemoRun::WaitForOutput(const std::string& text, std::chrono::milliseconds l
   size_t start = from;
   while (output_.find(text, start) == std::string::npos) {
     if (output_.size() >= from + text.size()) start = output_.size() - text.size() + 1;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Drain(20);
+  }
+  return true;
+}
+
+bool DemoRun::WaitForErrors(const std::string& text, std::chrono::milliseconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (errors_.find(text) == std::string::npos) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     Drain(20);
   }

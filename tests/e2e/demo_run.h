@@ -1,4 +1,5 @@
-// Runs the real demo under a pseudo-terminal, as a user at a terminal would.
+// Runs the real demo (or another program) under a pseudo-terminal, as a user
+// at a terminal would.
 #pragma once
 
 #include <sys/ioctl.h>
@@ -13,11 +14,13 @@
 namespace e2e {
 
 struct RunOptions {
-  std::string directory;                   // the current directory of the run
-  std::map<std::string, std::string> env;  // added to (or replacing) the environment
-  std::vector<std::string> unset;          // removed from the environment
-  std::optional<winsize> size = {};        // the terminal's size (none: 0 x 0)
-  std::string stdout_path = {};            // standard output to this file, not the terminal
+  std::string directory;                    // the current directory of the run
+  std::map<std::string, std::string> env;   // added to (or replacing) the environment
+  std::vector<std::string> unset;           // removed from the environment
+  std::optional<winsize> size = {};         // the terminal's size (none: 0 x 0)
+  std::string stdout_path = {};             // standard output to this file, not the terminal
+  std::string program = {};                 // what runs: the demo when empty
+  std::vector<std::string> arguments = {};  // given to the program
 };
 
 class DemoRun {
@@ -27,8 +30,12 @@ class DemoRun {
   DemoRun(const DemoRun&) = delete;
   DemoRun& operator=(const DemoRun&) = delete;
 
-  // Types bytes into the terminal.
+  // Types bytes into the terminal; the first time, once the program reads
+  // keys one at a time (it takes the terminal at its first key read), or
+  // after a few seconds, so that no key is echoed ahead of that.
   void Type(const std::string& keys);
+  // Types bytes at once, whatever the terminal's settings.
+  void TypeNow(const std::string& keys);
   // Sends the demo a signal.
   void Signal(int sig);
   // Resizes the terminal, as a window around it would (the demo gets SIGWINCH).
@@ -39,6 +46,8 @@ class DemoRun {
   // Reads terminal output until it contains `text` (from byte `from` on) or
   // the time runs out.
   bool WaitForOutput(const std::string& text, std::chrono::milliseconds limit, size_t from = 0);
+  // The same for standard error.
+  bool WaitForErrors(const std::string& text, std::chrono::milliseconds limit);
   // Waits for the process to end (killing it after `limit`); the exit status,
   // or -1 when it had to be killed or died by a signal.
   int Wait(std::chrono::milliseconds limit);
@@ -60,6 +69,7 @@ class DemoRun {
   int error_pipe_ = -1;
   int pid_ = -1;
   bool ended_ = false;
+  bool typed_ = false;
   int end_signal_ = 0;
   termios before_{};
   std::string output_;

@@ -1,9 +1,13 @@
 // The library as someone else's program finds it: the build installed under a
 // prefix of its own, then outside/outside.c built against what was installed
 // there alone, once through pkg-config and once through find_package, and run
-// headless to a screenshot: a blue screen with a red triangle. And the Debian
-// package from the same rules holds the same files.
+// headless to a screenshot: a blue screen with a red triangle. The installed
+// library finds its helper program where it was installed, and says so where
+// it is missing. And the Debian package from the same rules holds the same
+// files.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -49,7 +53,7 @@ class Install : public ::testing::Test {
     // A program built here for this machine cannot load an arm64 library,
     // nor, uninstrumented, a sanitized one.
     if (kUnderEmulator) GTEST_SKIP() << kNotUnderEmulator;
-    if (kSanitized)
+    if (kSanitized && builds_plain_programs_)
       GTEST_SKIP() << "the installed library is sanitized: plain programs cannot load it";
     char pattern[] = "/tmp/softboard-install-XXXXXX";
     dir_ = mkdtemp(pattern);
@@ -80,6 +84,7 @@ class Install : public ::testing::Test {
   }
 
   fs::path dir_, prefix_;
+  bool builds_plain_programs_ = true;
 };
 
 TEST_F(Install, AProgramBuiltWithPkgConfigDrawsThroughTheInstalledLibrary) {
@@ -124,12 +129,98 @@ TEST_F(Install, TheDebianPackageHoldsTheProgramsTheLibraryAndItsDevelopmentFiles
       Shell("dpkg-deb --contents '" + deb.string() + "'", dir_ / "contents.log");
   for (const char* file :
        {"./usr/bin/transdemo", "./usr/bin/tex3df", "./usr/share/transdemo/tex.3df",
-        "./usr/include/softboard/grlib.h", "softboard.pc", "softboardConfig.cmake"})
+        "./usr/include/softboard/grlib.h", "softboard.pc", "softboardConfig.cmake",
+        "./usr/" INSTALL_LIBEXECDIR "/softboard/softboard-probe"})
     EXPECT_NE(contents.output.find(file), std::string::npos) << file << " in\n" << contents.output;
   const Result depends =
       Shell("dpkg-deb --field '" + deb.string() + "' Depends", dir_ / "depends.log");
   EXPECT_NE(depends.output.find("libsdl2"), std::string::npos) << depends.output;
   EXPECT_NE(depends.output.find("libpng"), std::string::npos) << depends.output;
+}
+
+// A child of a process that may run threads can do next to nothing until it
+// execs: the library starts its helper with posix_spawn, and never forks.
+TEST(Library, ImportsNoFork) {
+  if (!SHARED_LIBRARY) GTEST_SKIP() << "a static library imports nothing";
+  if (!Have("nm")) GTEST_SKIP() << "needs nm (binutils)";
+  char pattern[] = "/tmp/softboard-nm-XXXXXX";
+  const fs::path dir = mkdtemp(pattern);
+  const Result imports =
+      Shell("nm -D --undefined-only '" LIBRARY_FILE "' | awk '{print $NF}'", dir / "nm.log");
+  fs::remove_all(dir);
+  ASSERT_EQ(imports.status, 0) << imports.output;
+  EXPECT_NE(imports.output.find("posix_spawn"), std::string::npos) << imports.output;
+  for (const char* call : {"fork@", "vfork@", "_Fork@"})
+    EXPECT_EQ(("\n" + imports.output).find(std::string("\n") + call), std::string::npos) << call;
+}
+
+// The window display asks its helper which renderer a window would get; it
+// finds it from the library's own place, as installed, and runs it (the
+// demo's own process never forks). Here the helper is replaced by one that
+// says who started it and answers, or is taken away. No display server is
+// there (DISPLAY names none), so the window then fails as usual, after the
+// probe.
+class InstalledProbe : public Install {
+ protected:
+  InstalledProbe() { builds_plain_programs_ = false; }  // the installed demo only
+
+  fs::path Helper() const { return prefix_ / INSTALL_LIBEXECDIR / "softboard/softboard-probe"; }
+
+  // Replaces the helper with a script.
+  void HelperDoes(const std::string& script) {
+    fs::remove(Helper());
+    std::ofstream(Helper()) << "#!/bin/sh\n" << script;
+    fs::permissions(Helper(), fs::perms::owner_all);
+  }
+
+  // The installed demo, asking for a window: its standard error.
+  std::string RunDemo() {
+    const fs::path errors = dir_ / "errors.txt";
+    Shell("{ cd '" + dir_.string() +
+              "' && printf ' ' | env -u WAYLAND_DISPLAY -u SDL_VIDEODRIVER " +
+              "-u SOFTBOARD_PRESENT -u SOFTBOARD_TRACE DISPLAY=:97 SOFTBOARD_DISPLAY=window " +
+              // SDL's libraries keep a little memory to the end, by design.
+              "ASAN_OPTIONS=detect_leaks=0 '" + (prefix_ / "bin/transdemo").string() + "' 2> '" +
+              errors.string() + "'; }",
+          dir_ / "run.log");
+    std::ifstream in(errors);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+};
+
+TEST_F(InstalledProbe, TheHelperIsInstalledAndStartedByTheLibrary) {
+  struct stat st {};
+  ASSERT_EQ(stat(Helper().c_str(), &st), 0) << Helper();
+  EXPECT_TRUE(st.st_mode & S_IXUSR);
+  const fs::path record = dir_ / "started.txt";
+  HelperDoes("echo \"$(cat /proc/$PPID/comm) $*\" > '" + record.string() +
+             "'\nprintf 'software\\n\\n'\n");
+  EXPECT_EQ(RunDemo(), "") << "an answer is no news";
+  std::ifstream in(record);
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "transdemo x11") << "started by the demo, asked about X11";
+}
+
+TEST_F(InstalledProbe, AMissingHelperGivesTheSurfaceAndOneLine) {
+  fs::remove(Helper());
+  const std::string errors = RunDemo();
+  EXPECT_NE(errors.find("softboard: the renderer probe " + Helper().string() +
+                        " cannot be run: No such file or directory; showing frames through "
+                        "the window's surface\n"),
+            std::string::npos)
+      << errors;
+  EXPECT_EQ(errors.find('\n'), errors.size() - 1) << "one line";
+}
+
+TEST_F(InstalledProbe, AHelperThatNeverAnswersIsGivenUpOnAfterItsTime) {
+  HelperDoes("exec sleep 60\n");
+  const std::string errors = RunDemo();
+  EXPECT_NE(errors.find("gave no answer in 5000 ms; showing frames through the window's surface"),
+            std::string::npos)
+      << errors;
 }
 
 }  // namespace

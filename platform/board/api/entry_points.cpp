@@ -10,6 +10,7 @@
 #include "api/process_output.h"
 #include "api/screenshots.h"
 #include "api/settings.h"
+#include "console_keys.h"
 #include "frame/frame_recorder.h"
 #include "grlib.h"
 #include "output/display.h"
@@ -376,6 +377,9 @@ void GR_CALL grLibShutdown(void) {
       SaveScreenshot(board, board.settings.screenshot_path);
     StopDrawing(board);
     CloseTrace(board.trace);
+    // The displays read keys through the console: its terminal, taken then,
+    // goes back with the rest (the next key read takes it again).
+    ConsoleGiveBackTerminal();
     board.initialized = false;
     board.selected = -1;
   });

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <glib.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "conio.h"
 #include "console_keys.h"
@@ -14,6 +16,7 @@
 #include "output/terminal_encoder.h"
 #include "output/terminal_layout.h"
 #include "output/terminal_query.h"
+#include "output/terminal_screen.h"
 #include "output/terminal_writer.h"
 #include "terminal.h"
 
@@ -39,9 +42,12 @@ class TerminalDisplay final : public Display {
  public:
   ~TerminalDisplay() override {
     writer_.reset();
-    ConsoleClaimKey(0, 0);
+    // chafa's threads, idle in GLib's pool, go with the display.
+    g_thread_pool_stop_unused_threads();
+    ConsoleWatchKeys(nullptr, nullptr);
+    UnguardTerminalScreen(guard_);
     if (entered_) TerminalWriteAll(tty_, leave_.data(), leave_.size(), kScreenWriteMs);
-    TerminalSetScreen(nullptr);
+    TerminalGiveKeysBack(keys_);
     for (int fd : {screen_.writer_fd, screen_.writer_saved, screen_.null_fd, tty_}) {
       if (fd >= 0) close(fd);
     }
@@ -54,8 +60,8 @@ class TerminalDisplay final : public Display {
       return false;
     }
     // Keys at once and no echo on the terminal itself, even where standard
-    // input is not it; put back at exit with the rest.
-    TerminalTakeKeys(tty_);
+    // input is not it; put back when the display closes.
+    keys_ = TerminalTakeKeys(tty_);
     const TerminalEnvironment environment = ReadTerminalEnvironment(environ);
     grid_ = ReadGrid();
     const bool ask_graphics = ShouldAskForGraphics(settings.terminal, environment);
@@ -87,7 +93,7 @@ class TerminalDisplay final : public Display {
       *error = std::string("cannot set up the terminal: ") + std::strerror(errno);
       return false;
     }
-    TerminalSetScreen(&screen_);
+    guard_ = GuardTerminalScreen(&screen_);
     entered_ = true;
     if (!TerminalWriteAll(tty_, enter_.data(), enter_.size(), kScreenWriteMs)) {
       *error = std::string("cannot write to the terminal: ") + std::strerror(errno);
@@ -95,7 +101,7 @@ class TerminalDisplay final : public Display {
     }
     entries_seen_ = screen_.entries.load();
     // F12 saves a screenshot here, as in a window.
-    ConsoleClaimKey(keys::kF12.prefix, keys::kF12.scan);
+    ConsoleWatchKeys(WatchForF12, this);
     writer_ = std::make_unique<FrameWriter>(
         screen_, std::make_unique<FrameEncoder>(mode_, environment.colors));
     return true;
@@ -120,8 +126,8 @@ class TerminalDisplay final : public Display {
 
   DisplayEvents PumpEvents() override {
     DisplayEvents events;
-    const bool key = _kbhit();  // reads the terminal: a claimed key is counted
-    if (ConsoleTakeClaimedKeys() > 0) events.screenshot_requested = true;
+    const bool key = _kbhit();  // reads the terminal: F12 is seen, not queued
+    if (std::exchange(f12_, false)) events.screenshot_requested = true;
     EscWhenInputEnded(key);
     const TerminalGrid grid = ReadGrid();
     if (!(grid == grid_)) {
@@ -145,6 +151,12 @@ class TerminalDisplay final : public Display {
   }
 
  private:
+  static bool WatchForF12(int prefix, int scan, void* self) {
+    if (prefix != keys::kF12.prefix || scan != keys::kF12.scan) return false;
+    static_cast<TerminalDisplay*>(self)->f12_ = true;
+    return true;
+  }
+
   // The grid now, with the cell size from the terminal's own report, or its
   // answer at open.
   TerminalGrid ReadGrid() const {
@@ -195,7 +207,10 @@ class TerminalDisplay final : public Display {
   int asked_cell_width_ = 0, asked_cell_height_ = 0;
   std::string enter_, leave_;
   TerminalScreen screen_;
+  int keys_ = -1;   // the terminal's keys held (see terminal.h)
+  int guard_ = -1;  // the screen registered with the signal registry
   bool entered_ = false;
+  bool f12_ = false;  // F12 came since the last PumpEvents
   unsigned entries_seen_ = 0;
   std::unique_ptr<FrameWriter> writer_;
   bool unsent_ = true;  // the frame last shown has not gone to the terminal

@@ -89,7 +89,7 @@ bool QueueSpecialKey(SDL_Keycode key) {
   return false;
 }
 
-// How long the child that names the renderer may take: a GL library can take
+// How long the helper that names the renderer may take: a GL library can take
 // a while to start on a slow machine; past this, the surface it is.
 constexpr std::chrono::seconds kProbeLimit{5};
 
@@ -98,6 +98,9 @@ constexpr std::chrono::seconds kProbeLimit{5};
 bool ShouldUseSurface(PresentMode present, const std::vector<std::string>& drivers) {
   if (present != PresentMode::kAuto) return present == PresentMode::kSurface;
   const RendererProbe probe = ProbeRenderer(drivers, kProbeLimit);
+  if (!probe.problem.empty())
+    std::fprintf(stderr, "softboard: %s; showing frames through the window's surface\n",
+                 probe.problem.c_str());
   return !probe.answered || DrawsInSoftware(probe);
 }
 
@@ -112,9 +115,8 @@ class WindowDisplay final : public Display {
 
   bool Open(bool fullscreen, PresentMode present, std::string* error) {
     const std::vector<std::string> drivers = VideoDrivers();
-    // Asked before this process starts SDL's video: the child starts clean.
     const bool surface = !drivers.empty() && ShouldUseSurface(present, drivers);
-    // The console owns SIGINT and SIGTERM: Ctrl+C must still end the program.
+    // SIGINT and SIGTERM stay the program's own (a closed window is Esc).
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     StartVideo(drivers, present == PresentMode::kAuto);
     if (!video_) {

@@ -14,8 +14,8 @@
 namespace softboard {
 namespace {
 
-// Signals that are not about this thread go to the game loop's, which the
-// console's handlers expect; a fault here is still handled here.
+// Signals that are not about this thread go to the game loop's, as the
+// program expects; a fault here is still handled here.
 void BlockProcessSignals() {
   sigset_t set;
   sigemptyset(&set);

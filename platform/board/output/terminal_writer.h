@@ -15,7 +15,7 @@
 #include "frame/framebuffer.h"
 #include "output/terminal_encoder.h"
 #include "output/terminal_layout.h"
-#include "terminal.h"
+#include "output/terminal_screen.h"
 
 namespace softboard {
 

@@ -53,13 +53,24 @@ TEST(DrawImage, CopiesRowsIntoAWiderSurfaceAndScalesToTheNearestPixel) {
                                           4, 4, 5, 5, 6, 6}));
 }
 
+// The helper's two lines, as it writes them.
 TEST(DrawsInSoftware, RasterizersOnTheCpuAreTold) {
-  EXPECT_TRUE(DrawsInSoftware({true, "software", ""}));
-  EXPECT_TRUE(DrawsInSoftware({true, "opengl", "llvmpipe (LLVM 15.0.6, 256 bits)"}));
-  EXPECT_TRUE(DrawsInSoftware({true, "opengles2", "softpipe"}));
-  EXPECT_TRUE(DrawsInSoftware({true, "opengl", "Software Rasterizer"}));
-  EXPECT_FALSE(DrawsInSoftware({true, "opengl", "Mesa Intel(R) UHD Graphics 620 (KBL GT2)"}));
-  EXPECT_FALSE(DrawsInSoftware({true, "opengl", "NVIDIA GeForce RTX 3060/PCIe/SSE2"}));
+  EXPECT_TRUE(DrawsInSoftware(ReadProbeAnswer("software\n\n")));
+  EXPECT_TRUE(DrawsInSoftware(ReadProbeAnswer("opengl\nllvmpipe (LLVM 15.0.6, 256 bits)\n")));
+  EXPECT_TRUE(DrawsInSoftware(ReadProbeAnswer("opengles2\nsoftpipe\n")));
+  EXPECT_TRUE(DrawsInSoftware(ReadProbeAnswer("opengl\nSoftware Rasterizer\n")));
+  EXPECT_FALSE(
+      DrawsInSoftware(ReadProbeAnswer("opengl\nMesa Intel(R) UHD Graphics 620 (KBL GT2)\n")));
+  EXPECT_FALSE(DrawsInSoftware(ReadProbeAnswer("opengl\nNVIDIA GeForce RTX 3060/PCIe/SSE2\n")));
+}
+
+TEST(ReadProbeAnswer, TwoWholeLinesOrNoAnswer) {
+  const RendererProbe gl = ReadProbeAnswer("opengl\nllvmpipe\nanything after\n");
+  EXPECT_TRUE(gl.answered);
+  EXPECT_EQ(gl.renderer, "opengl");
+  EXPECT_EQ(gl.gl_renderer, "llvmpipe");
+  for (const char* cut : {"", "opengl", "opengl\n", "opengl\nllvmpipe"})
+    EXPECT_FALSE(ReadProbeAnswer(cut).answered) << cut;
 }
 
 }  // namespace
