@@ -1,8 +1,9 @@
 // The library as someone else's program finds it: the build installed under a
 // prefix of its own, then outside/outside.c built against what was installed
 // there alone, once through pkg-config and once through find_package, and run
-// headless to a screenshot: a blue screen with a red triangle. And the Debian
-// package from the same rules holds the same files.
+// headless to a screenshot: a blue screen with a red triangle. And the
+// Debian package from the same rules holds the same files, the library where
+// Debian's multiarch rules put it, stripped, its debug information apart.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -110,26 +111,78 @@ TEST_F(Install, AProgramBuiltWithFindPackageDrawsThroughTheInstalledLibrary) {
   RunsToItsPicture(build_dir / "outside");
 }
 
+// The sections an ELF file holds, as readelf lists them.
+std::string Sections(const fs::path& file, const fs::path& log) {
+  return Shell("readelf --wide --section-headers '" + file.string() + "'", log).output;
+}
+
 TEST_F(Install, TheDebianPackageHoldsTheProgramsTheLibraryAndItsDevelopmentFiles) {
-  if (!Have("dpkg-deb") || !Have("dpkg-shlibdeps")) GTEST_SKIP() << "needs dpkg-dev";
+  if (!Have("dpkg-deb") || !Have("dpkg-shlibdeps") || !Have("readelf"))
+    GTEST_SKIP() << "needs dpkg-dev and binutils";
   const Result pack = Shell(std::string("'") + CPACK_PROGRAM + "' --config '" + BUILD_DIR +
                                 "/CPackConfig.cmake' -B '" + dir_.string() + "'",
                             dir_ / "pack.log");
   ASSERT_EQ(pack.status, 0) << pack.output;
-  fs::path deb;
-  for (const auto& entry : fs::directory_iterator(dir_))
+  fs::path deb, ddeb;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
     if (entry.path().extension() == ".deb") deb = entry.path();
+    if (entry.path().extension() == ".ddeb") ddeb = entry.path();
+  }
   ASSERT_FALSE(deb.empty()) << pack.output;
+  ASSERT_FALSE(ddeb.empty()) << "no debug symbols package\n" << pack.output;
+  EXPECT_NE(ddeb.filename().string().find("transdemo-dbgsym_"), std::string::npos) << ddeb;
+
+  // The library where Debian's multiarch rules put it, found by its
+  // pkg-config file and CMake package there.
+  std::string multiarch = Shell("dpkg-architecture -qDEB_HOST_MULTIARCH", dir_ / "arch.log").output;
+  while (!multiarch.empty() && multiarch.back() == '\n') multiarch.pop_back();
+  ASSERT_FALSE(multiarch.empty());
+  const std::string libdir = "./usr/lib/" + multiarch + "/";
   const Result contents =
       Shell("dpkg-deb --contents '" + deb.string() + "'", dir_ / "contents.log");
-  for (const char* file :
-       {"./usr/bin/transdemo", "./usr/bin/tex3df", "./usr/share/transdemo/tex.3df",
-        "./usr/include/softboard/grlib.h", "softboard.pc", "softboardConfig.cmake"})
-    EXPECT_NE(contents.output.find(file), std::string::npos) << file << " in\n" << contents.output;
+  for (const std::string& file : std::vector<std::string>{
+           "./usr/bin/transdemo", "./usr/bin/tex3df", "./usr/share/transdemo/tex.3df",
+           "./usr/include/softboard/grlib.h", "./usr/share/doc/transdemo/copyright",
+           libdir + "libsoftboard.so.1.0.0", libdir + "libsoftboard.so.1 -> ",
+           libdir + "pkgconfig/softboard.pc", libdir + "cmake/softboard/softboardConfig.cmake"})
+    EXPECT_NE(contents.output.find(" " + file), std::string::npos) << file << " in\n"
+                                                                   << contents.output;
+  EXPECT_EQ(contents.output.find("./usr/lib/libsoftboard"), std::string::npos);
   const Result depends =
       Shell("dpkg-deb --field '" + deb.string() + "' Depends", dir_ / "depends.log");
   EXPECT_NE(depends.output.find("libsdl2"), std::string::npos) << depends.output;
   EXPECT_NE(depends.output.find("libpng"), std::string::npos) << depends.output;
+
+  // Stripped, each file's debug information in the -dbgsym package under
+  // its build-id; and the copyright file.
+  const fs::path root = dir_ / "root", debug = dir_ / "debug";
+  ASSERT_EQ(Shell("dpkg-deb -x '" + deb.string() + "' '" + root.string() + "' && dpkg-deb -x '" +
+                      ddeb.string() + "' '" + debug.string() + "'",
+                  dir_ / "extract.log")
+                .status,
+            0);
+  for (const std::string& file : std::vector<std::string>{
+           "usr/lib/" + multiarch + "/libsoftboard.so.1.0.0", std::string("usr/bin/transdemo")}) {
+    const std::string sections = Sections(root / file, dir_ / "sections.log");
+    EXPECT_EQ(sections.find(".symtab"), std::string::npos) << file << " is not stripped";
+    EXPECT_EQ(sections.find(".debug_info"), std::string::npos) << file;
+    const std::string notes =
+        Shell("readelf --notes '" + (root / file).string() + "'", dir_ / "notes.log").output;
+    const size_t at = notes.find("Build ID: ");
+    ASSERT_NE(at, std::string::npos) << file << " has no build-id";
+    const std::string id = notes.substr(at + 10, notes.find('\n', at) - at - 10);
+    ASSERT_GT(id.size(), 2u);
+    const fs::path apart =
+        debug / "usr/lib/debug/.build-id" / id.substr(0, 2) / (id.substr(2) + ".debug");
+    ASSERT_TRUE(fs::exists(apart)) << file << ": no " << apart;
+    const std::string kept = Sections(apart, dir_ / "sections.log");
+    EXPECT_NE(kept.find(".symtab"), std::string::npos) << apart;
+    EXPECT_NE(kept.find(".debug_info"), std::string::npos) << apart;
+  }
+  const Result copyright =
+      Shell("cat '" + (root / "usr/share/doc/transdemo/copyright").string() + "'",
+            dir_ / "copyright.log");
+  EXPECT_NE(copyright.output.find("Copyright: "), std::string::npos) << copyright.output;
 }
 
 }  // namespace
