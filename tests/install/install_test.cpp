@@ -1,7 +1,8 @@
 // The library as someone else's program finds it: the build installed under a
 // prefix of its own, then outside/outside.c built against what was installed
 // there alone, once through pkg-config and once through find_package, and run
-// headless to a screenshot: a blue screen with a red triangle. And the
+// headless to a screenshot: a blue screen with a red triangle. The installed
+// demo, run where there is no tex.3df, names the installed one. And the
 // Debian package from the same rules holds the same files, the library where
 // Debian's multiarch rules put it, stripped, its debug information apart.
 #include <gtest/gtest.h>
@@ -109,6 +110,29 @@ TEST_F(Install, AProgramBuiltWithFindPackageDrawsThroughTheInstalledLibrary) {
             dir_ / "build.log");
   ASSERT_EQ(build.status, 0) << build.output;
   RunsToItsPicture(build_dir / "outside");
+}
+
+// Run in a folder without tex.3df, the installed demo says what it always
+// said, and the board adds where the installed copy is; with the copy there,
+// neither.
+TEST_F(Install, TheInstalledDemoNamesTheInstalledTextureWhereThereIsNone) {
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directory(elsewhere);
+  const std::string demo = "SOFTBOARD_DISPLAY=headless '" + (prefix_ / "bin/transdemo").string() +
+                           "' 2> '" + (dir_ / "err.log").string() + "'";
+  const Result missing =
+      Shell("cd '" + elsewhere.string() + "' && { printf ' ' | " + demo + "; }", dir_ / "out.log");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(missing.output.ends_with("Couldn't load tex.3df file!")) << missing.output;
+  const fs::path copy = fs::canonical(prefix_ / "share/transdemo/tex.3df");
+  EXPECT_EQ(Shell("cat '" + (dir_ / "err.log").string() + "'", dir_ / "cat.log").output,
+            "softboard: tex.3df: not in this folder; the packaged copy is " + copy.string() + "\n");
+
+  fs::copy_file(copy, elsewhere / "tex.3df");
+  const Result found = Shell(
+      "cd '" + elsewhere.string() + "' && { printf ' \\033' | " + demo + "; }", dir_ / "out.log");
+  EXPECT_EQ(found.status, 0) << found.output;
+  EXPECT_EQ(Shell("cat '" + (dir_ / "err.log").string() + "'", dir_ / "cat.log").output, "");
 }
 
 // The sections an ELF file holds, as readelf lists them.

@@ -14,6 +14,7 @@
 
 #include "api/board_context.h"
 #include "api/frame_drawing.h"
+#include "api/packaged_copy.h"
 #include "api/process_output.h"
 #include "api/settings.h"
 #include "api/trace.h"
@@ -430,6 +431,7 @@ FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) try {
   std::string error;
   if (!texfile::ReadTextureFileInfo(filename, info, &error)) {
     trace.Failed(error);
+    HintPackagedCopy(filename);
     return FXFALSE;
   }
   trace.Returned(FXTRUE, *info);
