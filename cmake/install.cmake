@@ -1,8 +1,17 @@
 # What `cmake --install` puts under the prefix: the demo and tex3df, the
-# library and its helper program, its header, a pkg-config file and a CMake
-# package; and the Debian package made from the same rules (`cmake --build
-# --preset release --target package`).
+# library (in lib/<multiarch triplet> on Debian, see CMakeLists.txt) and its
+# helper program, its header, a pkg-config file, a CMake package and the
+# copyright file; and the Debian package made from the same rules (`cmake
+# --build --preset release --target package`), stripped, with its debug
+# information in a -dbgsym package beside it.
 include(CMakePackageConfigHelpers)
+
+# What is installed carries its debug information, which the package keeps
+# apart from the programs and the library.
+foreach(target softboard_core console_objects texfile_objects quote_objects signals_objects demo transdemo
+               tex3df_lib tex3df softboard_probe)
+  target_compile_options(${target} PRIVATE -g)
+endforeach()
 
 set(package_dir ${CMAKE_INSTALL_LIBDIR}/cmake/softboard)
 
@@ -19,6 +28,7 @@ install(TARGETS softboard EXPORT softboardTargets
 install(TARGETS softboard_probe RUNTIME DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/softboard)
 install(FILES ${PROJECT_SOURCE_DIR}/graphics/grlib.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/softboard)
+install(FILES cmake/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 install(EXPORT softboardTargets NAMESPACE softboard:: DESTINATION ${package_dir})
 configure_package_config_file(cmake/softboardConfig.cmake.in
@@ -48,7 +58,9 @@ configure_file(cmake/softboard.pc.in ${CMAKE_BINARY_DIR}/softboard.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/softboard.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
 # The Debian package: everything above under /usr, its dependencies worked
-# out from the libraries the programs link (dpkg-shlibdeps).
+# out from the libraries the programs link (dpkg-shlibdeps). Its programs
+# and library are stripped; their debug information goes by build-id into
+# transdemo-dbgsym_<version>_<arch>.ddeb, beside the .deb.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME transdemo)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -59,4 +71,5 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 include(CPack)

@@ -10,14 +10,28 @@
   const context = canvas.getContext('2d', {alpha: false});
 
   // What the program writes, a byte at a time: the prompt has no line end,
-  // and must be seen while the program waits for a key.
-  const out = new TextDecoder();
-  function write(byte) {
-    text.textContent += out.decode(new Uint8Array([byte]), {stream: true});
+  // and must be seen while the program waits for a key. Standard output and
+  // standard error both show in the console area, as in a terminal;
+  // standard error (the board's complaints) a line at a time, set apart.
+  function show(piece, error) {
+    const last = text.lastChild;
+    if (!error && last && last.nodeType === Node.TEXT_NODE) {
+      last.appendData(piece);
+    } else if (error) {
+      const line = document.createElement('span');
+      line.className = 'error';
+      line.textContent = piece;
+      text.appendChild(line);
+    } else {
+      text.appendChild(document.createTextNode(piece));
+    }
     text.scrollTop = text.scrollHeight;
   }
-  // Standard error (the board's complaints) goes to the browser's console,
-  // a line at a time, as a terminal would show it beside the program's text.
+  const out = new TextDecoder();
+  function write(byte) {
+    show(out.decode(new Uint8Array([byte]), {stream: true}), false);
+  }
+  // Each line of standard error also goes to the browser's console.
   const errors = new TextDecoder();
   let line = '';
   Module.softboardErrors = [];
@@ -25,22 +39,57 @@
     line += errors.decode(new Uint8Array([byte]), {stream: true});
     const end = line.indexOf('\n');
     if (end < 0) return;
+    show(line.slice(0, end + 1), true);
     console.error(line.slice(0, end));
     Module.softboardErrors.push(line.slice(0, end));
     line = line.slice(end + 1);
   }
+  function say(message) {
+    const bytes = new TextEncoder().encode('softboard: ' + message + '\n');
+    for (let i = 0; i < bytes.length; i++) writeError(bytes[i]);
+  }
+
+  // The query's bytes, as a server reads them: "+" a space, %XX a byte. So a
+  // value reaches the board byte for byte, and its complaints show it as they
+  // would show the environment's (URLSearchParams would make bytes that are
+  // not UTF-8 into U+FFFD).
+  function queryBytes(part) {
+    const bytes = [];
+    const pieces = part.replace(/\+/g, ' ').match(/%[0-9A-Fa-f]{2}|[^%]+|%/g) || [];
+    pieces.forEach(piece => {
+      if (/^%[0-9A-Fa-f]{2}$/.test(piece)) return bytes.push(parseInt(piece.slice(1), 16));
+      new TextEncoder().encode(piece).forEach(b => bytes.push(b));
+    });
+    return bytes;
+  }
 
   // The board's settings: ?color=16&dither=2x2 is SOFTBOARD_COLOR=16 and
-  // SOFTBOARD_DITHER=2x2, read and judged as the environment's would be.
+  // SOFTBOARD_DITHER=2x2, read and judged as the environment's would be (the
+  // board refuses what the page cannot honour). Emscripten writes each
+  // character of ENV as one byte, so a value is kept as a string of its
+  // bytes. A name is letters, digits and "_"; a value cannot hold a NUL.
   // (Written for the old JavaScript that emscripten's optimizer reads.)
   const settings = {};
-  new URLSearchParams(location.search).forEach((value, name) => {
-    settings['SOFTBOARD_' + name.toUpperCase()] = value;
+  const refused = [];
+  location.search.slice(1).split('&').forEach(pair => {
+    if (!pair) return;
+    const at = pair.indexOf('=');
+    const name = new TextDecoder().decode(new Uint8Array(queryBytes(at < 0 ? pair : pair.slice(0, at))));
+    const value = queryBytes(at < 0 ? '' : pair.slice(at + 1));
+    if (!/^[A-Za-z0-9_]+$/.test(name)) return;
+    const key = 'SOFTBOARD_' + name.toUpperCase();
+    if (value.indexOf(0) >= 0) {
+      delete settings[key];
+      refused.push(key + ' holds a NUL byte (%00), which no value can (using its default)');
+      return;
+    }
+    settings[key] = String.fromCharCode.apply(null, value);
   });
 
   Module.preRun = [function () {
     for (const name in settings) ENV[name] = settings[name];
     FS.init(null, write, writeError);
+    refused.forEach(say);
     // The texture lies beside the page; without it the demo says so, as it
     // would without the file.
     addRunDependency('tex.3df');

@@ -3,8 +3,10 @@
 // there alone, once through pkg-config and once through find_package, and run
 // headless to a screenshot: a blue screen with a red triangle. The installed
 // library finds its helper program where it was installed, and says so where
-// it is missing. And the Debian package from the same rules holds the same
-// files.
+// it is missing; the demo, run where there is no tex.3df, names the installed
+// one. And the Debian package from the same rules holds the same files, the
+// library where Debian's multiarch rules put it, stripped, its debug
+// information apart.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -115,27 +117,102 @@ TEST_F(Install, AProgramBuiltWithFindPackageDrawsThroughTheInstalledLibrary) {
   RunsToItsPicture(build_dir / "outside");
 }
 
+// Run in a folder without tex.3df, the installed demo says what it always
+// said, and the board adds where the installed copy is; with the copy there,
+// neither.
+TEST_F(Install, TheInstalledDemoNamesTheInstalledTextureWhereThereIsNone) {
+  const fs::path elsewhere = dir_ / "elsewhere";
+  fs::create_directory(elsewhere);
+  const std::string demo = "SOFTBOARD_DISPLAY=headless '" + (prefix_ / "bin/transdemo").string() +
+                           "' 2> '" + (dir_ / "err.log").string() + "'";
+  const Result missing =
+      Shell("cd '" + elsewhere.string() + "' && { printf ' ' | " + demo + "; }", dir_ / "out.log");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_TRUE(missing.output.ends_with("Couldn't load tex.3df file!")) << missing.output;
+  const fs::path copy = fs::canonical(prefix_ / "share/transdemo/tex.3df");
+  EXPECT_EQ(Shell("cat '" + (dir_ / "err.log").string() + "'", dir_ / "cat.log").output,
+            "softboard: tex.3df: not in this folder; the packaged copy is " + copy.string() + "\n");
+
+  fs::copy_file(copy, elsewhere / "tex.3df");
+  const Result found = Shell(
+      "cd '" + elsewhere.string() + "' && { printf ' \\033' | " + demo + "; }", dir_ / "out.log");
+  EXPECT_EQ(found.status, 0) << found.output;
+  EXPECT_EQ(Shell("cat '" + (dir_ / "err.log").string() + "'", dir_ / "cat.log").output, "");
+}
+
+// The sections an ELF file holds, as readelf lists them.
+std::string Sections(const fs::path& file, const fs::path& log) {
+  return Shell("readelf --wide --section-headers '" + file.string() + "'", log).output;
+}
+
 TEST_F(Install, TheDebianPackageHoldsTheProgramsTheLibraryAndItsDevelopmentFiles) {
-  if (!Have("dpkg-deb") || !Have("dpkg-shlibdeps")) GTEST_SKIP() << "needs dpkg-dev";
+  if (!Have("dpkg-deb") || !Have("dpkg-shlibdeps") || !Have("readelf"))
+    GTEST_SKIP() << "needs dpkg-dev and binutils";
   const Result pack = Shell(std::string("'") + CPACK_PROGRAM + "' --config '" + BUILD_DIR +
                                 "/CPackConfig.cmake' -B '" + dir_.string() + "'",
                             dir_ / "pack.log");
   ASSERT_EQ(pack.status, 0) << pack.output;
-  fs::path deb;
-  for (const auto& entry : fs::directory_iterator(dir_))
+  fs::path deb, ddeb;
+  for (const auto& entry : fs::directory_iterator(dir_)) {
     if (entry.path().extension() == ".deb") deb = entry.path();
+    if (entry.path().extension() == ".ddeb") ddeb = entry.path();
+  }
   ASSERT_FALSE(deb.empty()) << pack.output;
+  ASSERT_FALSE(ddeb.empty()) << "no debug symbols package\n" << pack.output;
+  EXPECT_NE(ddeb.filename().string().find("transdemo-dbgsym_"), std::string::npos) << ddeb;
+
+  // The library where Debian's multiarch rules put it, found by its
+  // pkg-config file and CMake package there.
+  std::string multiarch = Shell("dpkg-architecture -qDEB_HOST_MULTIARCH", dir_ / "arch.log").output;
+  while (!multiarch.empty() && multiarch.back() == '\n') multiarch.pop_back();
+  ASSERT_FALSE(multiarch.empty());
+  const std::string libdir = "./usr/lib/" + multiarch + "/";
   const Result contents =
       Shell("dpkg-deb --contents '" + deb.string() + "'", dir_ / "contents.log");
-  for (const char* file :
-       {"./usr/bin/transdemo", "./usr/bin/tex3df", "./usr/share/transdemo/tex.3df",
-        "./usr/include/softboard/grlib.h", "softboard.pc", "softboardConfig.cmake",
-        "./usr/" INSTALL_LIBEXECDIR "/softboard/softboard-probe"})
-    EXPECT_NE(contents.output.find(file), std::string::npos) << file << " in\n" << contents.output;
+  for (const std::string& file : std::vector<std::string>{
+           "./usr/bin/transdemo", "./usr/bin/tex3df", "./usr/share/transdemo/tex.3df",
+           "./usr/include/softboard/grlib.h", "./usr/share/doc/transdemo/copyright",
+           libdir + "libsoftboard.so.1.0.0", libdir + "libsoftboard.so.1 -> ",
+           libdir + "pkgconfig/softboard.pc", libdir + "cmake/softboard/softboardConfig.cmake",
+           "./usr/" INSTALL_LIBEXECDIR "/softboard/softboard-probe"})
+    EXPECT_NE(contents.output.find(" " + file), std::string::npos) << file << " in\n"
+                                                                   << contents.output;
+  EXPECT_EQ(contents.output.find("./usr/lib/libsoftboard"), std::string::npos);
   const Result depends =
       Shell("dpkg-deb --field '" + deb.string() + "' Depends", dir_ / "depends.log");
   EXPECT_NE(depends.output.find("libsdl2"), std::string::npos) << depends.output;
   EXPECT_NE(depends.output.find("libpng"), std::string::npos) << depends.output;
+
+  // Stripped, each file's debug information in the -dbgsym package under
+  // its build-id; and the copyright file.
+  const fs::path root = dir_ / "root", debug = dir_ / "debug";
+  ASSERT_EQ(Shell("dpkg-deb -x '" + deb.string() + "' '" + root.string() + "' && dpkg-deb -x '" +
+                      ddeb.string() + "' '" + debug.string() + "'",
+                  dir_ / "extract.log")
+                .status,
+            0);
+  for (const std::string& file : std::vector<std::string>{
+           "usr/lib/" + multiarch + "/libsoftboard.so.1.0.0", std::string("usr/bin/transdemo")}) {
+    const std::string sections = Sections(root / file, dir_ / "sections.log");
+    EXPECT_EQ(sections.find(".symtab"), std::string::npos) << file << " is not stripped";
+    EXPECT_EQ(sections.find(".debug_info"), std::string::npos) << file;
+    const std::string notes =
+        Shell("readelf --notes '" + (root / file).string() + "'", dir_ / "notes.log").output;
+    const size_t at = notes.find("Build ID: ");
+    ASSERT_NE(at, std::string::npos) << file << " has no build-id";
+    const std::string id = notes.substr(at + 10, notes.find('\n', at) - at - 10);
+    ASSERT_GT(id.size(), 2u);
+    const fs::path apart =
+        debug / "usr/lib/debug/.build-id" / id.substr(0, 2) / (id.substr(2) + ".debug");
+    ASSERT_TRUE(fs::exists(apart)) << file << ": no " << apart;
+    const std::string kept = Sections(apart, dir_ / "sections.log");
+    EXPECT_NE(kept.find(".symtab"), std::string::npos) << apart;
+    EXPECT_NE(kept.find(".debug_info"), std::string::npos) << apart;
+  }
+  const Result copyright =
+      Shell("cat '" + (root / "usr/share/doc/transdemo/copyright").string() + "'",
+            dir_ / "copyright.log");
+  EXPECT_NE(copyright.output.find("Copyright: "), std::string::npos) << copyright.output;
 }
 
 // A child of a process that may run threads can do next to nothing until it

@@ -1,7 +1,8 @@
 // The web page in headless Chromium: it loads, shows the instructions, takes
 // keys, draws the native build's pixels bit for bit, follows resizes, ends
 // with the demo's status, and says what the terminal would say when the
-// texture is missing or a setting is bad.
+// texture is missing or a setting is bad, showing values byte for byte as
+// the native board does; what a page cannot honour it refuses at start.
 //   node page_test.mjs <page folder> <native transdemo>
 // Exits 77 (skipped) when Chromium, puppeteer-core or the page is missing.
 import {spawn, spawnSync} from 'node:child_process';
@@ -192,6 +193,96 @@ test('bad settings get the usual complaint in the console, and their default', a
   const wrong = samePixels(await canvas(tab), native({scale: '1'}, ''));
   expect(!wrong, wrong);
   await tab.close();
+});
+
+// The page's console area, and the board's lines in it (standard error).
+const complaints = tab => tab.evaluate(() => Module.softboardErrors.slice());
+const refusal = (name, value, why, fallback) =>
+  `softboard: ${name}="${value}" cannot be honoured: ${why} (using ${fallback})`;
+
+test('what the page cannot honour is refused at start, saying why, in its console', async () => {
+  const tab = await open('?display=terminal&screenshot=shot.png&scale=1');
+  const said = [
+    refusal('SOFTBOARD_DISPLAY', 'terminal', 'a web page has no terminal', 'window'),
+    refusal('SOFTBOARD_SCREENSHOT', 'shot.png',
+            'a web page saves its canvas instead, with F12 or its button', 'none')];
+  expect(await text(tab) === said.join('\n') + '\n' + instructions,
+         'the console shows ' + JSON.stringify(await text(tab)));
+  // Then the demo runs on its canvas, and ends with no screenshot to fail.
+  await type(tab, ' ' + keys);
+  const wrong = samePixels(await canvas(tab), native({scale: '1'}, keys));
+  expect(!wrong, wrong);
+  await tab.keyboard.press('Escape');
+  expect(await ended(tab) === 0, 'Esc ends with status 0');
+  expect((await complaints(tab)).join('\n') === said.join('\n'), (await complaints(tab)).join('\n'));
+  expect(tab.errors.join('\n') === said.join('\n'), 'the browser console: ' + tab.errors.join('; '));
+  await tab.close();
+
+  for (const [query, line] of [
+    ['?display=fullscreen', refusal('SOFTBOARD_DISPLAY', 'fullscreen',
+                                    'the browser puts a web page full screen, with F11', 'window')],
+    ['?display=kiosk', 'softboard: SOFTBOARD_DISPLAY="kiosk" is not a valid value; it takes ' +
+                       'window or headless (using window)'],
+    ['?display=window&screenshot=', null],
+  ]) {
+    const tab = await open(query);
+    const lines = await complaints(tab);
+    expect(lines.join('\n') === (line ?? ''), `${query}: ${JSON.stringify(lines)}`);
+    await tab.close();
+  }
+});
+
+// The values of `query` given to the native demo as its environment, byte
+// for byte: its lines on standard error.
+function nativeComplaints(query) {
+  let script = '';
+  for (const pair of query.slice(1).split('&')) {
+    const [name, value] = pair.split('=');
+    const bytes = Buffer.from(
+        value.replace(/%([0-9A-Fa-f]{2})/g, (_, hex) => String.fromCharCode(parseInt(hex, 16))),
+        'latin1');
+    const octal = [...bytes].map(b => '\\' + b.toString(8).padStart(3, '0')).join('');
+    script += `export SOFTBOARD_${name.toUpperCase()}="$(printf '${octal}')"\n`;
+  }
+  const run = spawnSync('sh', ['-c', script + 'exec "$0"', demo],
+                        {cwd: dirname(demo), input: ' \x1b',
+                         env: {...process.env, SOFTBOARD_DISPLAY: 'headless'}});
+  if (run.status !== 0) throw new Error('the native demo failed: ' + run.stderr);
+  return String(run.stderr).trimEnd().split('\n');
+}
+
+test('every value is shown escaped byte for byte, as the native board shows it', async () => {
+  // Marks that reorder a line, C0 and C1 controls, DEL, bytes that are not
+  // UTF-8, a line separator, quotes and backslashes, UTF-8 that stays as it
+  // is, and a value cut at 40 bytes between two characters.
+  const query = '?dither=%E2%80%AE4x4&color=%1B%5B31m16&ssaa=%C2%852&present=gpu%7F' +
+                '&terminal=%FF%FEkitty&vsync=1%E2%80%A8&scale=%22%5C&boards=%C3%A9' +
+                '&threads=' + 'x'.repeat(37) + '%C3%A9%C3%A9';
+  const tab = await open(query);
+  const page = await complaints(tab);
+  const want = nativeComplaints(query);
+  expect(want.length === 9, 'the native demo said ' + JSON.stringify(want));
+  expect(page.join('\n') === want.join('\n'),
+         `the page said\n${page.join('\n')}\nthe native demo\n${want.join('\n')}`);
+  const dither = 'softboard: SOFTBOARD_DITHER="\\xE2\\x80\\xAE4x4" is not a valid value; ' +
+                 'it takes 4x4, 2x2 or off (using 4x4)';
+  expect(page.includes(dither), 'no line ' + dither);
+  expect((await text(tab)).startsWith(want.join('\n') + '\n'), 'the console area shows them');
+  await tab.close();
+
+  // Those the page alone refuses: a display value that is no display, a
+  // screenshot path cut at 256 bytes like every path, a NUL that a value
+  // cannot hold.
+  const long = 'd/'.repeat(140) + 'shot.png';
+  const alone = await open(`?display=%E2%81%A6terminal&screenshot=${long}&color=16%00x`);
+  expect((await complaints(alone)).join('\n') === [
+    'softboard: SOFTBOARD_COLOR holds a NUL byte (%00), which no value can (using its default)',
+    'softboard: SOFTBOARD_DISPLAY="\\xE2\\x81\\xA6terminal" is not a valid value; it takes ' +
+        'window or headless (using window)',
+    refusal('SOFTBOARD_SCREENSHOT', long.slice(0, 256) + '...',
+            'a web page saves its canvas instead, with F12 or its button', 'none'),
+  ].join('\n'), (await complaints(alone)).join('\n'));
+  await alone.close();
 });
 
 let failed = 0;

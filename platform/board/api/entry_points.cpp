@@ -7,6 +7,7 @@
 #include "api/display_frames.h"
 #include "api/entry_call.h"
 #include "api/frame_drawing.h"
+#include "api/packaged_copy.h"
 #include "api/process_output.h"
 #include "api/screenshots.h"
 #include "api/settings.h"
@@ -218,6 +219,7 @@ FxBool GR_CALL gu3dfGetInfo(const char* filename, Gu3dfInfo* info) {
     std::string error;
     if (!texfile::ReadTextureFileInfo(filename, info, &error)) {
       trace.Failed(error);
+      HintPackagedCopy(filename);
       return FXFALSE;
     }
     trace.Returned(FXTRUE, *info);

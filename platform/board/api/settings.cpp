@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "decimal.h"
 #include "quote.h"
@@ -10,17 +11,34 @@
 namespace softboard {
 namespace {
 
+constexpr size_t kValueBytes = 40;  // a setting's value is echoed cut here
+
 struct Choice {
   const char* text;
   int value;
 };
 
+// Why this build cannot honour `value` of setting `name`, or null when it
+// can. The web page shows its frames on its canvas and saves the canvas
+// itself; it has no terminal, no full screen of its own and no PNG writer.
+const char* NotHonoured([[maybe_unused]] std::string_view name,
+                        [[maybe_unused]] std::string_view value) {
+#if defined(__EMSCRIPTEN__)
+  if (name == "SOFTBOARD_DISPLAY" && value == "terminal") return "a web page has no terminal";
+  if (name == "SOFTBOARD_DISPLAY" && value == "fullscreen")
+    return "the browser puts a web page full screen, with F11";
+  if (name == "SOFTBOARD_SCREENSHOT" && !value.empty())
+    return "a web page saves its canvas instead, with F12 or its button";
+#endif
+  return nullptr;
+}
+
 // The one line a bad value gets. The value is echoed escaped and cut: it may
 // hold anything, terminal controls included.
 std::string Complaint(const char* name, const char* text, const std::string& takes,
                       const std::string& fallback) {
-  return std::string(name) + "=" + quote::Quote(text, 40) + " is not a valid value; it takes " +
-         takes + " (using " + fallback + ")";
+  return std::string(name) + "=" + quote::Quote(text, kValueBytes) +
+         " is not a valid value; it takes " + takes + " (using " + fallback + ")";
 }
 
 // Sets *out from one of `choices`; an unset or empty setting keeps the default.
@@ -34,10 +52,13 @@ void ReadChoice(const char* name, const char* text, const Choice (&choices)[N], 
       return;
     }
   }
+  std::vector<const char*> honoured;
+  for (const Choice& choice : choices)
+    if (!NotHonoured(name, choice.text)) honoured.push_back(choice.text);
   std::string takes;
-  for (size_t i = 0; i < N; i++) {
-    takes += i == 0 ? "" : (i + 1 == N ? " or " : ", ");
-    takes += choices[i].text;
+  for (size_t i = 0; i < honoured.size(); i++) {
+    takes += i == 0 ? "" : (i + 1 == honoured.size() ? " or " : ", ");
+    takes += honoured[i];
   }
   const char* fallback = "";
   for (const Choice& choice : choices) {
@@ -103,9 +124,20 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
                                          {"fullscreen", int(DisplayMode::kFullscreen)},
                                          {"terminal", int(DisplayMode::kTerminal)},
                                          {"headless", int(DisplayMode::kHeadless)}};
+  // A value this build knows but cannot honour is refused, saying why, and
+  // the default used.
+  const auto honoured = [&](const char* name, size_t cut, const char* fallback) -> const char* {
+    const char* text = lookup(name);
+    const char* why = text ? NotHonoured(name, text) : nullptr;
+    if (why == nullptr) return text;
+    problems->push_back(std::string(name) + "=" + quote::Quote(text, cut) +
+                        " cannot be honoured: " + why + " (using " + fallback + ")");
+    return nullptr;
+  };
+
   int display = int(settings.display);
-  const char* display_text = lookup("SOFTBOARD_DISPLAY");
   const size_t complaints = problems->size();
+  const char* display_text = honoured("SOFTBOARD_DISPLAY", kValueBytes, "window");
   ReadChoice("SOFTBOARD_DISPLAY", display_text, kDisplays, &display, problems);
   settings.display = DisplayMode(display);
   settings.display_named = display_text && *display_text && problems->size() == complaints;
@@ -143,7 +175,8 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
   static constexpr Choice kDithers[] = {{"4x4", 4}, {"2x2", 2}, {"off", 0}};
   ReadChoice("SOFTBOARD_DITHER", lookup("SOFTBOARD_DITHER"), kDithers, &settings.dither, problems);
 
-  if (const char* path = lookup("SOFTBOARD_SCREENSHOT")) settings.screenshot_path = path;
+  if (const char* path = honoured("SOFTBOARD_SCREENSHOT", quote::kMaxBytes, "none"))
+    settings.screenshot_path = path;
   if (const char* path = lookup("SOFTBOARD_TRACE")) settings.trace_path = path;
   return settings;
 }
