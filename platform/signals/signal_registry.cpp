@@ -2,7 +2,9 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -33,7 +35,15 @@ struct Taken {
 Slot slots[kSlots];
 Taken taken[NSIG];
 std::atomic<int> running{0};  // handlers now running clean-ups
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free,
+// The thread whose handler runs clean-ups now (0: none): handlers on other
+// threads wait their turn, so that putting back and taking again never
+// interleave (a SIGCONT and a SIGTERM delivered to two threads at once).
+std::atomic<pid_t> turn{0};
+// Set once a handler lets the default action end the process: nothing takes
+// the terminal again after it was put back for good.
+std::atomic<bool> ending{false};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
+                  std::atomic<pid_t>::is_always_lock_free,
               "read in signal handlers");
 
 std::mutex lock;  // Add, Remove and exit; never taken by a handler
@@ -48,9 +58,28 @@ bool CaresAboutStops(const Cleanup& c) {
   return c.stop != nullptr || c.resume != nullptr;
 }
 
+// Waits, in a handler, until no other thread's handler runs clean-ups; a
+// handler that interrupted this thread's own (a nested signal) goes on.
+// False: nested, nothing to give back.
+bool TakeTurn() {
+  const pid_t me = pid_t(syscall(SYS_gettid));
+  for (;;) {
+    pid_t none = 0;
+    if (turn.compare_exchange_strong(none, me)) return true;
+    if (none == me) return false;
+    const timespec pause = {0, 100000};
+    nanosleep(&pause, nullptr);
+  }
+}
+
 // Runs the active clean-ups of a phase: putting back, the newest first (it
 // may stand on what older ones set up); taking again, the oldest first.
 void Run(Phase phase) {
+  const bool took = TakeTurn();
+  if (phase != Phase::kEnd && ending.load()) {
+    if (took) turn.store(0);
+    return;
+  }
   running.fetch_add(1);
   int order[kSlots];
   int n = 0;
@@ -68,6 +97,7 @@ void Run(Phase phase) {
     if (f) f(c.context);
   }
   running.fetch_sub(1);
+  if (took) turn.store(0);
 }
 
 // The union of sa_handler and sa_sigaction holds SIG_DFL and SIG_IGN alike.
@@ -111,8 +141,10 @@ void CallBefore(int sig, siginfo_t* info, void* context) {
 
 void OnEnding(int sig, siginfo_t* info, void* context) {
   const int saved_errno = errno;
+  const bool default_ends = Is(taken[sig].before, SIG_DFL);
+  if (default_ends) ending.store(true);
   Run(Phase::kEnd);
-  if (Is(taken[sig].before, SIG_DFL)) {
+  if (default_ends) {
     // Blocked while we are here, the signal raised again ends the process,
     // with the usual status, as this handler returns.
     taken[sig].ours = false;
@@ -229,6 +261,7 @@ void WaitForHandlers() {
 }
 
 void AtExit() {
+  ending.store(true);
   Run(Phase::kEnd);
   // A program's signal handler that calls exit may have come in the middle
   // of Add or Remove: then the handlers stay, harmlessly, to the end.

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -199,6 +200,48 @@ TEST(SignalRegistry, AStopPutsBackAndContinuingTakesAgain) {
       true);
   EXPECT_TRUE(Ended(ran)) << ran.status;
   EXPECT_EQ(ran.said, "aAA.");
+}
+
+// A SIGCONT and a SIGTERM delivered to two threads at once (a shell's `kill`
+// of a stopped job): the ending waits for the taking again to finish, and
+// nothing takes things again once the process is ending, so the terminal is
+// left as it was put back.
+TEST(SignalRegistry, HandlersOnTwoThreadsTakeTurnsAndNothingResumesAfterTheEnd) {
+  const Ran ran = InChild([] {
+    static const signals::Cleanup slow{
+        [](void*) { Say("e"); }, nullptr,
+        [](void*) {
+          const timespec pause = {0, 200000000};  // long enough for the SIGTERM to land
+          nanosleep(&pause, nullptr);
+          Say("R");
+        },
+        nullptr};
+    signals::Add(slow);
+    // Each signal to a thread of its own: the main thread takes SIGTERM only,
+    // the other SIGCONT only.
+    sigset_t term, cont;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigemptyset(&cont);
+    sigaddset(&cont, SIGCONT);
+    pthread_sigmask(SIG_BLOCK, &cont, nullptr);
+    pthread_sigmask(SIG_BLOCK, &term, nullptr);
+    std::thread other([cont] {
+      pthread_sigmask(SIG_UNBLOCK, &cont, nullptr);
+      const timespec wait = {2, 0};
+      nanosleep(&wait, nullptr);
+    });
+    kill(getpid(), SIGCONT);
+    const timespec pause = {0, 50000000};
+    nanosleep(&pause, nullptr);  // the other thread is in its resume now
+    pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
+    kill(getpid(), SIGTERM);
+    kill(getpid(), SIGCONT);
+    other.join();
+    Say("survived");
+  });
+  EXPECT_TRUE(DiedOf(ran, SIGTERM)) << ran.status;
+  EXPECT_EQ(ran.said, "Re") << "put back while being taken again, or taken again after the end";
 }
 
 TEST(SignalRegistry, AFullTableSaysSo) {
