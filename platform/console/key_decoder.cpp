@@ -112,9 +112,9 @@ void KeyDecoder::FeedByte(unsigned char b, std::deque<int>& out) {
       if (b == kEsc) {
         state_ = State::kEscape;
       } else if (b == '\r' || b == '\n') {
-        out.push_back(13);
+        out.push_back(kEnter);
       } else if (b == 0x7F || b == 0x08) {
-        out.push_back(8);
+        out.push_back(kBackspace);
       } else if (b == 0) {
         out.insert(out.end(), {0, 3});  // Ctrl+@, as the old console gives it
       } else {
