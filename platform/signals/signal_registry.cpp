@@ -38,12 +38,12 @@ std::atomic<int> running{0};  // handlers now running clean-ups
 // The thread whose handler runs clean-ups now (0: none): handlers on other
 // threads wait their turn, so that putting back and taking again never
 // interleave (a SIGCONT and a SIGTERM delivered to two threads at once).
-std::atomic<pid_t> turn{0};
+std::atomic<long> turn{0};
 // Set once a handler lets the default action end the process: nothing takes
 // the terminal again after it was put back for good.
 std::atomic<bool> ending{false};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free &&
-                  std::atomic<pid_t>::is_always_lock_free,
+                  std::atomic<long>::is_always_lock_free,
               "read in signal handlers");
 
 std::mutex lock;  // Add, Remove and exit; never taken by a handler
@@ -62,9 +62,13 @@ bool CaresAboutStops(const Cleanup& c) {
 // handler that interrupted this thread's own (a nested signal) goes on.
 // False: nested, nothing to give back.
 bool TakeTurn() {
-  const pid_t me = pid_t(syscall(SYS_gettid));
+#ifdef SYS_gettid
+  const long me = syscall(SYS_gettid);  // async-signal-safe, unlike most ways to ask
+#else
+  const long me = 1;  // the page: one thread
+#endif
   for (;;) {
-    pid_t none = 0;
+    long none = 0;
     if (turn.compare_exchange_strong(none, me)) return true;
     if (none == me) return false;
     const timespec pause = {0, 100000};
