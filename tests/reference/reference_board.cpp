@@ -63,7 +63,13 @@ Rgba Texel(const Texture* t, double s, double tt) {
   if (t == nullptr) return {255, 255, 255, 255};
   const double texels_per_unit = double(std::max(t->width, t->height)) / 256;
   const double u = s * texels_per_unit - 0.5, v = tt * texels_per_unit - 0.5;
-  const double fu = u - std::floor(u), fv = v - std::floor(v);
+  // Weights within rounding of a texel centre are that centre's: the sample
+  // is then the texel itself, exactly.
+  const auto weight = [](double x) {
+    const double f = x - std::floor(x);
+    return f < 1e-6 ? 0.0 : f > 1 - 1e-6 ? 1.0 : f;
+  };
+  const double fu = weight(u), fv = weight(v);
   const auto at = [&](double x, double y, int shift) {
     const int ix = int(((long long)std::floor(x) % t->width + t->width) % t->width);
     const int iy = int(((long long)std::floor(y) % t->height + t->height) % t->height);
@@ -75,6 +81,16 @@ Rgba Texel(const Texture* t, double s, double tt) {
            (at(x0, y0 + 1, shift) * (1 - fu) + at(x0 + 1, y0 + 1, shift) * fu) * fv;
   };
   return {channel(16), channel(8), channel(0), channel(24)};
+}
+
+bool TexelExact(const Texture* t, double s, double tt) {
+  if (t == nullptr) return true;
+  const double texels_per_unit = double(std::max(t->width, t->height)) / 256;
+  const auto centred = [](double x) {
+    const double f = x - std::floor(x);
+    return f < 1e-6 || f > 1 - 1e-6;
+  };
+  return centred(s * texels_per_unit - 0.5) && centred(tt * texels_per_unit - 0.5);
 }
 
 // One channel of a combine unit: f * (other - local) + add, from its function.
@@ -192,7 +208,12 @@ void Board::Shade(int x, int y, const Values& v) {
   if (st.chroma_key) {
     const Rgba o = other(st.color.other), k = Unpack(st.key, st.color_format);
     const double far = std::max({std::fabs(o.r - k.r), std::fabs(o.g - k.g), std::fabs(o.b - k.b)});
-    if (far < 1.5 && st.color.other != GR_COMBINE_OTHER_CONSTANT) unsure = true;
+    // A texel sampled at its centre is exact; filtered or iterated colours
+    // are within 1.
+    const bool exact =
+        st.color.other == GR_COMBINE_OTHER_CONSTANT ||
+        (st.color.other == GR_COMBINE_OTHER_TEXTURE && TexelExact(st.texture, v.s, v.t));
+    if (far < 1.5 && !exact) unsure = true;
     if (far < 0.5) {
       if (unsure) uncertain[at] = 1;
       return;
