@@ -6,7 +6,6 @@
 #pragma once
 
 #include <array>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -99,7 +98,8 @@ constexpr int kDepthFraction = 15;
 inline int WDepth(float q) {
   if (!(q < 1.0f)) return q >= 1.0f ? 0 : 0xFFFF;  // NaN is as far as can be
   if (!(q > 1.0f / 65536)) return 0xFFFF;
-  const uint32_t bits = std::bit_cast<uint32_t>(q);
+  uint32_t bits;
+  std::memcpy(&bits, &q, 4);                   // the web build's C++ library has no bit_cast
   const int exponent = int(bits >> 23) - 127;  // q is normal here: at least 2^-16
   const uint32_t mantissa = bits & 0x7FFFFF;
   if (mantissa == 0) return -exponent * 4096;

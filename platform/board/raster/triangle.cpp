@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "pixel/fused_depth.h"
 #include "pixel/fused_loops.h"
 #include "pixel/pixel_rows.h"
 #include "pixel/sampler.h"
@@ -47,14 +48,18 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu, const T
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
-  if (general_only || !MatchFused(tri->state, &kind)) return general;
+  FusedDepth depth = FusedDepth::kNone;
+  const bool plain = PlainPipeline(tri->state.pipeline);
+  if (general_only) return general;
+  if (plain ? !MatchFused(tri->state, &kind) : !MatchFusedDepth(tri->state, &kind, &depth))
+    return general;
   // A textured fused loop needs the texture, its coordinates stepped as the
   // triangle's are.
   const Coords coords = tri->affine ? Coords::kAffine : Coords::kPerspective;
   if (kind.coords != Coords::kNone && (tri->texture.texels == nullptr || kind.coords != coords))
     return general;
   tri->fused = kind;
-  SpanLoop loop = ChooseFusedLoop(kind, layout);
+  SpanLoop loop = plain ? ChooseFusedLoop(kind, layout) : ChooseFusedDepthLoop(kind, depth, layout);
   *fused = loop != nullptr;
   return loop ? loop : general;
 }
