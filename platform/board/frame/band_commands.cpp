@@ -39,6 +39,11 @@ int RowEnd(const BandCommand& command) {
                     command);
 }
 
+int FirstRow(const BandCommand& command) {
+  const auto* t = std::get_if<TriangleCommand>(&command);
+  return t ? t->triangle.setup.row_begin : 0;
+}
+
 bool Touches(const BandCommand& command, int top, int bottom) {
   if (const auto* t = std::get_if<TriangleCommand>(&command))
     return t->triangle.setup.row_begin < bottom && t->triangle.setup.row_end > top;

@@ -51,8 +51,9 @@ struct AverageDownCommand {
 
 using BandCommand = std::variant<ClearCommand, TriangleCommand, AverageDownCommand>;
 
-// The first row below what the command touches.
+// The first row below what the command touches, and the first it touches.
 int RowEnd(const BandCommand& command);
+int FirstRow(const BandCommand& command);
 // Whether it touches rows [top, bottom).
 bool Touches(const BandCommand& command, int top, int bottom);
 // Whether two commands draw the same pixels, the texture and the buffers being
