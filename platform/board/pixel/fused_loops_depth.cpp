@@ -124,7 +124,8 @@ const FogLanes& LanesOf(const std::array<uint8_t, GR_FOG_TABLE_SIZE>& table) {
     lanes.table = table;
     for (int i = 0; i < GR_FOG_TABLE_SIZE; i++) {
       lanes.base[i] = table[size_t(i)];
-      lanes.step[i] = i + 1 < GR_FOG_TABLE_SIZE ? int(table[size_t(i) + 1]) - int(table[size_t(i)]) : 0;
+      lanes.step[i] =
+          i + 1 < GR_FOG_TABLE_SIZE ? int(table[size_t(i) + 1]) - int(table[size_t(i)]) : 0;
     }
     lanes.made = true;
   }
@@ -188,7 +189,13 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
     const size_t left = size_t(span.count - i);
     uint32_t* dst = out;
     uint16_t* depth_dst = depth_out;
-    if (left < n) {  // the span's last pixels: work on a copy
+    // The span's last pixels: masked loads and stores where they cannot
+    // fault (AVX-512, SVE), a copy elsewhere. Most spans of small triangles
+    // are shorter than a vector, so this is most spans.
+    const bool masked = left < n && !HWY_MEM_OPS_MIGHT_FAULT;
+    const M32 in_span = hn::FirstN(d, left);
+    const auto in_span16 = hn::FirstN(d16h, left);
+    if (left < n && !masked) {
       std::memcpy(tail, out, left * 4);
       dst = tail;
       if (depth_out) {
@@ -200,7 +207,7 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
     const auto plane = [&](int c) {
       return hn::Add(hn::Set(d, span.color[c]), hn::Mul(at, hn::Set(d, span.color_step[c])));
     };
-    const V32 old = hn::LoadU(d, dst);
+    const V32 old = masked ? hn::MaskedLoad(in_span, d, dst) : hn::LoadU(d, dst);
     V16 texel_br = hn::Zero(d16), texel_ga = hn::Zero(d16);
     if constexpr (kCoords != Coords::kNone) {
       V32 fu, fv;
@@ -261,7 +268,8 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
       } else {
         own = w16;
       }
-      stored = hn::BitCast(di, hn::PromoteTo(d, hn::LoadU(d16h, depth_dst)));
+      stored = hn::BitCast(di, hn::PromoteTo(d, masked ? hn::MaskedLoad(in_span16, d16h, depth_dst)
+                                                       : hn::LoadU(d16h, depth_dst)));
       hn::Vec<DI> compared;
       if (to_bias) {
         written = Held(own, 0, 0xFFFF);
@@ -303,12 +311,20 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
       result = hn::Or(result, hn::ShiftLeft<24>(alpha));
     if (kind.alpha_write == FusedAlphaWrite::kKeep)
       result = hn::Or(result, hn::And(old, hn::Set(d, 0xFF000000u)));
-    hn::StoreU(hn::IfThenElse(pass, result, old), d, dst);
+    if (masked) {
+      hn::BlendedStore(result, hn::And(pass, in_span), d, dst);
+    } else {
+      hn::StoreU(hn::IfThenElse(pass, result, old), d, dst);
+    }
     if (write_depth && depth_dst) {
       const V32 kept = hn::IfThenElse(pass, hn::BitCast(d, written), hn::BitCast(d, stored));
-      hn::StoreU(hn::TruncateTo(d16h, kept), d16h, depth_dst);
+      if (masked) {
+        hn::BlendedStore(hn::TruncateTo(d16h, kept), in_span16, d16h, depth_dst);
+      } else {
+        hn::StoreU(hn::TruncateTo(d16h, kept), d16h, depth_dst);
+      }
     }
-    if (left < n) {
+    if (left < n && !masked) {
       std::memcpy(out, tail, left * 4);
       if (write_depth && depth_out) std::memcpy(depth_out, depth_tail, left * 2);
     }
