@@ -174,7 +174,9 @@ TEST_F(Install, TheDebianPackageHoldsTheProgramsTheLibraryAndItsDevelopmentFiles
            "./usr/include/softboard/grlib.h", "./usr/share/doc/transdemo/copyright",
            libdir + "libsoftboard.so.1.0.0", libdir + "libsoftboard.so.1 -> ",
            libdir + "pkgconfig/softboard.pc", libdir + "cmake/softboard/softboardConfig.cmake",
-           "./usr/" INSTALL_LIBEXECDIR "/softboard/softboard-probe"})
+           "./usr/" INSTALL_LIBEXECDIR "/softboard/softboard-probe",
+           "./usr/bin/softboard-fogged-object", "./usr/bin/softboard-sprites",
+           "./usr/bin/softboard-wireframe", "./usr/share/softboard/examples/sprites.c"})
     EXPECT_NE(contents.output.find(" " + file), std::string::npos) << file << " in\n"
                                                                    << contents.output;
   EXPECT_EQ(contents.output.find("./usr/lib/libsoftboard"), std::string::npos);

@@ -24,6 +24,7 @@ struct PixelState {
   Rgba8 constant;
   SamplerMode sampler;
   bool perspective = false;  // 1/w varies over the triangle
+  PipelineState pipeline;
   friend bool operator==(const PixelState&, const PixelState&) = default;
 };
 
