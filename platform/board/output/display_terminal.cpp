@@ -140,13 +140,14 @@ class TerminalDisplay final : public Display {
   // In pixels, for a pixel protocol on a terminal that tells its cell size:
   // frames are drawn at the size they are shown. Symbols take the scene's
   // own size: cells hold far fewer pixels than that.
+  // (Within the picture ceiling, whatever the terminal claims.)
   bool DrawableSize(int* width, int* height) const override {
     return ShowsPixels(mode_) && GridPixelArea(grid_, LayoutRulesFor(mode_), width, height);
   }
 
  private:
   // The grid now, with the cell size from the terminal's own report, or its
-  // answer at open.
+  // answer at open; sizes no terminal could have are not believed.
   TerminalGrid ReadGrid() const {
     TerminalGrid grid;
     winsize size{};
@@ -156,13 +157,15 @@ class TerminalDisplay final : public Display {
       if (size.ws_xpixel >= size.ws_col && size.ws_ypixel >= size.ws_row) {
         grid.cell_width = size.ws_xpixel / size.ws_col;
         grid.cell_height = size.ws_ypixel / size.ws_row;
-        return grid;
+        const TerminalGrid sane = SaneGrid(grid);
+        if (sane.cell_width > 0) return sane;
       }
     }
     grid.cell_width = asked_cell_width_;
     grid.cell_height = asked_cell_height_;
-    return grid;
+    return SaneGrid(grid);
   }
+
 
   // Asks, and reads the answers until the last has come or the time is up.
   // Keys typed meanwhile go on to the console.
