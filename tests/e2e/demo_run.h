@@ -18,6 +18,7 @@ struct RunOptions {
   std::vector<std::string> unset;          // removed from the environment
   std::optional<winsize> size = {};        // the terminal's size (none: 0 x 0)
   std::string stdout_path = {};            // standard output to this file, not the terminal
+  bool stdin_pipe = false;  // standard input from a pipe (TypeStdin), not the terminal
 };
 
 class DemoRun {
@@ -29,6 +30,13 @@ class DemoRun {
 
   // Types bytes into the terminal.
   void Type(const std::string& keys);
+  // Writes bytes to standard input, where it is a pipe (RunOptions::stdin_pipe).
+  void TypeStdin(const std::string& keys);
+  // Closes the terminal's side of the pseudo-terminal, as a terminal window
+  // closed would: the demo is hung up on.
+  void CloseTerminal();
+  // The most memory the process has held, in KiB (VmHWM); 0 once it has ended.
+  long PeakMemoryKib() const;
   // Sends the demo a signal.
   void Signal(int sig);
   // Resizes the terminal, as a window around it would (the demo gets SIGWINCH).
@@ -58,6 +66,7 @@ class DemoRun {
   int master_ = -1;
   int slave_ = -1;
   int error_pipe_ = -1;
+  int stdin_pipe_ = -1;
   int pid_ = -1;
   bool ended_ = false;
   int end_signal_ = 0;

@@ -5,7 +5,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "conio.h"
 #include "console_keys.h"
@@ -96,24 +98,25 @@ class TerminalDisplay final : public Display {
     entries_seen_ = screen_.entries.load();
     // F12 saves a screenshot here, as in a window.
     ConsoleClaimKey(keys::kF12.prefix, keys::kF12.scan);
-    writer_ = std::make_unique<FrameWriter>(
-        screen_, std::make_unique<FrameEncoder>(mode_, environment.colors));
+    colors_ = environment.colors;
+    fps_ = settings.terminal_fps;
+    writer_ = std::make_unique<FrameWriter>(screen_, std::make_unique<FrameEncoder>(mode_, colors_),
+                                            fps_);
     return true;
   }
 
   void Show(const PixelRows& frame, const FrameDamage& damage, int) override {
     if (!damage.None()) unsent_ = true;
+    if (!writer_ || !unsent_ || writer_->Gone()) return;
+    if (writer_->OutOfMemory()) return FallBack();
     // A frame the terminal is not ready for is dropped; the latest is sent
     // at a later swap, when the writer is free.
-    if (!unsent_ || !writer_->Idle() || writer_->Gone()) return;
+    if (!writer_->Ready()) return writer_->Want();
     if (!clear_ && writer_->SameAsLast(frame)) {
       unsent_ = false;
       return;
     }
-    const CellLayout layout = LayOutFrame(frame.width, frame.height, grid_, LayoutRulesFor(mode_));
-    const TerminalGrid cells = WithCellSize(grid_);
-    writer_->Submit(frame, layout, cells.cell_width, cells.cell_height, clear_);
-    unsent_ = clear_ = false;
+    if (writer_->Submit(frame, grid_, clear_)) unsent_ = clear_ = false;
   }
 
   bool WaitsForRetrace() const override { return false; }
@@ -166,6 +169,25 @@ class TerminalDisplay final : public Display {
     return SaneGrid(grid);
   }
 
+  // Memory for pictures ran out: symbols, which need little, and if even
+  // those cannot be had, no picture; the game goes on either way.
+  void FallBack() {
+    writer_.reset();
+    if (mode_ == TerminalMode::kSymbols) {
+      std::fprintf(stderr, "softboard: no memory for the terminal's pictures; showing none\n");
+      return;
+    }
+    std::fprintf(stderr, "softboard: no memory for the terminal's pictures; showing symbols\n");
+    mode_ = TerminalMode::kSymbols;
+    try {
+      writer_ = std::make_unique<FrameWriter>(screen_,
+                                              std::make_unique<FrameEncoder>(mode_, colors_), fps_);
+    } catch (const std::exception&) {
+      std::fprintf(stderr, "softboard: no memory for the terminal's pictures; showing none\n");
+      return;
+    }
+    clear_ = unsent_ = true;
+  }
 
   // Asks, and reads the answers until the last has come or the time is up.
   // Keys typed meanwhile go on to the console.
@@ -200,9 +222,11 @@ class TerminalDisplay final : public Display {
   TerminalScreen screen_;
   bool entered_ = false;
   unsigned entries_seen_ = 0;
-  std::unique_ptr<FrameWriter> writer_;
-  bool unsent_ = true;  // the frame last shown has not gone to the terminal
-  bool clear_ = true;   // the next frame clears the screen first
+  CellColors colors_ = CellColors::k256;
+  int fps_ = 30;
+  std::unique_ptr<FrameWriter> writer_;  // none once even symbols had no memory
+  bool unsent_ = true;                   // the frame last shown has not gone to the terminal
+  bool clear_ = true;                    // the next frame clears the screen first
 };
 
 }  // namespace
