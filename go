@@ -23,6 +23,7 @@ packages=(
   "libpng-dev:textures and screenshots as PNG files"
   "libhwy-dev:the pixel engine's SIMD kernels"
   "libchafa-dev:frames in a terminal (SOFTBOARD_DISPLAY=terminal)"
+  "zlib1g-dev:compressed frames for kitty's terminal protocol"
   "libgtest-dev:the tests"
   "libbenchmark-dev:the benchmarks"
 )

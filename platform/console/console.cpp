@@ -44,9 +44,11 @@ void ConsoleGiveBackTerminal() {}
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <deque>
+#include <utility>
 
 #include "console_internal.h"
 #include "console_keys.h"
@@ -59,6 +61,9 @@ using Clock = std::chrono::steady_clock;
 // How long a lone Esc waits for the rest of a sequence: terminals send a key's sequence in one
 // write, so anything slower is a person pressing keys.
 constexpr auto kEscWait = std::chrono::milliseconds(50);
+// Codes the queue holds, as the old console's buffer held a few dozen keys: a flood (a terminal
+// answering with garbage, a pasted page) cannot put Esc seconds behind it.
+constexpr size_t kQueueBound = 64;
 
 // Nothing here runs before the program first asks for a key: until then the
 // terminal is the program's own, as it left it.
@@ -70,7 +75,48 @@ struct Console {
   bool keys_tried = false;         // the terminal was asked for key-at-a-time input
   int terminal_hold = -1;          // ... and is held (see terminal.h)
   Clock::time_point esc_deadline;  // when a pending sequence is given up on
+  bool drop_scan = false;          // a window key's prefix was dropped: so is its scan code
 };
+
+bool IsPrefix(int code) {
+  return code == 0 || code == 0xE0;
+}
+
+// Queues one key (a code, or a prefix and its scan code). Past the bound keys are dropped, but
+// an Esc always gets in, in place of the newest key that is not one.
+void Admit(Console& c, const int* codes, size_t n) {
+  if (c.queue.size() + n <= kQueueBound) {
+    c.queue.insert(c.queue.end(), codes, codes + n);
+    return;
+  }
+  if (n != 1 || codes[0] != 27) return;
+  for (size_t end = c.queue.size(); end > 0;) {
+    const bool pair = end >= 2 && IsPrefix(c.queue[end - 2]);
+    const size_t begin = end - (pair ? 2 : 1);
+    if (pair || c.queue[begin] != 27) {
+      c.queue.erase(c.queue.begin() + ptrdiff_t(begin), c.queue.begin() + ptrdiff_t(end));
+      c.queue.push_back(27);
+      return;
+    }
+    end = begin;
+  }
+}
+
+// Queues what the decoder made, key by key.
+void AdmitDecoded(Console& c, const std::deque<int>& codes) {
+  for (size_t i = 0; i < codes.size();) {
+    const size_t n = IsPrefix(codes[i]) && i + 1 < codes.size() ? 2 : 1;
+    const int key[2] = {codes[i], n == 2 ? codes[i + 1] : 0};
+    Admit(c, key, n);
+    i += n;
+  }
+}
+
+void Flush(Console& c) {
+  std::deque<int> codes;
+  c.decoder.Flush(codes);
+  AdmitDecoded(c, codes);
+}
 
 Console& TheConsole() {
   static Console state;
@@ -98,12 +144,14 @@ Console& Keys() {
 
 void EndInput(Console& c) {
   c.input_open = false;
-  c.decoder.Flush(c.queue);  // a script ending in Esc still ends the demo
+  Flush(c);  // a script ending in Esc still ends the demo
 }
 
 // Decodes bytes of input; an Esc that may begin a sequence waits for the rest.
 void Feed(Console& c, std::string_view bytes) {
-  c.decoder.Feed(bytes, c.queue);
+  std::deque<int> codes;
+  c.decoder.Feed(bytes, codes);
+  AdmitDecoded(c, codes);
   if (c.decoder.Pending()) c.esc_deadline = Clock::now() + kEscWait;
 }
 
@@ -114,15 +162,20 @@ void ReadInput(Console& c, int timeout_ms) {
   if (ready < 0 && errno != EINTR && errno != EAGAIN) EndInput(c);
   if (ready <= 0) return;
   if (fd.revents & POLLNVAL) return EndInput(c);
+  // No more than the queue has room for: the rest waits in the terminal's own
+  // buffer, not dropped. (A byte makes two codes at most, and a sequence
+  // begun in the last read may end in this one.)
+  const size_t room = c.queue.size() < kQueueBound ? (kQueueBound - c.queue.size()) / 2 : 0;
+  if (room < 2) return;
   char bytes[256];
-  ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);
+  ssize_t n = read(STDIN_FILENO, bytes, std::min(sizeof bytes, room - 1));
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n <= 0) return EndInput(c);
   Feed(c, {bytes, static_cast<size_t>(n)});
 }
 
 void FlushIfDue(Console& c) {
-  if (c.decoder.Pending() && Clock::now() >= c.esc_deadline) c.decoder.Flush(c.queue);
+  if (c.decoder.Pending() && Clock::now() >= c.esc_deadline) Flush(c);
 }
 
 int MsUntil(Clock::time_point t) {
@@ -136,13 +189,15 @@ void ConsoleReset() {
   Console& c = TheConsole();
   c.queue.clear();
   c.decoder = KeyDecoder{};
+  c.drop_scan = false;
   c.input_checked = false;
 }
 
 extern "C" int _kbhit(void) {
   Console& c = Keys();
-  if (c.queue.empty() && c.input_open) {
-    // Read before giving up on a pending Esc: the rest of its sequence may have come in while
+  if (c.input_open && c.queue.size() + 4 <= kQueueBound) {
+    // Read while there is room, so that an Esc is not left behind keys already queued. And
+    // read before giving up on a pending Esc: the rest of its sequence may have come in while
     // the program was busy, and an arrow must not turn into Esc.
     ReadInput(c, 0);
     FlushIfDue(c);
@@ -163,7 +218,15 @@ extern "C" int _getch(void) {
 }
 
 extern "C" void console_queue_key(int code) {
-  if (code >= 0 && code <= 255) TheConsole().queue.push_back(code);
+  if (code < 0 || code > 255) return;
+  Console& c = TheConsole();
+  // A prefix comes alone, its scan code in the next call: both get in, or neither.
+  if (std::exchange(c.drop_scan, false)) return;
+  if (IsPrefix(code) && c.queue.size() + 2 > kQueueBound) {
+    c.drop_scan = true;
+    return;
+  }
+  Admit(c, &code, 1);
 }
 
 extern "C" int console_input_ended(void) {

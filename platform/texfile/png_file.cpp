@@ -2,9 +2,11 @@
 
 #include <png.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "file_io.h"
 #include "quote.h"
@@ -38,6 +40,18 @@ void WriteToFile(png_structp png, png_bytep data, size_t length) {
 void FlushFile(png_structp png) {
   std::fflush(static_cast<std::FILE*>(png_get_io_ptr(png)));
 }
+
+// Appends to the std::string given as the io pointer; memory that runs out is
+// a PNG error, not an exception through libpng's frames.
+void WriteToString(png_structp png, png_bytep data, size_t length) {
+  try {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), length);
+  } catch (const std::bad_alloc&) {
+    png_error(png, "out of memory");
+  }
+}
+
+void FlushNothing(png_structp) {}
 
 // Everything that must survive a longjmp lives here, outside the frames that
 // libpng unwinds, and is only read after setjmp returns.
@@ -81,6 +95,8 @@ bool DecodePng(png_structp png, png_infop info, ReadJob* job) {
 // As ReadJob: what must survive a longjmp, made before setjmp.
 struct WriteJob {
   std::FILE* file = nullptr;
+  std::string* memory = nullptr;  // written here instead, when set
+  int level = -1;                 // zlib's level; -1: libpng's default
   png_uint_32 width = 0, height = 0;
   bool alpha = false;
   const PngRowSource* row = nullptr;
@@ -91,7 +107,15 @@ struct WriteJob {
 // Row by row: only one row of the image exists in this form at a time.
 bool EncodePng(png_structp png, png_infop info, WriteJob* job) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_set_write_fn(png, job->file, WriteToFile, FlushFile);
+  if (job->memory)
+    png_set_write_fn(png, job->memory, WriteToString, FlushNothing);
+  else
+    png_set_write_fn(png, job->file, WriteToFile, FlushFile);
+  if (job->level >= 0) png_set_compression_level(png, job->level);
+  // In memory (pictures for a terminal, made many times a second): each row
+  // filtered by its left neighbour only, a few per cent larger than libpng's
+  // choice for each row, in less than half the time.
+  if (job->memory) png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
   png_set_IHDR(png, info, job->width, job->height, 8,
                job->alpha ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -129,7 +153,8 @@ bool WritePngRows(const std::string& path, int width, int height, bool with_alph
     if (error) *error = quote::Escape(path) + ": no image to write";
     return false;
   }
-  WriteJob job{nullptr, png_uint_32(width), png_uint_32(height), with_alpha, &row, {}, {}};
+  WriteJob job{nullptr, nullptr, -1, png_uint_32(width), png_uint_32(height), with_alpha,
+               &row,    {},      {}};
   job.scratch.resize(size_t(width));
   job.bytes.resize(size_t(width) * (with_alpha ? 4 : 3));
   return WriteFileAtomically(
@@ -149,6 +174,40 @@ bool WritePngRows(const std::string& path, int width, int height, bool with_alph
         return ok;
       },
       error);
+}
+
+bool EncodePngInMemory(int width, int height, bool with_alpha, const PngRowSource& row, int level,
+                       std::string* out, std::string* error) {
+  if (!row || width <= 0 || height <= 0 || width > kMaxPngSide || height > kMaxPngSide) {
+    if (error) *error = "no image to encode";
+    return false;
+  }
+  const size_t start = out->size();
+  bool ok = false;
+  PngErrors errors;
+  png_structp png = nullptr;
+  png_infop info = nullptr;
+  try {
+    WriteJob job{nullptr,
+                 out,
+                 std::clamp(level, 1, 9),
+                 png_uint_32(width),
+                 png_uint_32(height),
+                 with_alpha,
+                 &row,
+                 std::vector<uint32_t>(size_t(width)),
+                 std::vector<uint8_t>(size_t(width) * (with_alpha ? 4 : 3))};
+    png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &errors, OnPngError, OnPngWarning);
+    info = png ? png_create_info_struct(png) : nullptr;
+    ok = info && EncodePng(png, info, &job);
+  } catch (const std::bad_alloc&) {
+    std::snprintf(errors.message, sizeof errors.message, "out of memory");
+  }
+  if (!ok && error)
+    *error = std::string("cannot encode PNG: ") + (png ? errors.message : "out of memory");
+  png_destroy_write_struct(&png, &info);
+  if (!ok) out->resize(start);
+  return ok;
 }
 
 bool ReadPng(const std::string& path, std::vector<uint32_t>* pixels, int* width, int* height,

@@ -25,6 +25,11 @@ using PngRowSource = std::function<const uint32_t*(int y, uint32_t* scratch)>;
 bool WritePngRows(const std::string& path, int width, int height, bool with_alpha,
                   const PngRowSource& row, std::string* error);
 
+// The same, into memory: the PNG's bytes are appended to `out`. `level`:
+// zlib's compression level, 1 (fastest) to 9.
+bool EncodePngInMemory(int width, int height, bool with_alpha, const PngRowSource& row, int level,
+                       std::string* out, std::string* error);
+
 // Judges an image by the size in its header, before any pixel is decoded;
 // false with a reason refuses it.
 using PngSizeCheck = std::function<bool(int width, int height, std::string* reason)>;

@@ -9,6 +9,7 @@
 
 #include "child_process.h"
 #include "conio.h"
+#include "console_keys.h"
 
 namespace {
 
@@ -54,6 +55,51 @@ TEST(ConsoleQueue, CodesOutsideOneByteAreIgnored) {
     return text += num(_getch());
   });
   EXPECT_EQ(got, "0 -1 ");
+}
+
+// What comes to the queue past a few dozen keys at once (a terminal that
+// answers its questions with a page of garbage, a flood of window keys) is
+// dropped, but an Esc always gets in, at the end, and a key's two codes go
+// in together or not at all.
+TEST(ConsoleQueue, IsBoundedButAlwaysTakesEsc) {
+  std::string got = run_in_child(finished_pipe("\x1b"), [] {
+    std::string flood(4000, 'x');
+    for (size_t i = 0; i < flood.size(); i += 7) flood[i] = '\x1b';  // Alt+x: two codes
+    ConsoleFeedInput(flood + "\x1b[A");
+    int codes = 0, last = -1;
+    for (int code; (code = _getch()) != -1; last = code) {
+      codes++;
+      if (code == 0 && _getch() != 0x2D) return std::string("a prefix without its scan code");
+    }
+    std::string text = num(codes <= 64) + num(codes >= 32) + num(last);
+    for (int i = 0; i < 200; i++) console_queue_key(i % 2 ? 0x48 : 0xE0);
+    console_queue_key(27);
+    console_queue_key(27);
+    codes = 0;
+    while (_kbhit()) {
+      const int code = _getch();
+      codes++;
+      if (code == 0xE0 && _getch() != 0x48) return std::string("a window key split");
+      last = code;
+    }
+    return text + num(codes <= 64) + num(last);
+  });
+  EXPECT_EQ(got, "1 1 27 1 27 ") << "the Esc read after the flood, then the window's";
+}
+
+// Keys typed faster than they are taken are not lost: they wait in the
+// terminal's own buffer, and the queue takes them as it has room.
+TEST(PipeInput, AFastTypistLosesNoKey) {
+  std::string keys;
+  for (int i = 0; i < 1000; i++) keys += char('a' + i % 26);
+  std::string got = run_in_child(finished_pipe(keys + "\x1b[A\x1b"), [] {
+    std::string text;
+    for (int code; (code = _getch()) != -1;) text += char(code);
+    return text;
+  });
+  EXPECT_EQ(got.size(), 1003u);
+  EXPECT_EQ(got.substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
+  EXPECT_EQ(got.substr(1000), "\xe0H\x1b");
 }
 
 TEST(PipeInput, BytesAreKeysAndEndOfInputEndsTheWait) {

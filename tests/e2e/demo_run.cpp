@@ -22,13 +22,18 @@ DemoRun::DemoRun(const RunOptions& options) {
   winsize size = options.size.value_or(winsize{});
   if (openpty(&master_, &slave_, nullptr, nullptr, options.size ? &size : nullptr) != 0) return;
   tcgetattr(slave_, &before_);
-  int errors[2];
+  int errors[2], input[2] = {-1, -1};
   if (pipe(errors) != 0) return;
+  if (options.stdin_pipe && pipe(input) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
     setsid();
     ioctl(slave_, TIOCSCTTY, 0);
-    dup2(slave_, 0);
+    dup2(options.stdin_pipe ? input[0] : slave_, 0);
+    if (options.stdin_pipe) {
+      close(input[0]);
+      close(input[1]);
+    }
     dup2(slave_, 1);
     dup2(errors[1], 2);
     if (!options.stdout_path.empty()) {
@@ -57,11 +62,15 @@ DemoRun::DemoRun(const RunOptions& options) {
   }
   close(errors[1]);
   error_pipe_ = errors[0];
+  if (options.stdin_pipe) {
+    close(input[0]);
+    stdin_pipe_ = input[1];
+  }
 }
 
 DemoRun::~DemoRun() {
   if (pid_ > 0 && !ended_) Wait(std::chrono::milliseconds(0));
-  for (int fd : {master_, slave_, error_pipe_}) {
+  for (int fd : {master_, slave_, error_pipe_, stdin_pipe_}) {
     if (fd >= 0) close(fd);
   }
 }
@@ -85,6 +94,28 @@ void DemoRun::TypeNow(const std::string& keys) {
   if (master_ >= 0 && !keys.empty()) {
     [[maybe_unused]] ssize_t written = write(master_, keys.data(), keys.size());
   }
+}
+
+void DemoRun::TypeStdin(const std::string& keys) {
+  if (stdin_pipe_ >= 0 && !keys.empty()) {
+    [[maybe_unused]] ssize_t written = write(stdin_pipe_, keys.data(), keys.size());
+  }
+}
+
+void DemoRun::CloseTerminal() {
+  for (int* fd : {&master_, &slave_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+long DemoRun::PeakMemoryKib() const {
+  if (pid_ <= 0 || ended_) return 0;
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
 }
 
 void DemoRun::Resize(const winsize& size) {

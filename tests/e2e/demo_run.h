@@ -21,6 +21,7 @@ struct RunOptions {
   std::string stdout_path = {};             // standard output to this file, not the terminal
   std::string program = {};                 // what runs: the demo when empty
   std::vector<std::string> arguments = {};  // given to the program
+  bool stdin_pipe = false;                 // standard input from a pipe (TypeStdin), not the terminal
 };
 
 class DemoRun {
@@ -36,6 +37,13 @@ class DemoRun {
   void Type(const std::string& keys);
   // Types bytes at once, whatever the terminal's settings.
   void TypeNow(const std::string& keys);
+  // Writes bytes to standard input, where it is a pipe (RunOptions::stdin_pipe).
+  void TypeStdin(const std::string& keys);
+  // Closes the terminal's side of the pseudo-terminal, as a terminal window
+  // closed would: the demo is hung up on.
+  void CloseTerminal();
+  // The most memory the process has held, in KiB (VmHWM); 0 once it has ended.
+  long PeakMemoryKib() const;
   // Sends the demo a signal.
   void Signal(int sig);
   // Resizes the terminal, as a window around it would (the demo gets SIGWINCH).
@@ -67,6 +75,7 @@ class DemoRun {
   int master_ = -1;
   int slave_ = -1;
   int error_pipe_ = -1;
+  int stdin_pipe_ = -1;
   int pid_ = -1;
   bool ended_ = false;
   bool typed_ = false;

@@ -1,7 +1,11 @@
 #include "terminal_stream.h"
 
+#include <zlib.h>
+
 #include <cstdlib>
 #include <map>
+#include <tuple>
+#include <utility>
 
 namespace e2e {
 namespace {
@@ -24,6 +28,18 @@ std::map<std::string, std::string> Keys(std::string_view text) {
 int Number(const std::map<std::string, std::string>& keys, const char* name) {
   const auto it = keys.find(name);
   return it == keys.end() ? 0 : std::atoi(it->second.c_str());
+}
+
+// The cell the cursor was moved to right before `at` (CSI row ; column H),
+// counted from 0; -1, -1 if it was not.
+std::pair<int, int> CursorBefore(std::string_view stream, size_t at) {
+  if (at < 2 || stream[at - 1] != 'H') return {-1, -1};
+  const size_t csi = stream.rfind("\x1b[", at - 1);
+  if (csi == std::string_view::npos || at - csi > 16) return {-1, -1};
+  const std::string numbers(stream.substr(csi + 2, at - 1 - csi - 2));
+  const size_t semicolon = numbers.find(';');
+  if (semicolon == std::string::npos) return {-1, -1};
+  return {std::atoi(numbers.c_str()) - 1, std::atoi(numbers.c_str() + semicolon + 1) - 1};
 }
 
 // Each kitty command: its keys, its payload, where it starts and ends.
@@ -118,7 +134,27 @@ void ApplySgr(std::string_view parameters, int* fg, int* bg, bool* reverse) {
 std::vector<KittyImage> KittyImages(std::string_view stream) {
   std::vector<KittyImage> images;
   KittyImage image;
+  std::string payload;
   bool loading = false;
+  const auto finish = [&](size_t end) {
+    image.end = end;
+    image.sent = payload.size();
+    const std::string data = Base64Decode(payload);
+    const size_t size = size_t(image.width) * size_t(image.height) * (image.format == 24 ? 3 : 4);
+    if (image.compressed) {
+      image.pixels.assign(size, '\0');
+      uLongf length = uLongf(size);
+      image.decoded =
+          uncompress(reinterpret_cast<Bytef*>(image.pixels.data()), &length,
+                     reinterpret_cast<const Bytef*>(data.data()), uLong(data.size())) == Z_OK &&
+          length == size;
+    } else {
+      image.pixels = data;
+      image.decoded = data.size() == size;
+    }
+    images.push_back(image);
+    loading = false;
+  };
   for (const Command& command : KittyCommands(stream)) {
     const auto action = command.keys.find("a");
     if (action != command.keys.end() && action->second == "T") {
@@ -129,22 +165,21 @@ std::vector<KittyImage> KittyImages(std::string_view stream) {
       image.height = Number(command.keys, "v");
       image.columns = Number(command.keys, "c");
       image.rows = Number(command.keys, "r");
+      const auto o = command.keys.find("o");
+      image.compressed = o != command.keys.end() && o->second == "z";
+      std::tie(image.row, image.column) = CursorBefore(stream, command.start);
       image.start = command.start;
+      payload = std::string(command.payload);
       loading = Number(command.keys, "m") == 1;
-      image.pixels = Base64Decode(command.payload);
-      if (!loading) image.end = command.end, images.push_back(image);
+      if (!loading) finish(command.end);
       continue;
     }
     if (!loading || action != command.keys.end()) {
       loading = false;
       continue;
     }
-    image.pixels += Base64Decode(command.payload);
-    if (Number(command.keys, "m") == 0) {
-      loading = false;
-      image.end = command.end;
-      images.push_back(image);
-    }
+    payload += command.payload;
+    if (Number(command.keys, "m") == 0) finish(command.end);
   }
   return images;
 }
@@ -159,15 +194,52 @@ std::vector<KittyDelete> KittyDeletes(std::string_view stream) {
   return deletes;
 }
 
-std::vector<std::string> SixelImages(std::string_view stream) {
-  std::vector<std::string> images;
+std::vector<SixelImage> SixelImages(std::string_view stream) {
+  std::vector<SixelImage> images;
   size_t at = 0;
   while ((at = stream.find("\x1bP", at)) != std::string_view::npos) {
     const size_t end = stream.find("\x1b\\", at);
     if (end == std::string_view::npos) break;
     const std::string_view image = stream.substr(at, end + 2 - at);
-    if (image.find('q') != std::string_view::npos) images.emplace_back(image);
+    if (image.find('q') != std::string_view::npos) {
+      SixelImage sixel;
+      sixel.data = std::string(image);
+      std::tie(sixel.row, sixel.column) = CursorBefore(stream, at);
+      sixel.start = at;
+      images.push_back(sixel);
+    }
     at = end + 2;
+  }
+  return images;
+}
+
+std::vector<ItermImage> ItermImages(std::string_view stream) {
+  std::vector<ItermImage> images;
+  const std::string_view start = "\x1b]1337;File=";
+  for (size_t at = stream.find(start); at != std::string_view::npos;
+       at = stream.find(start, at + 1)) {
+    const size_t colon = stream.find(':', at), bell = stream.find('\a', at);
+    if (colon == std::string_view::npos || bell == std::string_view::npos || colon > bell) break;
+    std::map<std::string, std::string> keys;
+    const std::string_view arguments = stream.substr(at + start.size(), colon - at - start.size());
+    size_t from = 0;
+    while (from < arguments.size()) {
+      size_t end = arguments.find(';', from);
+      if (end == std::string_view::npos) end = arguments.size();
+      const std::string_view pair = arguments.substr(from, end - from);
+      const size_t equals = pair.find('=');
+      if (equals != std::string_view::npos)
+        keys[std::string(pair.substr(0, equals))] = std::string(pair.substr(equals + 1));
+      from = end + 1;
+    }
+    ItermImage image;
+    image.file = Base64Decode(stream.substr(colon + 1, bell - colon - 1));
+    image.width = Number(keys, "width");
+    image.height = Number(keys, "height");
+    image.size = Number(keys, "size");
+    std::tie(image.row, image.column) = CursorBefore(stream, at);
+    image.start = at;
+    images.push_back(image);
   }
   return images;
 }

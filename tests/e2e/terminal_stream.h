@@ -8,11 +8,17 @@
 
 namespace e2e {
 
-// One image sent whole with kitty's graphics protocol: its keys and its
-// decoded pixels (RGBA, 4 bytes a pixel), and where it lies in the stream.
+// One image sent whole with kitty's graphics protocol: its keys, its pixels
+// as kitty reads them (the chunks joined, base64 decoded and, with o=z,
+// inflated: RGB or RGBA as `format` says), the cell it was put at (the
+// cursor moved there just before; -1 if not), and where it lies in the stream.
 struct KittyImage {
   int id = 0, format = 0, width = 0, height = 0, columns = 0, rows = 0;
+  bool compressed = false;
+  bool decoded = false;  // the payload inflated to width x height pixels exactly
+  size_t sent = 0;       // payload bytes, as base64
   std::string pixels;
+  int row = -1, column = -1;
   size_t start = 0, end = 0;
 };
 std::vector<KittyImage> KittyImages(std::string_view stream);
@@ -24,8 +30,25 @@ struct KittyDelete {
 };
 std::vector<KittyDelete> KittyDeletes(std::string_view stream);
 
-// Every whole sixel image (from ESC P to ST), as sent.
-std::vector<std::string> SixelImages(std::string_view stream);
+// Every whole sixel image (from ESC P to ST), as sent, with the cell it was
+// put at (-1 if the cursor was not moved there just before).
+struct SixelImage {
+  std::string data;
+  int row = -1, column = -1;
+  size_t start = 0;
+};
+std::vector<SixelImage> SixelImages(std::string_view stream);
+
+// Every whole iTerm2 inline image: the file it carries (base64 decoded), the
+// cells it is stretched to, and the cell it was put at.
+struct ItermImage {
+  std::string file;
+  int width = 0, height = 0;  // in cells
+  int size = 0;               // the size it says the file has
+  int row = -1, column = -1;
+  size_t start = 0;
+};
+std::vector<ItermImage> ItermImages(std::string_view stream);
 
 std::string Base64Decode(std::string_view text);
 

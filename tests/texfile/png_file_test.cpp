@@ -53,6 +53,26 @@ TEST_F(PngFileTest, RoundTripsWithAndWithoutAlpha) {
   EXPECT_EQ(dir_.Entries(), std::vector<std::string>{"a.png"}) << "no temporary file left";
 }
 
+// In memory: appended to what the string held, and read back the same at
+// every compression level; nothing appended when there is no image.
+TEST_F(PngFileTest, EncodesInMemory) {
+  std::vector<uint32_t> image(37 * 23);
+  for (size_t i = 0; i < image.size(); i++) image[i] = 0xFF000000u | uint32_t(i * 2654435761u >> 8);
+  const auto row = [&](int y, uint32_t*) { return image.data() + size_t(y) * 37; };
+  for (int level : {1, 6, 9}) {
+    std::string png = "kept";
+    ASSERT_TRUE(EncodePngInMemory(37, 23, false, row, level, &png, &error_)) << error_;
+    ASSERT_EQ(png.rfind("kept\x89PNG", 0), 0u);
+    std::ofstream(dir_.File("m.png"), std::ios::binary) << png.substr(4);
+    ASSERT_TRUE(ReadPng(dir_.File("m.png"), &pixels_, &width_, &height_, &error_)) << error_;
+    EXPECT_EQ(width_, 37);
+    ExpectPixels(pixels_, image, 37);
+  }
+  std::string none = "kept";
+  EXPECT_FALSE(EncodePngInMemory(0, 23, false, row, 6, &none, &error_));
+  EXPECT_EQ(none, "kept");
+}
+
 // Other colour types and depths, written through libpng's own simple API.
 TEST_F(PngFileTest, ReadsGreyPaletteAndSixteenBitImages) {
   struct Case {

@@ -114,6 +114,18 @@ void ReadThreads(const char* text, int* out, std::vector<std::string>* problems)
                                 "auto"));
 }
 
+void ReadTerminalFps(const char* text, int* out, std::vector<std::string>* problems) {
+  if (text == nullptr || *text == '\0') return;
+  int v = 0;
+  if (ParseWhole(text, kMaxTerminalFps, &v) && v >= 1) {
+    *out = v;
+    return;
+  }
+  problems->push_back(Complaint("SOFTBOARD_TERMINAL_FPS", text,
+                                "a whole number from 1 to " + std::to_string(kMaxTerminalFps),
+                                std::to_string(*out)));
+}
+
 }  // namespace
 
 Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) {
@@ -157,6 +169,7 @@ Settings ReadSettings(std::vector<std::string>* problems, SettingLookup lookup) 
   int terminal = int(settings.terminal);
   ReadChoice("SOFTBOARD_TERMINAL", lookup("SOFTBOARD_TERMINAL"), kTerminals, &terminal, problems);
   settings.terminal = TerminalMode(terminal);
+  ReadTerminalFps(lookup("SOFTBOARD_TERMINAL_FPS"), &settings.terminal_fps, problems);
 
   static constexpr Choice kOnOff[] = {{"1", 1}, {"0", 0}};
   int vsync = settings.vsync ? 1 : 0;

@@ -23,6 +23,7 @@ struct Settings : DisplaySettings {
 
 constexpr double kMaxScale = 8;
 constexpr int kMaxThreads = 256;
+constexpr int kMaxTerminalFps = 60;
 
 using SettingLookup = const char* (*)(const char* name);
 

@@ -24,6 +24,7 @@ struct DisplaySettings {
   DisplayMode display = DisplayMode::kWindow;
   PresentMode present = PresentMode::kAuto;
   TerminalMode terminal = TerminalMode::kAuto;
+  int terminal_fps = 30;       // the most frames a second the terminal display sends
   bool display_named = false;  // SOFTBOARD_DISPLAY named a display (not left to the default)
 };
 

@@ -6,7 +6,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <exception>
 #include <utility>
 
 #include "conio.h"
@@ -102,24 +104,25 @@ class TerminalDisplay final : public Display {
     entries_seen_ = screen_.entries.load();
     // F12 saves a screenshot here, as in a window.
     ConsoleWatchKeys(WatchForF12, this);
-    writer_ = std::make_unique<FrameWriter>(
-        screen_, std::make_unique<FrameEncoder>(mode_, environment.colors));
+    colors_ = environment.colors;
+    fps_ = settings.terminal_fps;
+    writer_ = std::make_unique<FrameWriter>(screen_, std::make_unique<FrameEncoder>(mode_, colors_),
+                                            fps_);
     return true;
   }
 
   void Show(const PixelRows& frame, const FrameDamage& damage, int) override {
     if (!damage.None()) unsent_ = true;
+    if (!writer_ || !unsent_ || writer_->Gone()) return;
+    if (writer_->OutOfMemory()) return FallBack();
     // A frame the terminal is not ready for is dropped; the latest is sent
     // at a later swap, when the writer is free.
-    if (!unsent_ || !writer_->Idle() || writer_->Gone()) return;
+    if (!writer_->Ready()) return writer_->Want();
     if (!clear_ && writer_->SameAsLast(frame)) {
       unsent_ = false;
       return;
     }
-    const CellLayout layout = LayOutFrame(frame.width, frame.height, grid_, LayoutRulesFor(mode_));
-    const TerminalGrid cells = WithCellSize(grid_);
-    writer_->Submit(frame, layout, cells.cell_width, cells.cell_height, clear_);
-    unsent_ = clear_ = false;
+    if (writer_->Submit(frame, grid_, clear_)) unsent_ = clear_ = false;
   }
 
   bool WaitsForRetrace() const override { return false; }
@@ -146,6 +149,7 @@ class TerminalDisplay final : public Display {
   // In pixels, for a pixel protocol on a terminal that tells its cell size:
   // frames are drawn at the size they are shown. Symbols take the scene's
   // own size: cells hold far fewer pixels than that.
+  // (Within the picture ceiling, whatever the terminal claims.)
   bool DrawableSize(int* width, int* height) const override {
     return ShowsPixels(mode_) && GridPixelArea(grid_, LayoutRulesFor(mode_), width, height);
   }
@@ -158,7 +162,7 @@ class TerminalDisplay final : public Display {
   }
 
   // The grid now, with the cell size from the terminal's own report, or its
-  // answer at open.
+  // answer at open; sizes no terminal could have are not believed.
   TerminalGrid ReadGrid() const {
     TerminalGrid grid;
     winsize size{};
@@ -168,12 +172,33 @@ class TerminalDisplay final : public Display {
       if (size.ws_xpixel >= size.ws_col && size.ws_ypixel >= size.ws_row) {
         grid.cell_width = size.ws_xpixel / size.ws_col;
         grid.cell_height = size.ws_ypixel / size.ws_row;
-        return grid;
+        const TerminalGrid sane = SaneGrid(grid);
+        if (sane.cell_width > 0) return sane;
       }
     }
     grid.cell_width = asked_cell_width_;
     grid.cell_height = asked_cell_height_;
-    return grid;
+    return SaneGrid(grid);
+  }
+
+  // Memory for pictures ran out: symbols, which need little, and if even
+  // those cannot be had, no picture; the game goes on either way.
+  void FallBack() {
+    writer_.reset();
+    if (mode_ == TerminalMode::kSymbols) {
+      std::fprintf(stderr, "softboard: no memory for the terminal's pictures; showing none\n");
+      return;
+    }
+    std::fprintf(stderr, "softboard: no memory for the terminal's pictures; showing symbols\n");
+    mode_ = TerminalMode::kSymbols;
+    try {
+      writer_ = std::make_unique<FrameWriter>(screen_,
+                                              std::make_unique<FrameEncoder>(mode_, colors_), fps_);
+    } catch (const std::exception&) {
+      std::fprintf(stderr, "softboard: no memory for the terminal's pictures; showing none\n");
+      return;
+    }
+    clear_ = unsent_ = true;
   }
 
   // Asks, and reads the answers until the last has come or the time is up.
@@ -212,9 +237,11 @@ class TerminalDisplay final : public Display {
   bool entered_ = false;
   bool f12_ = false;  // F12 came since the last PumpEvents
   unsigned entries_seen_ = 0;
-  std::unique_ptr<FrameWriter> writer_;
-  bool unsent_ = true;  // the frame last shown has not gone to the terminal
-  bool clear_ = true;   // the next frame clears the screen first
+  CellColors colors_ = CellColors::k256;
+  int fps_ = 30;
+  std::unique_ptr<FrameWriter> writer_;  // none once even symbols had no memory
+  bool unsent_ = true;                   // the frame last shown has not gone to the terminal
+  bool clear_ = true;                    // the next frame clears the screen first
 };
 
 }  // namespace

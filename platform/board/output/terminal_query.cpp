@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "output/terminal_layout.h"
+
 namespace softboard {
 namespace {
 
@@ -35,6 +37,35 @@ std::vector<int> Parameters(std::string_view text) {
     }
   }
   return numbers;
+}
+
+// Introducers of strings that end at BEL or ST: DCS, SOS, OSC, PM, APC.
+bool IsStringIntroducer(char c) {
+  return c == 'P' || c == 'X' || c == ']' || c == '^' || c == '_';
+}
+
+// A person types a few keys while a terminal answers; more bytes than this
+// among the answers are noise (a terminal answering with garbage), and none
+// of them is taken as a key.
+constexpr size_t kMostTypedBytes = 32;
+
+// The area a terminal may claim, in pixels a side: what its window-size
+// report can hold.
+constexpr int kMaxAreaSide = 65535;
+
+// A control sequence a key sends (an arrow, F5, Shift+Tab): numbers only,
+// short, and a final byte that names a key. Anything else here is an answer
+// not asked for, or noise, and no key.
+bool LooksLikeKey(std::string_view parameters, char final_byte) {
+  if (parameters.size() > 16) return false;
+  for (char c : parameters)
+    if (!((c >= '0' && c <= '9') || c == ';' || c == ':')) return false;
+  if (final_byte == '\0' || std::strchr("ABCDEFHPQRSZabcd~^@$", final_byte) == nullptr)
+    return false;
+  // A letter's key has 1 or nothing before its modifiers; other numbers make
+  // it a report (where the cursor is, say).
+  const bool numbered = std::strchr("~^@$", final_byte) != nullptr;
+  return numbered || std::atoi(std::string(parameters).c_str()) <= 1;
 }
 
 }  // namespace
@@ -76,36 +107,45 @@ std::string TerminalQuestions(bool graphics) {
 
 TerminalAnswers ReadTerminalAnswers(std::string_view bytes) {
   TerminalAnswers answers;
+  answers.keys.reserve(kMostTypedBytes);
   size_t i = 0;
   while (i < bytes.size()) {
     if (bytes[i] != kEsc || i + 1 >= bytes.size()) {
       answers.keys += bytes[i++];
       continue;
     }
-    if (bytes[i + 1] == '_') {  // an application program command, to BEL or ST
+    const char introducer = bytes[i + 1];
+    if (IsStringIntroducer(introducer)) {  // a string (APC, DCS, OSC, ...), to BEL or ST
       size_t end = i + 2;
       while (end < bytes.size() && bytes[end] != '\a' &&
              !(bytes[end] == kEsc && end + 1 < bytes.size() && bytes[end + 1] == '\\'))
         end++;
       if (end >= bytes.size() || (bytes[end] == kEsc && end + 1 >= bytes.size())) {
-        answers.keys += bytes.substr(i);  // cut short
+        // Cut short: the console's decoder swallows the rest of an APC as it
+        // comes; any other string is no key at all.
+        if (introducer == '_') answers.keys += bytes.substr(i);
         break;
       }
       const std::string_view body = bytes.substr(i + 2, end - i - 2);
-      if (body.substr(0, 1) == "G" && body.find(";OK") != std::string_view::npos)
+      if (introducer == '_' && body.substr(0, 1) == "G" &&
+          body.find(";OK") != std::string_view::npos)
         answers.kitty = true;
       i = end + (bytes[end] == '\a' ? 1 : 2);
       continue;
     }
-    if (bytes[i + 1] != '[') {
-      answers.keys += bytes[i++];
+    if (introducer != '[') {
+      answers.keys += bytes[i++];  // Esc, or Alt and a key: the decoder's to tell
       continue;
     }
     size_t end = i + 2;
     while (end < bytes.size() && bytes[end] >= 0x30 && bytes[end] <= 0x3F) end++;
     while (end < bytes.size() && bytes[end] >= 0x20 && bytes[end] <= 0x2F) end++;
-    if (end >= bytes.size() || bytes[end] < 0x40 || bytes[end] > 0x7E) {
-      answers.keys += bytes[i++];  // not a whole sequence: bytes as they are
+    if (end >= bytes.size()) {
+      answers.keys += bytes.substr(i);  // cut short: the decoder reads on
+      break;
+    }
+    if (bytes[end] < 0x40 || bytes[end] > 0x7E) {
+      i = end;  // not well-formed: dropped up to the byte that broke it
       continue;
     }
     const std::string_view parameters = bytes.substr(i + 2, end - i - 2);
@@ -114,16 +154,23 @@ TerminalAnswers ReadTerminalAnswers(std::string_view bytes) {
       answers.complete = true;
       for (size_t n = 1; n < numbers.size(); n++) answers.sixel |= numbers[n] == 4;
     } else if (bytes[end] == 't' && numbers.size() == 3 && numbers[0] == 4) {
-      answers.area_height = numbers[1];
-      answers.area_width = numbers[2];
+      if (numbers[1] > 0 && numbers[2] > 0 && numbers[1] <= kMaxAreaSide &&
+          numbers[2] <= kMaxAreaSide) {
+        answers.area_height = numbers[1];
+        answers.area_width = numbers[2];
+      }
     } else if (bytes[end] == 't' && numbers.size() == 3 && numbers[0] == 6) {
-      answers.cell_height = numbers[1];
-      answers.cell_width = numbers[2];
-    } else {
-      answers.keys += bytes.substr(i, end + 1 - i);  // a key, such as an arrow
+      if (numbers[1] > 0 && numbers[2] > 0 && numbers[1] <= kMaxCellHeight &&
+          numbers[2] <= kMaxCellWidth) {
+        answers.cell_height = numbers[1];
+        answers.cell_width = numbers[2];
+      }
+    } else if (LooksLikeKey(parameters, bytes[end])) {
+      answers.keys += bytes.substr(i, end + 1 - i);  // an arrow typed meanwhile, say
     }
     i = end + 1;
   }
+  if (answers.keys.size() > kMostTypedBytes) answers.keys.clear();
   return answers;
 }
 

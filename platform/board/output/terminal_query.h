@@ -37,8 +37,12 @@ struct TerminalAnswers {
 // terminal answers, so that their answer marks the end of the others.
 std::string TerminalQuestions(bool graphics);
 
-// Reads the answers in `bytes` (all that came so far). A sequence cut short
-// at the end goes to `keys` with the rest.
+// Reads the answers in `bytes` (all that came so far). Sizes no terminal
+// could have are dropped; so is any string (DCS, OSC, ...) or control
+// sequence that is not well-formed or is no key, rather than being taken as
+// keys; and more bytes besides the answers than a person types meanwhile are
+// noise, none of them a key. A key's sequence cut short at the end goes to
+// `keys` with the rest.
 TerminalAnswers ReadTerminalAnswers(std::string_view bytes);
 
 // The mode the setting asks for, or for kAuto the best the terminal offers:

@@ -162,6 +162,22 @@ TEST(Settings, ScaleSamplesAndThreads) {
   }
 }
 
+TEST(Settings, TerminalFrameCeiling) {
+  std::vector<std::string> problems;
+  EXPECT_EQ(Read({}, &problems).terminal_fps, 30);
+  EXPECT_EQ(Read({{"SOFTBOARD_TERMINAL_FPS", "12"}}, &problems).terminal_fps, 12);
+  EXPECT_EQ(Read({{"SOFTBOARD_TERMINAL_FPS", "60.0"}}, &problems).terminal_fps, 60);
+  EXPECT_TRUE(problems.empty());
+  for (const char* bad : {"0", "61", "2.5", "-5", "fast", "1e1"}) {
+    problems.clear();
+    EXPECT_EQ(Read({{"SOFTBOARD_TERMINAL_FPS", bad}}, &problems).terminal_fps, 30) << bad;
+    ASSERT_EQ(problems.size(), 1u) << bad;
+  }
+  EXPECT_EQ(problems[0],
+            "SOFTBOARD_TERMINAL_FPS=\"1e1\" is not a valid value; it takes a whole number from 1 "
+            "to 60 (using 30)");
+}
+
 // Every numeric setting reads plain decimals only, one grammar for all: what
 // strtod would take besides (hex, exponents, signs, a bare point) is refused.
 TEST(Settings, NumbersArePlainDecimalsEverywhere) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 namespace softboard {
 namespace {
@@ -19,7 +20,8 @@ std::string Describe(const CellLayout& l) {
 // Pixel protocols: the whole cells under the frame's place, and a picture of
 // exactly their size with the frame in it at its own size where it fits.
 TEST(TerminalLayout, PixelPicturesFillWholeCellsAroundTheFrame) {
-  const LayoutRules kitty{true, false, 1}, iterm{true, true, 1}, sixel{true, true, 6};
+  const LayoutRules kitty{true, true, false, 1}, iterm{true, true, true, 1},
+      sixel{true, false, true, 6};
   struct Case {
     int frame_width, frame_height;
     TerminalGrid grid;
@@ -48,9 +50,11 @@ TEST(TerminalLayout, PixelPicturesFillWholeCellsAroundTheFrame) {
 }
 
 // Whatever the grid and frame, the box lies on the grid (above a spared
-// row) and the frame in the picture, whose height is a whole number of steps.
+// row) and the frame in the picture, whose height is a whole number of steps;
+// no picture is larger than its box, nor its frame larger than the frame.
 TEST(TerminalLayout, FramesStayInTheirPictureOnEveryGrid) {
-  for (const LayoutRules rules : {LayoutRules{true, false, 1}, LayoutRules{true, true, 6}}) {
+  for (const LayoutRules rules :
+       {LayoutRules{true, true, false, 1}, LayoutRules{true, false, true, 6}}) {
     for (int columns : {1, 7, 80, 213}) {
       for (int rows : {2, 5, 24, 61}) {
         for (int cell_height : {7, 13, 16, 19, 20}) {
@@ -65,8 +69,13 @@ TEST(TerminalLayout, FramesStayInTheirPictureOnEveryGrid) {
                                      std::to_string(cell_height);
             ASSERT_LE(l.column + l.columns, columns) << what;
             ASSERT_LE(l.row + l.rows, rows - (rules.spare_last_row ? 1 : 0)) << what;
-            ASSERT_EQ(l.width, l.columns * 9) << what;
+            if (!rules.scales) {
+              ASSERT_EQ(l.width, l.columns * 9) << what;
+            }
+            ASSERT_LE(l.width, l.columns * 9) << what;
             ASSERT_LE(l.height, l.rows * cell_height) << what;
+            ASSERT_LE(l.frame_width, frame[0]) << what;
+            ASSERT_LE(l.frame_height, frame[1]) << what;
             ASSERT_EQ(l.height % rules.height_step, 0) << what;
             ASSERT_GE(l.frame_x, 0) << what;
             ASSERT_GE(l.frame_y, 0) << what;
@@ -106,7 +115,7 @@ TEST(TerminalLayout, TinyAndEmptyGridsStillGiveACell) {
   for (const TerminalGrid grid :
        {TerminalGrid{1, 1, 0, 0}, TerminalGrid{0, 0, 0, 0}, TerminalGrid{3, 1, 10, 20}}) {
     for (bool pixels : {false, true}) {
-      const CellLayout got = LayOutFrame(640, 480, grid, {pixels, true, pixels ? 6 : 1});
+      const CellLayout got = LayOutFrame(640, 480, grid, {pixels, false, true, pixels ? 6 : 1});
       EXPECT_GE(got.columns, 1) << Describe(got);
       EXPECT_GE(got.rows, 1) << Describe(got);
       EXPECT_GE(got.frame_width, 1) << Describe(got);
@@ -118,13 +127,87 @@ TEST(TerminalLayout, TinyAndEmptyGridsStillGiveACell) {
 TEST(TerminalLayout, PixelAreaNeedsTheCellSize) {
   int w = 0, h = 0;
   EXPECT_FALSE(GridPixelArea({80, 24, 0, 0}, {}, &w, &h));
-  ASSERT_TRUE(GridPixelArea({80, 24, 9, 18}, {true, false, 1}, &w, &h));
+  ASSERT_TRUE(GridPixelArea({80, 24, 9, 18}, {true, true, false, 1}, &w, &h));
   EXPECT_EQ(w, 720);
   EXPECT_EQ(h, 432);
-  ASSERT_TRUE(GridPixelArea({80, 24, 9, 18}, {true, true, 1}, &w, &h));
+  ASSERT_TRUE(GridPixelArea({80, 24, 9, 18}, {true, true, true, 1}, &w, &h));
   EXPECT_EQ(h, 414);
-  ASSERT_TRUE(GridPixelArea({80, 24, 9, 17}, {true, true, 6}, &w, &h));
+  ASSERT_TRUE(GridPixelArea({80, 24, 9, 17}, {true, false, true, 6}, &w, &h));
   EXPECT_EQ(h, 390) << "23 rows of 17, in whole bands of 6";
+}
+
+// What a terminal claims is held to what one could have: cells of a size no
+// font has are unknown, grids larger than any screen are cut, and no area or
+// picture is larger than the ceiling, whatever the frame or the terminal.
+TEST(TerminalLayout, HostileSizesAreHeldToTheCeiling) {
+  EXPECT_EQ(SaneGrid({80, 24, 200, 500}), (TerminalGrid{80, 24, 200, 500})) << "large, but a font";
+  EXPECT_EQ(SaneGrid({80, 24, 819, 2730}), (TerminalGrid{80, 24, 0, 0}));
+  EXPECT_EQ(SaneGrid({80, 24, 100000, 100000}), (TerminalGrid{80, 24, 0, 0}));
+  EXPECT_EQ(SaneGrid({65535, 65535, 8, 16}), (TerminalGrid{kMaxColumns, kMaxRows, 8, 16}));
+  EXPECT_EQ(SaneGrid({0, -3, 8, 16}), (TerminalGrid{1, 1, 8, 16}));
+
+  // 80 x 24 cells said to be 16000 x 12000 pixels.
+  int w = 0, h = 0;
+  ASSERT_TRUE(GridPixelArea({80, 24, 200, 500}, {true, false, true, 6}, &w, &h));
+  EXPECT_LE(w, kMaxPictureSide);
+  EXPECT_LE(int64_t(w) * h, kMaxPicturePixels);
+  EXPECT_NEAR(double(w) / h, 16000.0 / 11500, 0.01) << "its shape kept";
+  for (const LayoutRules rules :
+       {LayoutRules{true, true, false, 1}, LayoutRules{true, false, true, 6}}) {
+    for (const auto& frame : {std::array<int, 2>{640, 480}, {5120, 3840}, {16384, 12288}}) {
+      for (const TerminalGrid grid :
+           {TerminalGrid{80, 24, 200, 500}, TerminalGrid{640, 320, 256, 512},
+            TerminalGrid{65535, 65535, 65535, 65535}}) {
+        const CellLayout l = LayOutFrame(frame[0], frame[1], grid, rules);
+        const std::string what = Describe(l) + " for " + std::to_string(frame[0]);
+        EXPECT_LE(l.width, kMaxPictureSide + 2 * kMaxCellWidth) << what;
+        EXPECT_LE(l.height, kMaxPictureSide + 2 * kMaxCellHeight) << what;
+        EXPECT_LE(int64_t(l.frame_width) * l.frame_height, kMaxPicturePixels) << what;
+        EXPECT_LE(l.frame_width, frame[0]) << what;
+      }
+    }
+  }
+  // Where the terminal scales, a picture no larger than the frame fills the
+  // box; sixel shows the frame at its own size, in the middle.
+  const CellLayout kitty = LayOutFrame(640, 480, {80, 24, 200, 500}, {true, true, false, 1});
+  EXPECT_EQ(kitty.columns, 80) << Describe(kitty);
+  EXPECT_EQ(kitty.width, 640) << Describe(kitty);
+  EXPECT_EQ(kitty.frame_width, 640) << Describe(kitty);
+  const CellLayout sixel = LayOutFrame(640, 480, {160, 50, 10, 20}, {true, false, true, 6});
+  EXPECT_EQ(sixel.frame_width, 640) << Describe(sixel);
+  EXPECT_EQ(sixel.columns, 64) << Describe(sixel);
+  EXPECT_EQ(sixel.column, 48) << Describe(sixel);
+}
+
+// Bands take every picture row once, start on whole cell rows and, for
+// sixel, on whole bands of 6 pixel rows.
+TEST(TerminalLayout, BandsCoverThePictureInWholeCellRows) {
+  for (const LayoutRules rules :
+       {LayoutRules{true, true, false, 1}, LayoutRules{true, false, true, 6}}) {
+    for (int cell_height : {7, 16, 17, 20}) {
+      for (int rows : {1, 5, 24, 61}) {
+        const TerminalGrid grid{80, rows + 1, 8, cell_height};
+        for (const auto& frame : {std::array<int, 2>{640, 480}, {320, 240}}) {
+          const CellLayout l = LayOutFrame(frame[0], frame[1], grid, rules);
+          const std::vector<Band> bands = SplitIntoBands(l, cell_height, rules, 12);
+          const std::string what = Describe(l) + ", cells 8x" + std::to_string(cell_height);
+          ASSERT_FALSE(bands.empty()) << what;
+          EXPECT_LE(bands.size(), 12u) << what;
+          int y = 0, row = 0;
+          for (const Band& b : bands) {
+            EXPECT_EQ(b.y, y) << what;
+            EXPECT_EQ(b.row, row) << what;
+            EXPECT_GT(b.height, 0) << what;
+            EXPECT_EQ(b.y % rules.height_step, 0) << what;
+            y += b.height;
+            row += b.rows;
+          }
+          EXPECT_EQ(y, l.height) << what;
+          EXPECT_LE(row, l.rows) << what;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

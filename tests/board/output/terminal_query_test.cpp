@@ -89,8 +89,40 @@ TEST(TerminalAnswers, WhatIsCutShortStaysForLaterOrGoesToTheKeys) {
     EXPECT_FALSE(a.kitty) << cut.substr(1);
     EXPECT_EQ(a.keys, "x" + cut) << cut.substr(1);
   }
+  // A sequence broken by a byte that cannot be in one is no key: dropped up
+  // to that byte, which is read afresh.
   const TerminalAnswers a = ReadTerminalAnswers("\x1b[\r\x1bq");
-  EXPECT_EQ(a.keys, "\x1b[\r\x1bq") << "not sequences: bytes as they came";
+  EXPECT_EQ(a.keys, "\r\x1bq");
+}
+
+// A terminal that answers with what no terminal could mean: sizes beyond
+// any screen are dropped, strings and sequences that are no answer and no key
+// are dropped, and a page of noise gives no keys at all.
+TEST(TerminalAnswers, WhatIsNotWellFormedIsDroppedNotTakenAsKeys) {
+  TerminalAnswers a = ReadTerminalAnswers("\x1b[6;999999;999999t\x1b[4;99999;99999t\x1b[?62;4c");
+  EXPECT_TRUE(a.complete);
+  EXPECT_EQ(a.cell_width, 0);
+  EXPECT_EQ(a.area_width, 0);
+  EXPECT_EQ(a.keys, "");
+  a = ReadTerminalAnswers("\x1b[6;0;10t\x1b[6;513;10t\x1b[6;20;257t");
+  EXPECT_EQ(a.cell_width, 0) << "zero, or a cell larger than any font's";
+  a = ReadTerminalAnswers("\x1b[6;512;256t");
+  EXPECT_EQ(a.cell_width, 256);
+  // Strings that are not the answer asked for, and sequences no key sends.
+  a = ReadTerminalAnswers(
+      "\x1bP1$r0m\x1b\\\x1b]11;rgb:0/0/0\x07\x1b[?1;2$y\x1b[>1;2c\x1b[12;40R"
+      "a\x1b[1;5A\x1b[15~");
+  EXPECT_EQ(a.keys, "a\x1b[1;5A\x1b[15~") << "keys, and only keys";
+  EXPECT_FALSE(a.complete);
+  // A cut-short string that is not kitty's is no key either.
+  EXPECT_EQ(ReadTerminalAnswers("h\x1bP1$r0").keys, "h");
+  // 4000 bytes of noise and the end of the answers: no key from them.
+  std::string noise;
+  for (int i = 0; i < 4000; i++) noise += char(32 + (i * 37) % 95);
+  a = ReadTerminalAnswers(noise + "\x1b[?62;4c");
+  EXPECT_TRUE(a.complete);
+  EXPECT_TRUE(a.sixel);
+  EXPECT_EQ(a.keys, "");
 }
 
 TEST(TerminalQuestions, EndWithTheDeviceAttributes) {
