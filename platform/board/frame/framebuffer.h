@@ -48,6 +48,9 @@ struct FrameBuffers {
   bool color16 = false;
   int dither_matrix = 4;  // 4 (4x4), 2 (2x2) or 0 (none: the nearest value)
   std::array<std::vector<uint32_t>, 4> dither;
+  // Mipmapping's LOD dither values (4x4 matrix, 0..15), a byte a pixel, for
+  // each of the 4 scene rows of the matrix; in every colour depth.
+  std::array<std::vector<uint8_t>, 4> lod_dither;
   // 16-bit colour at one sample a pixel: a buffer holds the frame's 5-6-5
   // pixels, row by row, then its alpha plane, a byte a pixel (three bytes a
   // pixel in all). Supersampled, the samples are kept 8 bits a channel, as

@@ -114,6 +114,9 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
   out.plane[kPlaneSow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].sow); });
   out.plane[kPlaneTow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].tow); });
   out.plane[kPlaneOow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].oow); });
+  out.unit1[0] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[1].sow); });
+  out.unit1[1] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[1].tow); });
+  out.unit1[2] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[1].oow); });
   return true;
 }
 

@@ -28,7 +28,13 @@ struct TriangleSetup {
   int col_begin = 0, col_end = 0;  // likewise columns
   double origin_x = 0, origin_y = 0;
   Plane plane[kPlanes];
+  // s/w, t/w and 1/w of texture unit 1 (tmuvtx[1]), in that order.
+  Plane unit1[3];
 };
+
+inline double PlaneAt(const TriangleSetup& tri, const Plane& p, double x, double y) {
+  return p.at_origin + p.dx * (x - tri.origin_x) + p.dy * (y - tri.origin_y);
+}
 
 // False when the triangle draws nothing: zero area, entirely off the screen,
 // or a position that is not finite or lies beyond the guard band.

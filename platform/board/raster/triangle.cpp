@@ -7,6 +7,8 @@
 #include "pixel/pixel_rows.h"
 #include "pixel/sampler.h"
 #include "pixel/span_general.h"
+#include "pixel/texture_units.h"
+#include "raster/texture_unit.h"
 
 namespace softboard {
 namespace {
@@ -29,20 +31,23 @@ float ToFloat(double v) {
 }
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
-SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu, const TriangleSetup& setup,
-                 PixelLayout layout, bool general_only, PreparedTriangle* out) {
+SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
+                 const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
+                 bool general_only, PreparedTriangle* out) {
   TriangleInputs* tri = &out->inputs;
   bool* fused = &out->fused;
   *fused = false;
   const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
-  tri->state = MakePixelState(render, tmu.combine, {tmu.bilinear, tmu.wrap_s, tmu.wrap_t},
+  const UnitMode& mode = tmu.mode;
+  tri->state = MakePixelState(render, tmu.combine, {mode.mag_bilinear, mode.wrap_s, mode.wrap_t},
                               q.dx != 0 || q.dy != 0);
   tri->reads = InputsOf(tri->state);
-  if (tri->reads.texture) {
-    out->texture = tmu.decoded;
-    tri->texture = MakeSampledTexture(out->texture.get());
-  }
+  SharedTexture kept[2];
+  PrepareUnits(tmu, tmu1, setup, tri, kept);
+  out->texture = kept[0];
+  out->texture1 = kept[1];
+  if (tri->units) return general;
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
@@ -63,6 +68,10 @@ SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri) {
   SpanInputs steps;
   for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
   if (!tri.reads.texture) return steps;
+  if (tri.units) {
+    UnitRowSteps(setup, tri, &steps);
+    return steps;
+  }
   const Plane& s = setup.plane[kPlaneSow];
   const Plane& t = setup.plane[kPlaneTow];
   const Plane& q = setup.plane[kPlaneOow];
@@ -87,6 +96,7 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
   for (int c = 0; c < 4; c++)
     span->color[c] = ToFixed(At(setup, setup.plane[kPlaneR + c], px, py) + 0.5);
   if (!tri.reads.texture) return;
+  if (tri.units) return StartUnitSpans(setup, tri, row, x0, span);
   const Plane& s = setup.plane[kPlaneSow];
   const Plane& t = setup.plane[kPlaneTow];
   const Plane& q = setup.plane[kPlaneOow];
@@ -107,13 +117,14 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
 
 bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,
-                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out) {
+                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out,
+                     const TextureUnitState* tmu1) {
   if (target.width <= 0 || target.height <= 0) return false;
   const double sx = double(target.width) / kScreenWidth;
   const double sy = double(target.height) / kScreenHeight;
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
   out->loop =
-      Prepare(render, tmu, out->setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
+      Prepare(render, tmu, tmu1, out->setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
   out->steps = RowSteps(out->setup, out->inputs);
   out->target = target;
   out->corners[0] = a;
@@ -125,7 +136,8 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
   // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
   return std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
-         a.inputs.state == b.inputs.state && a.loop == b.loop && a.texture == b.texture;
+         a.inputs.state == b.inputs.state && a.loop == b.loop && a.texture == b.texture &&
+         a.texture1 == b.texture1;
 }
 
 void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
@@ -141,9 +153,9 @@ void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, i
     StartSpan(t.setup, t.inputs, row, x0, x1, &span);
     // 16-bit colour: every span loop quantises what it writes through these.
     const TriangleTarget& target = t.target;
-    span.dither = target.dither[0]
-                      ? target.dither[int(int64_t(row) * kScreenHeight / target.height) & 3]
-                      : nullptr;
+    const int matrix_row = int(int64_t(row) * kScreenHeight / target.height) & 3;
+    span.dither = target.dither[0] ? target.dither[matrix_row] : nullptr;
+    span.lod_dither = target.lod_dither[matrix_row];
     if (rows.layout == PixelLayout::kRgb565) {
       span.row565 = rows.Rgb565(row - first_row);
       span.alpha = rows.Alpha(row - first_row);

@@ -139,7 +139,7 @@ Case MakeCase(Random& random) {
   for (int y = 0; y < size.height; y++) {
     for (int x = 0; x < size.width; x++) texels.push_back(Texel(x, y));
   }
-  c.level = MakeTextureLevel(size.width, size.height, std::move(texels));
+  c.level = MakeDecodedTexture(size.width, size.height, std::move(texels));
   return c;
 }
 
@@ -370,8 +370,8 @@ TEST_P(FusedLoops, NamedStatesAreDrawnByTheLoopTheyShouldAsTheGeneralLoopDrawsTh
       b->state.render.blend = k.blend;
       b->state.render.constant = {17, 99, 201, 128};
       b->state.tmu0.combine = k.tex;
-      b->state.tmu0.bilinear = k.bilinear;
-      b->state.tmu0.wrap_s = b->state.tmu0.wrap_t = k.wrap;
+      b->state.tmu0.mode.mag_bilinear = b->state.tmu0.mode.min_bilinear = k.bilinear;
+      b->state.tmu0.mode.wrap_s = b->state.tmu0.mode.wrap_t = k.wrap;
     }
     const auto corner = [](float x, float y, float s, float t, float r, float g, float b, float a) {
       GrVertex v = TexVertex(x, y, s, t, 100);
