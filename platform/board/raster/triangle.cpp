@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pixel/fused_loops.h"
+#include "pixel/fused_loops_mipmap.h"
 #include "pixel/pixel_rows.h"
 #include "pixel/sampler.h"
 #include "pixel/span_general.h"
@@ -47,7 +48,14 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   PrepareUnits(tmu, tmu1, setup, tri, kept);
   out->texture = kept[0];
   out->texture1 = kept[1];
-  if (tri->units) return general;
+  if (tri->units) {
+    FusedKind units;
+    if (general_only || !MatchFusedUnits(*tri, &units)) return general;
+    tri->fused = units;
+    SpanLoop loop = ChooseFusedUnitsLoop(units, tri->state.two_units, layout);
+    *fused = loop != nullptr;
+    return loop ? loop : general;
+  }
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
