@@ -17,9 +17,11 @@
 
 #include "board_scenes.h"
 #include "pixel/fused_loops.h"
+#include "pixel_scenes.h"
 #include "scenes.h"
 #if SOFTBOARD_HAVE_OSMESA
 #include "mesa_peer.h"
+#include "mesa_pixel_scenes.h"
 #endif
 
 namespace {
@@ -67,6 +69,26 @@ void RegisterBoard() {
             BoardFill fill(BoardFill::kTexturedBilinear, float(w));
             OnTarget(target, s, [&] { fill.Run(); });
             s.SetItemsProcessed(int64_t(s.iterations() * kScreenPixels));
+          })
+          ->Unit(benchmark::kMicrosecond);
+    }
+  }
+}
+
+// The examples' scenes, a frame each run, on every target.
+void RegisterPixelScenes() {
+  constexpr bench::PixelScene kScenes[] = {
+      bench::PixelScene::kFoggedObject, bench::PixelScene::kSprites, bench::PixelScene::kWireframe};
+  const char* names[] = {"FoggedObject", "Sprites", "Wireframe"};
+  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    for (int k = 0; k < 3; k++) {
+      const bench::PixelScene scene = kScenes[k];
+      benchmark::RegisterBenchmark(
+          ("BM_Scene" + std::string(names[k]) + "/" + hwy::TargetName(target)).c_str(),
+          [target, scene](benchmark::State& s) {
+            bench::BoardPixelScene board(scene);
+            if (!board.ok()) return s.SkipWithError("no board");
+            OnTarget(target, s, [&] { board.Run(); });
           })
           ->Unit(benchmark::kMicrosecond);
     }
@@ -211,6 +233,19 @@ void ComparePeers() {
   PrintRow("  with perspective (w 1..4)", board.textured_perspective, mesa.textured_perspective,
            sp(soft.textured_perspective), true);
   PrintRow("Gouraud fill blended at 128", board.gouraud, mesa.gouraud, sp(soft.gouraud), true);
+  // The examples' scenes, each frame different from the last (llvmpipe only).
+  for (bench::PixelScene scene : {bench::PixelScene::kFoggedObject, bench::PixelScene::kSprites,
+                                  bench::PixelScene::kWireframe}) {
+    std::string why;
+    double llvmpipe = 0, ours = 0;
+    if (auto mesa_scene = bench::MesaPixelScene::Open(scene, &why))
+      llvmpipe = SecondsPerRun([&] { mesa_scene->Run(); });
+    {
+      bench::BoardPixelScene board_scene(scene);
+      if (board_scene.ok()) ours = SecondsPerRun([&] { board_scene.Run(); });
+    }
+    PrintRow(bench::SceneName(scene), ours, llvmpipe, 0, false);
+  }
 }
 
 #else
@@ -244,6 +279,7 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&count, args.data());
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   RegisterBoard();
+  RegisterPixelScenes();
   RegisterScaled();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

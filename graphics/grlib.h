@@ -173,9 +173,9 @@ typedef struct {
 typedef struct {
   float x, y, z; /* screen pixels; z unused */
   float r, g, b; /* 0..255 */
-  float ooz;     /* unused: no depth test */
+  float ooz;     /* depth for the z buffer, 0..65535 */
   float a;       /* 0..255 */
-  float oow;     /* 1 / w */
+  float oow;     /* 1 / w: the w buffer's and the fog table's depth */
   GrTmuVertex tmuvtx[GR_NUM_TMU];
 } GrVertex;
 
@@ -351,6 +351,131 @@ FxU32 GR_CALL grTexCalcMemRequired(GrLOD_t small_lod, GrLOD_t large_lod, GrAspec
 FxU32 GR_CALL grTexTextureMemRequired(FxU32 even_odd_mask, GrTexInfo* info);
 /* The highest address of a unit at which the largest texture still fits. */
 FxU32 GR_CALL grTexMaxAddress(GrChipID_t tmu);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
+
+/* The pixel pipeline beyond the demo's: depth buffer, alpha test, chroma
+ * key, fog, clip window, culling, origin, lines, points and polygons, masks,
+ * dither, gamma, queries and the error callback. */
+typedef FxI32 GrDepthBufferMode_t; /* how the depth buffer is used */
+typedef FxI32 GrCmpFnc_t;          /* comparison of a new value with a stored one */
+typedef FxI32 GrChromakeyMode_t;   /* chroma key on or off */
+typedef FxI32 GrFogMode_t;         /* fog source, or-ed with MULT2 or ADD2 */
+typedef FxU8 GrFog_t;              /* one fog table entry, 0..255 */
+typedef FxI32 GrCullMode_t;        /* which winding is culled */
+typedef FxI32 GrDitherMode_t;      /* ordered dither of 16-bit colour */
+
+#define GR_DEPTHBUFFER_DISABLE 0
+#define GR_DEPTHBUFFER_ZBUFFER 1
+#define GR_DEPTHBUFFER_WBUFFER 2
+#define GR_DEPTHBUFFER_ZBUFFER_COMPARE_TO_BIAS 3
+#define GR_DEPTHBUFFER_WBUFFER_COMPARE_TO_BIAS 4
+
+#define GR_CMP_NEVER 0
+#define GR_CMP_LESS 1
+#define GR_CMP_EQUAL 2
+#define GR_CMP_LEQUAL 3
+#define GR_CMP_GREATER 4
+#define GR_CMP_NOTEQUAL 5
+#define GR_CMP_GEQUAL 6
+#define GR_CMP_ALWAYS 7
+
+#define GR_ZDEPTHVALUE_NEAREST 0xFFFF
+#define GR_ZDEPTHVALUE_FARTHEST 0
+#define GR_WDEPTHVALUE_NEAREST 0
+
+#define GR_CHROMAKEY_DISABLE 0
+#define GR_CHROMAKEY_ENABLE 1
+
+#define GR_FOG_DISABLE 0
+#define GR_FOG_WITH_ITERATED_ALPHA 1 /* the vertices' alpha is the fog amount */
+#define GR_FOG_WITH_TABLE 2          /* the table, indexed by w */
+#define GR_FOG_MULT2 0x100           /* only the (1 - k) * colour term */
+#define GR_FOG_ADD2 0x200            /* only the k * fog colour term */
+#define GR_FOG_TABLE_SIZE 64
+
+#define GR_CULL_DISABLE 0
+#define GR_CULL_NEGATIVE 1 /* culls triangles of negative signed area */
+#define GR_CULL_POSITIVE 2
+
+#define GR_DITHER_DISABLE 0
+#define GR_DITHER_2x2 1
+#define GR_DITHER_4x4 2
+
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
+/* Set how the depth buffer is tested (needs an auxiliary buffer at open). */
+void GR_CALL grDepthBufferMode(GrDepthBufferMode_t mode);
+/* Set the depth test: a pixel passes when its depth `f` the stored one. */
+void GR_CALL grDepthBufferFunction(GrCmpFnc_t f);
+/* Set whether passing pixels write their depth. */
+void GR_CALL grDepthMask(FxBool write);
+/* Set the depth bias (or, in the compare-to-bias modes, the compared value). */
+void GR_CALL grDepthBiasLevel(FxI16 bias);
+/* Set the alpha test: a pixel passes when its alpha `f` the reference. */
+void GR_CALL grAlphaTestFunction(GrCmpFnc_t f);
+/* Set the alpha test's reference value. */
+void GR_CALL grAlphaTestReferenceValue(GrAlpha_t ref);
+/* Turn the chroma key on or off. */
+void GR_CALL grChromakeyMode(GrChromakeyMode_t mode);
+/* Set the chroma key, packed as the display's colour format (alpha ignored). */
+void GR_CALL grChromakeyValue(GrColor_t key);
+/* Set where the fog amount comes from, and how it is applied. */
+void GR_CALL grFogMode(GrFogMode_t mode);
+/* Set the fog colour, packed as the display's colour format. */
+void GR_CALL grFogColorValue(GrColor_t color);
+/* Set the fog table: the fog amount at each of 64 w values. */
+void GR_CALL grFogTable(const GrFog_t table[GR_FOG_TABLE_SIZE]);
+/* The w at which fog table entry i applies. */
+float GR_CALL guFogTableIndexToW(int i);
+/* Fill a fog table with 1 - e^(-density * w). */
+void GR_CALL guFogGenerateExp(GrFog_t table[GR_FOG_TABLE_SIZE], float density);
+/* Fill a fog table with 1 - e^(-(density * w)^2). */
+void GR_CALL guFogGenerateExp2(GrFog_t table[GR_FOG_TABLE_SIZE], float density);
+/* Fill a fog table rising linearly from w = near to w = far. */
+void GR_CALL guFogGenerateLinear(GrFog_t table[GR_FOG_TABLE_SIZE], float near_w, float far_w);
+/* Draw only pixels with minx <= x < maxx and miny <= y < maxy; clears too. */
+void GR_CALL grClipWindow(FxU32 minx, FxU32 miny, FxU32 maxx, FxU32 maxy);
+/* Set which winding of triangles is not drawn. */
+void GR_CALL grCullMode(GrCullMode_t mode);
+/* Set where y = 0 is: the top row, or the bottom one. */
+void GR_CALL grSstOrigin(GrOriginLocation_t origin);
+/* Draw the triangle abc. */
+void GR_CALL grDrawTriangle(const GrVertex* a, const GrVertex* b, const GrVertex* c);
+/* Draw the line from a to b, its end pixel left out. */
+void GR_CALL grDrawLine(const GrVertex* a, const GrVertex* b);
+/* Draw the pixel that holds p. */
+void GR_CALL grDrawPoint(const GrVertex* p);
+/* Draw the planar convex polygon ilist[0..n) of vlist, as a fan from ilist[0]. */
+void GR_CALL grDrawPlanarPolygon(int n, const int ilist[], const GrVertex vlist[]);
+/* Draw the convex polygon vlist[0..n), as a fan from vlist[0]. */
+void GR_CALL grDrawPolygonVertexList(int n, const GrVertex vlist[]);
+/* Draw the planar convex polygon vlist[0..n), as a fan from vlist[0]. */
+void GR_CALL grDrawPlanarPolygonVertexList(int n, const GrVertex vlist[]);
+/* Set which of colour and the alpha plane drawing and clears write. */
+void GR_CALL grColorMask(FxBool rgb, FxBool alpha);
+/* Set the ordered dither of 16-bit colour. */
+void GR_CALL grDitherMode(GrDitherMode_t mode);
+/* Show frames through the gamma g (0 < g <= 20); the buffers are untouched. */
+void GR_CALL grGammaCorrectionValue(float g);
+/* The screen's width in pixels: 640. */
+FxU32 GR_CALL grSstScreenWidth(void);
+/* The screen's height in pixels: 480. */
+FxU32 GR_CALL grSstScreenHeight(void);
+/* Swaps asked for and not yet shown. */
+int GR_CALL grBufferNumPending(void);
+/* Whether the board is still drawing what it was asked to. */
+FxBool GR_CALL grSstIsBusy(void);
+/* Return once everything asked for is drawn into the buffers. */
+void GR_CALL grSstIdle(void);
+/* The library's name and version, at most 79 characters and a null. */
+void GR_CALL grLibGetVersion(char version[80]);
+/* Have every refused call's reason passed to fn too (fatal false); null: none. */
+void GR_CALL grErrorSetCallback(void (*fn)(const char* message, FxBool fatal));
 
 #if defined(__GNUC__)
 #pragma GCC visibility pop

@@ -1,8 +1,22 @@
-// The page's side of the demo (index.html), run before the program starts:
-// its standard output in the console area, keys to the console, the canvas
-// the board draws on, the board's settings from the query string, the
-// texture fetched from beside the page, and how a run ends.
-(function () {
+// The page's side of its programs (index.html). Loaded by the page, it picks
+// the program from ?program=<name> (the demo by default) and loads it; run
+// again inside that program, before it starts: its standard output in the
+// console area, keys to the console, the canvas the board draws on, the
+// board's settings from the query string, the texture fetched from beside
+// the page, and how a run ends.
+var softboardPrograms = ['transdemo', 'fogged-object', 'sprites', 'wireframe'];
+if (typeof Module === 'undefined') (function () {
+  const name = new URLSearchParams(location.search).get('program') || 'transdemo';
+  if (!softboardPrograms.includes(name)) {
+    const why = 'Unknown program "' + name + '": the page runs ' + softboardPrograms.join(', ') + '.';
+    console.error(why);
+    document.getElementById('status').textContent = why;
+    return;
+  }
+  const script = document.createElement('script');
+  script.src = name + '.js';
+  document.body.appendChild(script);
+})(); else (function () {
   const text = document.getElementById('console');
   const status = document.getElementById('status');
   const canvas = document.getElementById('screen');
@@ -35,7 +49,7 @@
   // (Written for the old JavaScript that emscripten's optimizer reads.)
   const settings = {};
   new URLSearchParams(location.search).forEach((value, name) => {
-    settings['SOFTBOARD_' + name.toUpperCase()] = value;
+    if (name !== 'program') settings['SOFTBOARD_' + name.toUpperCase()] = value;
   });
 
   Module.preRun = [function () {
@@ -66,8 +80,12 @@
   };
   Module.onExit = code => {
     Module.softboardExitStatus = code;
-    status.textContent = 'The demo ended (exit status ' + code + ').';
+    status.textContent = programName() + ' ended (exit status ' + code + ').';
   };
+  function programName() {
+    const name = new URLSearchParams(location.search).get('program');
+    return name && name !== 'transdemo' ? 'The program ' + name : 'The demo';
+  }
   Module.onAbort = what => {
     Module.softboardExitStatus = 1;
     status.textContent = 'The demo failed: ' + what;

@@ -124,7 +124,9 @@ TEST_F(Install, TheDebianPackageHoldsTheProgramsTheLibraryAndItsDevelopmentFiles
       Shell("dpkg-deb --contents '" + deb.string() + "'", dir_ / "contents.log");
   for (const char* file :
        {"./usr/bin/transdemo", "./usr/bin/tex3df", "./usr/share/transdemo/tex.3df",
-        "./usr/include/softboard/grlib.h", "softboard.pc", "softboardConfig.cmake"})
+        "./usr/include/softboard/grlib.h", "softboard.pc", "softboardConfig.cmake",
+        "./usr/bin/softboard-fogged-object", "./usr/bin/softboard-sprites",
+        "./usr/bin/softboard-wireframe", "./usr/share/softboard/examples/sprites.c"})
     EXPECT_NE(contents.output.find(file), std::string::npos) << file << " in\n" << contents.output;
   const Result depends =
       Shell("dpkg-deb --field '" + deb.string() + "' Depends", dir_ / "depends.log");

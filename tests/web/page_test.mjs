@@ -19,7 +19,8 @@ function skip(why) {
   process.exit(77);
 }
 if (!existsSync(chromium)) skip(`no Chromium at ${chromium} (apt-get install chromium)`);
-for (const file of ['index.html', 'transdemo.js', 'transdemo.wasm', 'tex.3df'])
+for (const file of ['index.html', 'page.js', 'transdemo.js', 'transdemo.wasm', 'tex.3df',
+                    'wireframe.js', 'wireframe.wasm'])
   if (!existsSync(join(pageDir, file))) skip(`no ${file} in ${pageDir}: build the page (./go web)`);
 let puppeteer;
 try {
@@ -41,7 +42,7 @@ async function serve(folder) {
 const work = mkdtempSync(join(tmpdir(), 'transdemo-web-'));
 const noTexture = join(work, 'no-texture');
 spawnSync('mkdir', [noTexture]);
-for (const file of ['index.html', 'transdemo.js', 'transdemo.wasm'])
+for (const file of ['index.html', 'page.js', 'transdemo.js', 'transdemo.wasm'])
   copyFileSync(join(pageDir, file), join(noTexture, file));
 const page = await serve(pageDir), bare = await serve(noTexture);
 const browser = await puppeteer.launch({
@@ -191,6 +192,31 @@ test('bad settings get the usual complaint in the console, and their default', a
          complaints.join('\n'));
   const wrong = samePixels(await canvas(tab), native({scale: '1'}, ''));
   expect(!wrong, wrong);
+  await tab.close();
+});
+
+test('?program= runs an example, and refuses a name it does not know', async () => {
+  const tab = await browser.newPage();
+  tab.errors = [];
+  tab.on('console', message => message.type() === 'error' && tab.errors.push(message.text()));
+  await tab.goto(page.address + '?program=nonesuch');
+  await tab.waitForFunction(() => document.getElementById('status').textContent.startsWith('Unknown'),
+                            {timeout: 20000});
+  expect(await status(tab) ===
+         'Unknown program "nonesuch": the page runs transdemo, fogged-object, sprites, wireframe.',
+         await status(tab));
+  expect(tab.errors.length === 1, tab.errors.join('\n'));
+  await tab.goto(page.address + '?program=wireframe&scale=1');
+  await tab.waitForFunction(() => document.getElementById('status').textContent === 'Running',
+                            {timeout: 20000});
+  await frames(tab, 10);
+  const shown = await canvas(tab);
+  let lit = 0;
+  for (let i = 0; i < shown.rgba.length; i += 4) lit += shown.rgba[i + 2] > 100 ? 1 : 0;
+  expect(lit > 2000, 'the globe is drawn: ' + lit + ' bright pixels');
+  await tab.keyboard.press('Escape');
+  expect(await ended(tab) === 0, 'Esc ends it');
+  expect(await status(tab) === 'The program wireframe ended (exit status 0).', await status(tab));
   await tab.close();
 });
 

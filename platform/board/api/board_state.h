@@ -11,6 +11,7 @@
 #include "api/settings.h"
 #include "api/trace.h"
 #include "frame/framebuffer.h"
+#include "frame/gamma.h"
 #include "pixel/render_state.h"
 #include "raster/texture_memory.h"
 
@@ -48,6 +49,7 @@ struct BoardState {
   // Null (a board a test builds): drawing happens at once.
   std::unique_ptr<FrameRecorder> recorder;
   KeptFrame kept_frame;
+  ShownGamma gamma;  // what is shown passes through it
 
   BoardState();
   ~BoardState();

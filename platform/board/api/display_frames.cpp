@@ -57,7 +57,8 @@ bool RecorderForSize(BoardState& board) {
 // The display's rows the frame as shown may live in: none for a 5-6-5 frame.
 PixelRows DisplayRows(BoardState& board, int width, int height, int ssaa) {
   const bool rgb565 = BufferLayout(board.settings.color_bits == 16, ssaa) == PixelLayout::kRgb565;
-  if (!board.display || rgb565) return {};
+  // Through a gamma the display shows a corrected copy, never the rows drawn.
+  if (!board.display || rgb565 || GammaActive(board.gamma)) return {};
   return board.display->FrameRows(width, height);
 }
 
@@ -130,8 +131,11 @@ void SwapFrame(BoardState& board, int retraces) {
   const FrameDamage damage = ShownDamage(board.recorder->FlushFrame(&complete), frame.ssaa);
   if (!complete) ComplainOnce(board, "out of memory while drawing: a frame is incomplete");
   RotateBuffers(frame, false);
-  board.display->Present(ShownFrame(frame), damage, retraces, board.settings.vsync,
-                         board.refresh_hz);
+  FrameDamage shown_damage = damage;
+  const PixelRows shown = GammaActive(board.gamma)
+                              ? CorrectShown(board.gamma, ShownFrame(frame), &shown_damage)
+                              : ShownFrame(frame);
+  board.display->Present(shown, shown_damage, retraces, board.settings.vsync, board.refresh_hz);
   ForgetKeptFrame(board);
   const DisplayEvents events = board.display->PumpEvents();
   if (events.screenshot_requested) SaveNumberedScreenshot(board);
@@ -145,6 +149,19 @@ void SwapFrame(BoardState& board, int retraces) {
     FinishDrawing(board);
     SizeFrameBuffers(board, frame.count);
   }
+}
+
+void SetShownGamma(BoardState& board, float g) {
+  const bool was = GammaActive(board.gamma);
+  SetGamma(board.gamma, g);
+  if (was == GammaActive(board.gamma) || !board.open) return;
+  FinishDrawing(board);
+  SizeFrameBuffers(board, board.frame.count);
+}
+
+PixelRows ShownRows(const BoardState& board) {
+  if (GammaActive(board.gamma)) return CorrectedRows(board.gamma);
+  return ShownFrame(board.frame);
 }
 
 void StopDrawing(BoardState& board) {

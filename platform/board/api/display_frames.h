@@ -30,6 +30,12 @@ void FinishDrawing(BoardState& board);
 // display's events (a screenshot asked for, a new size).
 void SwapFrame(BoardState& board, int retraces);
 
+// The gamma frames are shown through; frames are drawn in the board's own
+// buffers (not the display's rows) while it is not 1.
+void SetShownGamma(BoardState& board, float g);
+// The frame as shown, through the gamma: what screenshots save.
+PixelRows ShownRows(const BoardState& board);
+
 // Drops what is recorded and not shown, and closes the display.
 void StopDrawing(BoardState& board);
 

@@ -7,6 +7,7 @@
 #include "api/display_frames.h"
 #include "api/entry_call.h"
 #include "api/frame_drawing.h"
+#include "api/polygon_checks.h"
 #include "api/process_output.h"
 #include "api/screenshots.h"
 #include "api/settings.h"
@@ -19,10 +20,6 @@
 namespace softboard {
 namespace {
 
-// A polygon larger than this is refused: its index list is not ours to trust.
-constexpr int kMaxPolygonVertices = 1024;
-// Vertex indices at or above this are refused for the same reason.
-constexpr int kMaxVertexIndex = 1 << 20;
 // A swap waits for at most this many retraces: a program's larger interval
 // (a stray value) would otherwise hold it for hours.
 constexpr int kMaxSwapInterval = 8;
@@ -65,16 +62,6 @@ std::string CheckTexture(const BoardState& board, int tmu, uint32_t address, uin
   return reason ? reason : "";
 }
 
-// Only for a list of at most kMaxPolygonVertices.
-std::string CheckIndices(int n, const int* ilist) {
-  for (int i = 0; i < n; i++) {
-    if (ilist[i] < 0 || ilist[i] >= kMaxVertexIndex)
-      return "vertex index " + std::to_string(ilist[i]) + " out of range (0 to " +
-             std::to_string(kMaxVertexIndex - 1) + ")";
-  }
-  return "";
-}
-
 // `bad_index`: what CheckIndices said of the list, if any.
 std::string CheckPolygon(const BoardState& board, int n, const int* ilist, const GrVertex* vlist,
                          const std::string& bad_index) {
@@ -85,23 +72,18 @@ std::string CheckPolygon(const BoardState& board, int n, const int* ilist, const
 }
 
 void DrawFan(BoardState& board, int n, const int* ilist, const GrVertex* vlist) {
-  // The fan shares its first corner; a lower-left origin flips y once here.
-  const auto corner = [&](int i) {
-    GrVertex v = vlist[ilist[i]];
-    if (board.origin == GR_ORIGIN_LOWER_LEFT) v.y = float(kScreenHeight) - v.y;
-    return v;
-  };
-  const GrVertex first = corner(0);
-  GrVertex previous = corner(1);
+  // The fan shares its first corner; each triangle is culled on its own.
+  const GrVertex first = vlist[ilist[0]];
+  GrVertex previous = vlist[ilist[1]];
   for (int i = 2; i < n; i++) {
-    const GrVertex next = corner(i);
-    DrawTriangle(board, first, previous, next);
+    const GrVertex next = vlist[ilist[i]];
+    DrawSceneTriangle(board, first, previous, next);
     previous = next;
   }
 }
 
 bool OpenBoard(BoardState& board, TraceLine& trace, int format, int origin, int refresh,
-               int color_buffers) {
+               int color_buffers, int aux_buffers) {
   std::string error;
   board.display = OpenDisplay(board.settings, &error);
   if (!board.display) {
@@ -116,6 +98,7 @@ bool OpenBoard(BoardState& board, TraceLine& trace, int format, int origin, int 
   board.origin = origin;
   board.refresh_hz = RefreshHz(refresh);
   board.render = RenderState{};
+  SetGamma(board.gamma, 1);
   if (!StartDrawing(board, color_buffers)) {
     int width = 0, height = 0;
     ShownSize(board, &width, &height);
@@ -127,6 +110,7 @@ bool OpenBoard(BoardState& board, TraceLine& trace, int format, int origin, int 
     trace.Failed(why);
     return false;
   }
+  board.frame.depth_wanted = aux_buffers > 0;
   board.open = true;
   trace.Returned(FXTRUE);
   return true;
@@ -200,7 +184,8 @@ FxBool GR_CALL grSstWinOpen(FxU32 hWnd, GrScreenResolution_t resolution, GrScree
       trace.Refused(refusal);
       return FXFALSE;
     }
-    return OpenBoard(board, trace, format, origin, refresh, color_buffers) ? FXTRUE : FXFALSE;
+    return OpenBoard(board, trace, format, origin, refresh, color_buffers, aux_buffers) ? FXTRUE
+                                                                                        : FXFALSE;
   });
 }
 
@@ -332,13 +317,7 @@ void GR_CALL grConstantColorValue(GrColor_t color) {
 
 void GR_CALL grBufferClear(GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
   SetState(
-      __func__,
-      [&](BoardState& board) {
-        FrameBuffers& frame = board.frame;
-        const uint32_t pixel = ClearPixel(frame, UnpackColor(color, board.color_format), alpha);
-        board.recorder->RecordClear(BackDestination(frame), pixel);
-        frame.depth = depth;
-      },
+      __func__, [&](BoardState& board) { ClearBuffers(board, color, alpha, depth); },
       TraceColor{color}, alpha, depth);
 }
 

@@ -19,25 +19,93 @@ TriangleTarget BackTarget(const FrameBuffers& frame) {
   target.width = frame.width;
   target.height = frame.height;
   target.layout = frame.layout;
+  const auto& dither = CurrentDither(frame);
   for (int i = 0; i < 4; i++) {
-    target.dither[i] = frame.color16 ? frame.dither[size_t(i)].data() : nullptr;
+    target.dither[i] = frame.color16 ? dither[size_t(i)].data() : nullptr;
     target.lod_dither[i] =
         frame.lod_dither[size_t(i)].empty() ? nullptr : frame.lod_dither[size_t(i)].data();
   }
+  target.ssaa = frame.ssaa;
   return target;
 }
 
-void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
-                  SpanLoops loops) {
-  const Destination to = BackDestination(board.frame);
+namespace {
+
+// Prepares a shape with `prepare(target, &out)` and records it for the frame
+// (or draws it at once on a board with no recorder), with the depth buffer
+// when its state uses one.
+template <typename Prepare>
+void DrawShape(BoardState& board, Prepare&& prepare) {
+  Destination to = BackDestination(board.frame);
   const bool in_bands = to.where == Destination::Where::kBandRows && board.recorder;
   if (!in_bands && to.rows.pixels == nullptr) return;  // no buffer to draw in
+  if (UsesDepth(board.render.pipeline)) to.depth = DepthBuffer(board.frame);
   PreparedTriangle t;
-  if (!PrepareTriangle(BackTarget(board.frame), board.render, board.tmu0, a, b, c, loops, &t,
-                       &board.tmu1))
-    return;
+  if (!prepare(BackTarget(board.frame), &t)) return;
   if (board.recorder) return board.recorder->RecordTriangle(to, t);
-  DrawRows(t, to.rows, 0, to.rows.height);
+  DrawRows(t, to.rows, 0, to.rows.height, 0, to.depth);
+}
+
+GrVertex Flipped(const BoardState& board, GrVertex v) {
+  if (board.origin == GR_ORIGIN_LOWER_LEFT) v.y = float(kScreenHeight) - v.y;
+  return v;
+}
+
+}  // namespace
+
+void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
+                  SpanLoops loops) {
+  DrawShape(board, [&](const TriangleTarget& target, PreparedTriangle* t) {
+    return PrepareTriangle(target, board.render, board.tmu0, a, b, c, loops, t, &board.tmu1);
+  });
+}
+
+bool Culled(int cull, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+  if (cull != GR_CULL_NEGATIVE && cull != GR_CULL_POSITIVE) return false;
+  int64_t x[3], y[3];
+  const GrVertex* v[3] = {&a, &b, &c};
+  for (int i = 0; i < 3; i++) {
+    // A position that does not snap is not drawn anyway.
+    if (!SnapCoordinate(v[i]->x, 1, x[i]) || !SnapCoordinate(v[i]->y, 1, y[i])) return false;
+  }
+  const int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+  return cull == GR_CULL_NEGATIVE ? area < 0 : area > 0;
+}
+
+void DrawSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+  if (Culled(board.render.cull, a, b, c)) return;
+  DrawTriangle(board, Flipped(board, a), Flipped(board, b), Flipped(board, c));
+}
+
+void DrawSceneLine(BoardState& board, const GrVertex& a, const GrVertex& b, SpanLoops loops) {
+  const GrVertex fa = Flipped(board, a), fb = Flipped(board, b);
+  DrawShape(board, [&](const TriangleTarget& target, PreparedTriangle* t) {
+    return PrepareLine(target, board.render, board.tmu0, fa, fb, loops, t, &board.tmu1);
+  });
+}
+
+void DrawScenePoint(BoardState& board, const GrVertex& p, SpanLoops loops) {
+  const GrVertex fp = Flipped(board, p);
+  DrawShape(board, [&](const TriangleTarget& target, PreparedTriangle* t) {
+    return PreparePoint(target, board.render, board.tmu0, fp, loops, t, &board.tmu1);
+  });
+}
+
+void ClearBuffers(BoardState& board, GrColor_t color, GrAlpha_t alpha, FxU16 depth) {
+  FrameBuffers& frame = board.frame;
+  const PipelineState& p = board.render.pipeline;
+  ClearCommand clear;
+  clear.to = BackDestination(frame);
+  clear.pixel = ClearPixel(frame, UnpackColor(color, board.color_format), alpha);
+  clear.rect = TargetClip(p.clip, frame.width, frame.height);
+  clear.rgb = p.rgb_write;
+  clear.alpha = p.alpha_write;
+  if (p.depth.write && frame.depth_wanted) {
+    clear.to.depth = DepthBuffer(frame);
+    clear.depth = true;
+    clear.depth_value = depth;
+  }
+  board.recorder->RecordClear(clear);
 }
 
 }  // namespace softboard

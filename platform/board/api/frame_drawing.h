@@ -23,4 +23,21 @@ TriangleTarget BackTarget(const FrameBuffers& frame);
 void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
                   SpanLoops loops = SpanLoops::kBest);
 
+// A triangle as the program passes it: culled by the winding of its
+// positions as passed, its y flipped for a lower-left origin, then drawn.
+void DrawSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c);
+// Lines and points as the program passes them (y flipped for a lower-left origin).
+void DrawSceneLine(BoardState& board, const GrVertex& a, const GrVertex& b,
+                   SpanLoops loops = SpanLoops::kBest);
+void DrawScenePoint(BoardState& board, const GrVertex& p, SpanLoops loops = SpanLoops::kBest);
+
+// Whether the cull mode culls the triangle abc: the signed area of its
+// positions snapped to 1/16 scene pixel, A = (x1 - x0)(y2 - y0) - (x2 - x0)(y1 - y0),
+// NEGATIVE culling A < 0 and POSITIVE A > 0.
+bool Culled(int cull, const GrVertex& a, const GrVertex& b, const GrVertex& c);
+
+// grBufferClear with the board's state: within the clip window, colour and
+// alpha as the colour mask allows, depth where the depth mask does.
+void ClearBuffers(BoardState& board, GrColor_t color, GrAlpha_t alpha, FxU16 depth);
+
 }  // namespace softboard

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <new>
 
+#include "api/display_frames.h"
 #include "api/process_output.h"
 #include "png_file.h"
 #include "quote.h"
@@ -13,7 +14,7 @@ namespace {
 
 PixelRows LastShown(const BoardState& board) {
   const KeptFrame& kept = board.kept_frame;
-  if (kept.pixels.empty()) return ShownFrame(board.frame);
+  if (kept.pixels.empty()) return ShownRows(board);
   return ArgbRows(const_cast<uint32_t*>(kept.pixels.data()), kept.width, kept.height);
 }
 
@@ -56,7 +57,7 @@ void SaveNumberedScreenshot(const BoardState& board) {
 void KeepShownFrame(BoardState& board) {
   // Kept already: what the buffers hold now was never shown.
   if (board.settings.screenshot_path.empty() || !board.kept_frame.pixels.empty()) return;
-  const PixelRows shown = ShownFrame(board.frame);
+  const PixelRows shown = ShownRows(board);
   if (shown.pixels == nullptr) return;
   KeptFrame& kept = board.kept_frame;
   try {

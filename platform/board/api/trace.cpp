@@ -113,6 +113,29 @@ void TraceLine::Write(bool end_line) noexcept {
 
 void TraceLine::Refused(const std::string& reason) {
   Append(" refused: " + quote::Escape(reason, 1024));
+  if (trace_.error_callback) {
+    const std::string message = std::string(name_) + ": " + reason;
+    trace_.error_callback(message.c_str(), FXFALSE);
+  }
+}
+
+void TraceLine::Add(TraceBytes b) {
+  if (b.bytes == nullptr) return Raw("null");
+  std::string text = "[";
+  for (int i = 0; i < b.count; i++) text += (i ? ", " : "") + std::to_string(b.bytes[i]);
+  Raw(text + "]");
+}
+
+void TraceLine::Add(TraceVertex v) {
+  Raw(v.vertex ? VertexFields(*v.vertex) : "null");
+}
+
+void TraceLine::Add(const TraceVertices& v) {
+  Add(v.count);
+  if (v.vlist == nullptr || v.count <= 0) return Raw(v.vlist ? "[]" : "null");
+  std::string vertices = "[";
+  for (int i = 0; i < v.count; i++) vertices += (i ? ", " : "") + VertexFields(v.vlist[i]);
+  Raw(vertices + "]");
 }
 
 void TraceLine::Returned(long long value) {

@@ -15,6 +15,8 @@ struct TraceState {
   std::FILE* file = nullptr;
   std::string path;
   bool pipe = false;  // a pipe or socket: its reader may go away
+  // The program's, set by grErrorSetCallback: told every refusal too.
+  void (*error_callback)(const char* message, FxBool fatal) = nullptr;
 };
 
 bool OpenTrace(TraceState& trace, const std::string& path, std::string* error);
@@ -30,6 +32,19 @@ struct TraceColor {
 };
 struct TraceFloat {
   double value;  // %g
+};
+// One vertex, and a list of them.
+struct TraceVertex {
+  const GrVertex* vertex;  // null prints as null
+};
+struct TraceVertices {
+  int count;  // at most a board's largest polygon
+  const GrVertex* vlist;
+};
+// A table of bytes (a fog table), [a, b, ...]; null prints as null.
+struct TraceBytes {
+  const uint8_t* bytes;
+  int count;
 };
 struct TraceOutput {
   const void* record;  // a record the call fills: "out", or "null"
@@ -53,7 +68,7 @@ struct TracePolygon {
 class TraceLine {
  public:
   template <typename... Args>
-  TraceLine(TraceState& trace, const char* name, const Args&... args) : trace_(trace) {
+  TraceLine(TraceState& trace, const char* name, const Args&... args) : trace_(trace), name_(name) {
     if (!Tracing(trace_)) return;
     line_ = name;
     line_ += '(';
@@ -65,8 +80,9 @@ class TraceLine {
   TraceLine(const TraceLine&) = delete;
   TraceLine& operator=(const TraceLine&) = delete;
 
-  void Refused(const std::string& reason);  // " refused: reason"
-  void Returned(long long value);           // " = value"
+  // " refused: reason"; the error callback, if any, is told "name: reason".
+  void Refused(const std::string& reason);
+  void Returned(long long value);  // " = value"
   void Returned(long long value, const GrHwConfiguration& config);
   void Returned(long long value, const Gu3dfInfo& info);
   void Failed(const std::string& reason);  // " = 0 (reason)"
@@ -84,6 +100,9 @@ class TraceLine {
   void Add(const GrTexInfo* info);
   void Add(const Gu3dfInfo* info);
   void Add(const TracePolygon& polygon);
+  void Add(TraceVertex vertex);
+  void Add(TraceBytes bytes);
+  void Add(const TraceVertices& vertices);
   void Raw(const std::string& text);
   void Append(const std::string& text);
   // Writes what the line holds (and its end); never throws, as the
@@ -91,6 +110,7 @@ class TraceLine {
   void Write(bool end_line = false) noexcept;
 
   TraceState& trace_;
+  const char* name_;
   std::string line_;
   bool first_ = true;
 };

@@ -39,6 +39,11 @@ int RowEnd(const BandCommand& command) {
                     command);
 }
 
+int FirstRow(const BandCommand& command) {
+  const auto* t = std::get_if<TriangleCommand>(&command);
+  return t ? t->triangle.setup.row_begin : 0;
+}
+
 bool Touches(const BandCommand& command, int top, int bottom) {
   if (const auto* t = std::get_if<TriangleCommand>(&command))
     return t->triangle.setup.row_begin < bottom && t->triangle.setup.row_end > top;
@@ -49,11 +54,29 @@ bool IsClear(const BandCommand& command) {
   return std::holds_alternative<ClearCommand>(command);
 }
 
+bool ClearsAll(const BandCommand& command, int top, int bottom, bool depth) {
+  const auto* c = std::get_if<ClearCommand>(&command);
+  if (c == nullptr || !c->rgb || !c->alpha || (depth && !c->depth)) return false;
+  const ClipRect& r = c->rect;
+  return r.x0 <= 0 && r.x1 >= c->to.rows.width && r.y0 <= top && r.y1 >= bottom;
+}
+
+bool ReadsDepth(const BandCommand& command) {
+  const auto* t = std::get_if<TriangleCommand>(&command);
+  return t && UsesDepth(t->triangle.inputs.state.pipeline);
+}
+
 bool SameCommand(const BandCommand& a, const BandCommand& b) {
   if (a.index() != b.index()) return false;
   return std::visit(Visit{[&](const ClearCommand& c) {
                             const auto& d = std::get<ClearCommand>(b);
-                            return c.to == d.to && c.pixel == d.pixel;
+                            const auto same_rect = [](const ClipRect& x, const ClipRect& y) {
+                              return x.x0 == y.x0 && x.y0 == y.y0 && x.x1 == y.x1 && x.y1 == y.y1;
+                            };
+                            return c.to == d.to && c.pixel == d.pixel &&
+                                   same_rect(c.rect, d.rect) && c.rgb == d.rgb &&
+                                   c.alpha == d.alpha && c.depth == d.depth &&
+                                   c.depth_value == d.depth_value;
                           },
                           [&](const TriangleCommand& t) {
                             const auto& u = std::get<TriangleCommand>(b);
@@ -81,16 +104,22 @@ void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memo
                      const Destination& d = t.to;
                      const int first_row = InBand(d) ? top : 0;
                      DrawRows(t.triangle, BandRows(d, top, bottom, band_memory), top, bottom,
-                              first_row);
+                              first_row, d.depth);
                    },
                    [&](const ClearCommand& c) {
                      const Destination& d = c.to;
                      const int end = std::min(bottom, d.rows.height);
                      if (top >= end) return;
-                     if (InBand(d))
-                       FillRows(BandRows(d, top, end, band_memory), 0, end - top, c.pixel);
+                     const int y0 = std::max(top, c.rect.y0), y1 = std::min(end, c.rect.y1);
+                     const int x0 = std::max(0, c.rect.x0), x1 = std::min(d.rows.width, c.rect.x1);
+                     if (c.depth && d.depth.plane)
+                       FillDepth(d.depth, y0, y1, x0, x1, c.depth_value);
+                     const PixelRows rows = BandRows(d, top, end, band_memory);
+                     const int first = InBand(d) ? top : 0;  // the rows' first row
+                     if (ClearsAll(command, top, end, false))
+                       FillRows(rows, top - first, end - first, c.pixel);
                      else
-                       FillRows(d.rows, top, end, c.pixel);
+                       FillRect(rows, y0 - first, y1 - first, x0, x1, c.pixel, c.rgb, c.alpha);
                    },
                    [&](const AverageDownCommand& a) {
                      const int end = std::min(bottom, a.from.rows.height);

@@ -18,14 +18,21 @@ namespace softboard {
 struct Destination {
   enum class Where : uint8_t { kBuffer, kBandRows };
   Where where = Where::kBuffer;
+  DepthRows depth = {};  // the whole depth buffer, always a buffer's; none: not made
   PixelRows rows;
   friend bool operator==(const Destination&, const Destination&) = default;
 };
 
-// Every pixel of the destination to `pixel` (0xAARRGGBB; see FillRows).
+// The destination's pixels within `rect` to `pixel` (0xAARRGGBB; see
+// FillRows), colour and alpha plane as the masks say, and its depths to
+// `depth_value` when `depth`.
 struct ClearCommand {
   Destination to;
   uint32_t pixel = 0;
+  ClipRect rect{0, 0, 1 << 30, 1 << 30};
+  bool rgb = true, alpha = true;
+  bool depth = false;
+  uint16_t depth_value = 0;
 };
 
 struct TriangleCommand {
@@ -44,14 +51,20 @@ struct AverageDownCommand {
 
 using BandCommand = std::variant<ClearCommand, TriangleCommand, AverageDownCommand>;
 
-// The first row below what the command touches.
+// The first row below what the command touches, and the first it touches.
 int RowEnd(const BandCommand& command);
+int FirstRow(const BandCommand& command);
 // Whether it touches rows [top, bottom).
 bool Touches(const BandCommand& command, int top, int bottom);
 // Whether two commands draw the same pixels, the texture and the buffers being
 // as they were.
 bool SameCommand(const BandCommand& a, const BandCommand& b);
 bool IsClear(const BandCommand& command);
+// Whether a command is a clear that leaves nothing of what was drawn before in
+// rows [top, bottom) of colour and alpha (and of depth, when `depth`).
+bool ClearsAll(const BandCommand& command, int top, int bottom, bool depth);
+// Whether a command reads the depth buffer.
+bool ReadsDepth(const BandCommand& command);
 // The bytes a band of `band_rows` rows needs of its own to draw the command
 // there (0: none).
 size_t BandRowBytes(const BandCommand& command, int band_rows);

@@ -132,7 +132,10 @@ void BandDrawer::DrawBands(int thread) {
     if (top >= rows_) return;
     const size_t band = size_t(top / band_rows_);
     if (band < skip_->size() && (*skip_)[band]) continue;
-    for (const BandCommand& command : *commands_) DrawInBand(command, top, top + band_rows_, own);
+    const uint32_t* first = band_commands_.data() + band_start_[band];
+    const uint32_t* last = band_commands_.data() + band_start_[band + 1];
+    for (const uint32_t* i = first; i < last; i++)
+      DrawInBand((*commands_)[*i], top, top + band_rows_, own);
   }
 }
 
@@ -151,6 +154,7 @@ bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
   }
   commands_ = &commands;
   skip_ = &skip;
+  BinCommands(commands, rows);
   rows_ = rows;
   const int drawing = Needed(rows);
   incomplete_ = false;
@@ -168,6 +172,24 @@ bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
   done_.wait(lock, [this] { return busy_ == 0; });
   last_threads_ = drawing;
   return !incomplete_;
+}
+
+// Each band's commands, in order: a frame of thousands of small triangles
+// then costs each band only its own, not a look at every one.
+void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows) {
+  const size_t bands = size_t((rows + band_rows_ - 1) / band_rows_);
+  band_start_.assign(bands + 2, 0);
+  const auto each_band = [&](const BandCommand& command, auto&& f) {
+    const int top = FirstRow(command);
+    const int end = std::min(RowEnd(command), rows);
+    for (int b = top / band_rows_; b * band_rows_ < end; b++) f(size_t(b));
+  };
+  for (const BandCommand& command : commands)
+    each_band(command, [&](size_t b) { band_start_[b + 2]++; });
+  for (size_t b = 2; b < band_start_.size(); b++) band_start_[b] += band_start_[b - 1];
+  band_commands_.resize(band_start_.back());
+  for (size_t i = 0; i < commands.size(); i++)
+    each_band(commands[i], [&](size_t b) { band_commands_[band_start_[b + 1]++] = uint32_t(i); });
 }
 
 // A span loop may take memory (the general 16-bit one keeps a row): a thread

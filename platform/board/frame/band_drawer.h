@@ -51,6 +51,7 @@ class BandDrawer {
   };
   int Needed(int rows) const;
   void DrawBands(int thread);
+  void BinCommands(const std::vector<BandCommand>& commands, int rows);
   void DrawBandsSafely(int thread);
   void Work(int thread, Worker& me);
 
@@ -63,6 +64,9 @@ class BandDrawer {
   // Rows of a band for commands that draw in the band's own rows: one band's
   // worth for each thread, in its cache.
   std::vector<PixelMemory> band_memory_;
+  // The draw's commands band by band: band b's are band_commands_[
+  // band_start_[b], band_start_[b + 1]), indices into *commands_ in order.
+  std::vector<uint32_t> band_start_, band_commands_;
   std::atomic<int> next_band_{0};        // bands go to whichever thread is free first
   std::atomic<bool> incomplete_{false};  // a thread ran out of memory this draw
 

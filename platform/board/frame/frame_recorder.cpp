@@ -22,6 +22,10 @@ void FrameRecorder::RecordClear(const Destination& to, uint32_t pixel) {
   Record(ClearCommand{to, pixel});
 }
 
+void FrameRecorder::RecordClear(const ClearCommand& clear) {
+  Record(clear);
+}
+
 void FrameRecorder::RecordTriangle(const Destination& to, const PreparedTriangle& triangle) {
   Record(TriangleCommand{to, triangle});
 }
@@ -31,14 +35,19 @@ void FrameRecorder::RecordAverageDown(const Destination& from, int ssaa, const P
 }
 
 // The band's commands, those that touch its rows, are the last frame's, in
-// order, and the first is a clear: what was drawn before it cannot show.
+// order, and the first is a clear of all they read (colour, alpha, and depth
+// if any tests it): what was drawn before it cannot show. The depth buffer,
+// kept across frames, then holds what drawing the band again would write.
 bool FrameRecorder::BandUnchanged(int top, int bottom) const {
-  if (!diverged_) {  // the same commands: only the first clear is to be found
-    for (const BandCommand& c : commands_) {
-      if (Touches(c, top, bottom)) return IsClear(c);
-    }
+  const auto touching = [&](const BandCommand& c) { return Touches(c, top, bottom); };
+  const auto first_command = std::find_if(commands_.begin(), commands_.end(), touching);
+  if (first_command == commands_.end() || !ClearsAll(*first_command, top, bottom, false))
     return false;
-  }
+  if (!ClearsAll(*first_command, top, bottom, true) &&
+      std::any_of(first_command, commands_.end(),
+                  [&](const BandCommand& c) { return touching(c) && ReadsDepth(c); }))
+    return false;
+  if (!diverged_) return true;  // the same commands
   size_t i = 0, j = 0;
   bool first = true;
   for (;;) {

@@ -20,6 +20,7 @@ class FrameRecorder {
   explicit FrameRecorder(int threads, int band_rows = 8) : drawer_(threads, band_rows) {}
 
   void RecordClear(const Destination& to, uint32_t pixel);
+  void RecordClear(const ClearCommand& clear);
   void RecordTriangle(const Destination& to, const PreparedTriangle& triangle);
   // Averages ssaa x ssaa blocks of what was drawn in `from` into `to`
   // (0xAARRGGBB rows).

@@ -117,14 +117,67 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
     lod.assign(size_t(frame.width) + kDitherReadPast, 0);  // the same cells as the colour's
     for (int x = 0; x < frame.width; x++)
       lod[size_t(x)] = kLodDither[y][int(int64_t(x) * kScreenWidth / frame.width) & 3];
-    std::vector<uint32_t>& row = frame.dither[size_t(y)];
-    row.clear();
-    if (!frame.color16) continue;
-    row.resize(size_t(frame.width) + kDitherReadPast);  // a fused loop's last group reads past
-    // A cell of the matrix is a pixel of the scene: N pixels at scale N.
-    for (int x = 0; x < frame.width; x++)
-      row[size_t(x)] = Threshold(matrix, int(int64_t(x) * kScreenWidth / frame.width), y);
   }
+  const auto make = [&](std::array<std::vector<uint32_t>, 4>& table, int m) {
+    for (int y = 0; y < 4; y++) {
+      std::vector<uint32_t>& row = table[size_t(y)];
+      row.clear();
+      if (!frame.color16) continue;
+      row.resize(size_t(frame.width) + kDitherReadPast);  // a fused loop's last group reads past
+      // A cell of the matrix is a pixel of the scene: N pixels at scale N.
+      for (int x = 0; x < frame.width; x++)
+        row[size_t(x)] = Threshold(m, int(int64_t(x) * kScreenWidth / frame.width), y);
+    }
+  };
+  make(frame.dither, matrix);
+  constexpr int kMatrixOfMode[3] = {0, 2, 4};  // GR_DITHER_DISABLE, 2x2, 4x4
+  for (int mode = 0; mode < 3; mode++) make(frame.dither_modes[size_t(mode)], kMatrixOfMode[mode]);
+}
+
+const std::array<std::vector<uint32_t>, 4>& CurrentDither(const FrameBuffers& frame) {
+  int mode = frame.dither_mode;
+  if (mode < 0)
+    mode = frame.dither_matrix == 4   ? GR_DITHER_4x4
+           : frame.dither_matrix == 2 ? GR_DITHER_2x2
+                                      : GR_DITHER_DISABLE;
+  return frame.dither_modes[size_t(std::clamp(mode, 0, 2))];
+}
+
+DepthRows DepthBuffer(FrameBuffers& frame) {
+  if (!frame.depth_wanted || frame.width <= 0) return {};
+  if (frame.depth.data() == nullptr)
+    frame.depth = PixelMemory(size_t(frame.width) * size_t(frame.height) * 2);
+  return MadeDepthBuffer(frame);
+}
+
+DepthRows MadeDepthBuffer(const FrameBuffers& frame) {
+  if (frame.depth.data() == nullptr) return {};
+  return {static_cast<uint16_t*>(frame.depth.data()), size_t(frame.width)};
+}
+
+void FillRect(const PixelRows& rows, int row_begin, int row_end, int x0, int x1, uint32_t value,
+              bool rgb, bool alpha) {
+  if (x0 >= x1 || row_begin >= row_end || !(rgb || alpha)) return;
+  const size_t n = size_t(x1 - x0);
+  for (int y = row_begin; y < row_end; y++) {
+    if (rows.layout == PixelLayout::kRgb565) {
+      if (rgb) std::fill_n(rows.Rgb565(y) + x0, n, TopBits565(value));
+      if (alpha) FillBytes(rows.Alpha(y) + x0, n, uint8_t(value >> 24));
+      continue;
+    }
+    uint32_t* p = rows.Argb(y) + x0;
+    if (rgb && alpha) {
+      FillPixels(p, n, value);
+      continue;
+    }
+    const uint32_t mask = rgb ? 0x00FFFFFFu : 0xFF000000u;
+    for (size_t i = 0; i < n; i++) p[i] = (p[i] & ~mask) | (value & mask);
+  }
+}
+
+void FillDepth(const DepthRows& depth, int row_begin, int row_end, int x0, int x1, uint16_t value) {
+  if (x0 >= x1) return;
+  for (int y = row_begin; y < row_end; y++) std::fill_n(depth.Row(y) + x0, size_t(x1 - x0), value);
 }
 
 void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int ssaa,
@@ -150,7 +203,7 @@ void InitFrameBuffers(FrameBuffers& frame, int count, int width, int height, int
   frame.count = count;
   frame.front = 0;
   frame.back = buffers > 1 ? 1 : 0;
-  frame.depth = 0;
+  frame.depth = PixelMemory();  // made again, at the new size, when next used
   // The colour depth stays; its thresholds and layout follow the new size.
   SetColorDepth(frame, frame.color16 ? 16 : 32, frame.dither_matrix);
 }
@@ -163,6 +216,7 @@ void FreeFrameBuffers(FrameBuffers& frame) {
   frame.ssaa = 1;
   frame.count = 0;
   frame.display_rows = {};
+  frame.depth = PixelMemory();
 }
 
 Rgba8 UnpackColor(uint32_t c, int color_format) {

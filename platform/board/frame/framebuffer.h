@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "grlib.h"
 #include "pixel/pixel.h"
 #include "pixel/pixel_rows.h"
 
@@ -48,6 +49,11 @@ struct FrameBuffers {
   bool color16 = false;
   int dither_matrix = 4;  // 4 (4x4), 2 (2x2) or 0 (none: the nearest value)
   std::array<std::vector<uint32_t>, 4> dither;
+  // The same for each dither mode a program may choose (GR_DITHER_DISABLE,
+  // 2x2, 4x4), all kept: a triangle keeps pointers to the rows of the mode
+  // it was drawn in, whatever mode is chosen after it.
+  std::array<std::array<std::vector<uint32_t>, 4>, 3> dither_modes;
+  int dither_mode = -1;  // the mode chosen by the program; -1: dither_matrix's
   // Mipmapping's LOD dither values (4x4 matrix, 0..15), a byte a pixel, for
   // each of the 4 scene rows of the matrix; in every colour depth.
   std::array<std::vector<uint8_t>, 4> lod_dither;
@@ -66,11 +72,19 @@ struct FrameBuffers {
   // board gives them up (new buffers) before then and before the display
   // closes. None: the frame is shown from the board's own buffers.
   PixelRows display_rows;
-  // The auxiliary (depth) buffer. Nothing on this board tests or writes depth
-  // per pixel, so it is everywhere the value of its last clear: no plane of
-  // memory to fill each frame.
-  uint16_t depth = 0;
+  // The auxiliary (depth) buffer, when the program asked for one at open: a
+  // 16-bit depth a pixel at the drawn size (supersampled with the colour),
+  // kept across frames. Made when it is first cleared or tested, so that a
+  // program that never uses it pays nothing for it.
+  bool depth_wanted = false;
+  PixelMemory depth;
 };
+
+// The depth buffer's rows, made now (zeroed) if it is wanted and not made
+// yet; none when it is not wanted. Throws std::bad_alloc.
+DepthRows DepthBuffer(FrameBuffers& frame);
+// The depth buffer's rows as they are: none when not made.
+DepthRows MadeDepthBuffer(const FrameBuffers& frame);
 
 // Allocates the colour buffers (all cleared) to show width x height pixels,
 // each drawn `ssaa` times as large each way, for `count` buffers (2 or 3) as
@@ -92,12 +106,23 @@ void FillBytes(uint8_t* bytes, size_t n, uint8_t value);
 // stands, or, 5-6-5, as the 5-6-5 value of its top bits and its alpha.
 void FillRows(const PixelRows& rows, int row_begin, int row_end, uint32_t value);
 
+// The same within columns [x0, x1) only, writing colour where `rgb` and the
+// alpha plane where `alpha`.
+void FillRect(const PixelRows& rows, int row_begin, int row_end, int x0, int x1, uint32_t value,
+              bool rgb, bool alpha);
+// Sets depths [x0, x1) of rows [row_begin, row_end) to `value`.
+void FillDepth(const DepthRows& depth, int row_begin, int row_end, int x0, int x1, uint16_t value);
+
 // 16-bit colour (`bits` 16) or 8 bits a channel (32). With 16, every pixel
 // written is quantised to 5-6-5 through the ordered dither `matrix` (4 for
 // 4x4, 2 for 2x2, 0 for none: the nearest value), indexed by the pixel's
 // position in the 640x480 scene. Buffers made again later keep it; set it
 // first, and they are made the size it needs.
 void SetColorDepth(FrameBuffers& frame, int bits, int matrix);
+
+// The dither rows triangles are drawn with now: dither_modes' of the mode
+// chosen, or of the setting's matrix.
+const std::array<std::vector<uint32_t>, 4>& CurrentDither(const FrameBuffers& frame);
 
 // How the colour buffers keep their pixels: 5-6-5 with 16-bit colour at one
 // sample a pixel; supersampled, the samples keep 8 bits a channel.

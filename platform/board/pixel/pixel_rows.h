@@ -38,6 +38,15 @@ struct PixelRows {
   friend bool operator==(const PixelRows&, const PixelRows&) = default;
 };
 
+// The depth buffer's rows: a 16-bit depth a pixel, `stride` apart, from the
+// buffer's first row. A view; null: no depth buffer.
+struct DepthRows {
+  uint16_t* plane = nullptr;
+  size_t stride = 0;
+  uint16_t* Row(int y) const { return plane + size_t(y) * stride; }
+  friend bool operator==(const DepthRows&, const DepthRows&) = default;
+};
+
 // Rows of 0xAARRGGBB pixels; `stride` 0: packed.
 inline PixelRows ArgbRows(uint32_t* pixels, int width, int height, size_t stride = 0) {
   return {pixels, width, height, stride ? stride : size_t(width), PixelLayout::kArgb8888};

@@ -101,6 +101,7 @@ PixelState MakePixelState(const RenderState& render, const TexCombineState& tex,
   state.constant = render.constant;
   state.sampler = sampler;
   state.perspective = perspective;
+  state.pipeline = render.pipeline;
   return state;
 }
 
@@ -108,10 +109,18 @@ PixelInputs InputsOf(const PixelState& state) {
   PixelInputs in;
   for (int c = 0; c < 3; c++) MarkReads(state.color, c, &in);
   MarkReads(state.alpha, 3, &in);
+  // The chroma key compares the colour combine's other input.
+  if (state.pipeline.chroma_key) {
+    for (int c = 0; c < 3; c++) {
+      if (state.color.other == GR_COMBINE_OTHER_ITERATED) in.iterated[c] = true;
+      if (state.color.other == GR_COMBINE_OTHER_TEXTURE) in.texture = true;
+    }
+  }
   return in;
 }
 
 bool MatchFused(const PixelState& state, FusedKind* kind) {
+  if (!PlainPipeline(state.pipeline)) return false;  // see MatchFusedDepth
   FusedKind s{};
   if (!MatchColor(state.color, &s.color) || !MatchAlpha(state.alpha, &s.alpha)) return false;
   const BlendState& b = state.blend;

@@ -24,6 +24,7 @@ struct PixelState {
   Rgba8 constant;
   SamplerMode sampler;
   bool perspective = false;  // 1/w varies over the triangle
+  PipelineState pipeline;
   // The units as set, for what `sampler` does not say: mipmapping, filters
   // that differ, a second unit. Where they take part the units' own path
   // samples (see pixel/texture_units.h); otherwise only unit 0 is set.

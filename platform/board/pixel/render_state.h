@@ -3,6 +3,7 @@
 #pragma once
 
 #include "grlib.h"
+#include "pixel/pipeline_state.h"
 #include "pixel/pixel.h"
 
 namespace softboard {
@@ -29,6 +30,8 @@ struct RenderState {
   CombineState alpha;  // starts as the iterated alpha
   BlendState blend;
   Rgba8 constant;
+  PipelineState pipeline;      // clip, chroma key, alpha and depth tests, fog, masks
+  int cull = GR_CULL_DISABLE;  // decided per triangle, before its pixels
 };
 
 // A texture unit's own combine of its texel.

@@ -92,6 +92,11 @@ struct SpanInputs {
   // it writes through them: to 5-6-5 pixels on a 5-6-5 row, to their widened
   // values on an 8-bit one. Null: 8 bits a channel, written as they are.
   const uint32_t* dither = nullptr;
+  // The depth buffer's row, a 16-bit depth a pixel, indexed as `row` is;
+  // null: none.
+  uint16_t* depth = nullptr;
+  uint32_t z = 0, dz = 0;  // Z depth in signed 17.15 fixed point, and its step
+  float q = 0, dq = 0;     // the vertices' 1/w (W depth, the fog table), and its step
   // The units' own path: each unit's coordinates, and the row's LOD dither
   // values (kLodDither, 0..15, a byte a pixel; at least kDitherReadPast past
   // its end can be read).

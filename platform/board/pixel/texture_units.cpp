@@ -153,7 +153,7 @@ void SampleUnitsChunk(const TriangleInputs& tri, const SpanInputs& span, int fir
 
 bool MatchFusedUnits(const TriangleInputs& tri, FusedKind* kind) {
   const PixelState& state = tri.state;
-  if (!tri.units) return false;
+  if (!tri.units || !PlainPipeline(state.pipeline)) return false;
   // The colour, alpha and blend as a fused loop takes them, the units aside.
   PixelState plain = state;
   plain.tex = {};

@@ -30,6 +30,10 @@ static bool Snap(float v, double scale, int64_t& out) {
   return true;
 }
 
+bool SnapCoordinate(float v, double scale, int64_t& out) {
+  return Snap(v, scale, out);
+}
+
 static double ColorValue(float v) {
   return v > 0 ? std::min(double(v), 255.0) : 0.0;
 }
@@ -103,21 +107,28 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
   const double dx1 = double(x[1] - x[0]) / 16, dy1 = double(y[1] - y[0]) / 16;
   const double dx2 = double(x[2] - x[0]) / 16, dy2 = double(y[2] - y[0]) / 16;
   const double area = double(area2) / 256;
-  const auto plane = [&](auto value) {
-    const double values[3] = {value(*v[0]), value(*v[1]), value(*v[2])};
-    return MakePlane(values, dx1, dy1, dx2, dy2, area);
-  };
-  out.plane[kPlaneR] = plane([](const GrVertex& p) { return ColorValue(p.r); });
-  out.plane[kPlaneG] = plane([](const GrVertex& p) { return ColorValue(p.g); });
-  out.plane[kPlaneB] = plane([](const GrVertex& p) { return ColorValue(p.b); });
-  out.plane[kPlaneA] = plane([](const GrVertex& p) { return ColorValue(p.a); });
-  out.plane[kPlaneSow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].sow); });
-  out.plane[kPlaneTow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].tow); });
-  out.plane[kPlaneOow] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[0].oow); });
-  out.unit1[0] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[1].sow); });
-  out.unit1[1] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[1].tow); });
-  out.unit1[2] = plane([](const GrVertex& p) { return FiniteValue(p.tmuvtx[1].oow); });
+  double values[3][kPlanes];
+  for (int i = 0; i < 3; i++) VertexPlaneValues(*v[i], values[i]);
+  for (int k = 0; k < kPlanes; k++) {
+    const double at[3] = {values[0][k], values[1][k], values[2][k]};
+    out.plane[k] = MakePlane(at, dx1, dy1, dx2, dy2, area);
+  }
   return true;
+}
+
+void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes]) {
+  out[kPlaneR] = ColorValue(v.r);
+  out[kPlaneG] = ColorValue(v.g);
+  out[kPlaneB] = ColorValue(v.b);
+  out[kPlaneA] = ColorValue(v.a);
+  out[kPlaneSow] = FiniteValue(v.tmuvtx[0].sow);
+  out[kPlaneTow] = FiniteValue(v.tmuvtx[0].tow);
+  out[kPlaneOow] = FiniteValue(v.tmuvtx[0].oow);
+  out[kPlaneZ] = v.ooz > 0 ? std::min(double(v.ooz), 65535.0) : 0.0;  // NaN too
+  out[kPlaneQ] = FiniteValue(v.oow);
+  out[kPlaneSow1] = FiniteValue(v.tmuvtx[1].sow);
+  out[kPlaneTow1] = FiniteValue(v.tmuvtx[1].tow);
+  out[kPlaneOow1] = FiniteValue(v.tmuvtx[1].oow);
 }
 
 RowWalker::RowWalker(const TriangleSetup& tri, int first_row)

@@ -20,7 +20,32 @@ struct Plane {
   double at_origin = 0, dx = 0, dy = 0;
 };
 
-enum PlaneIndex { kPlaneR, kPlaneG, kPlaneB, kPlaneA, kPlaneSow, kPlaneTow, kPlaneOow, kPlanes };
+// kPlaneZ is the vertices' ooz (0..65535) and kPlaneQ their own 1/w (the
+// depth buffer's and the fog table's), beside unit 0's 1/w (kPlaneOow);
+// kPlaneSow1 to kPlaneOow1 are texture unit 1's (tmuvtx[1]).
+enum PlaneIndex {
+  kPlaneR,
+  kPlaneG,
+  kPlaneB,
+  kPlaneA,
+  kPlaneSow,
+  kPlaneTow,
+  kPlaneOow,
+  kPlaneZ,
+  kPlaneQ,
+  kPlaneSow1,
+  kPlaneTow1,
+  kPlaneOow1,
+  kPlanes
+};
+
+// A position in scene pixels drawn `scale` times as large, snapped to 1/16
+// pixel; false when it is not finite or lies beyond the guard band.
+bool SnapCoordinate(float v, double scale, int64_t& out);
+
+// The value a vertex gives each plane: colours and ooz held to their range,
+// anything not finite as 0.
+void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes]);
 
 struct TriangleSetup {
   Edge edge[3];
@@ -28,8 +53,6 @@ struct TriangleSetup {
   int col_begin = 0, col_end = 0;  // likewise columns
   double origin_x = 0, origin_y = 0;
   Plane plane[kPlanes];
-  // s/w, t/w and 1/w of texture unit 1 (tmuvtx[1]), in that order.
-  Plane unit1[3];
 };
 
 inline double PlaneAt(const TriangleSetup& tri, const Plane& p, double x, double y) {

@@ -19,7 +19,7 @@ struct UnitPlanes {
 
 UnitPlanes PlanesOf(const TriangleSetup& setup, int unit) {
   if (unit == 0) return {setup.plane[kPlaneSow], setup.plane[kPlaneTow], setup.plane[kPlaneOow]};
-  return {setup.unit1[0], setup.unit1[1], setup.unit1[2]};
+  return {setup.plane[kPlaneSow1], setup.plane[kPlaneTow1], setup.plane[kPlaneOow1]};
 }
 
 // As the row's other float inputs are made: held within float range.
@@ -101,7 +101,7 @@ void PrepareUnits(const TextureUnitState& tmu0, const TextureUnitState* tmu1,
     state.two_units = true;
     state.tex1 = tmu1->combine;
     state.units[1] = tmu1->mode;
-    const Plane& q1 = setup.unit1[2];
+    const Plane& q1 = setup.plane[kPlaneOow1];
     state.perspective1 = q1.dx != 0 || q1.dy != 0;
   }
   FillUnit(kept[0].get(), tmu0.mode, setup, PlanesOf(setup, 0), &tri->unit[0]);

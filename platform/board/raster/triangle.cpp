@@ -1,8 +1,10 @@
 #include "raster/triangle.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "pixel/fused_depth.h"
 #include "pixel/fused_loops.h"
 #include "pixel/fused_loops_mipmap.h"
 #include "pixel/pixel_rows.h"
@@ -59,22 +61,44 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   FusedKind kind;
-  if (general_only || !MatchFused(tri->state, &kind)) return general;
+  FusedDepth depth = FusedDepth::kNone;
+  const bool plain = PlainPipeline(tri->state.pipeline);
+  if (general_only) return general;
+  if (plain ? !MatchFused(tri->state, &kind) : !MatchFusedDepth(tri->state, &kind, &depth))
+    return general;
   // A textured fused loop needs the texture, its coordinates stepped as the
   // triangle's are.
   const Coords coords = tri->affine ? Coords::kAffine : Coords::kPerspective;
   if (kind.coords != Coords::kNone && (tri->texture.texels == nullptr || kind.coords != coords))
     return general;
   tri->fused = kind;
-  SpanLoop loop = ChooseFusedLoop(kind, layout);
+  SpanLoop loop = plain ? ChooseFusedLoop(kind, layout) : ChooseFusedDepthLoop(kind, depth, layout);
   *fused = loop != nullptr;
   return loop ? loop : general;
+}
+
+// Z depth in 17.15 fixed point, rounded to nearest and held in int range.
+uint32_t ToFixedDepth(double v) {
+  constexpr double kMax = 2147483647.0;
+  v = v * (1 << kDepthFraction) + 0.5;
+  v = v >= -kMax ? std::min(v, kMax) : -kMax;
+  return uint32_t(int32_t(std::floor(v)));
+}
+
+// Whether a state reads the depth values of its pixels: Z, or 1/w.
+bool ReadsZ(const PipelineState& p) {
+  return UsesDepth(p) && !WBuffer(p.depth.mode);
+}
+bool ReadsQ(const PipelineState& p) {
+  return (UsesDepth(p) && WBuffer(p.depth.mode)) || p.fog.source == FogSource::kTable;
 }
 
 // The steps along a row, the same for every row.
 SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri) {
   SpanInputs steps;
   for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
+  if (ReadsZ(tri.state.pipeline)) steps.dz = ToFixedDepth(setup.plane[kPlaneZ].dx);
+  if (ReadsQ(tri.state.pipeline)) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
   if (!tri.reads.texture) return steps;
   if (tri.units) {
     UnitRowSteps(setup, tri, &steps);
@@ -103,6 +127,8 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
   const double px = x0 + 0.5, py = row + 0.5;
   for (int c = 0; c < 4; c++)
     span->color[c] = ToFixed(At(setup, setup.plane[kPlaneR + c], px, py) + 0.5);
+  if (ReadsZ(tri.state.pipeline)) span->z = ToFixedDepth(At(setup, setup.plane[kPlaneZ], px, py));
+  if (ReadsQ(tri.state.pipeline)) span->q = ToFloat(At(setup, setup.plane[kPlaneQ], px, py));
   if (!tri.reads.texture) return;
   if (tri.units) return StartUnitSpans(setup, tri, row, x0, span);
   const Plane& s = setup.plane[kPlaneSow];
@@ -121,7 +147,35 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
   span->oow = ToFloat(At(setup, q, px, py));
 }
 
+// What every shape does once its setup is made: the clip window bounds its
+// rows and columns, then its inputs and span loop. False when nothing is left.
+bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
+                   const TextureUnitState& tmu, const TextureUnitState* tmu1, SpanLoops loops,
+                   PreparedTriangle* out) {
+  const ClipRect clip = TargetClip(render.pipeline.clip, target.width, target.height);
+  TriangleSetup& setup = out->setup;
+  setup.row_begin = std::max(setup.row_begin, clip.y0);
+  setup.row_end = std::min(setup.row_end, clip.y1);
+  setup.col_begin = std::max(setup.col_begin, clip.x0);
+  setup.col_end = std::min(setup.col_end, clip.x1);
+  if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
+  out->loop =
+      Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
+  out->steps = RowSteps(setup, out->inputs);
+  out->target = target;
+  return true;
+}
+
 }  // namespace
+
+ClipRect TargetClip(const ClipWindow& clip, int width, int height) {
+  const double sx = double(width) / kScreenWidth, sy = double(height) / kScreenHeight;
+  const auto edge = [](int e, double s, int size) {
+    return int(std::clamp<long>(std::lround(e * s), 0, size));
+  };
+  return {edge(clip.min_x, sx, width), edge(clip.min_y, sy, height), edge(clip.max_x, sx, width),
+          edge(clip.max_y, sy, height)};
+}
 
 bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,
@@ -131,33 +185,57 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
   const double sx = double(target.width) / kScreenWidth;
   const double sy = double(target.height) / kScreenHeight;
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
-  out->loop =
-      Prepare(render, tmu, tmu1, out->setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
-  out->steps = RowSteps(out->setup, out->inputs);
-  out->target = target;
+  out->line = LineSpans{};
+  out->shape = PreparedTriangle::Shape::kTriangle;
   out->corners[0] = a;
   out->corners[1] = b;
   out->corners[2] = c;
-  return true;
+  return FinishPrepare(target, render, tmu, tmu1, loops, out);
+}
+
+bool PrepareLine(const TriangleTarget& target, const RenderState& render,
+                 const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b, SpanLoops loops,
+                 PreparedTriangle* out, const TextureUnitState* tmu1) {
+  if (!SetupLine(a, b, target.width, target.height, target.ssaa, out->setup, out->line))
+    return false;
+  out->shape = PreparedTriangle::Shape::kLine;
+  out->corners[0] = a;
+  out->corners[1] = b;
+  out->corners[2] = GrVertex{};
+  return FinishPrepare(target, render, tmu, tmu1, loops, out);
+}
+
+bool PreparePoint(const TriangleTarget& target, const RenderState& render,
+                  const TextureUnitState& tmu, const GrVertex& p, SpanLoops loops,
+                  PreparedTriangle* out, const TextureUnitState* tmu1) {
+  if (!SetupPoint(p, target.width, target.height, target.ssaa, out->setup, out->line)) return false;
+  out->shape = PreparedTriangle::Shape::kPoint;
+  out->corners[0] = p;
+  out->corners[1] = out->corners[2] = GrVertex{};
+  return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
 
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
   // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
-  return std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
+  return a.shape == b.shape && std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
          a.inputs.state == b.inputs.state && a.loop == b.loop && a.texture == b.texture &&
          a.texture1 == b.texture1;
 }
 
 void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
-              int first_row) {
+              int first_row, const DepthRows& depth) {
   row_begin = std::max(row_begin, t.setup.row_begin);
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
   SpanInputs span = t.steps;
-  RowWalker walker(t.setup, row_begin);
+  const bool line = t.line.active;
+  RowWalker walker(t.setup, line ? t.setup.row_begin : row_begin);  // a line's is unused
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
-    if (!walker.Span(x0, x1)) continue;
+    if (line ? !LineSpan(t.line, row, t.setup.col_begin, t.setup.col_end, &x0, &x1)
+             : !walker.Span(x0, x1))
+      continue;
+    span.depth = depth.plane ? depth.Row(row) : nullptr;
     StartSpan(t.setup, t.inputs, row, x0, x1, &span);
     // 16-bit colour: every span loop quantises what it writes through these.
     const TriangleTarget& target = t.target;

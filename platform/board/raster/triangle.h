@@ -9,6 +9,7 @@
 #include "pixel/pixel_state.h"
 #include "pixel/render_state.h"
 #include "pixel/span.h"
+#include "raster/line.h"
 #include "raster/setup.h"
 #include "raster/texture_memory.h"
 
@@ -24,6 +25,7 @@ struct TriangleTarget {
   // The LOD dither values of each scene row of the matrix, a byte a pixel
   // (null: 0).
   const uint8_t* lod_dither[4] = {};
+  int ssaa = 1;  // samples a side of a shown pixel (lines and points are shown pixels)
 };
 
 // A triangle ready to draw: it can be drawn later, row range by row range, on
@@ -42,6 +44,9 @@ struct PreparedTriangle {
   // and `inputs.state`. The same corners, bit for bit, in the same state and
   // with the same texture draw the same pixels.
   GrVertex corners[3] = {};
+  // A line or a point (its corners the first two, or the first): its spans.
+  LineSpans line;
+  enum class Shape : uint8_t { kTriangle, kLine, kPoint } shape = Shape::kTriangle;
 };
 
 // Whether two triangles draw the same pixels, the target being as it was.
@@ -59,9 +64,25 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const GrVertex& c, SpanLoops loops, PreparedTriangle* out,
                      const TextureUnitState* tmu1 = nullptr);
 
+// The line ab and the point p, prepared as PrepareTriangle prepares a
+// triangle (see SetupLine and SetupPoint).
+bool PrepareLine(const TriangleTarget& target, const RenderState& render,
+                 const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b, SpanLoops loops,
+                 PreparedTriangle* out, const TextureUnitState* tmu1 = nullptr);
+bool PreparePoint(const TriangleTarget& target, const RenderState& render,
+                  const TextureUnitState& tmu, const GrVertex& p, SpanLoops loops,
+                  PreparedTriangle* out, const TextureUnitState* tmu1 = nullptr);
+
+// The clip window's pixels in a target: its edges at round(edge * scale).
+struct ClipRect {
+  int x0, y0, x1, y1;
+};
+ClipRect TargetClip(const ClipWindow& clip, int width, int height);
+
 // Draws the triangle's rows [row_begin, row_end) into `rows`, whose first row
-// is row `first_row` of the target (a 5-6-5 buffer is always passed whole).
+// is row `first_row` of the target (a 5-6-5 buffer is always passed whole),
+// and `depth`, the target's depth buffer (rows of the whole target).
 void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
-              int first_row = 0);
+              int first_row = 0, const DepthRows& depth = {});
 
 }  // namespace softboard

@@ -180,6 +180,69 @@ TEST_P(MidFrame, TheConstantColourChangedBetweenDraws) {
   ExpectSame(Shown(), want);
 }
 
+TEST_P(MidFrame, TheFogColourChangedBetweenDraws) {
+  const std::vector<uint32_t> want = Reference();
+  // Black vertices fogged whole (alpha 255) with ADD2 give the fog colour.
+  grFogMode(GR_FOG_WITH_ITERATED_ALPHA | GR_FOG_ADD2);
+  for (int frame = 0; frame < 2; frame++) {
+    grBufferClear(0, 0, 0);
+    grFogColorValue(kRed);
+    DrawFirst(0, 0);
+    grFogColorValue(kGreen);
+    DrawSecond(0, 0);
+    grBufferSwap(0);
+    ExpectSame(Shown(), want);
+  }
+}
+
+// Depth, alpha test, clip window and colour mask changed between draws, each
+// draw's pixels decided by its own: the later draws either cover the first as
+// the reference's second triangle does, or are discarded whole.
+TEST_P(MidFrame, TestsAndMasksChangedBetweenDraws) {
+  const std::vector<uint32_t> want = Reference();
+  const auto at_depth = [](float z) {
+    return [z](float x, float y, float r, float g) {
+      GrVertex v = Corner(x, y, r, g, 0, 0);
+      v.ooz = z;
+      return v;
+    };
+  };
+  for (int frame = 0; frame < 2; frame++) {
+    grDepthMask(FXTRUE);
+    grDepthBufferMode(GR_DEPTHBUFFER_ZBUFFER);
+    grDepthBufferFunction(GR_CMP_ALWAYS);
+    grAlphaTestFunction(GR_CMP_ALWAYS);
+    grClipWindow(0, 0, 640, 480);
+    grColorMask(FXTRUE, FXTRUE);
+    grBufferClear(0, 0, 700);  // behind the two drawn, in front of the rest
+    const auto near = at_depth(1000), nearer = at_depth(2000), far = at_depth(500);
+    {
+      const GrVertex v[3] = {near(100.25f, 50.5f, 255, 0), near(420.75f, 90.5f, 255, 0),
+                             near(180.5f, 400.25f, 255, 0)};
+      grDrawTriangle(&v[0], &v[1], &v[2]);
+    }
+    grDepthBufferFunction(GR_CMP_GREATER);
+    const GrVertex second[3] = {nearer(300.5f, 120.25f, 0, 255), nearer(560.25f, 300.75f, 0, 255),
+                                nearer(250.75f, 440.5f, 0, 255)};
+    grDrawTriangle(&second[0], &second[1], &second[2]);
+    // Each of these is discarded whole by the state it is drawn in.
+    const GrVertex behind[3] = {far(0, 0, 0, 0), far(640, 0, 0, 0), far(0, 480, 0, 0)};
+    grDrawTriangle(&behind[0], &behind[1], &behind[2]);
+    grDepthBufferFunction(GR_CMP_ALWAYS);
+    grAlphaTestFunction(GR_CMP_NEVER);
+    grDrawTriangle(&behind[0], &behind[1], &behind[2]);
+    grAlphaTestFunction(GR_CMP_ALWAYS);
+    grClipWindow(600, 0, 640, 10);
+    grDrawTriangle(&second[0], &second[1], &second[2]);
+    grClipWindow(0, 0, 640, 480);
+    grColorMask(FXFALSE, FXFALSE);
+    grDrawTriangle(&behind[0], &behind[1], &behind[2]);
+    grColorMask(FXTRUE, FXTRUE);
+    grBufferSwap(0);
+    ExpectSame(Shown(), want);
+  }
+}
+
 // An 8x8 P8 texture of index 1, and palettes that make it red or green.
 struct PaletteTexture {
   std::array<uint8_t, 64> texels;

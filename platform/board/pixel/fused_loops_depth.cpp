@@ -1,0 +1,383 @@
+// The fused depth loops; see fused_depth.h.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "pixel/fused_loops_depth.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "pixel/fused_depth.h"
+#include "pixel/pipeline_state.h"
+#include "pixel/rgb565.h"
+#include "pixel/sampler.h"
+#include "pixel/simd-inl.h"
+#include "pixel/span_general.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace softboard {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_TARGET != HWY_SCALAR
+
+using DI = hn::RebindToSigned<D32>;
+using M32 = hn::Mask<D32>;
+
+// `value f reference` on signed lanes.
+HWY_INLINE M32 CompareLanes(int f, hn::Vec<DI> value, hn::Vec<DI> reference) {
+  const D32 d;
+  const DI di;
+  switch (f) {
+    case GR_CMP_NEVER: return hn::RebindMask(d, hn::Lt(value, hn::Set(di, INT32_MIN)));
+    case GR_CMP_LESS: return hn::RebindMask(d, hn::Lt(value, reference));
+    case GR_CMP_EQUAL: return hn::RebindMask(d, hn::Eq(value, reference));
+    case GR_CMP_LEQUAL: return hn::RebindMask(d, hn::Not(hn::Gt(value, reference)));
+    case GR_CMP_GREATER: return hn::RebindMask(d, hn::Gt(value, reference));
+    case GR_CMP_NOTEQUAL: return hn::RebindMask(d, hn::Not(hn::Eq(value, reference)));
+    case GR_CMP_GEQUAL: return hn::RebindMask(d, hn::Not(hn::Lt(value, reference)));
+    default: return hn::RebindMask(d, hn::Eq(value, value));
+  }
+}
+
+HWY_INLINE hn::Vec<DI> Held(hn::Vec<DI> v, int lo, int hi) {
+  const DI di;
+  return hn::Min(hn::Max(v, hn::Set(di, lo)), hn::Set(di, hi));
+}
+
+// WDepth of each lane: (127 - E) * 4096 - ceil(m / 2048) for q = 1.m * 2^E,
+// which is both of its cases; 0 from 1 up, 0xFFFF at 2^-16 and below (NaN too).
+HWY_INLINE hn::Vec<DI> WDepthLanes(hn::Vec<DF> q) {
+  const DF df;
+  const DI di;
+  const auto bits = hn::BitCast(di, q);
+  const auto exponent = hn::ShiftRight<23>(bits);
+  const auto mantissa = hn::And(bits, hn::Set(di, 0x7FFFFF));
+  const auto d = hn::Sub(hn::ShiftLeft<12>(hn::Sub(hn::Set(di, 127), exponent)),
+                         hn::ShiftRight<11>(hn::Add(mantissa, hn::Set(di, 2047))));
+  const auto far = hn::Not(hn::Gt(q, hn::Set(df, 1.0f / 65536)));
+  const auto near = hn::Ge(q, hn::Set(df, 1.0f));
+  return hn::IfThenElse(hn::RebindMask(di, near), hn::Zero(di),
+                        hn::IfThenElse(hn::RebindMask(di, far), hn::Set(di, 0xFFFF), d));
+}
+
+// Texture coordinates, a group of lanes at a time (as fused_loops.cpp steps them).
+template <Coords kCoords>
+struct Coordinates {
+  const SampledTexture& t;
+  uint32_t u0, v0, du, dv;
+  float sow, tow, oow, dsow, dtow, doow;
+
+  HWY_INLINE void Texels(size_t group, uint32_t* idx, V32& fu, V32& fv) const {
+    const D32 d;
+    const size_t n = hn::Lanes(d);
+    const V32 low8 = hn::Set(d, 255u);
+    V32 iu, iv;
+    if constexpr (kCoords == Coords::kAffine) {
+      const uint32_t first = uint32_t(group * n);
+      const V32 u = hn::Add(hn::Set(d, u0 + first * du), hn::Mul(hn::Iota(d, 0), hn::Set(d, du)));
+      const V32 v = hn::Add(hn::Set(d, v0 + first * dv), hn::Mul(hn::Iota(d, 0), hn::Set(d, dv)));
+      const V32 tu = hn::ShiftRightSame(u, 24 - t.width_log2);
+      const V32 tv = hn::ShiftRightSame(v, 24 - t.height_log2);
+      iu = hn::ShiftRight<8>(tu);
+      iv = hn::ShiftRight<8>(tv);
+      fu = hn::And(tu, low8);
+      fv = hn::And(tv, low8);
+    } else {
+      const DF df;
+      const DI di;
+      const auto k = hn::Add(hn::Iota(df, 0.0f), hn::Set(df, float(group * n)));
+      const auto q = hn::Add(hn::Set(df, oow), hn::Mul(k, hn::Set(df, doow)));
+      const auto ss = hn::Div(hn::Add(hn::Set(df, sow), hn::Mul(k, hn::Set(df, dsow))), q);
+      const auto tt = hn::Div(hn::Add(hn::Set(df, tow), hn::Mul(k, hn::Set(df, dtow))), q);
+      const auto fixed = [&](hn::Vec<DF> x) {
+        const auto lo = hn::Set(df, -1073741824.0f), hi = hn::Set(df, 1073741824.0f);
+        x = hn::Add(hn::Mul(x, hn::Set(df, t.scale)), hn::Set(df, kBilinearOffset));
+        x = hn::Min(hn::IfThenElse(hn::Ge(x, lo), x, lo), hi);
+        return hn::BitCast(d, hn::ConvertTo(di, hn::Floor(x)));
+      };
+      const V32 cu = fixed(ss), cv = fixed(tt);
+      iu = hn::And(hn::BitCast(d, hn::ShiftRight<8>(hn::BitCast(di, cu))),
+                   hn::Set(d, uint32_t(t.width - 1)));
+      iv = hn::And(hn::BitCast(d, hn::ShiftRight<8>(hn::BitCast(di, cv))),
+                   hn::Set(d, uint32_t(t.height - 1)));
+      fu = hn::And(cu, low8);
+      fv = hn::And(cv, low8);
+    }
+    hn::Store(hn::Add(hn::ShiftLeftSame(iv, t.width_log2), iu), d, idx);
+  }
+};
+
+// Fog amounts of a group: the iterated alpha truncated, or the table's at
+// each pixel's W depth (looked up lane by lane, through the general loop's
+// own arithmetic).
+HWY_INLINE V32 FogAmount(const FogState& fog, V32 iterated_alpha, hn::Vec<DI> w16) {
+  const D32 d;
+  if (fog.source == FogSource::kIteratedAlpha)
+    return Channel8(hn::Sub(iterated_alpha, hn::Set(d, 0x8000u)));
+  HWY_ALIGN int32_t w[hn::MaxLanes(D32())];
+  HWY_ALIGN uint32_t k[hn::MaxLanes(D32())];
+  hn::Store(w16, DI(), w);
+  for (size_t i = 0; i < hn::Lanes(d); i++) k[i] = uint32_t(FogTableAmount(fog.table, w[i]));
+  return hn::Load(d, k);
+}
+
+// Pixels of an 8-bit row (and its depths), written only where a mask says.
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
+void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
+  const D32 d;
+  const D16 d16;
+  const DI di;
+  const DF df;
+  const D16Half d16h;
+  constexpr size_t kMaxN = hn::MaxLanes(D32());
+  const size_t n = hn::Lanes(d);
+  const FusedKind& kind = tri.fused;
+  const PipelineState& p = tri.state.pipeline;
+  const DepthState& depth_state = p.depth;
+  const bool to_bias = ComparesToBias(depth_state.mode);
+  const bool write_depth = kDepth != FusedDepth::kNone && depth_state.write;
+  const bool chroma_texture = p.chroma_key && tri.state.color.other == GR_COMBINE_OTHER_TEXTURE;
+  const bool chroma_iterated = p.chroma_key && tri.state.color.other == GR_COMBINE_OTHER_ITERATED;
+  const bool alpha_test = p.alpha_function != GR_CMP_ALWAYS;
+  const bool fog = p.fog.source != FogSource::kNone;
+  const bool fog_w = p.fog.source == FogSource::kTable;
+  const V32 key = hn::Set(d, uint32_t(p.key.r) << 16 | uint32_t(p.key.g) << 8 | p.key.b);
+  const V16 fog_br = hn::BitCast(d16, hn::Set(d, uint32_t(p.fog.color.r) << 16 | p.fog.color.b));
+  const V16 fog_ga = hn::BitCast(d16, hn::Set(d, uint32_t(p.fog.color.g)));
+  const uint32_t* footprint = tri.texture.footprint;
+  const Coordinates<kCoords> coords{tri.texture, span.u,   span.v,    span.du,   span.dv,  span.sow,
+                                    span.tow,    span.oow, span.dsow, span.dtow, span.doow};
+  const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
+
+  if (kDepth != FusedDepth::kNone && span.depth == nullptr) return DrawSpanGeneral(tri, span);
+  uint32_t* out = span.row + span.x0;
+  uint16_t* depth_out = span.depth ? span.depth + span.x0 : nullptr;
+  const uint32_t* dither = span.dither ? span.dither + span.x0 : nullptr;
+  HWY_ALIGN uint32_t tail[kMaxN];
+  HWY_ALIGN uint16_t depth_tail[kMaxN];
+  HWY_ALIGN uint32_t idx[kMaxN];
+  size_t group = 0;
+  for (int i = 0; i < span.count; i += int(n), group++) {
+    const size_t left = size_t(span.count - i);
+    uint32_t* dst = out;
+    uint16_t* depth_dst = depth_out;
+    if (left < n) {  // the span's last pixels: work on a copy
+      std::memcpy(tail, out, left * 4);
+      dst = tail;
+      if (depth_out) {
+        std::memcpy(depth_tail, depth_out, left * 2);
+        depth_dst = depth_tail;
+      }
+    }
+    const V32 at = hn::Add(hn::Iota(d, 0), hn::Set(d, uint32_t(i)));
+    const auto plane = [&](int c) {
+      return hn::Add(hn::Set(d, span.color[c]), hn::Mul(at, hn::Set(d, span.color_step[c])));
+    };
+    const V32 old = hn::LoadU(d, dst);
+    V16 texel_br = hn::Zero(d16), texel_ga = hn::Zero(d16);
+    if constexpr (kCoords != Coords::kNone) {
+      V32 fu, fv;
+      coords.Texels(group, idx, fu, fv);
+      FilterFootprints(footprint, idx, fu, fv, texel_br, texel_ga);
+    }
+    const V32 iterated_alpha = plane(3);
+    V32 r = hn::Zero(d), g = hn::Zero(d), b = hn::Zero(d);
+    if (kColor != FusedColor::kTexture || chroma_iterated) {
+      r = Channel8(plane(0));
+      g = Channel8(plane(1));
+      b = Channel8(plane(2));
+    }
+    V16 src_br, src_ga;
+    if constexpr (kColor == FusedColor::kTexture) {
+      src_br = texel_br;
+      src_ga = hn::BitCast(d16, hn::And(hn::BitCast(d, texel_ga), hn::Set(d, 0xFFu)));
+    } else {
+      src_br = hn::BitCast(d16, hn::Or(b, hn::ShiftLeft<16>(r)));
+      src_ga = hn::BitCast(d16, g);
+      if constexpr (kColor == FusedColor::kTextureTimesIterated) {
+        src_br = Mul255(texel_br, src_br);
+        src_ga =
+            Mul255(hn::BitCast(d16, hn::And(hn::BitCast(d, texel_ga), hn::Set(d, 0xFFu))), src_ga);
+      }
+    }
+    V32 alpha = constant_alpha;
+    if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(iterated_alpha);
+    if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel_ga));
+
+    // The tests, in their order; a pixel that fails any writes nothing.
+    M32 pass = hn::RebindMask(d, hn::Eq(at, at));
+    if (chroma_texture) {
+      const V32 rgb = hn::And(Unpair(texel_br, texel_ga), hn::Set(d, 0x00FFFFFFu));
+      pass = hn::AndNot(hn::Eq(rgb, key), pass);
+    }
+    if (chroma_iterated) {
+      const V32 rgb = hn::Or(hn::Or(hn::ShiftLeft<16>(r), hn::ShiftLeft<8>(g)), b);
+      pass = hn::AndNot(hn::Eq(rgb, key), pass);
+    }
+    if (alpha_test) {
+      pass = hn::And(pass, CompareLanes(p.alpha_function, hn::BitCast(di, alpha),
+                                        hn::Set(di, p.alpha_reference)));
+    }
+    hn::Vec<DI> w16 = hn::Zero(di), written = hn::Zero(di);
+    hn::Vec<DF> q = hn::Zero(df);
+    if (kDepth == FusedDepth::kW || fog_w) {
+      const auto k = hn::ConvertTo(df, hn::BitCast(di, at));
+      q = hn::Add(hn::Set(df, span.q), hn::Mul(k, hn::Set(df, span.dq)));
+      w16 = WDepthLanes(q);
+    }
+    hn::Vec<DI> stored = hn::Zero(di);
+    if constexpr (kDepth != FusedDepth::kNone) {
+      hn::Vec<DI> own;
+      if constexpr (kDepth == FusedDepth::kZ) {
+        const V32 z = hn::Add(hn::Set(d, span.z), hn::Mul(at, hn::Set(d, span.dz)));
+        own = hn::ShiftRight<kDepthFraction>(hn::BitCast(di, z));
+      } else {
+        own = w16;
+      }
+      stored = hn::BitCast(di, hn::PromoteTo(d, hn::LoadU(d16h, depth_dst)));
+      hn::Vec<DI> compared;
+      if (to_bias) {
+        written = Held(own, 0, 0xFFFF);
+        compared = hn::Set(di, int32_t(uint16_t(depth_state.bias)));
+      } else {
+        written = Held(hn::Add(own, hn::Set(di, depth_state.bias)), 0, 0xFFFF);
+        compared = written;
+      }
+      pass = hn::And(pass, CompareLanes(depth_state.function, compared, stored));
+    }
+    if (fog) {
+      const V16 k1 = Both(FogAmount(p.fog, iterated_alpha, w16));
+      const V16 k0 = hn::Sub(hn::Set(d16, 255), k1);
+      if (p.fog.apply == FogApply::kMult2) {
+        src_br = Div255(hn::Mul(src_br, k0));
+        src_ga = Div255(hn::Mul(src_ga, k0));
+      } else if (p.fog.apply == FogApply::kAdd2) {
+        src_br = Div255(hn::Mul(fog_br, k1));
+        src_ga = Div255(hn::Mul(fog_ga, k1));
+      } else {
+        src_br = Div255(hn::Add(hn::Mul(fog_br, k1), hn::Mul(src_br, k0)));
+        src_ga = Div255(hn::Add(hn::Mul(fog_ga, k1), hn::Mul(src_ga, k0)));
+      }
+    }
+    V16 out_br = src_br, out_ga = src_ga;
+    if constexpr (kBlend == FusedBlend::kSrcAlpha) {
+      const V16 a = Both(alpha);
+      const V16 ia = hn::Sub(hn::Set(d16, 255), a);
+      out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
+      out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
+    }
+    if (dither) {  // 16-bit colour kept 8 bits a channel: quantised as written
+      const V16 o = hn::BitCast(d16, hn::LoadU(d, dither + i));
+      out_br = QuantizePair<5>(out_br, o);
+      out_ga = QuantizePair<6>(out_ga, o);
+    }
+    V32 result = hn::And(Unpair(out_br, out_ga), hn::Set(d, 0x00FFFFFFu));
+    if (kind.alpha_write == FusedAlphaWrite::kSource)
+      result = hn::Or(result, hn::ShiftLeft<24>(alpha));
+    if (kind.alpha_write == FusedAlphaWrite::kKeep)
+      result = hn::Or(result, hn::And(old, hn::Set(d, 0xFF000000u)));
+    hn::StoreU(hn::IfThenElse(pass, result, old), d, dst);
+    if (write_depth && depth_dst) {
+      const V32 kept = hn::IfThenElse(pass, hn::BitCast(d, written), hn::BitCast(d, stored));
+      hn::StoreU(hn::TruncateTo(d16h, kept), d16h, depth_dst);
+    }
+    if (left < n) {
+      std::memcpy(out, tail, left * 4);
+      if (write_depth && depth_out) std::memcpy(depth_out, depth_tail, left * 2);
+    }
+    out += n;
+    if (depth_out) depth_out += n;
+  }
+}
+
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords>
+SpanLoop ForDepth(FusedDepth depth) {
+  switch (depth) {
+    case FusedDepth::kNone: return &DepthSpan<kColor, kBlend, kCoords, FusedDepth::kNone>;
+    case FusedDepth::kZ: return &DepthSpan<kColor, kBlend, kCoords, FusedDepth::kZ>;
+    case FusedDepth::kW: return &DepthSpan<kColor, kBlend, kCoords, FusedDepth::kW>;
+  }
+  return nullptr;
+}
+
+template <FusedColor kColor, FusedBlend kBlend>
+SpanLoop ForCoords(const FusedKind& kind, FusedDepth depth) {
+  switch (kind.coords) {
+    case Coords::kNone: return ForDepth<kColor, kBlend, Coords::kNone>(depth);
+    case Coords::kAffine: return ForDepth<kColor, kBlend, Coords::kAffine>(depth);
+    case Coords::kPerspective: return ForDepth<kColor, kBlend, Coords::kPerspective>(depth);
+  }
+  return nullptr;
+}
+
+template <FusedColor kColor>
+SpanLoop ForBlend(const FusedKind& kind, FusedDepth depth) {
+  return kind.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace>(kind, depth)
+                                            : ForCoords<kColor, FusedBlend::kSrcAlpha>(kind, depth);
+}
+
+SpanLoop ChooseLoop(const FusedKind& kind, FusedDepth depth) {
+  switch (kind.color) {
+    case FusedColor::kTexture: return ForBlend<FusedColor::kTexture>(kind, depth);
+    case FusedColor::kIterated: return ForBlend<FusedColor::kIterated>(kind, depth);
+    case FusedColor::kTextureTimesIterated:
+      return ForBlend<FusedColor::kTextureTimesIterated>(kind, depth);
+  }
+  return nullptr;
+}
+
+#else  // HWY_SCALAR: one lane.
+
+SpanLoop ChooseLoop(const FusedKind&, FusedDepth) {
+  return nullptr;  // the general loop draws every state
+}
+
+#endif
+
+}  // namespace HWY_NAMESPACE
+}  // namespace softboard
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace softboard {
+
+HWY_EXPORT(ChooseLoop);
+
+bool MatchFusedDepth(const PixelState& state, FusedKind* kind, FusedDepth* depth) {
+  const PipelineState& p = state.pipeline;
+  if (!p.rgb_write || !p.alpha_write) return false;
+  PixelState plain = state;
+  plain.pipeline = PipelineState{};
+  FusedKind base;
+  if (!MatchFused(plain, &base)) return false;
+  // The alpha test reads the source alpha whether or not the blend does.
+  if (p.alpha_function != GR_CMP_ALWAYS) {
+    PixelState alpha_used = plain;
+    alpha_used.blend.alpha_src = GR_BLEND_ONE;
+    alpha_used.blend.alpha_dst = GR_BLEND_ZERO;
+    FusedKind with_alpha;
+    if (!MatchFused(alpha_used, &with_alpha)) return false;
+    base.alpha = with_alpha.alpha;
+    base.coords = with_alpha.coords;
+  }
+  if (p.chroma_key) {
+    const int other = state.color.other;
+    const bool textured = base.coords != Coords::kNone;
+    if (!(other == GR_COMBINE_OTHER_ITERATED || (other == GR_COMBINE_OTHER_TEXTURE && textured)))
+      return false;
+  }
+  *depth = !UsesDepth(p)           ? FusedDepth::kNone
+           : WBuffer(p.depth.mode) ? FusedDepth::kW
+                                   : FusedDepth::kZ;
+  *kind = base;
+  return true;
+}
+
+SpanLoop ChooseFusedDepthLoop(const FusedKind& kind, FusedDepth depth, PixelLayout layout) {
+  if (layout != PixelLayout::kArgb8888) return nullptr;
+  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind, depth);
+}
+
+}  // namespace softboard
+#endif

@@ -1,0 +1,270 @@
+// The fused depth loops against the general one, on every SIMD target this
+// CPU runs: the same pixels and the same depths, bit for bit, for random
+// states of every test, fog and depth mode, spans of every length and
+// alignment, and nothing written outside the span; then whole triangles.
+#include <hwy/targets.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "api/frame_drawing.h"
+#include "board/pipeline_support.h"
+#include "pixel/fused_depth.h"
+#include "pixel/rgb565.h"
+#include "pixel/sampler.h"
+#include "pixel/span_general.h"
+
+namespace softboard {
+namespace {
+
+constexpr CombineState kColors[] = {
+    {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_CONSTANT,
+     GR_COMBINE_OTHER_TEXTURE, false},
+    {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
+     GR_COMBINE_OTHER_TEXTURE, false},
+    {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
+     GR_COMBINE_OTHER_ITERATED, false},
+    {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_LOCAL, GR_COMBINE_LOCAL_ITERATED,
+     GR_COMBINE_OTHER_TEXTURE, false},
+};
+constexpr CombineState kAlphas[] = {
+    {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_CONSTANT,
+     GR_COMBINE_OTHER_CONSTANT, false},
+    {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO, GR_COMBINE_LOCAL_ITERATED,
+     GR_COMBINE_OTHER_TEXTURE, false},
+    {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_ITERATED,
+     GR_COMBINE_OTHER_TEXTURE, false},
+};
+constexpr BlendState kBlends[] = {
+    {GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ZERO, GR_BLEND_ZERO},
+    {GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ONE, GR_BLEND_ZERO},
+    {GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ZERO, GR_BLEND_ONE},
+    {GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE, GR_BLEND_ZERO},
+};
+constexpr int kSizes[][2] = {{256, 128}, {8, 64}, {1, 1}, {64, 64}};
+
+uint32_t Texel(int x, int y) {
+  uint32_t h = uint32_t(x) * 0x9E3779B1u ^ uint32_t(y) * 0x85EBCA77u;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  // Some texels the chroma key will find.
+  return (h & 7) == 0 ? (h & 0xFF000000u) | 0x00FF00FFu : h;
+}
+
+struct Case {
+  PixelState state;
+  SharedTexture level;
+};
+
+Case MakeCase(Random& random) {
+  Case c;
+  PixelState& s = c.state;
+  s.color = kColors[random.Below(4)];
+  s.alpha = kAlphas[random.Below(3)];
+  s.blend = kBlends[random.Below(4)];
+  s.constant = {uint8_t(random.Below(256)), uint8_t(random.Below(256)), uint8_t(random.Below(256)),
+                uint8_t(random.Below(256))};
+  s.perspective = random.Below(2) == 1;
+  PipelineState& p = s.pipeline;
+  const int depth = random.Below(4);
+  p.depth.mode = depth == 0   ? GR_DEPTHBUFFER_DISABLE
+                 : depth == 1 ? GR_DEPTHBUFFER_ZBUFFER
+                 : depth == 2 ? GR_DEPTHBUFFER_WBUFFER
+                              : GR_DEPTHBUFFER_ZBUFFER_COMPARE_TO_BIAS + random.Below(2);
+  p.depth.function = random.Below(8);
+  p.depth.write = random.Below(3) != 0;
+  p.depth.bias = int16_t(random.Below(3) == 0 ? random.Below(65536) - 32768 : 0);
+  if (random.Below(2)) {
+    p.alpha_function = random.Below(8);
+    p.alpha_reference = uint8_t(random.Below(256));
+  }
+  if (random.Below(3) == 0) {
+    p.chroma_key = true;
+    p.key = random.Below(2) ? Rgba8{255, 0, 255, 0}
+                            : Rgba8{uint8_t(random.Below(256)), uint8_t(random.Below(256)),
+                                    uint8_t(random.Below(256)), 0};
+  }
+  if (random.Below(2)) {
+    p.fog.source = random.Below(2) ? FogSource::kTable : FogSource::kIteratedAlpha;
+    p.fog.apply = FogApply(random.Below(3));
+    p.fog.color = {uint8_t(random.Below(256)), uint8_t(random.Below(256)),
+                   uint8_t(random.Below(256)), uint8_t(random.Below(256))};
+    for (uint8_t& e : p.fog.table) e = uint8_t(random.Below(256));
+  }
+  if (PlainPipeline(p)) p.alpha_function = GR_CMP_GEQUAL;  // these loops draw the rest
+  const auto& size = kSizes[random.Below(4)];
+  std::vector<uint32_t> texels;
+  for (int y = 0; y < size[1]; y++) {
+    for (int x = 0; x < size[0]; x++) texels.push_back(Texel(x, y));
+  }
+  c.level = MakeDecodedTexture(size[0], size[1], std::move(texels));
+  return c;
+}
+
+SpanInputs MakeSpan(Random& random, uint32_t* row, uint16_t* depth, int x0, int count) {
+  SpanInputs s;
+  s.row = row;
+  s.depth = depth;
+  s.x0 = x0;
+  s.count = count;
+  for (int c = 0; c < 4; c++) {
+    s.color[c] = uint32_t(random.Below(300 << 8)) << 8;
+    s.color_step[c] = uint32_t(random.Below(16 << 16) - (8 << 16));
+  }
+  s.u = random.Next() << 8 ^ random.Next();
+  s.v = random.Next() << 8 ^ random.Next();
+  s.du = uint32_t(random.Below(1 << 24) - (1 << 23)) << random.Below(8);
+  s.dv = uint32_t(random.Below(1 << 24) - (1 << 23)) << random.Below(8);
+  s.oow = 0.25f + float(random.Below(1000)) / 250;
+  s.doow = (float(random.Below(200)) - 100) / 40000;
+  s.sow = (float(random.Below(2000)) - 1000) * s.oow;
+  s.tow = (float(random.Below(2000)) - 1000) * s.oow;
+  s.dsow = (float(random.Below(400)) - 200) / 64;
+  s.dtow = (float(random.Below(400)) - 200) / 64;
+  // Depths near the stored ones, so that every comparison goes both ways.
+  s.z = uint32_t(random.Below(70000) - 2000) << kDepthFraction;
+  s.dz = uint32_t(random.Below(1 << 20) - (1 << 19));
+  s.q = std::ldexp(float(random.Below(1 << 20) + 1) / float(1 << 20), -random.Below(18));
+  s.dq = s.q * (float(random.Below(200)) - 100) / 20000;
+  return s;
+}
+
+class FusedDepthLoops : public testing::TestWithParam<int64_t> {
+ protected:
+  void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
+  void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+};
+
+TEST_P(FusedDepthLoops, EveryStateMatchesTheGeneralLoopBitForBit) {
+  const bool scalar = GetParam() == HWY_SCALAR;
+  Random random(uint32_t(GetParam() % 1000003) + 17);
+  constexpr int kGuard = 24, kWidth = 640 + 2 * kGuard;
+  int fused = 0;
+  for (int k = 0; k < 1500; k++) {
+    Case c = MakeCase(random);
+    TriangleInputs tri;
+    tri.state = c.state;
+    tri.reads = InputsOf(tri.state);
+    tri.texture = MakeSampledTexture(c.level.get());
+    tri.affine = !tri.state.perspective;
+    FusedDepth depth;
+    if (!MatchFusedDepth(tri.state, &tri.fused, &depth)) continue;
+    if (tri.fused.coords != Coords::kNone)
+      tri.fused.coords = tri.affine ? Coords::kAffine : Coords::kPerspective;
+    const SpanLoop loop = ChooseFusedDepthLoop(tri.fused, depth, PixelLayout::kArgb8888);
+    ASSERT_EQ(loop == nullptr, scalar);
+    if (!loop) continue;
+    const int x0 = kGuard + random.Below(16);
+    const int count = k < 900 ? 1 + k % 19 : 1 + random.Below(600);
+    std::vector<uint32_t> want(kWidth), got;
+    std::vector<uint16_t> want_depth(kWidth), got_depth;
+    for (uint32_t& p : want) p = random.Next() ^ random.Next() << 12;
+    for (uint16_t& z : want_depth) z = uint16_t(random.Next());
+    got = want;
+    got_depth = want_depth;
+    SpanInputs span = MakeSpan(random, want.data(), want_depth.data(), x0, count);
+    std::vector<uint32_t> offsets(kWidth + kDitherReadPast);
+    for (uint32_t& o : offsets) o = DitherOffset(uint32_t(random.Below(16))) * 0x10001u;
+    if (k % 3 == 0) span.dither = offsets.data();
+    if (k % 37 == 0) span.q = span.dq = 0;
+    if (k % 41 == 0) span.dz = 0x7FFFFFFF;
+    DrawSpanGeneral(tri, span);
+    span.row = got.data();
+    span.depth = got_depth.data();
+    loop(tri, span);
+    fused++;
+    const std::string where = "target " + std::string(hwy::TargetName(GetParam())) + ", case " +
+                              std::to_string(k) + ", span " + std::to_string(x0) + "+" +
+                              std::to_string(count);
+    for (int x = 0; x < kWidth; x++) {
+      ASSERT_EQ(got[size_t(x)], want[size_t(x)])
+          << where << ": pixel " << x << " is " << Hex(got[size_t(x)])
+          << ", the general loop gives " << Hex(want[size_t(x)]);
+      ASSERT_EQ(got_depth[size_t(x)], want_depth[size_t(x)]) << where << ": depth " << x;
+    }
+  }
+  if (!scalar) {
+    EXPECT_GT(fused, 600);
+  }
+}
+
+// Whole triangles through the drawing call, fast against general.
+TEST_P(FusedDepthLoops, TrianglesMatchTheGeneralPath) {
+  Random random(31);
+  for (int k = 0; k < 40; k++) {
+    Case c = MakeCase(random);
+    TestBoard fast, general;
+    for (TestBoard* b : {&fast, &general}) {
+      uint32_t* p = BackRows(b->state.frame).Argb();
+      for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
+      b->SetTexture(c.level->width, c.level->height, &Texel);
+      b->state.render.color = c.state.color;
+      b->state.render.alpha = c.state.alpha;
+      b->state.render.blend = c.state.blend;
+      b->state.render.constant = c.state.constant;
+      b->state.render.pipeline = c.state.pipeline;
+      b->state.frame.depth_wanted = true;
+      const DepthRows depth = DepthBuffer(b->state.frame);
+      for (int i = 0; i < kScreenPixels; i++) depth.plane[i] = uint16_t(i * 2654435761u >> 16);
+    }
+    GrVertex v[3];
+    for (int i = 0; i < 3; i++) {
+      const float w = c.state.perspective ? 1 + float(random.Below(300)) : 1;
+      v[i] = TexVertex(float(random.Below(900)) - 130, float(random.Below(700)) - 110,
+                       float(random.Below(700)) - 200, float(random.Below(700)) - 200, w);
+      v[i].r = float(random.Below(256)), v[i].g = float(random.Below(256));
+      v[i].b = float(random.Below(256)), v[i].a = float(random.Below(256));
+      v[i].ooz = float(random.Below(65536));
+    }
+    DrawTriangle(fast.state, v[0], v[1], v[2]);
+    DrawTriangle(general.state, v[0], v[1], v[2], SpanLoops::kGeneralOnly);
+    const uint16_t* fd = MadeDepthBuffer(fast.state.frame).plane;
+    const uint16_t* gd = MadeDepthBuffer(general.state.frame).plane;
+    for (int y = 0; y < kScreenHeight; y++) {
+      for (int x = 0; x < kScreenWidth; x++) {
+        ASSERT_EQ(fast.At(x, y), general.At(x, y))
+            << "case " << k << ": (" << x << ", " << y << ")";
+        ASSERT_EQ(fd[y * kScreenWidth + x], gd[y * kScreenWidth + x])
+            << "case " << k << ": depth (" << x << ", " << y << ")";
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, FusedDepthLoops,
+                         testing::ValuesIn(hwy::SupportedAndGeneratedTargets()),
+                         [](const testing::TestParamInfo<int64_t>& info) {
+                           return std::string(hwy::TargetName(info.param));
+                         });
+
+// The states the examples and programs like them draw with are fused.
+TEST(MatchFusedDepth, CommonStatesAreFused) {
+  PixelState s;
+  s.color = kColors[2];  // Gouraud
+  s.pipeline.depth = {GR_DEPTHBUFFER_ZBUFFER, GR_CMP_GREATER, true, 0};
+  s.pipeline.fog.source = FogSource::kTable;
+  FusedKind kind;
+  FusedDepth depth;
+  ASSERT_TRUE(MatchFusedDepth(s, &kind, &depth));
+  EXPECT_EQ(depth, FusedDepth::kZ);
+  EXPECT_EQ(kind.coords, Coords::kNone);
+  s.color = kColors[0];  // a sprite: texture, its alpha tested, a chroma key on it
+  s.alpha = kAlphas[2];
+  s.pipeline = PipelineState{};
+  s.pipeline.alpha_function = GR_CMP_GREATER;
+  s.pipeline.chroma_key = true;
+  ASSERT_TRUE(MatchFusedDepth(s, &kind, &depth));
+  EXPECT_EQ(depth, FusedDepth::kNone);
+  EXPECT_EQ(kind.alpha, FusedAlpha::kTexture) << "the alpha test reads the texture's alpha";
+  s.pipeline.rgb_write = false;
+  EXPECT_FALSE(MatchFusedDepth(s, &kind, &depth)) << "a colour mask";
+  s.pipeline.rgb_write = true;
+  s.color.other = GR_COMBINE_OTHER_CONSTANT;
+  s.color.function = GR_COMBINE_FUNCTION_LOCAL;
+  s.color.local = GR_COMBINE_LOCAL_ITERATED;
+  EXPECT_FALSE(MatchFusedDepth(s, &kind, &depth)) << "a key on the constant colour";
+}
+
+}  // namespace
+}  // namespace softboard
