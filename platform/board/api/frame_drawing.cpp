@@ -40,9 +40,19 @@ void DrawShape(BoardState& board, Prepare&& prepare) {
   const bool in_bands = to.where == Destination::Where::kBandRows && board.recorder;
   if (!in_bands && to.rows.pixels == nullptr) return;  // no buffer to draw in
   if (UsesDepth(board.render.pipeline)) to.depth = DepthBuffer(board.frame);
+  if (board.recorder) {
+    PreparedTriangle* t = board.recorder->BeginTriangle(to);
+    bool prepared = false;
+    try {
+      prepared = prepare(BackTarget(board.frame), t);
+    } catch (...) {
+      board.recorder->EndTriangle(false);
+      throw;
+    }
+    return board.recorder->EndTriangle(prepared);
+  }
   PreparedTriangle t;
   if (!prepare(BackTarget(board.frame), &t)) return;
-  if (board.recorder) return board.recorder->RecordTriangle(to, t);
   DrawRows(t, to.rows, 0, to.rows.height, 0, to.depth);
 }
 

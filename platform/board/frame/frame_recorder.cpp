@@ -9,13 +9,32 @@ namespace softboard {
 constexpr size_t kMaxComparedCommands = 256;
 
 void FrameRecorder::Record(BandCommand command) {
-  const size_t i = commands_.size();
+  commands_.push_back(std::move(command));
+  Recorded();
+}
+
+// The last command is the frame's: compared with the last frame's, counted.
+void FrameRecorder::Recorded() {
+  const size_t i = commands_.size() - 1;
+  const BandCommand& command = commands_[i];
   if (!diverged_ && (!have_last_ || i >= last_.size() || !SameCommand(command, last_[i])))
     diverged_ = true;
   rows_ = std::max(rows_, RowEnd(command));
-  commands_.push_back(std::move(command));
   // Through frames that repeat the last, no worker wakes.
   if (diverged_) drawer_.Expect(rows_);
+}
+
+PreparedTriangle* FrameRecorder::BeginTriangle(const Destination& to) {
+  TriangleCommand& command = std::get<TriangleCommand>(commands_.emplace_back(TriangleCommand{}));
+  command.to = to;
+  return &command.triangle;
+}
+
+void FrameRecorder::EndTriangle(bool keep) {
+  if (keep)
+    Recorded();
+  else
+    commands_.pop_back();
 }
 
 void FrameRecorder::RecordClear(const Destination& to, uint32_t pixel) {

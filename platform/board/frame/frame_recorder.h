@@ -22,6 +22,10 @@ class FrameRecorder {
   void RecordClear(const Destination& to, uint32_t pixel);
   void RecordClear(const ClearCommand& clear);
   void RecordTriangle(const Destination& to, const PreparedTriangle& triangle);
+  // The same made in place, a triangle of thousands costing no copies: the
+  // triangle to prepare, then EndTriangle, keeping it if it was prepared.
+  PreparedTriangle* BeginTriangle(const Destination& to);
+  void EndTriangle(bool keep);
   // Averages ssaa x ssaa blocks of what was drawn in `from` into `to`
   // (0xAARRGGBB rows).
   void RecordAverageDown(const Destination& from, int ssaa, const PixelRows& to);
@@ -42,6 +46,7 @@ class FrameRecorder {
 
  private:
   void Record(BandCommand command);
+  void Recorded();
   bool BandUnchanged(int top, int bottom) const;
   FrameDamage MarkUnchangedBands();
   void Forget();  // what was drawn before is not compared with

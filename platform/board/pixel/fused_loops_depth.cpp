@@ -5,6 +5,7 @@
 #include <hwy/highway.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "pixel/fused_depth.h"
@@ -108,18 +109,42 @@ struct Coordinates {
   }
 };
 
+// A fog table as gathers read it: each entry, and the step to the next (0
+// for the last, which holds).
+struct FogLanes {
+  std::array<uint8_t, GR_FOG_TABLE_SIZE> table{};
+  int32_t base[GR_FOG_TABLE_SIZE], step[GR_FOG_TABLE_SIZE];
+  bool made = false;
+};
+
+// This thread's lanes of `table`, made again only when it changes.
+const FogLanes& LanesOf(const std::array<uint8_t, GR_FOG_TABLE_SIZE>& table) {
+  thread_local FogLanes lanes;
+  if (!lanes.made || lanes.table != table) {
+    lanes.table = table;
+    for (int i = 0; i < GR_FOG_TABLE_SIZE; i++) {
+      lanes.base[i] = table[size_t(i)];
+      lanes.step[i] = i + 1 < GR_FOG_TABLE_SIZE ? int(table[size_t(i) + 1]) - int(table[size_t(i)]) : 0;
+    }
+    lanes.made = true;
+  }
+  return lanes;
+}
+
 // Fog amounts of a group: the iterated alpha truncated, or the table's at
-// each pixel's W depth (looked up lane by lane, through the general loop's
-// own arithmetic).
-HWY_INLINE V32 FogAmount(const FogState& fog, V32 iterated_alpha, hn::Vec<DI> w16) {
+// each pixel's W depth: t[i] + floor((t[i + 1] - t[i]) * r / 1024), as
+// FogTableAmount.
+HWY_INLINE V32 FogAmount(const FogState& fog, const FogLanes* lanes, V32 iterated_alpha,
+                         hn::Vec<DI> w16) {
   const D32 d;
+  const DI di;
   if (fog.source == FogSource::kIteratedAlpha)
     return Channel8(hn::Sub(iterated_alpha, hn::Set(d, 0x8000u)));
-  HWY_ALIGN int32_t w[hn::MaxLanes(D32())];
-  HWY_ALIGN uint32_t k[hn::MaxLanes(D32())];
-  hn::Store(w16, DI(), w);
-  for (size_t i = 0; i < hn::Lanes(d); i++) k[i] = uint32_t(FogTableAmount(fog.table, w[i]));
-  return hn::Load(d, k);
+  const auto i = hn::ShiftRight<10>(w16);
+  const auto r = hn::And(w16, hn::Set(di, 1023));
+  const auto base = hn::GatherIndex(di, lanes->base, i);
+  const auto step = hn::GatherIndex(di, lanes->step, i);
+  return hn::BitCast(d, hn::Add(base, hn::ShiftRight<10>(hn::Mul(step, r))));
 }
 
 // Pixels of an 8-bit row (and its depths), written only where a mask says.
@@ -149,6 +174,7 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const Coordinates<kCoords> coords{tri.texture, span.u,   span.v,    span.du,   span.dv,  span.sow,
                                     span.tow,    span.oow, span.dsow, span.dtow, span.doow};
   const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
+  const FogLanes* fog_lanes = fog_w ? &LanesOf(p.fog.table) : nullptr;
 
   if (kDepth != FusedDepth::kNone && span.depth == nullptr) return DrawSpanGeneral(tri, span);
   uint32_t* out = span.row + span.x0;
@@ -247,7 +273,7 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
       pass = hn::And(pass, CompareLanes(depth_state.function, compared, stored));
     }
     if (fog) {
-      const V16 k1 = Both(FogAmount(p.fog, iterated_alpha, w16));
+      const V16 k1 = Both(FogAmount(p.fog, fog_lanes, iterated_alpha, w16));
       const V16 k0 = hn::Sub(hn::Set(d16, 255), k1);
       if (p.fog.apply == FogApply::kMult2) {
         src_br = Div255(hn::Mul(src_br, k0));

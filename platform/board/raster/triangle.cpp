@@ -33,6 +33,8 @@ float ToFloat(double v) {
   return float(v >= -kMax ? std::min(v, kMax) : -kMax);
 }
 
+SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused);
+
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
 SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
                  const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
@@ -60,21 +62,51 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   }
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
+  if (general_only) return general;
+  // A state's loop is the same for each of its triangles: the last choice is
+  // kept, for this thread and the SIMD target it was made on.
+  struct Choice {
+    PixelState state;
+    PixelLayout layout;
+    bool textured, affine;
+    const char* target = nullptr;
+    SpanLoop loop;
+    FusedKind kind;
+    bool fused;
+  };
+  thread_local Choice last;
+  const char* target = FusedTargetName();
+  const bool textured = tri->texture.texels != nullptr;
+  if (last.target == target && last.layout == layout && last.textured == textured &&
+      last.affine == tri->affine && last.state == tri->state) {
+    tri->fused = last.kind;
+    *fused = last.fused;
+    return last.fused ? last.loop : general;
+  }
+  const SpanLoop loop = ChooseSpanLoop(*tri, layout, fused);
+  last = {tri->state, layout, textured, tri->affine, target, loop, tri->fused, *fused};
+  return loop ? loop : general;
+}
+
+// The span loop for a triangle's state (its fused kind stored), or null for
+// the general one.
+SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused) {
+  TriangleInputs* tri = &inputs;
+  *fused = false;
   FusedKind kind;
   FusedDepth depth = FusedDepth::kNone;
   const bool plain = PlainPipeline(tri->state.pipeline);
-  if (general_only) return general;
   if (plain ? !MatchFused(tri->state, &kind) : !MatchFusedDepth(tri->state, &kind, &depth))
-    return general;
+    return nullptr;
   // A textured fused loop needs the texture, its coordinates stepped as the
   // triangle's are.
   const Coords coords = tri->affine ? Coords::kAffine : Coords::kPerspective;
   if (kind.coords != Coords::kNone && (tri->texture.texels == nullptr || kind.coords != coords))
-    return general;
+    return nullptr;
   tri->fused = kind;
   SpanLoop loop = plain ? ChooseFusedLoop(kind, layout) : ChooseFusedDepthLoop(kind, depth, layout);
   *fused = loop != nullptr;
-  return loop ? loop : general;
+  return loop;
 }
 
 // Z depth in 17.15 fixed point, rounded to nearest and held in int range.
