@@ -95,28 +95,58 @@ HWY_INLINE VI32 LevelFixed(VF x, VF scale) {
   return hn::ConvertTo(di, hn::Floor(x));
 }
 
+// The texel column or row (i, before the mask) and weight f of a coordinate
+// in 1/256 texel on a side of mask + 1 texels: wrapped, or clamped to the
+// edge texels, where a sample beyond the last texel centre is that texel
+// (weight 0 on a neighbour that would lie past the edge).
+HWY_INLINE void Address(VI32 c, V32 mask, bool wrap, V32& i, V32& f) {
+  const D32 d;
+  const DI32 di;
+  i = hn::BitCast(d, hn::ShiftRight<8>(c));
+  f = hn::And(hn::BitCast(d, c), hn::Set(d, 255u));
+  if (wrap) {
+    i = hn::And(i, mask);
+    return;
+  }
+  const auto low = hn::RebindMask(d, hn::Lt(hn::BitCast(di, i), hn::Zero(di)));
+  const auto high = hn::RebindMask(d, hn::Not(hn::Lt(hn::BitCast(di, i), hn::BitCast(di, mask))));
+  i = hn::IfThenElse(low, hn::Zero(d), hn::IfThenElse(high, mask, i));
+  f = hn::IfThenZeroElse(hn::Or(low, high), f);
+}
+
 // A bilinear tap of the level `level` (a lane each) at perspective
 // coordinates (ss, tt): its texel indices (stored to idx) and its weights.
-HWY_INLINE void PerspectiveTap(const SampledUnit& unit, VF ss, VF tt, VI32 level, uint32_t* idx,
-                               V32& fu, V32& fv) {
+// Mostly a group's lanes share a level, which is then taken whole.
+HWY_INLINE void PerspectiveTap(const SampledUnit& unit, const UnitMode& mode, VF ss, VF tt,
+                               VI32 level, uint32_t* idx, V32& fu, V32& fv) {
   const D32 d;
   const DI32 di;
   const DF df;
+  const int first_level = hn::GetLane(level);
+  V32 iu, iv;
+  if (hn::AllTrue(di, hn::Eq(level, hn::Set(di, first_level)))) {
+    const SampledTexture& t = unit.level[first_level];
+    Address(LevelFixed(ss, hn::Set(df, t.scale)), hn::Set(d, uint32_t(t.width - 1)), mode.wrap_s,
+            iu, fu);
+    Address(LevelFixed(tt, hn::Set(df, t.scale)), hn::Set(d, uint32_t(t.height - 1)), mode.wrap_t,
+            iv, fv);
+    hn::Store(hn::Add(hn::Set(d, unit.level_first[first_level]),
+                      hn::Add(hn::ShiftLeftSame(iv, t.width_log2), iu)),
+              d, idx);
+    return;
+  }
   // scale0 / 2^level, exactly: a level's longer side.
   const auto half_powers = hn::BitCast(df, hn::ShiftLeft<23>(hn::Sub(hn::Set(di, 127), level)));
   const auto scale = hn::Mul(hn::Set(df, unit.scale0), half_powers);
-  const VI32 cu = LevelFixed(ss, scale), cv = LevelFixed(tt, scale);
   const auto width_log2 =
       hn::BitCast(d, hn::Max(hn::Sub(hn::Set(di, unit.level[0].width_log2), level), hn::Zero(di)));
   const auto height_log2 =
       hn::BitCast(d, hn::Max(hn::Sub(hn::Set(di, unit.level[0].height_log2), level), hn::Zero(di)));
   const auto one = hn::Set(d, 1u);
-  const auto iu = hn::And(hn::BitCast(d, hn::ShiftRight<8>(cu)), hn::Sub(one << width_log2, one));
-  const auto iv = hn::And(hn::BitCast(d, hn::ShiftRight<8>(cv)), hn::Sub(one << height_log2, one));
+  Address(LevelFixed(ss, scale), hn::Sub(one << width_log2, one), mode.wrap_s, iu, fu);
+  Address(LevelFixed(tt, scale), hn::Sub(one << height_log2, one), mode.wrap_t, iv, fv);
   const auto first = hn::GatherIndex(d, unit.level_first, level);
   hn::Store(hn::Add(first, hn::Add(iv << width_log2, iu)), d, idx);
-  fu = hn::And(hn::BitCast(d, cu), hn::Set(d, 255u));
-  fv = hn::And(hn::BitCast(d, cv), hn::Set(d, 255u));
 }
 
 // A bilinear tap of affine level j (the unit's affine_level[j]) for pixels
@@ -187,17 +217,18 @@ HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const 
     const VF ss = hn::Div(hn::Add(hn::Set(df, s.sow), hn::Mul(k, hn::Set(df, s.dsow))), q);
     const VF tt = hn::Div(hn::Add(hn::Set(df, s.tow), hn::Mul(k, hn::Set(df, s.dtow))), q);
     if (!mipmapped) {
-      PerspectiveTap(unit, ss, tt, hn::Zero(di), idx, fu, fv);
+      PerspectiveTap(unit, mode, ss, tt, hn::Zero(di), idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, br, ga);
       return;
     }
-    const VI32 lod = LodGroup(unit, s, i);
+    const VI32 lod = unit.lod_varies ? LodGroup(unit, s, i) : hn::Set(di, unit.lod256);
     if (mode.lod_blend) {
       const VI32 whole = hn::ShiftRight<8>(lod);
       V16 a_br, a_ga, b_br, b_ga;
-      PerspectiveTap(unit, ss, tt, Hold(whole, unit.levels), idx, fu, fv);
+      PerspectiveTap(unit, mode, ss, tt, Hold(whole, unit.levels), idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, a_br, a_ga);
-      PerspectiveTap(unit, ss, tt, Hold(hn::Add(whole, hn::Set(di, 1)), unit.levels), idx, fu, fv);
+      PerspectiveTap(unit, mode, ss, tt, Hold(hn::Add(whole, hn::Set(di, 1)), unit.levels), idx, fu,
+                     fv);
       FilterFootprints(unit.footprint, idx, fu, fv, b_br, b_ga);
       BlendTaps(a_br, a_ga, b_br, b_ga, hn::And(hn::BitCast(d, lod), hn::Set(d, 255u)), br, ga);
       return;
@@ -205,8 +236,8 @@ HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const 
     const VI32 offset = mode.mipmap == GR_MIPMAP_NEAREST_DITHER
                             ? hn::Add(hn::ShiftLeft<4>(DitherValues(dither, i)), hn::Set(di, 8))
                             : hn::Set(di, 128);
-    PerspectiveTap(unit, ss, tt, Hold(hn::ShiftRight<8>(hn::Add(lod, offset)), unit.levels), idx,
-                   fu, fv);
+    PerspectiveTap(unit, mode, ss, tt, Hold(hn::ShiftRight<8>(hn::Add(lod, offset)), unit.levels),
+                   idx, fu, fv);
     FilterFootprints(unit.footprint, idx, fu, fv, br, ga);
   }
 }

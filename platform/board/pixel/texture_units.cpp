@@ -99,10 +99,10 @@ bool LightMap(const TexCombineState& t) {
          t.alpha_function == GR_COMBINE_FUNCTION_LOCAL && !t.alpha_invert;
 }
 
-// A unit a fused loop samples: bilinear both ways, wrapping, its levels its own.
+// A unit a fused loop samples: bilinear both ways, its levels its own.
 bool FusableUnit(const SampledUnit& unit, const UnitMode& mode) {
   return unit.levels > 0 && unit.complete && unit.level[0].texels != nullptr && mode.min_bilinear &&
-         mode.mag_bilinear && mode.wrap_s && mode.wrap_t && (unit.affine || unit.lod_varies);
+         mode.mag_bilinear;
 }
 
 }  // namespace

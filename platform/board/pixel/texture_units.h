@@ -38,7 +38,7 @@ LevelChoice ChooseLevels(const UnitMode& mode, int levels, Lod256 lod, int d);
 // Whether a fused mipmap loop (pixel/fused_loops_mipmap.h) draws a triangle
 // on the units' path; if so, `kind` says how the pixel is combined and
 // blended, and `tri.unit` how each unit samples. One unit, or unit 0's
-// texel times unit 1's (a light map); each unit bilinear, wrapping, with
+// texel times unit 1's (a light map); each unit bilinear (wrapping or clamping), with
 // every level of its texture its own; both units' coordinates alike, affine
 // or perspective.
 bool MatchFusedUnits(const TriangleInputs& tri, FusedKind* kind);

@@ -422,6 +422,8 @@ UnitMode RandomMipmapMode(Random& random) {
   m.mipmap = random.Below(3);
   m.lod_blend = random.Below(2) == 1;
   m.lod_bias = random.Below(64) - 32;
+  m.wrap_s = random.Below(3) > 0;
+  m.wrap_t = random.Below(3) > 0;
   return m;
 }
 
@@ -514,7 +516,7 @@ TEST_P(FusedLoops, MipmappedAndTwoUnitStatesMatchTheGeneralPathBitForBit) {
     }
   }
   if (!scalar) {
-    EXPECT_GT(fused, 80) << "the fused loops drew most cases";
+    EXPECT_GT(fused, 60) << "the fused loops drew half the cases at least";
   }
 }
 
