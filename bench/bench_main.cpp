@@ -19,9 +19,11 @@
 #include "pixel/fused_loops.h"
 #include "pixel_scenes.h"
 #include "scenes.h"
+#include "texture_scenes.h"
 #if SOFTBOARD_HAVE_OSMESA
 #include "mesa_peer.h"
 #include "mesa_pixel_scenes.h"
+#include "mesa_texture_scenes.h"
 #endif
 
 namespace {
@@ -87,6 +89,27 @@ void RegisterPixelScenes() {
           ("BM_Scene" + std::string(names[k]) + "/" + hwy::TargetName(target)).c_str(),
           [target, scene](benchmark::State& s) {
             bench::BoardPixelScene board(scene);
+            if (!board.ok()) return s.SkipWithError("no board");
+            OnTarget(target, s, [&] { board.Run(); });
+          })
+          ->Unit(benchmark::kMicrosecond);
+    }
+  }
+}
+
+// The texture units' scenes, a frame each run, on every target.
+void RegisterTextureScenes() {
+  constexpr bench::TextureScene kScenes[] = {bench::TextureScene::kFloorTrilinear,
+                                             bench::TextureScene::kFloorNearest,
+                                             bench::TextureScene::kLightMappedWall};
+  const char* names[] = {"FloorTrilinear", "FloorNearest", "LightMappedWall"};
+  for (int64_t target : hwy::SupportedAndGeneratedTargets()) {
+    for (int k = 0; k < 3; k++) {
+      const bench::TextureScene scene = kScenes[k];
+      benchmark::RegisterBenchmark(
+          ("BM_Scene" + std::string(names[k]) + "/" + hwy::TargetName(target)).c_str(),
+          [target, scene](benchmark::State& s) {
+            bench::BoardTextureScene board(scene);
             if (!board.ok()) return s.SkipWithError("no board");
             OnTarget(target, s, [&] { board.Run(); });
           })
@@ -246,6 +269,20 @@ void ComparePeers() {
     }
     PrintRow(bench::SceneName(scene), ours, llvmpipe, 0, false);
   }
+  // The texture units' scenes: mipmapped (GL_LINEAR_MIPMAP_LINEAR), two units.
+  for (bench::TextureScene scene :
+       {bench::TextureScene::kFloorTrilinear, bench::TextureScene::kFloorNearest,
+        bench::TextureScene::kLightMappedWall}) {
+    std::string why;
+    double llvmpipe = 0, ours = 0;
+    if (auto mesa_scene = bench::MesaTextureScene::Open(scene, &why))
+      llvmpipe = SecondsPerRun([&] { mesa_scene->Run(); });
+    {
+      bench::BoardTextureScene board_scene(scene);
+      if (board_scene.ok()) ours = SecondsPerRun([&] { board_scene.Run(); });
+    }
+    PrintRow(bench::SceneName(scene), ours, llvmpipe, 0, false);
+  }
 }
 
 #else
@@ -280,6 +317,7 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   RegisterBoard();
   RegisterPixelScenes();
+  RegisterTextureScenes();
   RegisterScaled();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "api/board_context.h"
-#include "api/display_frames.h"
 #include "api/board_state.h"
+#include "api/display_frames.h"
 #include "api/frame_drawing.h"
 #include "demo.h"
 #include "frame/framebuffer.h"
@@ -89,7 +89,7 @@ BoardFill::BoardFill(Kind kind, float far_w) : state_(std::make_unique<State>())
   } else {
     softboard::TextureUnitState& tmu = board.tmu0;
     tmu.source.valid = true;
-    tmu.decoded = softboard::MakeTextureLevel(256, 128, SceneTexture());
+    tmu.decoded = softboard::MakeDecodedTexture(256, 128, SceneTexture());
     board.render.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
                           GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, false};
     board.render.blend = {GR_BLEND_ONE, GR_BLEND_ZERO, GR_BLEND_ZERO, GR_BLEND_ZERO};

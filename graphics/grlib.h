@@ -288,6 +288,70 @@ void GR_CALL grBufferSwap(int swap_interval);
 /* Close the display and release the board. */
 void GR_CALL grLibShutdown(void);
 
+/* Texture units: filters, clamps, mipmaps, downloads of levels and tables,
+ * and a second unit (GR_TMU1) chained into unit 0's combine. */
+typedef FxI32 GrTextureFilterMode_t; /* point or bilinear */
+typedef FxI32 GrTextureClampMode_t;  /* wrap or clamp */
+typedef FxI32 GrMipMapMode_t;        /* how a level is chosen */
+typedef FxI32 GrTexTable_t;          /* which table a download fills */
+typedef FxI32 GrNCCTable_t;          /* which NCC table YIQ textures use */
+
+#define GR_TEXTUREFILTER_POINT_SAMPLED 0x0 /* the texel whose square holds the point */
+#define GR_TEXTUREFILTER_BILINEAR 0x1      /* the four nearest texels, weighted */
+
+#define GR_TEXTURECLAMP_WRAP 0x0  /* coordinates repeat the texture */
+#define GR_TEXTURECLAMP_CLAMP 0x1 /* coordinates held to the edge texels */
+
+#define GR_MIPMAP_DISABLE 0x0        /* the largest level only */
+#define GR_MIPMAP_NEAREST 0x1        /* the level nearest the level of detail */
+#define GR_MIPMAP_NEAREST_DITHER 0x2 /* the same, dithered between two levels */
+
+#define GR_TEXTABLE_NCC0 0x0    /* a GuNccTable, table 0 */
+#define GR_TEXTABLE_NCC1 0x1    /* a GuNccTable, table 1 */
+#define GR_TEXTABLE_PALETTE 0x2 /* a GuTexPalette */
+
+#define GR_NCCTABLE_NCC0 0x0
+#define GR_NCCTABLE_NCC1 0x1
+
+/* Texture combine factors (grTexCombine), beyond those it shares. */
+#define GR_COMBINE_FACTOR_DETAIL_FACTOR 0x4 /* 0: no detail textures */
+#define GR_COMBINE_FACTOR_LOD_FRACTION 0x5  /* the trilinear weight / 256 */
+#define GR_COMBINE_FACTOR_ONE_MINUS_DETAIL_FACTOR 0xC
+#define GR_COMBINE_FACTOR_ONE_MINUS_LOD_FRACTION 0xD
+
+/* Set a unit's minification and magnification filters. */
+void GR_CALL grTexFilterMode(GrChipID_t tmu, GrTextureFilterMode_t minfilter_mode,
+                             GrTextureFilterMode_t magfilter_mode);
+/* Set whether a unit's s and t coordinates wrap or clamp. */
+void GR_CALL grTexClampMode(GrChipID_t tmu, GrTextureClampMode_t s_clamp_mode,
+                            GrTextureClampMode_t t_clamp_mode);
+/* Set how a unit chooses levels; lod_blend blends the two nearest (trilinear). */
+void GR_CALL grTexMipMapMode(GrChipID_t tmu, GrMipMapMode_t mode, FxBool lod_blend);
+/* Add bias (-8 to 7.75, in quarters) to a unit's level of detail. */
+void GR_CALL grTexLodBiasValue(GrChipID_t tmu, float bias);
+/* Copy one level of a texture whose largest level is large_lod into texture
+ * memory, where grTexDownloadMipMap would put it. */
+void GR_CALL grTexDownloadMipMapLevel(GrChipID_t tmu, FxU32 start_address, GrLOD_t this_lod,
+                                      GrLOD_t large_lod, GrAspectRatio_t aspect_ratio,
+                                      GrTextureFormat_t format, FxU32 even_odd_mask, void* data);
+/* The same for rows first_row..last_row of the level; data holds the whole
+ * level, as for grTexDownloadMipMapLevel. */
+void GR_CALL grTexDownloadMipMapLevelPartial(GrChipID_t tmu, FxU32 start_address, GrLOD_t this_lod,
+                                             GrLOD_t large_lod, GrAspectRatio_t aspect_ratio,
+                                             GrTextureFormat_t format, FxU32 even_odd_mask,
+                                             void* data, int first_row, int last_row);
+/* Load a unit's palette (a GuTexPalette) or one of its NCC tables (a GuNccTable). */
+void GR_CALL grTexDownloadTable(GrChipID_t tmu, GrTexTable_t type, void* data);
+/* Choose the NCC table a unit's YIQ textures use. */
+void GR_CALL grTexNCCTable(GrChipID_t tmu, GrNCCTable_t table);
+/* Bytes of texture memory a texture of these levels takes (levels rounded to 8). */
+FxU32 GR_CALL grTexCalcMemRequired(GrLOD_t small_lod, GrLOD_t large_lod, GrAspectRatio_t aspect,
+                                   GrTextureFormat_t format);
+/* Bytes the levels of info chosen by even_odd_mask take in texture memory. */
+FxU32 GR_CALL grTexTextureMemRequired(FxU32 even_odd_mask, GrTexInfo* info);
+/* The highest address of a unit at which the largest texture still fits. */
+FxU32 GR_CALL grTexMaxAddress(GrChipID_t tmu);
+
 #if defined(__GNUC__)
 #pragma GCC visibility pop
 #endif

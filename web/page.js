@@ -4,7 +4,8 @@
 // console area, keys to the console, the canvas the board draws on, the
 // board's settings from the query string, the texture fetched from beside
 // the page, and how a run ends.
-var softboardPrograms = ['transdemo', 'fogged-object', 'sprites', 'wireframe'];
+var softboardPrograms = ['transdemo', 'fogged-object', 'sprites', 'wireframe', 'mipmap-floor',
+                         'lightmap', 'palette'];
 if (typeof Module === 'undefined') (function () {
   const name = new URLSearchParams(location.search).get('program') || 'transdemo';
   if (!softboardPrograms.includes(name)) {

@@ -40,7 +40,7 @@ struct TestBoard {
       for (int x = 0; x < width; x++) texels.push_back(texel(x, y));
     }
     state.tmu0.source.valid = true;
-    state.tmu0.decoded = MakeTextureLevel(width, height, std::move(texels));
+    state.tmu0.decoded = MakeDecodedTexture(width, height, std::move(texels));
   }
 };
 

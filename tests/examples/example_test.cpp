@@ -18,13 +18,31 @@ extern "C" int example_main(int argc, char** argv);
 
 namespace {
 
+// The example's variants: a second argument it takes (EXAMPLE_VARIANTS, say
+// its modes), or none.
+std::vector<std::string> Variants() {
+  std::vector<std::string> out;
+  std::string all = EXAMPLE_VARIANTS, word;
+  for (char c : all + " ") {
+    if (c != ' ') {
+      word += c;
+    } else if (!word.empty()) {
+      out.push_back(word);
+      word.clear();
+    }
+  }
+  if (out.empty()) out.push_back("");
+  return out;
+}
+
 // Runs the example headless for `frames` frames; its last frame's pixels.
-std::vector<uint32_t> RunExample(int frames, const std::string& extra_env = "") {
+std::vector<uint32_t> RunExample(int frames, const std::string& extra_env = "",
+                                 const std::string& variant = "") {
   const std::string shot = ::testing::TempDir() + "example_" + std::to_string(getpid()) + "_" +
                            std::to_string(frames) + ".png";
   const std::string command =
       "SOFTBOARD_DISPLAY=headless SOFTBOARD_VSYNC=0 SOFTBOARD_SCREENSHOT='" + shot + "' " +
-      extra_env + " '" EXAMPLE_PATH "' " + std::to_string(frames) + " </dev/null";
+      extra_env + " '" EXAMPLE_PATH "' " + std::to_string(frames) + " " + variant + " </dev/null";
   const int status = std::system(command.c_str());
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
   std::vector<uint32_t> pixels;
@@ -38,12 +56,12 @@ std::vector<uint32_t> RunExample(int frames, const std::string& extra_env = "") 
 }
 
 // The same frames on the reference board.
-const reference::Board& ReferenceFrames(int frames) {
+const reference::Board& ReferenceFrames(int frames, std::string variant = "") {
   reference::ResetStandIn();
   std::string count = std::to_string(frames);
   char name[] = "example";
-  char* argv[] = {name, count.data(), nullptr};
-  EXPECT_EQ(example_main(2, argv), 0);
+  char* argv[] = {name, count.data(), variant.empty() ? nullptr : variant.data(), nullptr};
+  EXPECT_EQ(example_main(variant.empty() ? 2 : 3, argv), 0);
   EXPECT_EQ(reference::StandInFrames(), frames);
   return reference::StandInBoard();
 }
@@ -52,19 +70,21 @@ class Example : public testing::TestWithParam<int> {};
 
 TEST_P(Example, FramesAreWhatTheRulesGive) {
   const int frames = GetParam();
-  const std::vector<uint32_t> got = RunExample(frames);
-  ASSERT_EQ(got.size(), size_t(640 * 480));
-  const reference::Board& want = ReferenceFrames(frames);
-  reference::Board shown = want;
-  shown.color = reference::StandInShown();
-  std::vector<std::string> report;
-  const int differ = reference::CountDifferences(got, shown, 1, &report);
-  int uncertain = 0;
-  for (uint8_t u : shown.uncertain) uncertain += u;
-  EXPECT_EQ(differ, 0) << EXAMPLE_NAME << " frame " << frames << " (" << uncertain
-                       << " pixels near a tie not compared)";
-  for (const std::string& line : report) ADD_FAILURE() << line;
-  EXPECT_LT(uncertain, 640 * 480 / 100);
+  for (const std::string& variant : Variants()) {
+    const std::vector<uint32_t> got = RunExample(frames, "", variant);
+    ASSERT_EQ(got.size(), size_t(640 * 480));
+    const reference::Board& want = ReferenceFrames(frames, variant);
+    reference::Board shown = want;
+    shown.color = reference::StandInShown();
+    std::vector<std::string> report;
+    const int differ = reference::CountDifferences(got, shown, EXAMPLE_TOLERANCE, &report);
+    int uncertain = 0;
+    for (uint8_t u : shown.uncertain) uncertain += u;
+    EXPECT_EQ(differ, 0) << EXAMPLE_NAME << " " << variant << " frame " << frames << " ("
+                         << uncertain << " pixels near a tie not compared)";
+    for (const std::string& line : report) ADD_FAILURE() << line;
+    EXPECT_LT(uncertain, 640 * 480 / 100);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Frames, Example, testing::Values(1, 37));

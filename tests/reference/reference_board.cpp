@@ -191,7 +191,12 @@ void Board::Shade(int x, int y, const Values& v) {
   bool unsure = uncertain[at] != 0;
   const Rgba iterated{double(Clamp255(v.r)), double(Clamp255(v.g)), double(Clamp255(v.b)),
                       double(Clamp255(v.a))};
-  const Rgba tex = Texel(st.texture, v.s, v.t);
+  Rgba tex = Texel(st.texture, v.s, v.t);
+  if (st.units_on) {
+    const UnitsOutput u = UnitsAt(st.units, st.two_units, planes_, x, y);
+    tex = {u.c[0], u.c[1], u.c[2], u.c[3]};
+    unsure = unsure || u.uncertain;
+  }
   const Rgba constant = Unpack(st.constant, st.color_format);
   const auto local = [&](int which) {
     return which == GR_COMBINE_LOCAL_CONSTANT ? constant
@@ -336,6 +341,28 @@ void Board::Triangle(const GrVertex& a0, const GrVertex& b0, const GrVertex& c0)
   const long long x[3] = {X[o[0]], X[o[1]], X[o[2]]}, y[3] = {Y[o[0]], Y[o[1]], Y[o[2]]};
   const double q_tex[3] = {double(v[o[0]]->tmuvtx[0].oow), double(v[o[1]]->tmuvtx[0].oow),
                            double(v[o[2]]->tmuvtx[0].oow)};
+  // Each unit's planes (s/w, t/w, 1/w) through the three snapped corners.
+  struct Gradient {
+    double f0, fx, fy;
+  };
+  Gradient unit_gradients[2][3];
+  const double x0 = double(x[0]) / 16, y0 = double(y[0]) / 16;
+  if (state.units_on) {
+    const double ax = double(x[1] - x[0]) / 16, ay = double(y[1] - y[0]) / 16;
+    const double bx = double(x[2] - x[0]) / 16, by = double(y[2] - y[0]) / 16;
+    const double det = ax * by - bx * ay;
+    for (int u = 0; u < 2; u++) {
+      for (int k = 0; k < 3; k++) {
+        double f[3];
+        for (int i = 0; i < 3; i++) {
+          const GrTmuVertex& t = v[o[i]]->tmuvtx[u];
+          f[i] = k == 0 ? t.sow : k == 1 ? t.tow : t.oow;
+        }
+        const double d1 = f[1] - f[0], d2 = f[2] - f[0];
+        unit_gradients[u][k] = {f[0], (d1 * by - d2 * ay) / det, (d2 * ax - d1 * bx) / det};
+      }
+    }
+  }
   const auto span = [](const long long(&c)[3], int size) {
     const long long lo = std::min({c[0], c[1], c[2]}), hi = std::max({c[0], c[1], c[2]});
     return std::pair<int, int>(int(std::clamp<long long>(lo / 16 - 1, 0, size)),
@@ -369,6 +396,16 @@ void Board::Triangle(const GrVertex& a0, const GrVertex& b0, const GrVertex& c0)
       const double q = w0 * q_tex[0] + w1 * q_tex[1] + w2 * q_tex[2];
       p.s = mix(&Values::s) / q;
       p.t = mix(&Values::t) / q;
+      if (state.units_on) {
+        for (int u = 0; u < 2; u++) {
+          UnitPlanes& pl = planes_[u];
+          const Gradient(&g)[3] = unit_gradients[u];
+          const double xs = (px - 8) / 16.0 + 0.5, ys = (py - 8) / 16.0 + 0.5;
+          double at[3];
+          for (int k = 0; k < 3; k++) at[k] = g[k].f0 + g[k].fx * (xs - x0) + g[k].fy * (ys - y0);
+          pl = {at[0], at[1], at[2], g[0].fx, g[0].fy, g[1].fx, g[1].fy, g[2].fx, g[2].fy};
+        }
+      }
       Shade(i, j, p);
     }
   }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "grlib.h"
+#include "reference/reference_units.h"
 
 namespace reference {
 
@@ -38,6 +39,10 @@ struct State {
   int alpha_src = GR_BLEND_ONE, alpha_dst = GR_BLEND_ZERO;
   uint32_t constant = 0;             // packed as color_format
   const Texture* texture = nullptr;  // null: opaque white
+  // Where set, the texture units' rules give the texture instead
+  // (reference_units.h): mipmaps, filters, clamps, a second unit.
+  bool units_on = false, two_units = false;
+  UnitState units[2];
   int depth_mode = GR_DEPTHBUFFER_DISABLE, depth_function = GR_CMP_LESS;
   bool depth_write = false;
   int depth_bias = 0;
@@ -68,6 +73,8 @@ class Board {
  private:
   struct Values;
   void Shade(int x, int y, const Values& v);
+  // The pixel's texture planes for the units' rules (triangles only).
+  UnitPlanes planes_[2];
 };
 
 // The fog helpers' tables, computed here on their own.

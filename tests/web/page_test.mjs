@@ -21,7 +21,7 @@ function skip(why) {
 }
 if (!existsSync(chromium)) skip(`no Chromium at ${chromium} (apt-get install chromium)`);
 for (const file of ['index.html', 'page.js', 'transdemo.js', 'transdemo.wasm', 'tex.3df',
-                    'wireframe.js', 'wireframe.wasm'])
+                    'wireframe.js', 'wireframe.wasm', 'mipmap-floor.js', 'lightmap.js', 'palette.js'])
   if (!existsSync(join(pageDir, file))) skip(`no ${file} in ${pageDir}: build the page (./go web)`);
 let puppeteer;
 try {
@@ -294,7 +294,8 @@ test('?program= runs an example, and refuses a name it does not know', async () 
   await tab.waitForFunction(() => document.getElementById('status').textContent.startsWith('Unknown'),
                             {timeout: 20000});
   expect(await status(tab) ===
-         'Unknown program "nonesuch": the page runs transdemo, fogged-object, sprites, wireframe.',
+         'Unknown program "nonesuch": the page runs transdemo, fogged-object, sprites, wireframe, ' +
+             'mipmap-floor, lightmap, palette.',
          await status(tab));
   expect(tab.errors.length === 1, tab.errors.join('\n'));
   await tab.goto(page.address + '?program=wireframe&scale=1');
@@ -309,6 +310,48 @@ test('?program= runs an example, and refuses a name it does not know', async () 
   expect(await ended(tab) === 0, 'Esc ends it');
   expect(await status(tab) === 'The program wireframe ended (exit status 0).', await status(tab));
   await tab.close();
+});
+
+test('the texture units\' examples run in the page, take their keys and end', async () => {
+  // Each: what a frame of it must show, and a key it takes before Esc.
+  const programs = [
+    {name: 'mipmap-floor', key: 'm', drawn: rgba => {
+      // The sky above the corridor's far end, tiles and bricks below and beside it.
+      let sky = 0, lit = 0;
+      for (let i = 0; i < rgba.length; i += 4) {
+        if (rgba[i] === 0x60 && rgba[i + 1] === 0x80 && rgba[i + 2] === 0xB0) sky++;
+        else if (rgba[i] + rgba[i + 1] + rgba[i + 2] > 300) lit++;
+      }
+      return sky > 100 && lit > 20000 ? '' : `sky ${sky}, lit ${lit}`;
+    }},
+    {name: 'lightmap', key: 'l', drawn: rgba => {
+      let bright = 0, dim = 0;
+      for (let i = 0; i < rgba.length; i += 4) {
+        if (rgba[i] > 150) bright++;
+        else if (rgba[i] > 0 && rgba[i] < 60) dim++;
+      }
+      return bright > 5000 && dim > 5000 ? '' : `bright ${bright}, dim ${dim}`;
+    }},
+    {name: 'palette', key: 'p', drawn: rgba => {
+      const colours = new Set();
+      for (let i = 0; i < rgba.length; i += 4 * 97) colours.add(rgba[i] << 16 | rgba[i + 1] << 8 | rgba[i + 2]);
+      return colours.size > 100 ? '' : `${colours.size} colours`;
+    }},
+  ];
+  for (const program of programs) {
+    const tab = await browser.newPage();
+    await tab.goto(page.address + `?program=${program.name}&scale=1`);
+    await tab.waitForFunction(() => document.getElementById('status').textContent === 'Running',
+                              {timeout: 20000});
+    await frames(tab, 10);
+    const why = program.drawn((await canvas(tab)).rgba);
+    expect(why === '', `${program.name} draws its scene: ${why}`);
+    await tab.keyboard.press(program.key);
+    await frames(tab, 3);
+    await tab.keyboard.press('Escape');
+    expect(await ended(tab) === 0, `${program.name}: Esc ends it`);
+    await tab.close();
+  }
 });
 
 let failed = 0;

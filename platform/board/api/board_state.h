@@ -42,6 +42,7 @@ struct BoardState {
   RenderState render;
   FrameBuffers frame;
   TextureUnitState tmu0;
+  TextureUnitState tmu1;  // the second unit, chained into unit 0's combine
   TraceState trace;
   std::unique_ptr<Display> display;
   // Made with the display: a frame's drawing is recorded and drawn in bands.
@@ -55,5 +56,10 @@ struct BoardState {
   BoardState(const BoardState&) = delete;
   BoardState& operator=(const BoardState&) = delete;
 };
+
+// Texture unit GR_TMU0 or GR_TMU1 (the caller has checked which).
+inline TextureUnitState& UnitOf(BoardState& board, int tmu) {
+  return tmu == GR_TMU1 ? board.tmu1 : board.tmu0;
+}
 
 }  // namespace softboard

@@ -116,6 +116,7 @@ bool StartDrawing(BoardState& board, int color_buffers) {
   if (!SizeFrameBuffers(board, color_buffers)) return false;
   try {
     ResetTextureUnit(board.tmu0);
+    ResetTextureUnit(board.tmu1);
     return true;
   } catch (const std::bad_alloc&) {
     return false;

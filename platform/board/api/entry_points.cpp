@@ -51,7 +51,7 @@ std::string CheckWinOpen(const BoardState& board, int resolution, int refresh, i
 
 std::string CheckUnit(const BoardState& board, int tmu) {
   std::string refusal = NeedsDisplay(board);
-  if (refusal.empty() && tmu != GR_TMU0) refusal = "no such texture unit";
+  if (refusal.empty() && tmu != GR_TMU0 && tmu != GR_TMU1) refusal = "no such texture unit";
   return refusal;
 }
 
@@ -157,7 +157,7 @@ FxBool GR_CALL grSstQueryHardware(GrHwConfiguration* hwconfig) {
     *hwconfig = GrHwConfiguration{};
     hwconfig->num_sst = board.settings.boards;
     for (int i = 0; i < board.settings.boards; i++)
-      hwconfig->SSTs[i] = {GR_SSTTYPE_SOFTWARE, 4, 1, int(kTextureMemoryBytes >> 20)};
+      hwconfig->SSTs[i] = {GR_SSTTYPE_SOFTWARE, 4, 2, int(kTextureMemoryBytes >> 20)};
     const FxBool found = board.settings.boards > 0 ? FXTRUE : FXFALSE;
     trace.Returned(found, *hwconfig);
     return found;
@@ -236,7 +236,7 @@ FxBool GR_CALL gu3dfLoad(const char* filename, Gu3dfInfo* info) {
 FxU32 GR_CALL grTexMinAddress(GrChipID_t tmu) {
   return Guarded(__func__, FxU32{0}, [&](BoardState& board) -> FxU32 {
     TraceLine trace(board.trace, "grTexMinAddress", tmu);
-    if (tmu != GR_TMU0) {
+    if (tmu != GR_TMU0 && tmu != GR_TMU1) {
       trace.Refused("no such texture unit");
       return 0;
     }
@@ -254,7 +254,7 @@ void GR_CALL grTexDownloadMipMap(GrChipID_t tmu, FxU32 address, FxU32 level_mask
         return refusal;
       },
       [&](BoardState& board, TraceLine&) {
-        DownloadMipMap(board.tmu0, address, level_mask, *info);
+        DownloadMipMap(UnitOf(board, tmu), address, level_mask, *info);
       },
       tmu, address, level_mask, static_cast<const GrTexInfo*>(info));
 }
@@ -263,7 +263,9 @@ void GR_CALL grTexSource(GrChipID_t tmu, FxU32 address, FxU32 level_mask, GrTexI
   Checked(
       __func__,
       [&](const BoardState& board) { return CheckTexture(board, tmu, address, level_mask, info); },
-      [&](BoardState& board, TraceLine&) { SelectSource(board.tmu0, address, level_mask, *info); },
+      [&](BoardState& board, TraceLine&) {
+        SelectSource(UnitOf(board, tmu), address, level_mask, *info);
+      },
       tmu, address, level_mask, static_cast<const GrTexInfo*>(info));
 }
 
@@ -273,8 +275,8 @@ void GR_CALL grTexCombine(GrChipID_t tmu, GrCombineFunction_t rgb_function,
   Checked(
       __func__, [&](const BoardState& board) { return CheckUnit(board, tmu); },
       [&](BoardState& board, TraceLine&) {
-        board.tmu0.combine = {rgb_function, rgb_factor,      alpha_function,
-                              alpha_factor, rgb_invert != 0, alpha_invert != 0};
+        UnitOf(board, tmu).combine = {rgb_function, rgb_factor,      alpha_function,
+                                      alpha_factor, rgb_invert != 0, alpha_invert != 0};
       },
       tmu, rgb_function, rgb_factor, alpha_function, alpha_factor, rgb_invert, alpha_invert);
 }

@@ -20,7 +20,11 @@ TriangleTarget BackTarget(const FrameBuffers& frame) {
   target.height = frame.height;
   target.layout = frame.layout;
   const auto& dither = CurrentDither(frame);
-  for (int i = 0; i < 4; i++) target.dither[i] = frame.color16 ? dither[size_t(i)].data() : nullptr;
+  for (int i = 0; i < 4; i++) {
+    target.dither[i] = frame.color16 ? dither[size_t(i)].data() : nullptr;
+    target.lod_dither[i] =
+        frame.lod_dither[size_t(i)].empty() ? nullptr : frame.lod_dither[size_t(i)].data();
+  }
   target.ssaa = frame.ssaa;
   return target;
 }
@@ -62,7 +66,7 @@ GrVertex Flipped(const BoardState& board, GrVertex v) {
 void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c,
                   SpanLoops loops) {
   DrawShape(board, [&](const TriangleTarget& target, PreparedTriangle* t) {
-    return PrepareTriangle(target, board.render, board.tmu0, a, b, c, loops, t);
+    return PrepareTriangle(target, board.render, board.tmu0, a, b, c, loops, t, &board.tmu1);
   });
 }
 
@@ -86,14 +90,14 @@ void DrawSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, 
 void DrawSceneLine(BoardState& board, const GrVertex& a, const GrVertex& b, SpanLoops loops) {
   const GrVertex fa = Flipped(board, a), fb = Flipped(board, b);
   DrawShape(board, [&](const TriangleTarget& target, PreparedTriangle* t) {
-    return PrepareLine(target, board.render, board.tmu0, fa, fb, loops, t);
+    return PrepareLine(target, board.render, board.tmu0, fa, fb, loops, t, &board.tmu1);
   });
 }
 
 void DrawScenePoint(BoardState& board, const GrVertex& p, SpanLoops loops) {
   const GrVertex fp = Flipped(board, p);
   DrawShape(board, [&](const TriangleTarget& target, PreparedTriangle* t) {
-    return PreparePoint(target, board.render, board.tmu0, fp, loops, t);
+    return PreparePoint(target, board.render, board.tmu0, fp, loops, t, &board.tmu1);
   });
 }
 

@@ -186,6 +186,10 @@ void TraceLine::Add(TraceOutput output) {
   Raw(output.record ? "out" : "null");
 }
 
+void TraceLine::Add(TraceData data) {
+  Raw(data.data ? "data" : "null");
+}
+
 void TraceLine::Add(const GrTexInfo* info) {
   if (info == nullptr) return Raw("null");
   char text[160];

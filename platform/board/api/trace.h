@@ -49,6 +49,9 @@ struct TraceBytes {
 struct TraceOutput {
   const void* record;  // a record the call fills: "out", or "null"
 };
+struct TraceData {
+  const void* data;  // data the call reads, unprinted: "data", or "null"
+};
 // The index list and, once each in order of first use, the vertices it names.
 // The vertices are read only when `indices_checked`; a list of more than a
 // board's largest polygon must not be given here at all.
@@ -93,6 +96,7 @@ class TraceLine {
   void Add(TraceFloat number);
   void Add(const char* text);
   void Add(TraceOutput output);
+  void Add(TraceData data);
   void Add(const GrTexInfo* info);
   void Add(const Gu3dfInfo* info);
   void Add(const TracePolygon& polygon);

@@ -5,6 +5,7 @@
 
 #include "grlib.h"
 #include "pixel/average_down.h"
+#include "pixel/lod.h"
 #include "pixel/rgb565.h"
 
 namespace softboard {
@@ -110,6 +111,12 @@ void SetColorDepth(FrameBuffers& frame, int bits, int matrix) {
       buffer = PixelMemory();
       buffer = PixelMemory(bytes);
     }
+  }
+  for (int y = 0; y < 4; y++) {
+    std::vector<uint8_t>& lod = frame.lod_dither[size_t(y)];
+    lod.assign(size_t(frame.width) + kDitherReadPast, 0);  // the same cells as the colour's
+    for (int x = 0; x < frame.width; x++)
+      lod[size_t(x)] = kLodDither[y][int(int64_t(x) * kScreenWidth / frame.width) & 3];
   }
   const auto make = [&](std::array<std::vector<uint32_t>, 4>& table, int m) {
     for (int y = 0; y < 4; y++) {

@@ -54,6 +54,9 @@ struct FrameBuffers {
   // it was drawn in, whatever mode is chosen after it.
   std::array<std::array<std::vector<uint32_t>, 4>, 3> dither_modes;
   int dither_mode = -1;  // the mode chosen by the program; -1: dither_matrix's
+  // Mipmapping's LOD dither values (4x4 matrix, 0..15), a byte a pixel, for
+  // each of the 4 scene rows of the matrix; in every colour depth.
+  std::array<std::vector<uint8_t>, 4> lod_dither;
   // 16-bit colour at one sample a pixel: a buffer holds the frame's 5-6-5
   // pixels, row by row, then its alpha plane, a byte a pixel (three bytes a
   // pixel in all). Supersampled, the samples are kept 8 bits a channel, as

@@ -19,6 +19,7 @@ struct Sources {
   const uint8_t* other;
   const uint8_t* other_alpha;
   const uint8_t* texture_alpha;
+  const uint8_t* lod_fraction = nullptr;  // a texture unit's; null: 0
 };
 
 // A factor is a channel, xor 255 for one minus it.
@@ -27,14 +28,14 @@ struct Factor {
   uint8_t xor_mask;
 };
 
-Factor FactorChannel(int factor, const Sources& s) {
-  const FactorTerms f = FactorOf(factor);
+Factor FactorChannel(FactorTerms f, const Sources& s) {
   const uint8_t* value = kZero;
   switch (f.input) {
     case FactorInput::kLocal: value = s.local; break;
     case FactorInput::kOtherAlpha: value = s.other_alpha; break;
     case FactorInput::kLocalAlpha: value = s.local_alpha; break;
     case FactorInput::kTextureAlpha: value = s.texture_alpha; break;
+    case FactorInput::kLodFraction: value = s.lod_fraction ? s.lod_fraction : kZero; break;
     case FactorInput::kNone: break;
   }
   return {value, uint8_t(f.one_minus ? 255 : 0)};
@@ -51,7 +52,7 @@ struct CombineChannel {
   uint8_t invert_xor;
 };
 
-CombineChannel MakeChannel(int function, int factor, bool invert, const Sources& s) {
+CombineChannel MakeChannel(int function, FactorTerms factor, bool invert, const Sources& s) {
   const CombineTerms t = TermsOf(function);
   const Factor f = FactorChannel(factor, s);
   const uint8_t* add = t.add == CombineAdd::kLocal        ? s.local
@@ -99,14 +100,22 @@ const uint8_t* OtherChannel(int other, int c, const CombineSources& in) {
 }  // namespace
 
 void CombineTexture(const TexCombineState& state, const Chunk& texel, int n, Chunk& out) {
+  CombineTextureChained(state, texel, nullptr, nullptr, n, out);
+}
+
+void CombineTextureChained(const TexCombineState& state, const Chunk& texel, const Chunk* other,
+                           const uint8_t* lod_fraction, int n, Chunk& out) {
   const uint8_t* a = texel.c[3];
+  const uint8_t* oa = other ? other->c[3] : kZero;
+  const FactorTerms rgb_factor = TexFactorOf(state.rgb_factor);
   for (int c = 0; c < 3; c++) {
-    const Sources s{texel.c[c], a, kZero, kZero, a};
-    RunChannel(MakeChannel(state.rgb_function, state.rgb_factor, state.rgb_invert, s), n, out.c[c]);
+    const Sources s{texel.c[c], a, other ? other->c[c] : kZero, oa, a, lod_fraction};
+    RunChannel(MakeChannel(state.rgb_function, rgb_factor, state.rgb_invert, s), n, out.c[c]);
   }
-  const Sources s{a, a, kZero, kZero, a};
-  RunChannel(MakeChannel(state.alpha_function, state.alpha_factor, state.alpha_invert, s), n,
-             out.c[3]);
+  const Sources s{a, a, oa, oa, a, lod_fraction};
+  RunChannel(
+      MakeChannel(state.alpha_function, TexFactorOf(state.alpha_factor), state.alpha_invert, s), n,
+      out.c[3]);
 }
 
 void CombinePixels(const CombineState& color, const CombineState& alpha, const CombineSources& in,
@@ -117,12 +126,12 @@ void CombinePixels(const CombineState& color, const CombineState& alpha, const C
     const Sources s{LocalChannel(color.local, c, in), LocalChannel(color.local, 3, in),
                     OtherChannel(color.other, c, in), OtherChannel(color.other, 3, in),
                     texture_alpha};
-    RunChannel(MakeChannel(color.function, color.factor, color.invert, s), n, out.c[c]);
+    RunChannel(MakeChannel(color.function, FactorOf(color.factor), color.invert, s), n, out.c[c]);
   }
   const uint8_t* la = LocalChannel(alpha.local, 3, in);
   const uint8_t* oa = OtherChannel(alpha.other, 3, in);
   const Sources s{la, la, oa, oa, texture_alpha};
-  RunChannel(MakeChannel(alpha.function, alpha.factor, alpha.invert, s), n, out.c[3]);
+  RunChannel(MakeChannel(alpha.function, FactorOf(alpha.factor), alpha.invert, s), n, out.c[3]);
 }
 
 }  // namespace softboard

@@ -23,6 +23,10 @@ struct CombineSources {
 
 // local is the texel; there is no upstream unit, so other is 0.
 void CombineTexture(const TexCombineState& state, const Chunk& texel, int n, Chunk& out);
+// The same with the upstream unit's output as other (null: 0) and the unit's
+// trilinear weights, 0..255 a pixel, for LOD_FRACTION (null: 0).
+void CombineTextureChained(const TexCombineState& state, const Chunk& texel, const Chunk* other,
+                           const uint8_t* lod_fraction, int n, Chunk& out);
 void CombinePixels(const CombineState& color, const CombineState& alpha, const CombineSources& in,
                    int n, Chunk& out);
 

@@ -40,7 +40,14 @@ constexpr CombineTerms TermsOf(int function) {
 
 // A factor is one input, or one minus it; ZERO is no input, ONE one minus
 // none. Values naming no factor scale by 0.
-enum class FactorInput : uint8_t { kNone, kLocal, kOtherAlpha, kLocalAlpha, kTextureAlpha };
+enum class FactorInput : uint8_t {
+  kNone,
+  kLocal,
+  kOtherAlpha,
+  kLocalAlpha,
+  kTextureAlpha,
+  kLodFraction,  // a texture unit's trilinear weight
+};
 struct FactorTerms {
   FactorInput input = FactorInput::kNone;
   bool one_minus = false;
@@ -60,6 +67,30 @@ constexpr FactorTerms FactorOf(int factor) {
     case GR_COMBINE_FACTOR_ONE_MINUS_TEXTURE_ALPHA: return {F::kTextureAlpha, true};
     default: return {};  // ZERO
   }
+}
+
+// grTexCombine's factors: the same numbers for LOCAL, OTHER_ALPHA and
+// LOCAL_ALPHA (other being the unit upstream), then DETAIL_FACTOR, 0 as there
+// are no detail textures, and LOD_FRACTION; ONE_MINUS_ of each at + 8.
+constexpr FactorTerms TexFactorOf(int factor) {
+  using F = FactorInput;
+  switch (factor) {
+    case GR_COMBINE_FACTOR_DETAIL_FACTOR: return {F::kNone, false};
+    case GR_COMBINE_FACTOR_LOD_FRACTION: return {F::kLodFraction, false};
+    case GR_COMBINE_FACTOR_ONE_MINUS_DETAIL_FACTOR: return {F::kNone, true};
+    case GR_COMBINE_FACTOR_ONE_MINUS_LOD_FRACTION: return {F::kLodFraction, true};
+    default: return FactorOf(factor);
+  }
+}
+
+// Whether a texture unit's combine reads the unit upstream ("other").
+constexpr bool TexCombineReadsOther(int rgb_function, int rgb_factor, int alpha_function,
+                                    int alpha_factor) {
+  const auto reads = [](int function, int factor) {
+    const CombineTerms t = TermsOf(function);
+    return t.other || (t.Scaled() && TexFactorOf(factor).input == FactorInput::kOtherAlpha);
+  };
+  return reads(rgb_function, rgb_factor) || reads(alpha_function, alpha_factor);
 }
 
 }  // namespace softboard

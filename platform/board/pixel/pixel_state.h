@@ -25,6 +25,13 @@ struct PixelState {
   SamplerMode sampler;
   bool perspective = false;  // 1/w varies over the triangle
   PipelineState pipeline;
+  // The units as set, for what `sampler` does not say: mipmapping, filters
+  // that differ, a second unit. Where they take part the units' own path
+  // samples (see pixel/texture_units.h); otherwise only unit 0 is set.
+  UnitMode units[2];
+  TexCombineState tex1;       // texture unit 1's own combine
+  bool two_units = false;     // unit 1 takes part: unit 0's combine reads it
+  bool perspective1 = false;  // unit 1's 1/w varies over the triangle
   friend bool operator==(const PixelState&, const PixelState&) = default;
 };
 

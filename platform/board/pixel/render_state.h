@@ -34,7 +34,7 @@ struct RenderState {
   int cull = GR_CULL_DISABLE;  // decided per triangle, before its pixels
 };
 
-// Texture unit 0's own combine of its texel.
+// A texture unit's own combine of its texel.
 struct TexCombineState {
   int rgb_function = GR_COMBINE_FUNCTION_LOCAL;
   int rgb_factor = GR_COMBINE_FACTOR_ZERO;
@@ -43,6 +43,19 @@ struct TexCombineState {
   bool rgb_invert = false;
   bool alpha_invert = false;
   friend bool operator==(const TexCombineState&, const TexCombineState&) = default;
+};
+
+// A texture unit's filters, clamps and mipmapping, as grTexFilterMode,
+// grTexClampMode, grTexMipMapMode and grTexLodBiasValue set them.
+struct UnitMode {
+  bool min_bilinear = true;
+  bool mag_bilinear = true;
+  bool wrap_s = true;
+  bool wrap_t = true;
+  int mipmap = GR_MIPMAP_DISABLE;
+  bool lod_blend = false;
+  int lod_bias = 0;  // in quarters, -32 to 31
+  friend bool operator==(const UnitMode&, const UnitMode&) = default;
 };
 
 }  // namespace softboard

@@ -8,16 +8,6 @@
 namespace softboard {
 namespace {
 
-// Kept within int range whatever the division gives (inf, NaN near w = 0).
-constexpr float kLimit = 1 << 30;
-
-int32_t FloorFixed(float x) {
-  x = x >= -kLimit ? x : -kLimit;  // NaN too
-  x = x <= kLimit ? x : kLimit;
-  const int32_t t = int32_t(x);  // toward zero, then down to the floor
-  return t - int32_t(float(t) > x);
-}
-
 template <bool kWrap>
 int Address(int i, int mask) {
   return kWrap ? i & mask : std::clamp(i, 0, mask);
@@ -86,20 +76,29 @@ void SampleDivided(const TriangleInputs& tri, const SpanInputs& span, int first,
   }
 }
 
-bool Sampleable(const TextureLevel& level) {
-  return level.width > 0 && level.height > 0 && std::has_single_bit(unsigned(level.width)) &&
-         std::has_single_bit(unsigned(level.height)) &&
-         level.texels.size() == size_t(level.width) * size_t(level.height);
+bool PowerOfTwoSides(int width, int height) {
+  return width > 0 && height > 0 && std::has_single_bit(unsigned(width)) &&
+         std::has_single_bit(unsigned(height));
 }
 
-void MakeFootprints(TextureLevel& level) {
-  const int w = level.width, h = level.height;
-  level.footprint.resize(level.texels.size() * 4);
+bool Sampleable(const DecodedTexture& t, const LevelPlace& place) {
+  return PowerOfTwoSides(place.width, place.height) &&
+         place.first + size_t(place.width) * size_t(place.height) <= t.texels.size() &&
+         t.footprint.size() == t.texels.size() * 4;
+}
+
+// The first level's place: the whole texture when it has no chain.
+LevelPlace FirstPlace(const DecodedTexture& t) {
+  return t.levels.empty() ? LevelPlace{t.width, t.height, 0} : t.levels.front();
+}
+
+void MakeFootprints(DecodedTexture& t, const LevelPlace& place) {
+  const int w = place.width, h = place.height;
   for (int y = 0; y < h; y++) {
-    const uint32_t* row0 = &level.texels[size_t(y) * w];
-    const uint32_t* row1 = &level.texels[size_t((y + 1) % h) * w];
+    const uint32_t* row0 = &t.texels[place.first + size_t(y) * w];
+    const uint32_t* row1 = &t.texels[place.first + size_t((y + 1) % h) * w];
     for (int x = 0; x < w; x++) {
-      uint32_t* f = &level.footprint[(size_t(y) * w + x) * 4];
+      uint32_t* f = &t.footprint[(place.first + size_t(y) * w + x) * 4];
       const int x1 = (x + 1) % w;
       f[0] = row0[x];
       f[1] = row0[x1];
@@ -109,30 +108,81 @@ void MakeFootprints(TextureLevel& level) {
   }
 }
 
-}  // namespace
-
-SharedTexture MakeTextureLevel(int width, int height, std::vector<uint32_t> texels) {
-  auto level = std::make_shared<TextureLevel>();
-  level->width = width;
-  level->height = height;
-  level->texels = std::move(texels);
-  if (Sampleable(*level)) MakeFootprints(*level);
-  return level;
+SampledTexture SampledAt(const DecodedTexture& t, const LevelPlace& place) {
+  SampledTexture s;
+  if (!Sampleable(t, place)) return s;
+  s.texels = t.texels.data() + place.first;
+  s.footprint = t.footprint.data() + place.first * 4;
+  s.width = place.width;
+  s.height = place.height;
+  s.width_log2 = std::countr_zero(unsigned(place.width));
+  s.height_log2 = std::countr_zero(unsigned(place.height));
+  s.scale = float(std::max(place.width, place.height));
+  return s;
 }
 
-SampledTexture MakeSampledTexture(const TextureLevel* level) {
-  SampledTexture t;
-  if (level == nullptr || !Sampleable(*level) ||
-      level->footprint.size() != level->texels.size() * 4)
-    return t;
-  t.texels = level->texels.data();
-  t.footprint = level->footprint.data();
-  t.width = level->width;
-  t.height = level->height;
-  t.width_log2 = std::countr_zero(unsigned(level->width));
-  t.height_log2 = std::countr_zero(unsigned(level->height));
-  t.scale = float(std::max(level->width, level->height));
+}  // namespace
+
+SharedTexture MakeDecodedTexture(int width, int height, std::vector<uint32_t> texels) {
+  auto t = std::make_shared<DecodedTexture>();
+  t->width = width;
+  t->height = height;
+  t->largest_side = std::max(width, height);
+  t->texels = std::move(texels);
+  if (PowerOfTwoSides(width, height) && t->texels.size() == size_t(width) * size_t(height)) {
+    t->footprint.resize(t->texels.size() * 4);
+    MakeFootprints(*t, {width, height, 0});
+  }
   return t;
+}
+
+SharedTexture MakeDecodedChain(std::vector<LevelPlace> levels, std::vector<uint32_t> texels,
+                               int largest_side) {
+  auto t = std::make_shared<DecodedTexture>();
+  t->texels = std::move(texels);
+  t->largest_side = largest_side;
+  t->footprint.resize(t->texels.size() * 4);
+  for (size_t n = 0; n < levels.size(); n++) {
+    bool held = false;  // a held level repeats another's place, made once
+    for (size_t m = 0; m < n; m++) held = held || levels[m].first == levels[n].first;
+    if (held) {
+      t->complete = false;
+      continue;
+    }
+    if (Sampleable(*t, levels[n])) MakeFootprints(*t, levels[n]);
+  }
+  if (!levels.empty()) {
+    t->width = levels[0].width;
+    t->height = levels[0].height;
+  }
+  t->levels = std::move(levels);
+  return t;
+}
+
+SampledTexture MakeSampledTexture(const DecodedTexture* texture) {
+  if (texture == nullptr) return {};
+  return SampledAt(*texture, FirstPlace(*texture));
+}
+
+SampledTexture MakeSampledLevel(const DecodedTexture* texture, int n) {
+  if (texture == nullptr) return {};
+  if (texture->levels.empty()) return SampledAt(*texture, FirstPlace(*texture));
+  n = std::clamp(n, 0, int(texture->levels.size()) - 1);
+  return SampledAt(*texture, texture->levels[size_t(n)]);
+}
+
+int LevelCount(const DecodedTexture* texture) {
+  if (texture == nullptr) return 0;
+  return texture->levels.empty() ? 1 : int(texture->levels.size());
+}
+
+int32_t FloorFixed(float x) {
+  // Kept within int range whatever the division gives (inf, NaN near w = 0).
+  constexpr float kLimit = 1 << 30;
+  x = x >= -kLimit ? x : -kLimit;  // NaN too
+  x = x <= kLimit ? x : kLimit;
+  const int32_t t = int32_t(x);  // toward zero, then down to the floor
+  return t - int32_t(float(t) > x);
 }
 
 uint32_t WrapFixed(double x, int side_log2) {

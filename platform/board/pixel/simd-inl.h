@@ -15,6 +15,12 @@
 
 #include <hwy/highway.h>
 
+#include <cstring>
+
+#include "pixel/pixel_rows.h"
+#include "pixel/sampler.h"
+#include "pixel/span.h"
+
 HWY_BEFORE_NAMESPACE();
 namespace softboard {
 namespace HWY_NAMESPACE {
@@ -197,6 +203,149 @@ HWY_INLINE void Unpack565(V32 p, V16& br, V16& ga) {
   const V32 g = hn::And(p, hn::Set(d, 0x07E0u));
   br = WidenTop5(hn::BitCast(d16, hn::Or(b, r)));
   ga = WidenMiddle6(hn::BitCast(d16, g));
+}
+
+// A span's pixels a group at a time: what lies under the group (Old, kept by
+// the caller, as a vector cannot be a member), then the group stored. A span's
+// last group works on a copy (in a Tail the caller keeps, so that the object
+// itself stays in registers), so nothing past the span is touched.
+template <PixelLayout kLayout>
+class SpanPixels;
+
+// 0xAARRGGBB pixels, quantised to widened 5-6-5 values when the span has
+// dither offsets.
+template <>
+class SpanPixels<PixelLayout::kArgb8888> {
+ public:
+  struct Tail {
+    HWY_ALIGN uint32_t pixels[hn::MaxLanes(D32())];
+  };
+  SpanPixels(const SpanInputs& s, Tail& tail)
+      : out_(s.row + s.x0), dither_(s.dither ? s.dither + s.x0 : nullptr), tail_(tail.pixels) {}
+
+  // The next group: a vector of pixels, or the `left` that remain.
+  HWY_INLINE void Begin(size_t left) {
+    left_ = left;
+    dst_ = out_;
+    if (left < hn::Lanes(D32())) {
+      std::memcpy(tail_, out_, left * 4);
+      dst_ = tail_;
+    }
+  }
+
+  HWY_INLINE V32 Old() const { return hn::LoadU(D32(), dst_); }
+
+  // The colour under the group, as channel pairs.
+  static HWY_INLINE void Under(V32 old, V16& br, V16& ga) {
+    br = PairBR(old);
+    ga = PairGA(old);
+  }
+
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, V32 old, FusedAlphaWrite write) {
+    const D32 d;
+    const size_t n = hn::Lanes(d);
+    if (dither_) {  // 16-bit colour: the 5-6-5 level of what is stored
+      const V16 o = hn::BitCast(D16(), hn::LoadU(d, dither_));
+      br = QuantizePair<5>(br, o);
+      ga = QuantizePair<6>(ga, o);
+      dither_ += n;
+    }
+    const V32 rgb = hn::And(Unpair(br, ga), hn::Set(d, 0x00FFFFFFu));
+    V32 result = rgb;
+    if (write == FusedAlphaWrite::kSource) result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
+    if (write == FusedAlphaWrite::kKeep)
+      result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
+    hn::StoreU(result, d, dst_);
+    if (left_ < n) std::memcpy(out_, tail_, left_ * 4);
+    out_ += n;
+  }
+
+ private:
+  uint32_t* out_;
+  const uint32_t* dither_;
+  uint32_t* tail_;
+  uint32_t* dst_ = nullptr;
+  size_t left_ = 0;
+};
+
+// 5-6-5 pixels and their alpha plane, quantised through the span's dither
+// offsets.
+template <>
+class SpanPixels<PixelLayout::kRgb565> {
+ public:
+  struct Tail {
+    HWY_ALIGN uint16_t rgb[hn::MaxLanes(D32())];
+    HWY_ALIGN uint8_t alpha[hn::MaxLanes(D32())];
+  };
+  SpanPixels(const SpanInputs& s, Tail& tail)
+      : rgb_(s.row565 + s.x0),
+        alpha_(s.alpha + s.x0),
+        dither_(s.dither + s.x0),
+        tail_rgb_(tail.rgb),
+        tail_alpha_(tail.alpha) {}
+
+  HWY_INLINE void Begin(size_t left) {
+    left_ = left;
+    dst_rgb_ = rgb_;
+    dst_alpha_ = alpha_;
+    if (left < hn::Lanes(D32())) {
+      std::memcpy(tail_rgb_, rgb_, left * 2);
+      std::memcpy(tail_alpha_, alpha_, left);
+      dst_rgb_ = tail_rgb_;
+      dst_alpha_ = tail_alpha_;
+    }
+  }
+
+  // The group's 5-6-5 values, one a lane.
+  HWY_INLINE V32 Old() const { return hn::PromoteTo(D32(), hn::LoadU(D16Half(), dst_rgb_)); }
+
+  static HWY_INLINE void Under(V32 old, V16& br, V16& ga) { Unpack565(old, br, ga); }
+
+  // The alpha plane keeps its bytes unless the source alpha or 0 is written.
+  HWY_INLINE void Store(V16 br, V16 ga, V32 alpha, V32 /*old*/, FusedAlphaWrite write) {
+    const D16Half d16h;
+    const D8Quarter d8q;
+    const size_t n = hn::Lanes(D32());
+    const V16 o = hn::BitCast(D16(), hn::LoadU(D32(), dither_));
+    const V32 packed = PackLevels(LevelPair<5>(br, o), LevelPair<6>(ga, o));
+    hn::StoreU(hn::TruncateTo(d16h, packed), d16h, dst_rgb_);
+    if (write == FusedAlphaWrite::kSource) hn::StoreU(hn::TruncateTo(d8q, alpha), d8q, dst_alpha_);
+    if (write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8q), d8q, dst_alpha_);
+    if (left_ < n) {
+      std::memcpy(rgb_, tail_rgb_, left_ * 2);
+      std::memcpy(alpha_, tail_alpha_, left_);
+    }
+    rgb_ += n;
+    alpha_ += n;
+    dither_ += n;
+  }
+
+ private:
+  uint16_t* rgb_;
+  uint8_t* alpha_;
+  const uint32_t* dither_;
+  uint16_t* tail_rgb_;
+  uint8_t* tail_alpha_;
+  uint16_t* dst_rgb_ = nullptr;
+  uint8_t* dst_alpha_ = nullptr;
+  size_t left_ = 0;
+};
+
+// A perspective coordinate (s/w or t/w over 1/w) as the sampler's fixed
+// point, clamped so that it converts; NaN goes low.
+HWY_INLINE V32 PerspectiveFixed(hn::Vec<DF> x, float scale) {
+  const DF df;
+  const DI32 di;
+  const auto lo = hn::Set(df, -1073741824.0f), hi = hn::Set(df, 1073741824.0f);
+  x = hn::Add(hn::Mul(x, hn::Set(df, scale)), hn::Set(df, kBilinearOffset));
+  x = hn::Min(hn::IfThenElse(hn::Ge(x, lo), x, lo), hi);
+  return hn::BitCast(D32(), hn::ConvertTo(di, hn::Floor(x)));
+}
+
+// A 16.16 plane's values at a group's pixels, from the span's start.
+HWY_INLINE V32 PlaneStart(uint32_t start, uint32_t step) {
+  const D32 d;
+  return hn::Add(hn::Set(d, start), hn::Mul(hn::Iota(d, 0), hn::Set(d, step)));
 }
 
 #endif  // HWY_TARGET != HWY_SCALAR

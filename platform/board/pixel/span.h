@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "pixel/lod.h"
 #include "pixel/pixel_state.h"
 
 namespace softboard {
@@ -20,6 +21,33 @@ struct SampledTexture {
   float scale = 0;  // 1/256 texel per unit of s and t: the longer side
 };
 
+// How a texture unit samples a triangle on the units' own path (mipmapping,
+// filters that differ, two units): its levels, and its level of detail,
+// constant over the triangle or worked out per pixel (see pixel/lod.h).
+struct SampledUnit {
+  int levels = 0;  // 0: no texture (opaque white)
+  SampledTexture level[kMaxLevels];
+  // Every level is its own, at level_first[n] texels into one footprint array.
+  bool complete = false;
+  const uint32_t* footprint = nullptr;  // level 0's
+  uint32_t level_first[kMaxLevels] = {};
+  // Coordinates step in wrapping fixed point for levels `affine_level[0..1]`
+  // (1/w does not vary and both axes wrap); otherwise divided per pixel.
+  bool affine = false;
+  int affine_level[2] = {};
+  bool affine_bilinear = true;  // the filter of those levels
+  // The level of detail in 1/256 (floor(256 lod), see Lod256), when constant.
+  bool lod_varies = false;
+  int lod256 = 0;
+  bool lod_above = false;
+  // Per pixel: the steps along a row of the terms Rho2 takes, and the square
+  // of texels of level 0 a unit of s.
+  double dq = 0, dbs = 0, dbt = 0;
+  double texel_scale2 = 0;
+  int bias_quarters = 0;
+  float scale0 = 0;  // level 0's longer side
+};
+
 struct TriangleInputs {
   PixelState state;
   PixelInputs reads;
@@ -28,6 +56,22 @@ struct TriangleInputs {
   // both axes wrap); otherwise they are divided per pixel.
   bool affine = false;
   FusedKind fused{};  // what a fused loop draws, when one does
+  // The units' own path samples (see pixel/texture_units.h): unit 0 and,
+  // where state.two_units, unit 1.
+  bool units = false;
+  SampledUnit unit[2];
+};
+
+// A unit's texture coordinates and level of detail along a span, on the
+// units' own path.
+struct UnitSpan {
+  uint32_t u[2] = {}, v[2] = {};    // affine: the two affine levels
+  uint32_t du[2] = {}, dv[2] = {};  // and their steps
+  float sow = 0, tow = 0, oow = 0;  // otherwise
+  float dsow = 0, dtow = 0, doow = 0;
+  // Rho2's terms at the span's first pixel: x_term is the same along the row,
+  // q, bs and bt step by SampledUnit's dq, dbs and dbt.
+  double x_term = 0, q = 0, bs = 0, bt = 0;
 };
 
 // Texture coordinates in wrapping fixed point: 2^32 is the texture's width
@@ -53,6 +97,11 @@ struct SpanInputs {
   uint16_t* depth = nullptr;
   uint32_t z = 0, dz = 0;  // Z depth in signed 17.15 fixed point, and its step
   float q = 0, dq = 0;     // the vertices' 1/w (W depth, the fog table), and its step
+  // The units' own path: each unit's coordinates, and the row's LOD dither
+  // values (kLodDither, 0..15, a byte a pixel; at least kDitherReadPast past
+  // its end can be read).
+  UnitSpan units[2];
+  const uint8_t* lod_dither = nullptr;
 };
 
 // A span loop draws one span; every one keeps the same contract (see

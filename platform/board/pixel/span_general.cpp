@@ -9,6 +9,7 @@
 #include "pixel/combine.h"
 #include "pixel/rgb565.h"
 #include "pixel/sampler.h"
+#include "pixel/texture_units.h"
 
 namespace softboard {
 
@@ -55,7 +56,9 @@ void DrawSpanPipeline(const TriangleInputs& tri, const SpanInputs& span, uint8_t
         iterated.c[c][i] = uint8_t(std::clamp(v, 0, 255));
       }
     }
-    if (tri.reads.texture) {
+    if (tri.units) {
+      SampleUnitsChunk(tri, span, first, n, texture);
+    } else if (tri.reads.texture) {
       SampleChunk(tri, span, first, n, texel);
       CombineTexture(state.tex, texel, n, texture);
     }
@@ -129,7 +132,9 @@ void DrawSpanGeneral(const TriangleInputs& tri, const SpanInputs& span) {
         iterated.c[c][i] = uint8_t(std::clamp(v, 0, 255));
       }
     }
-    if (tri.reads.texture) {
+    if (tri.units) {
+      SampleUnitsChunk(tri, span, first, n, texture);
+    } else if (tri.reads.texture) {
       SampleChunk(tri, span, first, n, texel);
       CombineTexture(state.tex, texel, n, texture);
     }
@@ -148,6 +153,7 @@ void DrawSpanGeneral565(const TriangleInputs& tri, const SpanInputs& span) {
   wide.row = pixels.data();
   wide.x0 = 0;
   wide.dither = nullptr;  // quantised once, as it is packed
+  if (span.lod_dither) wide.lod_dither = span.lod_dither + span.x0;  // wide starts at 0
   wide.depth = span.depth ? span.depth + span.x0 : nullptr;
   if (PlainPipeline(tri.state.pipeline)) {
     DrawSpanGeneral(tri, wide);

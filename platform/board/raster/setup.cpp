@@ -126,6 +126,9 @@ void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes]) {
   out[kPlaneOow] = FiniteValue(v.tmuvtx[0].oow);
   out[kPlaneZ] = v.ooz > 0 ? std::min(double(v.ooz), 65535.0) : 0.0;  // NaN too
   out[kPlaneQ] = FiniteValue(v.oow);
+  out[kPlaneSow1] = FiniteValue(v.tmuvtx[1].sow);
+  out[kPlaneTow1] = FiniteValue(v.tmuvtx[1].tow);
+  out[kPlaneOow1] = FiniteValue(v.tmuvtx[1].oow);
 }
 
 RowWalker::RowWalker(const TriangleSetup& tri, int first_row)

@@ -21,7 +21,8 @@ struct Plane {
 };
 
 // kPlaneZ is the vertices' ooz (0..65535) and kPlaneQ their own 1/w (the
-// depth buffer's and the fog table's), beside unit 0's 1/w (kPlaneOow).
+// depth buffer's and the fog table's), beside unit 0's 1/w (kPlaneOow);
+// kPlaneSow1 to kPlaneOow1 are texture unit 1's (tmuvtx[1]).
 enum PlaneIndex {
   kPlaneR,
   kPlaneG,
@@ -32,6 +33,9 @@ enum PlaneIndex {
   kPlaneOow,
   kPlaneZ,
   kPlaneQ,
+  kPlaneSow1,
+  kPlaneTow1,
+  kPlaneOow1,
   kPlanes
 };
 
@@ -50,6 +54,10 @@ struct TriangleSetup {
   double origin_x = 0, origin_y = 0;
   Plane plane[kPlanes];
 };
+
+inline double PlaneAt(const TriangleSetup& tri, const Plane& p, double x, double y) {
+  return p.at_origin + p.dx * (x - tri.origin_x) + p.dy * (y - tri.origin_y);
+}
 
 // False when the triangle draws nothing: zero area, entirely off the screen,
 // or a position that is not finite or lies beyond the guard band.

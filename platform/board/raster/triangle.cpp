@@ -6,9 +6,12 @@
 
 #include "pixel/fused_depth.h"
 #include "pixel/fused_loops.h"
+#include "pixel/fused_loops_mipmap.h"
 #include "pixel/pixel_rows.h"
 #include "pixel/sampler.h"
 #include "pixel/span_general.h"
+#include "pixel/texture_units.h"
+#include "raster/texture_unit.h"
 
 namespace softboard {
 namespace {
@@ -33,19 +36,29 @@ float ToFloat(double v) {
 SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused);
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
-SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu, const TriangleSetup& setup,
-                 PixelLayout layout, bool general_only, PreparedTriangle* out) {
+SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
+                 const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
+                 bool general_only, PreparedTriangle* out) {
   TriangleInputs* tri = &out->inputs;
   bool* fused = &out->fused;
   *fused = false;
   const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
-  tri->state = MakePixelState(render, tmu.combine, {tmu.bilinear, tmu.wrap_s, tmu.wrap_t},
+  const UnitMode& mode = tmu.mode;
+  tri->state = MakePixelState(render, tmu.combine, {mode.mag_bilinear, mode.wrap_s, mode.wrap_t},
                               q.dx != 0 || q.dy != 0);
   tri->reads = InputsOf(tri->state);
-  if (tri->reads.texture) {
-    out->texture = tmu.decoded;
-    tri->texture = MakeSampledTexture(out->texture.get());
+  SharedTexture kept[2];
+  PrepareUnits(tmu, tmu1, setup, tri, kept);
+  out->texture = kept[0];
+  out->texture1 = kept[1];
+  if (tri->units) {
+    FusedKind units;
+    if (general_only || !MatchFusedUnits(*tri, &units)) return general;
+    tri->fused = units;
+    SpanLoop loop = ChooseFusedUnitsLoop(units, tri->state.two_units, layout);
+    *fused = loop != nullptr;
+    return loop ? loop : general;
   }
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
@@ -119,6 +132,10 @@ SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri) {
   if (ReadsZ(tri.state.pipeline)) steps.dz = ToFixedDepth(setup.plane[kPlaneZ].dx);
   if (ReadsQ(tri.state.pipeline)) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
   if (!tri.reads.texture) return steps;
+  if (tri.units) {
+    UnitRowSteps(setup, tri, &steps);
+    return steps;
+  }
   const Plane& s = setup.plane[kPlaneSow];
   const Plane& t = setup.plane[kPlaneTow];
   const Plane& q = setup.plane[kPlaneOow];
@@ -145,6 +162,7 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
   if (ReadsZ(tri.state.pipeline)) span->z = ToFixedDepth(At(setup, setup.plane[kPlaneZ], px, py));
   if (ReadsQ(tri.state.pipeline)) span->q = ToFloat(At(setup, setup.plane[kPlaneQ], px, py));
   if (!tri.reads.texture) return;
+  if (tri.units) return StartUnitSpans(setup, tri, row, x0, span);
   const Plane& s = setup.plane[kPlaneSow];
   const Plane& t = setup.plane[kPlaneTow];
   const Plane& q = setup.plane[kPlaneOow];
@@ -164,7 +182,8 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, i
 // What every shape does once its setup is made: the clip window bounds its
 // rows and columns, then its inputs and span loop. False when nothing is left.
 bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
-                   const TextureUnitState& tmu, SpanLoops loops, PreparedTriangle* out) {
+                   const TextureUnitState& tmu, const TextureUnitState* tmu1, SpanLoops loops,
+                   PreparedTriangle* out) {
   const ClipRect clip = TargetClip(render.pipeline.clip, target.width, target.height);
   TriangleSetup& setup = out->setup;
   setup.row_begin = std::max(setup.row_begin, clip.y0);
@@ -172,7 +191,8 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   setup.col_begin = std::max(setup.col_begin, clip.x0);
   setup.col_end = std::min(setup.col_end, clip.x1);
   if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
-  out->loop = Prepare(render, tmu, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
+  out->loop =
+      Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
   out->steps = RowSteps(setup, out->inputs);
   out->target = target;
   return true;
@@ -191,7 +211,8 @@ ClipRect TargetClip(const ClipWindow& clip, int width, int height) {
 
 bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,
-                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out) {
+                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out,
+                     const TextureUnitState* tmu1) {
   if (target.width <= 0 || target.height <= 0) return false;
   const double sx = double(target.width) / kScreenWidth;
   const double sy = double(target.height) / kScreenHeight;
@@ -201,35 +222,36 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
   out->corners[0] = a;
   out->corners[1] = b;
   out->corners[2] = c;
-  return FinishPrepare(target, render, tmu, loops, out);
+  return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
 
 bool PrepareLine(const TriangleTarget& target, const RenderState& render,
                  const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b, SpanLoops loops,
-                 PreparedTriangle* out) {
+                 PreparedTriangle* out, const TextureUnitState* tmu1) {
   if (!SetupLine(a, b, target.width, target.height, target.ssaa, out->setup, out->line))
     return false;
   out->shape = PreparedTriangle::Shape::kLine;
   out->corners[0] = a;
   out->corners[1] = b;
   out->corners[2] = GrVertex{};
-  return FinishPrepare(target, render, tmu, loops, out);
+  return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
 
 bool PreparePoint(const TriangleTarget& target, const RenderState& render,
                   const TextureUnitState& tmu, const GrVertex& p, SpanLoops loops,
-                  PreparedTriangle* out) {
+                  PreparedTriangle* out, const TextureUnitState* tmu1) {
   if (!SetupPoint(p, target.width, target.height, target.ssaa, out->setup, out->line)) return false;
   out->shape = PreparedTriangle::Shape::kPoint;
   out->corners[0] = p;
   out->corners[1] = out->corners[2] = GrVertex{};
-  return FinishPrepare(target, render, tmu, loops, out);
+  return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
 
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
   // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
   return a.shape == b.shape && std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
-         a.inputs.state == b.inputs.state && a.loop == b.loop && a.texture == b.texture;
+         a.inputs.state == b.inputs.state && a.loop == b.loop && a.texture == b.texture &&
+         a.texture1 == b.texture1;
 }
 
 void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
@@ -249,9 +271,9 @@ void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, i
     StartSpan(t.setup, t.inputs, row, x0, x1, &span);
     // 16-bit colour: every span loop quantises what it writes through these.
     const TriangleTarget& target = t.target;
-    span.dither = target.dither[0]
-                      ? target.dither[int(int64_t(row) * kScreenHeight / target.height) & 3]
-                      : nullptr;
+    const int matrix_row = int(int64_t(row) * kScreenHeight / target.height) & 3;
+    span.dither = target.dither[0] ? target.dither[matrix_row] : nullptr;
+    span.lod_dither = target.lod_dither[matrix_row];
     if (rows.layout == PixelLayout::kRgb565) {
       span.row565 = rows.Rgb565(row - first_row);
       span.alpha = rows.Alpha(row - first_row);

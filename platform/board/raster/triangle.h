@@ -22,6 +22,9 @@ struct TriangleTarget {
   int width = 0, height = 0;
   PixelLayout layout = PixelLayout::kArgb8888;
   const uint32_t* dither[4] = {};
+  // The LOD dither values of each scene row of the matrix, a byte a pixel
+  // (null: 0).
+  const uint8_t* lod_dither[4] = {};
   int ssaa = 1;  // samples a side of a shown pixel (lines and points are shown pixels)
 };
 
@@ -30,7 +33,8 @@ struct TriangleTarget {
 struct PreparedTriangle {
   TriangleSetup setup;
   TriangleInputs inputs;
-  SharedTexture texture;  // what inputs.texture points into; null when unread
+  SharedTexture texture;   // what inputs.texture points into; null when unread
+  SharedTexture texture1;  // unit 1's, where it takes part
   SpanLoop loop = nullptr;
   bool fused = false;  // `loop` is a fused loop, not the general one
   // What every row's span shares: its steps along the row.
@@ -52,21 +56,22 @@ bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b);
 // or only the general loop (which must give the same pixels: tests compare).
 enum class SpanLoops { kBest, kGeneralOnly };
 
-// Prepares the triangle abc, drawn with `render` and texture unit `tmu`, for
-// `target`. False when it draws nothing there. Any vertex values are safe;
-// both windings are drawn.
+// Prepares the triangle abc, drawn with `render` and texture unit `tmu` (and
+// `tmu1`, where unit 1 takes part), for `target`. False when it draws nothing
+// there. Any vertex values are safe; both windings are drawn.
 bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,
-                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out);
+                     const GrVertex& c, SpanLoops loops, PreparedTriangle* out,
+                     const TextureUnitState* tmu1 = nullptr);
 
 // The line ab and the point p, prepared as PrepareTriangle prepares a
 // triangle (see SetupLine and SetupPoint).
 bool PrepareLine(const TriangleTarget& target, const RenderState& render,
                  const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b, SpanLoops loops,
-                 PreparedTriangle* out);
+                 PreparedTriangle* out, const TextureUnitState* tmu1 = nullptr);
 bool PreparePoint(const TriangleTarget& target, const RenderState& render,
                   const TextureUnitState& tmu, const GrVertex& p, SpanLoops loops,
-                  PreparedTriangle* out);
+                  PreparedTriangle* out, const TextureUnitState* tmu1 = nullptr);
 
 // The clip window's pixels in a target: its edges at round(edge * scale).
 struct ClipRect {

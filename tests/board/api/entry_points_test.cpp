@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -183,7 +184,7 @@ TEST_F(EntryPoints, BadArgumentTraceLines) {
   GrTexInfo odd_levels_only{0, 0, 3, GR_TEXFMT_RGB_565, nullptr};
   grTexSource(0, 0, GR_MIPMAPLEVELMASK_ODD, &odd_levels_only);
   EXPECT_EQ(gu3dfGetInfo(nullptr, nullptr), FXFALSE);
-  grTexMinAddress(1);
+  grTexMinAddress(2);
   ExpectTraced("grDrawPolygon(2147483647) refused: more than 1024 vertices");
   ExpectTraced(
       "grDrawPolygon(3, [0, -1, 2], unread) refused: vertex index -1 out of range "
@@ -199,7 +200,7 @@ TEST_F(EntryPoints, BadArgumentTraceLines) {
       "grTexSource(0, 0, 2, {smallLod=0, largeLod=0, aspectRatio=3, format=10, "
       "data=null}) refused: the level mask selects no level");
   ExpectTraced("gu3dfGetInfo(null, null) refused: null file name");
-  ExpectTraced("grTexMinAddress(1) refused: no such texture unit");
+  ExpectTraced("grTexMinAddress(2) refused: no such texture unit");
 }
 
 // An index far beyond the caller's array used to be read by the trace before
@@ -321,6 +322,129 @@ TEST_F(EntryPoints, CallsFromSeveralThreadsAtOnceTakeTurns) {
   first.join();
   second.join();
   EXPECT_TRUE(TheBoard().open);
+}
+
+// The texture units' calls with every kind of bad argument: refused (or, a
+// bias out of range, held) and traced, and the units as they were.
+TEST_F(EntryPoints, TextureUnitCallsRefuseBadArgumentsAndSayWhy) {
+  ASSERT_TRUE(Open());
+  const BoardState& board = TheBoard();
+  std::vector<uint16_t> texels(64 * 64 * 2, 0x1234);
+  GuTexPalette palette{};
+  GuNccTable ncc{};
+  ncc.iRGB[1][2] = -300;
+  grTexFilterMode(GR_TMU1, 2, 0);
+  grTexClampMode(GR_TMU0, 0, -1);
+  grTexMipMapMode(GR_TMU1, 3, FXTRUE);
+  grTexMipMapMode(2, GR_MIPMAP_NEAREST, FXFALSE);
+  grTexLodBiasValue(GR_TMU0, std::nanf(""));
+  grTexLodBiasValue(GR_TMU1, 100.0f);
+  grTexLodBiasValue(GR_TMU0, -9.0f);
+  grTexLodBiasValue(GR_TMU0, 0.6f);
+  grTexDownloadMipMapLevel(GR_TMU0, 0, GR_LOD_128, GR_LOD_64, GR_ASPECT_1x1, GR_TEXFMT_RGB_565,
+                           GR_MIPMAPLEVELMASK_BOTH, texels.data());
+  grTexDownloadMipMapLevel(GR_TMU0, 0, 9, GR_LOD_64, GR_ASPECT_1x1, GR_TEXFMT_RGB_565,
+                           GR_MIPMAPLEVELMASK_BOTH, texels.data());
+  grTexDownloadMipMapLevel(GR_TMU1, 0, GR_LOD_32, GR_LOD_64, GR_ASPECT_1x1, GR_TEXFMT_RGB_565,
+                           GR_MIPMAPLEVELMASK_EVEN, texels.data());
+  grTexDownloadMipMapLevel(GR_TMU1, 0, GR_LOD_64, GR_LOD_64, GR_ASPECT_1x1, GR_TEXFMT_RGB_565,
+                           GR_MIPMAPLEVELMASK_BOTH, nullptr);
+  grTexDownloadMipMapLevel(GR_TMU1, 2097152 - 8191, GR_LOD_64, GR_LOD_64, GR_ASPECT_1x1,
+                           GR_TEXFMT_RGB_565, GR_MIPMAPLEVELMASK_BOTH, texels.data());
+  grTexDownloadMipMapLevelPartial(GR_TMU0, 0, GR_LOD_64, GR_LOD_64, GR_ASPECT_1x1,
+                                  GR_TEXFMT_RGB_565, GR_MIPMAPLEVELMASK_BOTH, texels.data(), 60,
+                                  64);
+  grTexDownloadMipMapLevelPartial(GR_TMU0, 0, GR_LOD_64, GR_LOD_64, GR_ASPECT_1x1,
+                                  GR_TEXFMT_RGB_565, GR_MIPMAPLEVELMASK_BOTH, texels.data(), 5, 4);
+  grTexDownloadTable(GR_TMU0, GR_TEXTABLE_PALETTE, nullptr);
+  grTexDownloadTable(GR_TMU1, 3, &palette);
+  grTexDownloadTable(GR_TMU1, GR_TEXTABLE_NCC1, &ncc);
+  grTexNCCTable(GR_TMU0, 2);
+  GrTexInfo too_big{GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565, texels.data()};
+  grTexDownloadMipMap(GR_TMU1, grTexMaxAddress(GR_TMU1) + 8, GR_MIPMAPLEVELMASK_BOTH, &too_big);
+  EXPECT_EQ(grTexCalcMemRequired(GR_LOD_256, GR_LOD_1, GR_ASPECT_1x1, GR_TEXFMT_RGB_565), 0u);
+  EXPECT_EQ(grTexTextureMemRequired(GR_MIPMAPLEVELMASK_BOTH, nullptr), 0u);
+  EXPECT_EQ(grTexMaxAddress(7), 0u);
+
+  ExpectTraced("grTexFilterMode(1, 2, 0) refused: filters are 0 (point) or 1 (bilinear)");
+  ExpectTraced("grTexClampMode(0, 0, -1) refused: clamp modes are 0 (wrap) or 1 (clamp)");
+  ExpectTraced(
+      "grTexMipMapMode(1, 3, 1) refused: mipmap modes are 0 (disable), 1 (nearest) or 2 "
+      "(nearest, dithered)");
+  ExpectTraced("grTexMipMapMode(2, 1, 0) refused: no such texture unit");
+  ExpectTraced("grTexLodBiasValue(0, nan) refused: not a number");
+  ExpectTraced("grTexLodBiasValue(1, 100) held to 7.75");
+  ExpectTraced("grTexLodBiasValue(0, -9) held to -8");
+  ExpectTraced("grTexLodBiasValue(0, 0.6)");
+  ExpectTraced(
+      "grTexDownloadMipMapLevel(0, 0, 1, 2, 3, 10, 3, data) refused: the level is larger than "
+      "the texture's largest");
+  ExpectTraced(
+      "grTexDownloadMipMapLevel(0, 0, 9, 2, 3, 10, 3, data) refused: invalid level (0 to 8)");
+  ExpectTraced(
+      "grTexDownloadMipMapLevel(1, 0, 3, 2, 3, 10, 1, data) refused: the level is not in the "
+      "level mask");
+  ExpectTraced("grTexDownloadMipMapLevel(1, 0, 2, 2, 3, 10, 3, null) refused: null data");
+  ExpectTraced(
+      "grTexDownloadMipMapLevel(1, 2088961, 2, 2, 3, 10, 3, data) refused: beyond the end of "
+      "texture memory");
+  ExpectTraced(
+      "grTexDownloadMipMapLevelPartial(0, 0, 2, 2, 3, 10, 3, data, 60, 64) refused: rows outside "
+      "the level");
+  ExpectTraced(
+      "grTexDownloadMipMapLevelPartial(0, 0, 2, 2, 3, 10, 3, data, 5, 4) refused: rows outside "
+      "the level");
+  ExpectTraced("grTexDownloadTable(0, 2, null) refused: null table");
+  ExpectTraced("grTexDownloadTable(1, 3, data) refused: unknown table");
+  ExpectTraced("grTexDownloadTable(1, 1, data) refused: NCC I and Q values are -256 to 255");
+  ExpectTraced("grTexNCCTable(0, 2) refused: NCC tables are 0 or 1");
+  ExpectTraced(
+      "grTexDownloadMipMap(1, 1922392, 3, {smallLod=8, largeLod=0, aspectRatio=3, "
+      "format=10, data=set}) refused: beyond the end of texture memory");
+  ExpectTraced(
+      "grTexCalcMemRequired(0, 8, 3, 10) refused: invalid level range, aspect, format or level "
+      "mask");
+  ExpectTraced("grTexTextureMemRequired(3, null) refused: null record");
+  ExpectTraced("grTexMaxAddress(7) refused: no such texture unit");
+
+  for (const TextureUnitState* tmu : {&board.tmu0, &board.tmu1}) {
+    EXPECT_TRUE(
+        std::all_of(tmu->memory.begin(), tmu->memory.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(tmu->ncc_table, GR_NCCTABLE_NCC0);
+    EXPECT_EQ(tmu->palette[5], 0xFF050505u);
+    EXPECT_TRUE(tmu->mode.min_bilinear && tmu->mode.wrap_t);
+    EXPECT_EQ(tmu->mode.mipmap, GR_MIPMAP_DISABLE);
+  }
+  EXPECT_EQ(board.tmu0.mode.lod_bias, 2) << "0.6 is 2 quarters";
+  EXPECT_EQ(board.tmu1.mode.lod_bias, 31);
+}
+
+TEST_F(EntryPoints, TwoUnitsOfTheirOwnMemoryAndTheQueries) {
+  ASSERT_TRUE(Open());
+  GrHwConfiguration config;
+  ASSERT_TRUE(grSstQueryHardware(&config));
+  EXPECT_EQ(config.SSTs[0].nTexelfx, 2);
+  EXPECT_EQ(config.SSTs[0].tmuRam, 2);
+  EXPECT_EQ(grTexMinAddress(GR_TMU1), 0u);
+  EXPECT_EQ(grTexMaxAddress(GR_TMU1), 2097152u - 174768u);
+  EXPECT_EQ(grTexCalcMemRequired(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565), 174768u);
+  EXPECT_EQ(grTexCalcMemRequired(GR_LOD_1, GR_LOD_8, GR_ASPECT_8x1, GR_TEXFMT_P_8), 32u);
+  GrTexInfo info{GR_LOD_1, GR_LOD_64, GR_ASPECT_2x1, GR_TEXFMT_ARGB_1555, nullptr};
+  EXPECT_EQ(grTexTextureMemRequired(GR_MIPMAPLEVELMASK_EVEN, &info), 4096u + 256 + 16 + 8);
+  EXPECT_EQ(grTexTextureMemRequired(GR_MIPMAPLEVELMASK_ODD, &info), 1024u + 64 + 8);
+  std::vector<uint16_t> texels(64 * 32, 0xF800);
+  info.smallLod = GR_LOD_64;
+  info.data = texels.data();
+  grTexDownloadMipMap(GR_TMU1, 100, GR_MIPMAPLEVELMASK_BOTH, &info);
+  grTexSource(GR_TMU1, 100, GR_MIPMAPLEVELMASK_BOTH, &info);
+  const BoardState& board = TheBoard();
+  EXPECT_EQ(board.tmu1.memory[101], 0xF8);
+  EXPECT_EQ(board.tmu0.memory[101], 0) << "each unit has memory of its own";
+  EXPECT_TRUE(board.tmu1.source.valid);
+  EXPECT_FALSE(board.tmu0.source.valid);
+  grTexCombine(GR_TMU1, GR_COMBINE_FUNCTION_ZERO, 0, GR_COMBINE_FUNCTION_ZERO, 0, FXTRUE, FXFALSE);
+  EXPECT_EQ(board.tmu1.combine.rgb_function, GR_COMBINE_FUNCTION_ZERO);
+  EXPECT_EQ(board.tmu0.combine.rgb_function, GR_COMBINE_FUNCTION_LOCAL);
 }
 
 // A test's board takes its settings as given, whatever the environment says,

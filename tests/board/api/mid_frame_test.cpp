@@ -13,6 +13,7 @@
 #include "api/board_context.h"
 #include "frame/framebuffer.h"
 #include "grlib.h"
+#include "texel_formats.h"
 
 namespace softboard {
 namespace {
@@ -237,6 +238,105 @@ TEST_P(MidFrame, TestsAndMasksChangedBetweenDraws) {
     grColorMask(FXFALSE, FXFALSE);
     grDrawTriangle(&behind[0], &behind[1], &behind[2]);
     grColorMask(FXTRUE, FXTRUE);
+    grBufferSwap(0);
+    ExpectSame(Shown(), want);
+  }
+}
+
+// An 8x8 P8 texture of index 1, and palettes that make it red or green.
+struct PaletteTexture {
+  std::array<uint8_t, 64> texels;
+  GrTexInfo info;
+  PaletteTexture() {
+    texels.fill(1);
+    info = {GR_LOD_8, GR_LOD_8, GR_ASPECT_1x1, GR_TEXFMT_P_8, texels.data()};
+  }
+};
+GuTexPalette PaletteGiving(uint32_t rgb) {
+  GuTexPalette p{};
+  p.data[1] = rgb;
+  return p;
+}
+
+TEST_P(MidFrame, APaletteDownloadedBetweenDrawsTakesEffectAtTheNextTriangle) {
+  const std::vector<uint32_t> want = Reference();
+  PaletteTexture texture;
+  const GuTexPalette red = PaletteGiving(0xFF0000), green = PaletteGiving(0x00FF00);
+  grTexDownloadMipMap(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &texture.info);
+  grTexSource(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &texture.info);
+  UseTexture();
+  for (int frame = 0; frame < 2; frame++) {
+    grBufferClear(0, 0, 0);
+    grTexDownloadTable(GR_TMU0, GR_TEXTABLE_PALETTE, const_cast<GuTexPalette*>(&red));
+    DrawFirst(0, 0);
+    grTexDownloadTable(GR_TMU0, GR_TEXTABLE_PALETTE, const_cast<GuTexPalette*>(&green));
+    DrawSecond(0, 0);
+    grBufferSwap(0);
+    ExpectSame(Shown(), want);
+  }
+}
+
+TEST_P(MidFrame, RowsDownloadedIntoTheSelectedLevelTakeEffectAtTheNextTriangle) {
+  const std::vector<uint32_t> want = Reference();
+  FlatTexture red(kRed565), green(kGreen565);
+  UseTexture();
+  for (int frame = 0; frame < 2; frame++) {
+    grTexDownloadMipMap(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &red.info);
+    grTexSource(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &red.info);
+    grBufferClear(0, 0, 0);
+    DrawFirst(0, 0);
+    grTexDownloadMipMapLevelPartial(GR_TMU0, 0, GR_LOD_8, GR_LOD_8, GR_ASPECT_1x1,
+                                    GR_TEXFMT_RGB_565, GR_MIPMAPLEVELMASK_BOTH, green.texels.data(),
+                                    0, 3);
+    grTexDownloadMipMapLevel(GR_TMU0, 0, GR_LOD_8, GR_LOD_8, GR_ASPECT_1x1, GR_TEXFMT_RGB_565,
+                             GR_MIPMAPLEVELMASK_BOTH, green.texels.data());
+    DrawSecond(0, 0);
+    grBufferSwap(0);
+    ExpectSame(Shown(), want);
+  }
+}
+
+// A texture whose 256x256 level is red and every smaller level green: the
+// LOD bias, changed between draws, takes each triangle to its level (the
+// triangles, about as wide as the texture, are its largest level at every
+// scale and supersampling here, and far beyond its smallest when biased).
+TEST_P(MidFrame, MipmapStateChangedBetweenDraws) {
+  const std::vector<uint32_t> want = Reference();
+  std::vector<uint16_t> texels(65536, kRed565);
+  texels.resize(texfile::MipMapBytes(GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565) / 2,
+                kGreen565);
+  GrTexInfo info = {GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565, texels.data()};
+  grTexDownloadMipMap(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+  grTexSource(GR_TMU0, 0, GR_MIPMAPLEVELMASK_BOTH, &info);
+  UseTexture();
+  for (int frame = 0; frame < 2; frame++) {
+    grBufferClear(0, 0, 0);
+    grTexMipMapMode(GR_TMU0, GR_MIPMAP_NEAREST, FXFALSE);
+    grTexLodBiasValue(GR_TMU0, 0);  // magnified: the largest level
+    DrawFirst(0, 0);
+    grTexLodBiasValue(GR_TMU0, 7.75f);  // far beyond the smallest
+    grTexMipMapMode(GR_TMU0, GR_MIPMAP_NEAREST_DITHER, FXTRUE);
+    DrawSecond(0, 0);
+    grTexMipMapMode(GR_TMU0, GR_MIPMAP_DISABLE, FXFALSE);
+    grBufferSwap(0);
+    ExpectSame(Shown(), want);
+  }
+}
+
+TEST_P(MidFrame, TheSecondUnitsTextureSelectedBetweenDraws) {
+  const std::vector<uint32_t> want = Reference();
+  FlatTexture red(kRed565), green(kGreen565);
+  grTexDownloadMipMap(GR_TMU1, 0, GR_MIPMAPLEVELMASK_BOTH, &red.info);
+  grTexDownloadMipMap(GR_TMU1, 4096, GR_MIPMAPLEVELMASK_BOTH, &green.info);
+  grTexCombine(GR_TMU0, GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
+               GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, FXFALSE, FXFALSE);
+  UseTexture();
+  for (int frame = 0; frame < 2; frame++) {
+    grBufferClear(0, 0, 0);
+    grTexSource(GR_TMU1, 0, GR_MIPMAPLEVELMASK_BOTH, &red.info);
+    DrawFirst(0, 0);
+    grTexSource(GR_TMU1, 4096, GR_MIPMAPLEVELMASK_BOTH, &green.info);
+    DrawSecond(0, 0);
     grBufferSwap(0);
     ExpectSame(Shown(), want);
   }

@@ -25,21 +25,10 @@ Channels RandomChannels(uint32_t seed) {
   return out;
 }
 
-// The combine equation in real numbers. Unknown values give 0.
-double Reference(int function, int factor, bool invert, double local, double local_alpha,
-                 double other, double other_alpha, double texture_alpha) {
-  double f = 0;  // ONE and the ONE_MINUS_ factors are 8 above their base
-  switch (factor) {
-    case 0x1:
-    case 0x9: f = local; break;
-    case 0x2:
-    case 0xA: f = other_alpha; break;
-    case 0x3:
-    case 0xB: f = local_alpha; break;
-    case 0x4:
-    case 0xC: f = texture_alpha; break;
-  }
-  if (factor >= 0x8 && factor <= 0xC) f = 255 - f;
+// The combine equation in real numbers, f the factor (0..255). Unknown
+// functions give 0.
+double Equation(int function, double f, bool invert, double local, double local_alpha,
+                double other) {
   f /= 255;
   double v = 0;
   switch (function) {
@@ -56,6 +45,43 @@ double Reference(int function, int factor, bool invert, double local, double loc
   }
   v = std::clamp(v, 0.0, 255.0);
   return invert ? 255 - v : v;
+}
+
+// The colour and alpha combines' factors. Unknown values give 0.
+double Reference(int function, int factor, bool invert, double local, double local_alpha,
+                 double other, double other_alpha, double texture_alpha) {
+  double f = 0;  // ONE and the ONE_MINUS_ factors are 8 above their base
+  switch (factor) {
+    case 0x1:
+    case 0x9: f = local; break;
+    case 0x2:
+    case 0xA: f = other_alpha; break;
+    case 0x3:
+    case 0xB: f = local_alpha; break;
+    case 0x4:
+    case 0xC: f = texture_alpha; break;
+  }
+  if (factor >= 0x8 && factor <= 0xC) f = 255 - f;
+  return Equation(function, f, invert, local, local_alpha, other);
+}
+
+// A texture unit's: 4 is DETAIL_FACTOR, 0 without detail textures, and 5 the
+// unit's LOD fraction.
+double TexReference(int function, int factor, bool invert, double local, double local_alpha,
+                    double other, double other_alpha, double lod_fraction) {
+  double f = 0;
+  switch (factor) {
+    case 0x1:
+    case 0x9: f = local; break;
+    case 0x2:
+    case 0xA: f = other_alpha; break;
+    case 0x3:
+    case 0xB: f = local_alpha; break;
+    case 0x5:
+    case 0xD: f = lod_fraction; break;
+  }
+  if (factor >= 0x8 && factor <= 0xD) f = 255 - f;
+  return Equation(function, f, invert, local, local_alpha, other);
 }
 
 const int kFunctions[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0x10, 0xA};
@@ -114,11 +140,37 @@ TEST(TextureCombine, LocalIsTheTexelAndOtherIsZero) {
         CombineTexture(state, texel.chunk, kN, out);
         for (int i = 0; i < kN; i++) {
           for (int ch = 0; ch < 4; ch++) {
-            const double want = Reference(function, factor, invert, texel.At(ch, i), texel.At(3, i),
-                                          0, 0, texel.At(3, i));
+            const double want =
+                TexReference(function, factor, invert, texel.At(ch, i), texel.At(3, i), 0, 0, 0);
             ASSERT_LE(std::abs(out.c[ch][i] - want), 1)
                 << "function " << function << " factor " << factor << " invert " << invert
                 << ": pixel " << i << " channel " << ch;
+          }
+        }
+      }
+    }
+  }
+}
+
+// Unit 0 with unit 1's output as other and its own trilinear weights: every
+// function and factor, LOD_FRACTION's among them.
+TEST(TextureCombine, ChainedUnitsReadOtherAndTheLodFraction) {
+  const Channels texel = RandomChannels(6), other = RandomChannels(7), fraction = RandomChannels(8);
+  Chunk out;
+  for (int function : kFunctions) {
+    for (int factor : {0, 1, 2, 3, 4, 5, 8, 9, 0xA, 0xB, 0xC, 0xD}) {
+      for (bool invert : {false, true}) {
+        const TexCombineState state{function, factor, function, factor, invert, !invert};
+        CombineTextureChained(state, texel.chunk, &other.chunk, fraction.chunk.c[0], kN, out);
+        for (int i = 0; i < kN; i++) {
+          for (int ch = 0; ch < 4; ch++) {
+            const double want =
+                TexReference(function, factor, ch == 3 ? !invert : invert, texel.At(ch, i),
+                             texel.At(3, i), other.At(ch, i), other.At(3, i), fraction.At(0, i));
+            ASSERT_LE(std::abs(out.c[ch][i] - want), 1)
+                << "function " << function << " factor " << factor << " invert " << invert
+                << ": pixel " << i << " channel " << ch << " is " << int(out.c[ch][i])
+                << ", expected " << want;
           }
         }
       }

@@ -98,7 +98,7 @@ Case MakeCase(Random& random) {
   for (int y = 0; y < size[1]; y++) {
     for (int x = 0; x < size[0]; x++) texels.push_back(Texel(x, y));
   }
-  c.level = MakeTextureLevel(size[0], size[1], std::move(texels));
+  c.level = MakeDecodedTexture(size[0], size[1], std::move(texels));
   return c;
 }
 

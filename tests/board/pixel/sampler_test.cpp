@@ -13,8 +13,10 @@ uint32_t Pattern(int x, int y) {
   return h * 0xC2B2AE3Du;
 }
 
-TextureLevel MakeLevel(int width, int height) {
-  TextureLevel level{width, height, {}, {}};
+DecodedTexture MakeLevel(int width, int height) {
+  DecodedTexture level;
+  level.width = width;
+  level.height = height;
   for (int y = 0; y < height; y++) {
     for (int x = 0; x < width; x++) level.texels.push_back(Pattern(x, y));
   }
@@ -26,7 +28,7 @@ int Channel(uint32_t p, int c) {
 }
 
 // Filtering in real numbers: 256 units of s or t span the longer side.
-uint32_t Reference(const TextureLevel& level, double s, double t, bool bilinear, bool wrap) {
+uint32_t Reference(const DecodedTexture& level, double s, double t, bool bilinear, bool wrap) {
   const double scale = std::max(level.width, level.height) / 256.0;
   const double u = s * scale - (bilinear ? 0.5 : 0), v = t * scale - (bilinear ? 0.5 : 0);
   const int x = int(std::floor(u)), y = int(std::floor(v));
@@ -49,9 +51,9 @@ uint32_t Reference(const TextureLevel& level, double s, double t, bool bilinear,
 
 // One sample through the general path's sampler: coordinates divided per
 // pixel, or (`affine`, wrapping only) stepped in wrapping fixed point.
-uint32_t SampleAt(const TextureLevel& level, double s, double t, bool bilinear, bool wrap,
+uint32_t SampleAt(const DecodedTexture& level, double s, double t, bool bilinear, bool wrap,
                   bool affine = false) {
-  const SharedTexture made = MakeTextureLevel(level.width, level.height, level.texels);
+  const SharedTexture made = MakeDecodedTexture(level.width, level.height, level.texels);
   TriangleInputs tri;
   tri.state.sampler = {bilinear, wrap, wrap};
   tri.texture = MakeSampledTexture(made.get());
@@ -76,7 +78,7 @@ struct Size {
 class Sampling : public testing::TestWithParam<Size> {};
 
 TEST_P(Sampling, FilteringMatchesRealArithmeticWithWrapAndClamp) {
-  const TextureLevel level = MakeLevel(GetParam().width, GetParam().height);
+  const DecodedTexture level = MakeLevel(GetParam().width, GetParam().height);
   Random random(3);
   for (int k = 0; k < 400; k++) {
     // s and t from -256 to 512 in 1/64 steps: across both wrap boundaries.
@@ -97,7 +99,7 @@ TEST_P(Sampling, FilteringMatchesRealArithmeticWithWrapAndClamp) {
 }
 
 TEST_P(Sampling, TexelCentresGiveTheTexel) {
-  const TextureLevel level = MakeLevel(GetParam().width, GetParam().height);
+  const DecodedTexture level = MakeLevel(GetParam().width, GetParam().height);
   const double unit = 256.0 / std::max(level.width, level.height);  // s per texel
   for (int y = 0; y < level.height; y += 3) {
     for (int x = 0; x < level.width; x += 5) {
@@ -115,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Sampling,
                          testing::Values(Size{256, 128}, Size{64, 64}, Size{16, 128}, Size{1, 1}));
 
 TEST(Texturing, CornerOfTheTextureMixesTheWrappedNeighbours) {
-  const TextureLevel level = MakeLevel(64, 64);
+  const DecodedTexture level = MakeLevel(64, 64);
   // s = t = 0 is the corner shared by texels (63, 63), (0, 63), (63, 0), (0, 0).
   int want[4];
   for (int c = 0; c < 4; c++) {
@@ -129,7 +131,10 @@ TEST(Texturing, CornerOfTheTextureMixesTheWrappedNeighbours) {
 }
 
 TEST(Texturing, NoTextureIsOpaqueWhite) {
-  TextureLevel odd{3, 5, std::vector<uint32_t>(15, 0), {}};
+  DecodedTexture odd;
+  odd.width = 3;
+  odd.height = 5;
+  odd.texels.assign(15, 0);
   EXPECT_EQ(SampleAt(odd, 10, 10, true, true), 0xFFFFFFFFu);  // not a power of two
   TestBoard board;
   board.state.render.color = {GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE,
@@ -158,7 +163,7 @@ TEST(Texturing, TrianglesMapTextureCoordinatesPerspectiveCorrectly) {
     DrawTriangle(board.state, TexVertex(k[0].x, k[0].y, k[0].s, k[0].t, k[0].w),
                  TexVertex(k[1].x, k[1].y, k[1].s, k[1].t, k[1].w),
                  TexVertex(k[2].x, k[2].y, k[2].s, k[2].t, k[2].w));
-    const TextureLevel& level = *board.state.tmu0.decoded;
+    const DecodedTexture& level = *board.state.tmu0.decoded;
     const double area =
         (k[1].x - k[0].x) * (k[2].y - k[0].y) - (k[1].y - k[0].y) * (k[2].x - k[0].x);
     for (int y = 0; y < kScreenHeight; y += 23) {

@@ -85,8 +85,8 @@ TEST(Unsafe, BadColoursAndTextureCoordinatesDrawSafely) {
                               GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_TEXTURE, false};
   for (bool bilinear : {true, false}) {
     for (bool wrap : {true, false}) {
-      board.state.tmu0.bilinear = bilinear;
-      board.state.tmu0.wrap_s = board.state.tmu0.wrap_t = wrap;
+      board.state.tmu0.mode.min_bilinear = board.state.tmu0.mode.mag_bilinear = bilinear;
+      board.state.tmu0.mode.wrap_s = board.state.tmu0.mode.wrap_t = wrap;
       GrVertex v[3] = {TexVertex(0, 0, kNaN, 0), TexVertex(639, 0, 1e30f, -kInf),
                        TexVertex(0, 479, 3e38f, 1, -1)};
       DrawTriangle(board.state, v[0], v[1], v[2]);
