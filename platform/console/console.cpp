@@ -48,6 +48,7 @@ void ConsoleGiveBackTerminal() {}
 #include <cerrno>
 #include <chrono>
 #include <deque>
+#include <mutex>
 #include <utility>
 
 #include "console_internal.h"
@@ -58,6 +59,7 @@ void ConsoleGiveBackTerminal() {}
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Lock = std::unique_lock<std::mutex>;
 // How long a lone Esc waits for the rest of a sequence: terminals send a key's sequence in one
 // write, so anything slower is a person pressing keys.
 constexpr auto kEscWait = std::chrono::milliseconds(50);
@@ -66,8 +68,11 @@ constexpr auto kEscWait = std::chrono::milliseconds(50);
 constexpr size_t kQueueBound = 64;
 
 // Nothing here runs before the program first asks for a key: until then the
-// terminal is the program's own, as it left it.
+// terminal is the program's own, as it left it. Every call takes `mutex`: a
+// host may read keys on one thread while another draws (a window's keys are
+// queued from the swap).
 struct Console {
+  std::mutex mutex;
   std::deque<int> queue;  // decoded codes, terminal and window keys alike, oldest first
   KeyDecoder decoder;
   bool input_checked = false;      // standard input looked at
@@ -75,7 +80,7 @@ struct Console {
   bool keys_tried = false;         // the terminal was asked for key-at-a-time input
   int terminal_hold = -1;          // ... and is held (see terminal.h)
   Clock::time_point esc_deadline;  // when a pending sequence is given up on
-  bool drop_scan = false;          // a window key's prefix was dropped: so is its scan code
+  int held_prefix = -1;            // a window key's prefix, waiting for its scan code
 };
 
 bool IsPrefix(int code) {
@@ -155,21 +160,28 @@ void Feed(Console& c, std::string_view bytes) {
   if (c.decoder.Pending()) c.esc_deadline = Clock::now() + kEscWait;
 }
 
-// Waits up to timeout_ms (-1: no limit) for standard input and decodes one read of it.
-void ReadInput(Console& c, int timeout_ms) {
-  pollfd fd{STDIN_FILENO, POLLIN, 0};
-  int ready = poll(&fd, 1, timeout_ms);
-  if (ready < 0 && errno != EINTR && errno != EAGAIN) EndInput(c);
-  if (ready <= 0) return;
-  if (fd.revents & POLLNVAL) return EndInput(c);
+// Waits up to timeout_ms (-1: no limit) for standard input and decodes one read of it. The
+// console is unlocked while it waits and reads, so other threads' calls go on meanwhile.
+void ReadInput(Console& c, int timeout_ms, Lock& lock) {
   // No more than the queue has room for: the rest waits in the terminal's own
   // buffer, not dropped. (A byte makes two codes at most, and a sequence
   // begun in the last read may end in this one.)
   const size_t room = c.queue.size() < kQueueBound ? (kQueueBound - c.queue.size()) / 2 : 0;
   if (room < 2) return;
   char bytes[256];
-  ssize_t n = read(STDIN_FILENO, bytes, std::min(sizeof bytes, room - 1));
-  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  pollfd fd{STDIN_FILENO, POLLIN, 0};
+  lock.unlock();
+  int ready = poll(&fd, 1, timeout_ms);
+  const int poll_error = errno;
+  ssize_t n = 0;
+  if (ready > 0 && !(fd.revents & POLLNVAL))
+    n = read(STDIN_FILENO, bytes, std::min(sizeof bytes, room - 1));
+  const int read_error = errno;
+  lock.lock();
+  if (ready < 0 && poll_error != EINTR && poll_error != EAGAIN) EndInput(c);
+  if (ready <= 0) return;
+  if (fd.revents & POLLNVAL) return EndInput(c);
+  if (n < 0 && (read_error == EINTR || read_error == EAGAIN)) return;
   if (n <= 0) return EndInput(c);
   Feed(c, {bytes, static_cast<size_t>(n)});
 }
@@ -187,29 +199,32 @@ int MsUntil(Clock::time_point t) {
 
 void ConsoleReset() {
   Console& c = TheConsole();
+  Lock lock(c.mutex);
   c.queue.clear();
   c.decoder = KeyDecoder{};
-  c.drop_scan = false;
+  c.held_prefix = -1;
   c.input_checked = false;
 }
 
 extern "C" int _kbhit(void) {
+  Lock lock(TheConsole().mutex);
   Console& c = Keys();
   if (c.input_open && c.queue.size() + 4 <= kQueueBound) {
     // Read while there is room, so that an Esc is not left behind keys already queued. And
     // read before giving up on a pending Esc: the rest of its sequence may have come in while
     // the program was busy, and an arrow must not turn into Esc.
-    ReadInput(c, 0);
+    ReadInput(c, 0, lock);
     FlushIfDue(c);
   }
   return !c.queue.empty();
 }
 
 extern "C" int _getch(void) {
+  Lock lock(TheConsole().mutex);
   Console& c = Keys();
   while (c.queue.empty()) {
     if (!c.input_open) return -1;
-    ReadInput(c, c.decoder.Pending() ? MsUntil(c.esc_deadline) : -1);
+    ReadInput(c, c.decoder.Pending() ? MsUntil(c.esc_deadline) : -1, lock);
     FlushIfDue(c);
   }
   int code = c.queue.front();
@@ -220,29 +235,39 @@ extern "C" int _getch(void) {
 extern "C" void console_queue_key(int code) {
   if (code < 0 || code > 255) return;
   Console& c = TheConsole();
-  // A prefix comes alone, its scan code in the next call: both get in, or neither.
-  if (std::exchange(c.drop_scan, false)) return;
-  if (IsPrefix(code) && c.queue.size() + 2 > kQueueBound) {
-    c.drop_scan = true;
+  Lock lock(c.mutex);
+  // A prefix comes alone, its scan code in the next call: it is held until
+  // then, so that a reader on another thread never finds half a key, and both
+  // get in, or neither.
+  if (c.held_prefix < 0 && IsPrefix(code)) {
+    c.held_prefix = code;
     return;
+  }
+  if (c.held_prefix >= 0) {
+    const int key[2] = {std::exchange(c.held_prefix, -1), code};
+    return Admit(c, key, 2);
   }
   Admit(c, &code, 1);
 }
 
 extern "C" int console_input_ended(void) {
+  Lock lock(TheConsole().mutex);
   return !Input().input_open;
 }
 
 void ConsoleFeedInput(std::string_view bytes) {
+  Lock lock(TheConsole().mutex);
   Feed(TheConsole(), bytes);
 }
 
 void ConsoleWatchKeys(ConsoleKeyWatcher watcher, void* context) {
+  Lock lock(TheConsole().mutex);
   TheConsole().decoder.Watch(watcher, context);
 }
 
 void ConsoleGiveBackTerminal() {
   Console& c = TheConsole();
+  Lock lock(c.mutex);
   TerminalGiveKeysBack(c.terminal_hold);
   c.terminal_hold = -1;
   c.keys_tried = false;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -85,6 +86,34 @@ TEST(ConsoleQueue, IsBoundedButAlwaysTakesEsc) {
     return text + num(codes <= 64) + num(last);
   });
   EXPECT_EQ(got, "1 1 27 1 27 ") << "the Esc read after the flood, then the window's";
+}
+
+// A host drawing on one thread (a window's keys are queued from its swaps)
+// while another reads keys: every key read is one queued, in order, whole.
+TEST(ConsoleQueue, KeysQueuedOnOneThreadAndReadOnAnotherArriveInOrder) {
+  std::string got = run_in_child(finished_pipe(""), [] {
+    constexpr int kKeys = 20000;
+    std::atomic<bool> done = false;
+    std::thread window([&] {
+      for (int i = 0; i < kKeys; i++) {
+        console_queue_key(0xE0);
+        console_queue_key(0x48 + i % 4);
+      }
+      done = true;
+    });
+    int read = 0, last = -1, faults = 0;
+    while (!done || _kbhit()) {
+      if (!_kbhit()) continue;
+      if (_getch() != 0xE0) faults++;
+      const int scan = _getch();
+      if (scan < 0x48 || scan > 0x4B) faults++;
+      last = scan;
+      read++;
+    }
+    window.join();
+    return num(faults) + num(read > 0) + num(read <= kKeys) + num(last != -1);
+  });
+  EXPECT_EQ(got, "0 1 1 1 ");
 }
 
 // Keys typed faster than they are taken are not lost: they wait in the

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -130,7 +131,7 @@ class TerminalDisplay final : public Display {
   DisplayEvents PumpEvents() override {
     DisplayEvents events;
     const bool key = _kbhit();  // reads the terminal: F12 is seen, not queued
-    if (std::exchange(f12_, false)) events.screenshot_requested = true;
+    if (f12_.exchange(false)) events.screenshot_requested = true;
     EscWhenInputEnded(key);
     const TerminalGrid grid = ReadGrid();
     if (!(grid == grid_)) {
@@ -235,7 +236,7 @@ class TerminalDisplay final : public Display {
   int keys_ = -1;   // the terminal's keys held (see terminal.h)
   int guard_ = -1;  // the screen registered with the signal registry
   bool entered_ = false;
-  bool f12_ = false;  // F12 came since the last PumpEvents
+  std::atomic<bool> f12_ = false;  // F12 came since the last PumpEvents (set by the console)
   unsigned entries_seen_ = 0;
   CellColors colors_ = CellColors::k256;
   int fps_ = 30;
