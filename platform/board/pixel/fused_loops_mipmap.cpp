@@ -143,10 +143,10 @@ HWY_INLINE void PerspectiveTap(const SampledUnit& unit, const UnitMode& mode, VF
   const auto height_log2 =
       hn::BitCast(d, hn::Max(hn::Sub(hn::Set(di, unit.level[0].height_log2), level), hn::Zero(di)));
   const auto one = hn::Set(d, 1u);
-  Address(LevelFixed(ss, scale), hn::Sub(one << width_log2, one), mode.wrap_s, iu, fu);
-  Address(LevelFixed(tt, scale), hn::Sub(one << height_log2, one), mode.wrap_t, iv, fv);
+  Address(LevelFixed(ss, scale), hn::Sub(hn::Shl(one, width_log2), one), mode.wrap_s, iu, fu);
+  Address(LevelFixed(tt, scale), hn::Sub(hn::Shl(one, height_log2), one), mode.wrap_t, iv, fv);
   const auto first = hn::GatherIndex(d, unit.level_first, level);
-  hn::Store(hn::Add(first, hn::Add(iv << width_log2, iu)), d, idx);
+  hn::Store(hn::Add(first, hn::Add(hn::Shl(iv, width_log2), iu)), d, idx);
 }
 
 // A bilinear tap of affine level j (the unit's affine_level[j]) for pixels
