@@ -144,8 +144,8 @@ int main(int argc, char** argv) {
     }
     /* The drifting light: its level downloaded again into unit 1's memory. */
     MakeLight(0.5f + 0.4f * sinf((float)frame * 0.03f));
-    grTexDownloadMipMapLevel(GR_TMU1, grTexMinAddress(GR_TMU1), GR_LOD_64, GR_LOD_64,
-                             GR_ASPECT_2x1, GR_TEXFMT_INTENSITY_8, GR_MIPMAPLEVELMASK_BOTH, Light);
+    grTexDownloadMipMapLevel(GR_TMU1, grTexMinAddress(GR_TMU1), GR_LOD_64, GR_LOD_64, GR_ASPECT_2x1,
+                             GR_TEXFMT_INTENSITY_8, GR_MIPMAPLEVELMASK_BOTH, Light);
     grBufferClear(0xFF101018, 0, 0);
     DrawWall();
     grBufferSwap(1);

@@ -15,13 +15,13 @@
 int _kbhit(void); /* the old console's, which the library exports */
 int _getch(void);
 
-#define FOCAL 320.0f  /* pixels: a 90-degree view across */
-#define NEAR 0.5f     /* world units in front of the eye */
+#define FOCAL 320.0f /* pixels: a 90-degree view across */
+#define NEAR 0.5f    /* world units in front of the eye */
 #define FAR 160.0f
-#define EYE 1.0f      /* above the floor */
+#define EYE 1.0f /* above the floor */
 #define HALF_WIDTH 2.0f
-#define WALL 3.0f     /* wall height */
-#define REPEAT 2.0f   /* world units a texture covers */
+#define WALL 3.0f   /* wall height */
+#define REPEAT 2.0f /* world units a texture covers */
 
 /* Textures with every level, largest first, RGB 565: a tiled floor 256x256
  * and bricks 128x128, each level the box average of the one before. */
@@ -61,8 +61,9 @@ static void MakeTextures(void) {
       const int fine = ((x >> 2) ^ (y >> 2)) & 1;
       const int tile = ((x >> 6) + (y >> 6)) & 1;
       const int base = tile ? 200 : 120;
-      Floor[y * 256 + x] = grout ? Pack(40, 36, 30)
-                                 : Pack(base + (fine ? 40 : 0), base - 20, base - 60 + (fine ? 30 : 0));
+      Floor[y * 256 + x] =
+          grout ? Pack(40, 36, 30)
+                : Pack(base + (fine ? 40 : 0), base - 20, base - 60 + (fine ? 30 : 0));
     }
   }
   MakeLevels(Floor, 256);
@@ -127,8 +128,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   MakeTextures();
-  const FxU32 brick_address = grTexMinAddress(GR_TMU0) +
-                              grTexTextureMemRequired(GR_MIPMAPLEVELMASK_BOTH, &floor_info);
+  const FxU32 brick_address =
+      grTexMinAddress(GR_TMU0) + grTexTextureMemRequired(GR_MIPMAPLEVELMASK_BOTH, &floor_info);
   grTexDownloadMipMap(GR_TMU0, grTexMinAddress(GR_TMU0), GR_MIPMAPLEVELMASK_BOTH, &floor_info);
   grTexDownloadMipMap(GR_TMU0, brick_address, GR_MIPMAPLEVELMASK_BOTH, &brick_info);
   grColorCombine(GR_COMBINE_FUNCTION_SCALE_OTHER, GR_COMBINE_FACTOR_ONE, GR_COMBINE_LOCAL_NONE,

@@ -21,7 +21,7 @@ struct RunOptions {
   std::string stdout_path = {};             // standard output to this file, not the terminal
   std::string program = {};                 // what runs: the demo when empty
   std::vector<std::string> arguments = {};  // given to the program
-  bool stdin_pipe = false;                 // standard input from a pipe (TypeStdin), not the terminal
+  bool stdin_pipe = false;  // standard input from a pipe (TypeStdin), not the terminal
 };
 
 class DemoRun {
