@@ -224,10 +224,9 @@ HWY_INLINE void AffineTap(const SampledUnit& unit, const UnitSpan& s, int j, siz
 
 // Two taps blended: (a * (256 - w) + b * w + 128) >> 8 a channel.
 HWY_INLINE void BlendTaps(V16 a_br, V16 a_ga, V16 b_br, V16 b_ga, V32 weight, V16& br, V16& ga) {
-  const V16 wb = Both(weight);
-  const V16 wa = hn::Sub(hn::Set(D16(), 256), wb);
-  br = Lerp8(a_br, b_br, wa, wb);
-  ga = Lerp8(a_ga, b_ga, wa, wb);
+  const V16 w = Weight7(weight);
+  br = Lerp8(a_br, b_br, w);
+  ga = Lerp8(a_ga, b_ga, w);
 }
 
 // One unit's texels for the group of pixels i on, as channel pairs.
@@ -278,11 +277,19 @@ HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const 
     const VI32 lod = unit.lod_varies ? LodGroup(unit, s, i) : hn::Set(di, unit.lod256);
     if (mode.lod_blend) {
       const VI32 whole = hn::ShiftRight<8>(lod);
+      const VI32 level_a = Hold(whole, unit.levels);
+      const VI32 level_b = Hold(hn::Add(whole, hn::Set(di, 1)), unit.levels);
       V16 a_br, a_ga, b_br, b_ga;
-      PerspectiveTap(unit, mode, ss, tt, Hold(whole, unit.levels), idx, fu, fv);
+      PerspectiveTap(unit, mode, ss, tt, level_a, idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, a_br, a_ga);
-      PerspectiveTap(unit, mode, ss, tt, Hold(hn::Add(whole, hn::Set(di, 1)), unit.levels), idx, fu,
-                     fv);
+      // Magnified, or past the smallest level: one level, and a blend of a
+      // texel with itself is that texel.
+      if (hn::AllTrue(di, hn::Eq(level_a, level_b))) {
+        br = a_br;
+        ga = a_ga;
+        return;
+      }
+      PerspectiveTap(unit, mode, ss, tt, level_b, idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, b_br, b_ga);
       BlendTaps(a_br, a_ga, b_br, b_ga, hn::And(hn::BitCast(d, lod), hn::Set(d, 255u)), br, ga);
       return;
