@@ -229,10 +229,17 @@ HWY_INLINE void BlendTaps(V16 a_br, V16 a_ga, V16 b_br, V16 b_ga, V32 weight, V1
   ga = Lerp8(a_ga, b_ga, w);
 }
 
-// One unit's texels for the group of pixels i on, as channel pairs.
+// Whether a unit's level of detail varies from pixel to pixel: LodGroup's.
+template <Coords kCoords>
+HWY_INLINE bool LodVaries(const SampledUnit& unit, const UnitMode& mode) {
+  return kCoords == Coords::kPerspective && mode.mipmap != GR_MIPMAP_DISABLE && unit.lod_varies;
+}
+
+// One unit's texels for the group of pixels i on, as channel pairs; `lod`
+// the group's levels of detail where they vary.
 template <Coords kCoords>
 HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const UnitSpan& s,
-                           const uint8_t* dither, size_t i, V16& br, V16& ga) {
+                           const uint8_t* dither, size_t i, VI32 lod, V16& br, V16& ga) {
   const D32 d;
   const DI32 di;
   HWY_ALIGN uint32_t idx[hn::MaxLanes(D32())];
@@ -274,7 +281,7 @@ HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const 
       FilterFootprints(unit.footprint, idx, fu, fv, br, ga);
       return;
     }
-    const VI32 lod = unit.lod_varies ? LodGroup(unit, s, i) : hn::Set(di, unit.lod256);
+    if (!unit.lod_varies) lod = hn::Set(di, unit.lod256);
     if (mode.lod_blend) {
       const VI32 whole = hn::ShiftRight<8>(lod);
       const VI32 level_a = Hold(whole, unit.levels);
@@ -327,18 +334,29 @@ void UnitsSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const uint8_t* dither = span.lod_dither ? span.lod_dither + span.x0 : nullptr;
   typename SpanPixels<kLayout>::Tail tail;
   SpanPixels<kLayout> pixels(span, tail);
+  // Each group's levels of detail are worked out a group ahead: the next
+  // group's long arithmetic overlaps this group's sampling, which waits on it.
+  const bool varies0 = LodVaries<kCoords>(tri.unit[0], tri.state.units[0]);
+  const bool varies1 = kTwo && LodVaries<kCoords>(tri.unit[1], tri.state.units[1]);
+  VI32 ahead0 = hn::Zero(DI32()), ahead1 = hn::Zero(DI32());
+  if (varies0 && span.count > 0) ahead0 = LodGroup(tri.unit[0], coords[0], 0);
+  if (varies1 && span.count > 0) ahead1 = LodGroup(tri.unit[1], coords[1], 0);
   for (int i = 0; i < span.count; i += int(n)) {
+    const VI32 lod0 = ahead0, lod1 = ahead1;
+    const bool more = i + int(n) < span.count;
+    if (varies0 && more) ahead0 = LodGroup(tri.unit[0], coords[0], size_t(i) + n);
+    if (varies1 && more) ahead1 = LodGroup(tri.unit[1], coords[1], size_t(i) + n);
     pixels.Begin(size_t(span.count - i));
     V32 old = hn::Zero(d);
     if constexpr (kBlend == FusedBlend::kSrcAlpha || kLayout == PixelLayout::kArgb8888)
       old = pixels.Old();
     V16 texel_br, texel_ga;
-    UnitTexels<kCoords>(tri.unit[0], tri.state.units[0], coords[0], dither, size_t(i), texel_br,
-                        texel_ga);
+    UnitTexels<kCoords>(tri.unit[0], tri.state.units[0], coords[0], dither, size_t(i), lod0,
+                        texel_br, texel_ga);
     if constexpr (kTwo) {
       V16 light_br, light_ga;
-      UnitTexels<kCoords>(tri.unit[1], tri.state.units[1], coords[1], dither, size_t(i), light_br,
-                          light_ga);
+      UnitTexels<kCoords>(tri.unit[1], tri.state.units[1], coords[1], dither, size_t(i), lod1,
+                          light_br, light_ga);
       texel_br = Mul255(light_br, texel_br);
       const V32 green_lit = hn::BitCast(d, Mul255(light_ga, texel_ga));
       texel_ga =
