@@ -235,11 +235,22 @@ HWY_INLINE bool LodVaries(const SampledUnit& unit, const UnitMode& mode) {
   return kCoords == Coords::kPerspective && mode.mipmap != GR_MIPMAP_DISABLE && unit.lod_varies;
 }
 
-// One unit's texels for the group of pixels i on, as channel pairs; `lod`
-// the group's levels of detail where they vary.
+// The perspective coordinates (s/w, t/w over 1/w) of the group of pixels i on.
+HWY_INLINE void Divided(const UnitSpan& s, size_t i, VF& ss, VF& tt) {
+  const DF df;
+  const VF k = hn::Iota(df, float(i));
+  const VF q = hn::Add(hn::Set(df, s.oow), hn::Mul(k, hn::Set(df, s.doow)));
+  ss = hn::Div(hn::Add(hn::Set(df, s.sow), hn::Mul(k, hn::Set(df, s.dsow))), q);
+  tt = hn::Div(hn::Add(hn::Set(df, s.tow), hn::Mul(k, hn::Set(df, s.dtow))), q);
+}
+
+// One unit's texels for the group of pixels i on, as channel pairs; when
+// perspective, (ss, tt) its coordinates (Divided) and `lod` its levels of
+// detail where they vary.
 template <Coords kCoords>
 HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const UnitSpan& s,
-                           const uint8_t* dither, size_t i, VI32 lod, V16& br, V16& ga) {
+                           const uint8_t* dither, size_t i, VF ss, VF tt, VI32 lod, V16& br,
+                           V16& ga) {
   const D32 d;
   const DI32 di;
   HWY_ALIGN uint32_t idx[hn::MaxLanes(D32())];
@@ -271,11 +282,6 @@ HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const 
     hn::Store(index, d, idx);
     FilterFootprints(unit.footprint, idx, fu, fv, br, ga);
   } else {
-    const DF df;
-    const VF k = hn::Iota(df, float(i));
-    const VF q = hn::Add(hn::Set(df, s.oow), hn::Mul(k, hn::Set(df, s.doow)));
-    const VF ss = hn::Div(hn::Add(hn::Set(df, s.sow), hn::Mul(k, hn::Set(df, s.dsow))), q);
-    const VF tt = hn::Div(hn::Add(hn::Set(df, s.tow), hn::Mul(k, hn::Set(df, s.dtow))), q);
     if (!mipmapped) {
       PerspectiveTap(unit, mode, ss, tt, hn::Zero(di), idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, br, ga);
@@ -334,29 +340,42 @@ void UnitsSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const uint8_t* dither = span.lod_dither ? span.lod_dither + span.x0 : nullptr;
   typename SpanPixels<kLayout>::Tail tail;
   SpanPixels<kLayout> pixels(span, tail);
-  // Each group's levels of detail are worked out a group ahead: the next
-  // group's long arithmetic overlaps this group's sampling, which waits on it.
+  // Each group's coordinates and levels of detail are worked out a group
+  // ahead: the next group's long arithmetic (divisions, logarithms) overlaps
+  // this group's sampling, which waits on it.
+  constexpr bool kDivided = kCoords == Coords::kPerspective;
   const bool varies0 = LodVaries<kCoords>(tri.unit[0], tri.state.units[0]);
   const bool varies1 = kTwo && LodVaries<kCoords>(tri.unit[1], tri.state.units[1]);
-  VI32 ahead0 = hn::Zero(DI32()), ahead1 = hn::Zero(DI32());
-  if (varies0 && span.count > 0) ahead0 = LodGroup(tri.unit[0], coords[0], 0);
-  if (varies1 && span.count > 0) ahead1 = LodGroup(tri.unit[1], coords[1], 0);
+  VI32 lod0_ahead = hn::Zero(DI32()), lod1_ahead = hn::Zero(DI32());
+  VF ss0_ahead = hn::Zero(DF()), tt0_ahead = hn::Zero(DF());
+  VF ss1_ahead = hn::Zero(DF()), tt1_ahead = hn::Zero(DF());
+  if (span.count > 0) {
+    if (varies0) lod0_ahead = LodGroup(tri.unit[0], coords[0], 0);
+    if (varies1) lod1_ahead = LodGroup(tri.unit[1], coords[1], 0);
+    if (kDivided) Divided(coords[0], 0, ss0_ahead, tt0_ahead);
+    if (kDivided && kTwo) Divided(coords[1], 0, ss1_ahead, tt1_ahead);
+  }
   for (int i = 0; i < span.count; i += int(n)) {
-    const VI32 lod0 = ahead0, lod1 = ahead1;
-    const bool more = i + int(n) < span.count;
-    if (varies0 && more) ahead0 = LodGroup(tri.unit[0], coords[0], size_t(i) + n);
-    if (varies1 && more) ahead1 = LodGroup(tri.unit[1], coords[1], size_t(i) + n);
+    const VI32 lod0 = lod0_ahead, lod1 = lod1_ahead;
+    const VF ss0 = ss0_ahead, tt0 = tt0_ahead, ss1 = ss1_ahead, tt1 = tt1_ahead;
+    if (i + int(n) < span.count) {
+      const size_t next = size_t(i) + n;
+      if (kDivided) Divided(coords[0], next, ss0_ahead, tt0_ahead);
+      if (kDivided && kTwo) Divided(coords[1], next, ss1_ahead, tt1_ahead);
+      if (varies0) lod0_ahead = LodGroup(tri.unit[0], coords[0], next);
+      if (varies1) lod1_ahead = LodGroup(tri.unit[1], coords[1], next);
+    }
     pixels.Begin(size_t(span.count - i));
     V32 old = hn::Zero(d);
     if constexpr (kBlend == FusedBlend::kSrcAlpha || kLayout == PixelLayout::kArgb8888)
       old = pixels.Old();
     V16 texel_br, texel_ga;
-    UnitTexels<kCoords>(tri.unit[0], tri.state.units[0], coords[0], dither, size_t(i), lod0,
-                        texel_br, texel_ga);
+    UnitTexels<kCoords>(tri.unit[0], tri.state.units[0], coords[0], dither, size_t(i), ss0, tt0,
+                        lod0, texel_br, texel_ga);
     if constexpr (kTwo) {
       V16 light_br, light_ga;
-      UnitTexels<kCoords>(tri.unit[1], tri.state.units[1], coords[1], dither, size_t(i), lod1,
-                          light_br, light_ga);
+      UnitTexels<kCoords>(tri.unit[1], tri.state.units[1], coords[1], dither, size_t(i), ss1, tt1,
+                          lod1, light_br, light_ga);
       texel_br = Mul255(light_br, texel_br);
       const V32 green_lit = hn::BitCast(d, Mul255(light_ga, texel_ga));
       texel_ga =
