@@ -35,48 +35,102 @@ HWY_INLINE VI32 DitherValues(const uint8_t* row, size_t i) {
   return hn::BitCast(di, hn::PromoteTo(D32(), hn::LoadU(D8Quarter(), row + i)));
 }
 
-// UnitLodAt of the group's pixels, from pixel i on: the same double
-// arithmetic, lanes of doubles a half group at a time.
-HWY_INLINE VI32 LodGroup(const SampledUnit& unit, const UnitSpan& s, size_t i) {
-  const DI32 di;
-  const size_t n = hn::Lanes(di);
-  HWY_ALIGN int32_t lod[hn::MaxLanes(DI32())];
 #if HWY_HAVE_FLOAT64
+// floor(128 log2 m) of mantissas m in [1, 2], each rounded to a float: m
+// halved from 1.5 on, 2 atanh(s) of s = (m - 1) / (m + 1) to s^9 is within
+// 1e-5 of 128 log2 m, so the floor is sure unless that lies within 2^-10 of
+// an integer; `unsure` marks those lanes (the tables decide them). The tests
+// check every float in [1, 2].
+template <class D>
+HWY_INLINE hn::Vec<hn::RebindToSigned<D>> Log2x128(D df, hn::Vec<D> m, hn::Mask<D>& unsure) {
+  const hn::RebindToSigned<D> di;
+  const auto one = hn::Set(df, 1.0f);
+  const auto upper = hn::Ge(m, hn::Set(df, 1.5f));
+  m = hn::IfThenElse(upper, hn::Mul(m, hn::Set(df, 0.5f)), m);
+  const auto s = hn::Div(hn::Sub(m, one), hn::Add(m, one));
+  const auto s2 = hn::Mul(s, s);
+  constexpr float k = 369.329930467574632f;  // 256 / ln 2
+  auto p = hn::MulAdd(hn::Set(df, k / 9), s2, hn::Set(df, k / 7));
+  p = hn::MulAdd(p, s2, hn::Set(df, k / 5));
+  p = hn::MulAdd(p, s2, hn::Set(df, k / 3));
+  p = hn::MulAdd(p, s2, hn::Set(df, k));
+  const auto t = hn::Add(hn::Mul(p, s), hn::IfThenElseZero(upper, hn::Set(df, 128.0f)));
+  const auto whole = hn::Floor(t);
+  const auto fraction = hn::Sub(t, whole);
+  constexpr float kMargin = 1.0f / 1024;
+  unsure =
+      hn::Or(hn::Lt(fraction, hn::Set(df, kMargin)), hn::Gt(fraction, hn::Set(df, 1 - kMargin)));
+  return hn::ConvertTo(di, whole);
+}
+
+// UnitLodAt of the group's pixels from pixel i on, in double lanes a half
+// group at a time: rho^2 by the same arithmetic; floor(128 log2 rho^2) by
+// the exact tables, or its exponent and Log2x128 of its mantissa.
+template <bool kTables>
+HWY_INLINE void LodHalf(const SampledUnit& unit, const UnitSpan& s, size_t i, int32_t* lod,
+                        hn::Vec<hn::Half<DF>>* mantissa_out) {
   using D64 = hn::Repartition<double, D32>;
   const D64 dd;
   const hn::RebindToUnsigned<D64> du;
   const hn::RebindToSigned<D64> dsi;
   const hn::Rebind<int32_t, D64> d32h;
-  const LodTables& tables = TheLodTables();
+  const hn::Rebind<uint32_t, D64> du32h;
+  const auto k = hn::Iota(dd, double(i));
+  const auto q = hn::Add(hn::Set(dd, s.q), hn::Mul(k, hn::Set(dd, unit.dq)));
+  const auto bs = hn::Add(hn::Set(dd, s.bs), hn::Mul(k, hn::Set(dd, unit.dbs)));
+  const auto bt = hn::Add(hn::Set(dd, s.bt), hn::Mul(k, hn::Set(dd, unit.dbt)));
   const auto x_term = hn::Set(dd, s.x_term);
-  for (size_t j = 0; j < n; j += hn::Lanes(dd)) {
-    const auto k = hn::Iota(dd, double(i + j));
-    const auto q = hn::Add(hn::Set(dd, s.q), hn::Mul(k, hn::Set(dd, unit.dq)));
-    const auto bs = hn::Add(hn::Set(dd, s.bs), hn::Mul(k, hn::Set(dd, unit.dbs)));
-    const auto bt = hn::Add(hn::Set(dd, s.bt), hn::Mul(k, hn::Set(dd, unit.dbt)));
-    const auto y_term = hn::Add(hn::Mul(bs, bs), hn::Mul(bt, bt));
-    const auto m = hn::IfThenElse(hn::Gt(x_term, y_term), x_term, y_term);
-    const auto q2 = hn::Mul(q, q);
-    auto r = hn::Div(hn::Mul(m, hn::Set(dd, unit.texel_scale2)), hn::Mul(q2, q2));
-    r = hn::IfThenElse(hn::Not(hn::Le(r, hn::Set(dd, kRho2Max))), hn::Set(dd, kRho2Max), r);
-    r = hn::IfThenElse(hn::Lt(r, hn::Set(dd, kRho2Min)), hn::Set(dd, kRho2Min), r);
-    // FloorLog2x128: the exponent, then the mantissa's bin and its threshold.
-    const auto bits = hn::BitCast(du, r);
-    const auto two52 = hn::Set(dd, 4503599627370496.0);
-    const auto biased =
-        hn::Sub(hn::BitCast(dd, hn::Or(hn::ShiftRight<52>(bits), hn::BitCast(du, two52))), two52);
-    const auto bin = hn::BitCast(dsi, hn::And(hn::ShiftRight<44>(bits), hn::Set(du, 255)));
-    const auto mantissa = hn::BitCast(dd, hn::Or(hn::And(bits, hn::Set(du, 0x000FFFFFFFFFFFFFull)),
-                                                 hn::Set(du, 0x3FF0000000000000ull)));
-    const auto base = hn::GatherIndex(dd, tables.base, bin);
-    const auto threshold = hn::GatherIndex(dd, tables.threshold, bin);
-    const auto above = hn::IfThenElseZero(hn::Ge(mantissa, threshold), hn::Set(dd, 1.0));
-    const auto value =
-        hn::Add(hn::Add(hn::Mul(hn::Sub(biased, hn::Set(dd, 1023.0)), hn::Set(dd, 128.0)),
-                        hn::Add(base, above)),
-                hn::Set(dd, 64.0 * unit.bias_quarters));
-    hn::StoreU(hn::DemoteTo(d32h, value), d32h, lod + j);
+  const auto y_term = hn::Add(hn::Mul(bs, bs), hn::Mul(bt, bt));
+  const auto m = hn::IfThenElse(hn::Gt(x_term, y_term), x_term, y_term);
+  const auto q2 = hn::Mul(q, q);
+  auto r = hn::Div(hn::Mul(m, hn::Set(dd, unit.texel_scale2)), hn::Mul(q2, q2));
+  r = hn::IfThenElse(hn::Not(hn::Le(r, hn::Set(dd, kRho2Max))), hn::Set(dd, kRho2Max), r);
+  r = hn::IfThenElse(hn::Lt(r, hn::Set(dd, kRho2Min)), hn::Set(dd, kRho2Min), r);
+  const auto bits = hn::BitCast(du, r);
+  const auto mantissa = hn::BitCast(dd, hn::Or(hn::And(bits, hn::Set(du, 0x000FFFFFFFFFFFFFull)),
+                                               hn::Set(du, 0x3FF0000000000000ull)));
+  if constexpr (!kTables) {
+    // The exponent and bias now, the mantissa's part when the group's are in.
+    const auto exponent = hn::BitCast(d32h, hn::TruncateTo(du32h, hn::ShiftRight<52>(bits)));
+    hn::StoreU(hn::Add(hn::ShiftLeft<7>(hn::Sub(exponent, hn::Set(d32h, 1023))),
+                       hn::Set(d32h, 64 * unit.bias_quarters)),
+               d32h, lod);
+    *mantissa_out = hn::DemoteTo(hn::Half<DF>(), mantissa);
+    return;
   }
+  // The mantissa's bin and its threshold.
+  const LodTables& tables = TheLodTables();
+  const auto two52 = hn::Set(dd, 4503599627370496.0);
+  const auto biased =
+      hn::Sub(hn::BitCast(dd, hn::Or(hn::ShiftRight<52>(bits), hn::BitCast(du, two52))), two52);
+  const auto bin = hn::BitCast(dsi, hn::And(hn::ShiftRight<44>(bits), hn::Set(du, 255)));
+  const auto base = hn::GatherIndex(dd, tables.base, bin);
+  const auto threshold = hn::GatherIndex(dd, tables.threshold, bin);
+  const auto above = hn::IfThenElseZero(hn::Ge(mantissa, threshold), hn::Set(dd, 1.0));
+  const auto value =
+      hn::Add(hn::Add(hn::Mul(hn::Sub(biased, hn::Set(dd, 1023.0)), hn::Set(dd, 128.0)),
+                      hn::Add(base, above)),
+              hn::Set(dd, 64.0 * unit.bias_quarters));
+  hn::StoreU(hn::DemoteTo(d32h, value), d32h, lod);
+}
+#endif
+
+// UnitLodAt of the group's pixels, from pixel i on.
+HWY_INLINE VI32 LodGroup(const SampledUnit& unit, const UnitSpan& s, size_t i) {
+  const DI32 di;
+  const size_t n = hn::Lanes(di);
+  HWY_ALIGN int32_t lod[hn::MaxLanes(DI32())];
+#if HWY_HAVE_FLOAT64
+  const DF df;
+  const size_t half = n / 2;
+  hn::Vec<hn::Half<DF>> low, high;
+  LodHalf<false>(unit, s, i, lod, &low);
+  LodHalf<false>(unit, s, i + half, lod + half, &high);
+  hn::Mask<DF> unsure;
+  const VI32 fraction = Log2x128(df, hn::Combine(df, high, low), unsure);
+  if (HWY_LIKELY(hn::AllFalse(df, unsure))) return hn::Add(hn::Load(di, lod), fraction);
+  LodHalf<true>(unit, s, i, lod, nullptr);
+  LodHalf<true>(unit, s, i + half, lod + half, nullptr);
 #else
   // No double lanes (WebAssembly's SIMD here): the same, a pixel at a time.
   for (size_t j = 0; j < n; j++) lod[j] = UnitLodAt(unit, s, int(i + j)).value;
@@ -170,16 +224,33 @@ HWY_INLINE void AffineTap(const SampledUnit& unit, const UnitSpan& s, int j, siz
 
 // Two taps blended: (a * (256 - w) + b * w + 128) >> 8 a channel.
 HWY_INLINE void BlendTaps(V16 a_br, V16 a_ga, V16 b_br, V16 b_ga, V32 weight, V16& br, V16& ga) {
-  const V16 wb = Both(weight);
-  const V16 wa = hn::Sub(hn::Set(D16(), 256), wb);
-  br = Lerp8(a_br, b_br, wa, wb);
-  ga = Lerp8(a_ga, b_ga, wa, wb);
+  const V16 w = Weight7(weight);
+  br = Lerp8(a_br, b_br, w);
+  ga = Lerp8(a_ga, b_ga, w);
 }
 
-// One unit's texels for the group of pixels i on, as channel pairs.
+// Whether a unit's level of detail varies from pixel to pixel: LodGroup's.
+template <Coords kCoords>
+HWY_INLINE bool LodVaries(const SampledUnit& unit, const UnitMode& mode) {
+  return kCoords == Coords::kPerspective && mode.mipmap != GR_MIPMAP_DISABLE && unit.lod_varies;
+}
+
+// The perspective coordinates (s/w, t/w over 1/w) of the group of pixels i on.
+HWY_INLINE void Divided(const UnitSpan& s, size_t i, VF& ss, VF& tt) {
+  const DF df;
+  const VF k = hn::Iota(df, float(i));
+  const VF q = hn::Add(hn::Set(df, s.oow), hn::Mul(k, hn::Set(df, s.doow)));
+  ss = hn::Div(hn::Add(hn::Set(df, s.sow), hn::Mul(k, hn::Set(df, s.dsow))), q);
+  tt = hn::Div(hn::Add(hn::Set(df, s.tow), hn::Mul(k, hn::Set(df, s.dtow))), q);
+}
+
+// One unit's texels for the group of pixels i on, as channel pairs; when
+// perspective, (ss, tt) its coordinates (Divided) and `lod` its levels of
+// detail where they vary.
 template <Coords kCoords>
 HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const UnitSpan& s,
-                           const uint8_t* dither, size_t i, V16& br, V16& ga) {
+                           const uint8_t* dither, size_t i, VF ss, VF tt, VI32 lod, V16& br,
+                           V16& ga) {
   const D32 d;
   const DI32 di;
   HWY_ALIGN uint32_t idx[hn::MaxLanes(D32())];
@@ -211,24 +282,27 @@ HWY_INLINE void UnitTexels(const SampledUnit& unit, const UnitMode& mode, const 
     hn::Store(index, d, idx);
     FilterFootprints(unit.footprint, idx, fu, fv, br, ga);
   } else {
-    const DF df;
-    const VF k = hn::Iota(df, float(i));
-    const VF q = hn::Add(hn::Set(df, s.oow), hn::Mul(k, hn::Set(df, s.doow)));
-    const VF ss = hn::Div(hn::Add(hn::Set(df, s.sow), hn::Mul(k, hn::Set(df, s.dsow))), q);
-    const VF tt = hn::Div(hn::Add(hn::Set(df, s.tow), hn::Mul(k, hn::Set(df, s.dtow))), q);
     if (!mipmapped) {
       PerspectiveTap(unit, mode, ss, tt, hn::Zero(di), idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, br, ga);
       return;
     }
-    const VI32 lod = unit.lod_varies ? LodGroup(unit, s, i) : hn::Set(di, unit.lod256);
+    if (!unit.lod_varies) lod = hn::Set(di, unit.lod256);
     if (mode.lod_blend) {
       const VI32 whole = hn::ShiftRight<8>(lod);
+      const VI32 level_a = Hold(whole, unit.levels);
+      const VI32 level_b = Hold(hn::Add(whole, hn::Set(di, 1)), unit.levels);
       V16 a_br, a_ga, b_br, b_ga;
-      PerspectiveTap(unit, mode, ss, tt, Hold(whole, unit.levels), idx, fu, fv);
+      PerspectiveTap(unit, mode, ss, tt, level_a, idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, a_br, a_ga);
-      PerspectiveTap(unit, mode, ss, tt, Hold(hn::Add(whole, hn::Set(di, 1)), unit.levels), idx, fu,
-                     fv);
+      // Magnified, or past the smallest level: one level, and a blend of a
+      // texel with itself is that texel.
+      if (hn::AllTrue(di, hn::Eq(level_a, level_b))) {
+        br = a_br;
+        ga = a_ga;
+        return;
+      }
+      PerspectiveTap(unit, mode, ss, tt, level_b, idx, fu, fv);
       FilterFootprints(unit.footprint, idx, fu, fv, b_br, b_ga);
       BlendTaps(a_br, a_ga, b_br, b_ga, hn::And(hn::BitCast(d, lod), hn::Set(d, 255u)), br, ga);
       return;
@@ -266,18 +340,42 @@ void UnitsSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const uint8_t* dither = span.lod_dither ? span.lod_dither + span.x0 : nullptr;
   typename SpanPixels<kLayout>::Tail tail;
   SpanPixels<kLayout> pixels(span, tail);
+  // Each group's coordinates and levels of detail are worked out a group
+  // ahead: the next group's long arithmetic (divisions, logarithms) overlaps
+  // this group's sampling, which waits on it.
+  constexpr bool kDivided = kCoords == Coords::kPerspective;
+  const bool varies0 = LodVaries<kCoords>(tri.unit[0], tri.state.units[0]);
+  const bool varies1 = kTwo && LodVaries<kCoords>(tri.unit[1], tri.state.units[1]);
+  VI32 lod0_ahead = hn::Zero(DI32()), lod1_ahead = hn::Zero(DI32());
+  VF ss0_ahead = hn::Zero(DF()), tt0_ahead = hn::Zero(DF());
+  VF ss1_ahead = hn::Zero(DF()), tt1_ahead = hn::Zero(DF());
+  if (span.count > 0) {
+    if (varies0) lod0_ahead = LodGroup(tri.unit[0], coords[0], 0);
+    if (varies1) lod1_ahead = LodGroup(tri.unit[1], coords[1], 0);
+    if (kDivided) Divided(coords[0], 0, ss0_ahead, tt0_ahead);
+    if (kDivided && kTwo) Divided(coords[1], 0, ss1_ahead, tt1_ahead);
+  }
   for (int i = 0; i < span.count; i += int(n)) {
+    const VI32 lod0 = lod0_ahead, lod1 = lod1_ahead;
+    const VF ss0 = ss0_ahead, tt0 = tt0_ahead, ss1 = ss1_ahead, tt1 = tt1_ahead;
+    if (i + int(n) < span.count) {
+      const size_t next = size_t(i) + n;
+      if (kDivided) Divided(coords[0], next, ss0_ahead, tt0_ahead);
+      if (kDivided && kTwo) Divided(coords[1], next, ss1_ahead, tt1_ahead);
+      if (varies0) lod0_ahead = LodGroup(tri.unit[0], coords[0], next);
+      if (varies1) lod1_ahead = LodGroup(tri.unit[1], coords[1], next);
+    }
     pixels.Begin(size_t(span.count - i));
     V32 old = hn::Zero(d);
     if constexpr (kBlend == FusedBlend::kSrcAlpha || kLayout == PixelLayout::kArgb8888)
       old = pixels.Old();
     V16 texel_br, texel_ga;
-    UnitTexels<kCoords>(tri.unit[0], tri.state.units[0], coords[0], dither, size_t(i), texel_br,
-                        texel_ga);
+    UnitTexels<kCoords>(tri.unit[0], tri.state.units[0], coords[0], dither, size_t(i), ss0, tt0,
+                        lod0, texel_br, texel_ga);
     if constexpr (kTwo) {
       V16 light_br, light_ga;
-      UnitTexels<kCoords>(tri.unit[1], tri.state.units[1], coords[1], dither, size_t(i), light_br,
-                          light_ga);
+      UnitTexels<kCoords>(tri.unit[1], tri.state.units[1], coords[1], dither, size_t(i), ss1, tt1,
+                          lod1, light_br, light_ga);
       texel_br = Mul255(light_br, texel_br);
       const V32 green_lit = hn::BitCast(d, Mul255(light_ga, texel_ga));
       texel_ga =
@@ -332,6 +430,27 @@ SpanLoop ForUnits(const FusedKind& kind, bool two_units) {
   return two_units ? ForCoords<true, kLayout>(kind) : ForCoords<false, kLayout>(kind);
 }
 
+void Log2x128OfFloats(const float* m, int32_t* out, size_t count) {
+#if HWY_HAVE_FLOAT64
+  const DF df;
+  const DI32 di;
+  const size_t n = hn::Lanes(df);
+  HWY_ALIGN float in[hn::MaxLanes(df)];
+  for (size_t i = 0; i < count; i += n) {
+    const size_t left = count - i < n ? count - i : n;
+    for (size_t j = 0; j < n; j++) in[j] = j < left ? m[i + j] : 1.0f;
+    hn::Mask<decltype(df)> unsure;
+    const auto k = Log2x128(df, hn::Load(df, in), unsure);
+    HWY_ALIGN int32_t result[hn::MaxLanes(di)];
+    hn::Store(hn::IfThenElse(hn::RebindMask(di, unsure), hn::Set(di, -1), k), di, result);
+    std::memcpy(out + i, result, left * sizeof(int32_t));
+  }
+#else
+  for (size_t i = 0; i < count; i++) out[i] = -1;
+  (void)m;
+#endif
+}
+
 SpanLoop ChooseLoop(const FusedKind& kind, bool two_units, PixelLayout layout) {
   if (kind.color == FusedColor::kIterated) return nullptr;
   return layout == PixelLayout::kRgb565 ? ForUnits<PixelLayout::kRgb565>(kind, two_units)
@@ -344,6 +463,10 @@ SpanLoop ChooseLoop(const FusedKind&, bool, PixelLayout) {
   return nullptr;  // the general loop draws every state
 }
 
+void Log2x128OfFloats(const float*, int32_t* out, size_t count) {
+  for (size_t i = 0; i < count; i++) out[i] = -1;
+}
+
 #endif
 
 }  // namespace HWY_NAMESPACE
@@ -354,9 +477,14 @@ HWY_AFTER_NAMESPACE();
 namespace softboard {
 
 HWY_EXPORT(ChooseLoop);
+HWY_EXPORT(Log2x128OfFloats);
 
 SpanLoop ChooseFusedUnitsLoop(const FusedKind& kind, bool two_units, PixelLayout layout) {
   return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind, two_units, layout);
+}
+
+void FusedLog2x128(const float* m, int32_t* out, size_t count) {
+  HWY_DYNAMIC_DISPATCH(Log2x128OfFloats)(m, out, count);
 }
 
 }  // namespace softboard

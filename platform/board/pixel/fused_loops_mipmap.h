@@ -7,6 +7,9 @@
 // loop's pixels, to the bit.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "pixel/pixel_rows.h"
 #include "pixel/pixel_state.h"
 #include "pixel/span.h"
@@ -18,5 +21,10 @@ namespace softboard {
 // one-lane target.
 SpanLoop ChooseFusedUnitsLoop(const FusedKind& kind, bool two_units,
                               PixelLayout layout = PixelLayout::kArgb8888);
+
+// floor(128 log2 m) of each m in [1, 2] as the perspective loops' level of
+// detail takes it on the best target (their mantissas rounded to floats), or
+// -1 where they leave it to the exact tables: for the tests.
+void FusedLog2x128(const float* m, int32_t* out, size_t count);
 
 }  // namespace softboard

@@ -80,10 +80,18 @@ HWY_INLINE V16 Div255(V16 x) {
 #endif
 }
 
-// Bilinear8 on pairs: rows rounded to 8 bits, then the rows.
-HWY_INLINE V16 Lerp8(V16 a, V16 b, V16 wa, V16 wb) {
-  const auto sum = hn::Add(hn::Add(hn::Mul(a, wa), hn::Mul(b, wb)), hn::Set(D16(), 128));
-  return hn::ShiftRight<8>(sum);
+// Bilinear8's step on pairs: (a (256 - w) + b w + 128) >> 8, for channels a,
+// b and weights w (0..255) given as w << 7. That is a + floor(((b - a) w +
+// 128) / 256), which a rounding fixed-point multiply of b - a by w << 7 gives.
+HWY_INLINE V16 Lerp8(V16 a, V16 b, V16 w7) {
+  const hn::RebindToSigned<D16> di;
+  const auto ia = hn::BitCast(di, a);
+  const auto step = hn::MulFixedPoint15(hn::Sub(hn::BitCast(di, b), ia), hn::BitCast(di, w7));
+  return hn::BitCast(D16(), hn::Add(ia, step));
+}
+// A per-pixel weight 0..255 in both 16-bit lanes of its pixel, as Lerp8 takes it.
+HWY_INLINE V16 Weight7(V32 w) {
+  return Both(hn::ShiftLeft<7>(w));
 }
 
 // Where SVE's vector length is known only at run time (SVE, SVE2), a gather
@@ -135,13 +143,9 @@ HWY_INLINE void FilterFootprints(const uint32_t* footprint, const uint32_t* idx,
   const V32 c01 = hn::BitCast(d, hn::InterleaveLower(d64, t2, t3));
   const V32 c11 = hn::BitCast(d, hn::InterleaveUpper(d64, t2, t3));
 #endif
-  const V16 wu1 = Both(fu), wv1 = Both(fv);
-  const V16 full = hn::Set(D16(), 256);
-  const V16 wu0 = hn::Sub(full, wu1), wv0 = hn::Sub(full, wv1);
-  br = Lerp8(Lerp8(PairBR(c00), PairBR(c10), wu0, wu1), Lerp8(PairBR(c01), PairBR(c11), wu0, wu1),
-             wv0, wv1);
-  ga = Lerp8(Lerp8(PairGA(c00), PairGA(c10), wu0, wu1), Lerp8(PairGA(c01), PairGA(c11), wu0, wu1),
-             wv0, wv1);
+  const V16 wu = Weight7(fu), wv = Weight7(fv);
+  br = Lerp8(Lerp8(PairBR(c00), PairBR(c10), wu), Lerp8(PairBR(c01), PairBR(c11), wu), wv);
+  ga = Lerp8(Lerp8(PairGA(c00), PairGA(c10), wu), Lerp8(PairGA(c01), PairGA(c11), wu), wv);
 }
 
 // Level565 on a pair of channels with the same number of levels.

@@ -6,12 +6,15 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "api/frame_drawing.h"
 #include "board/pipeline_support.h"
 #include "pixel/fused_loops.h"
+#include "pixel/fused_loops_mipmap.h"
+#include "pixel/lod.h"
 #include "pixel/pixel_state.h"
 #include "pixel/rgb565.h"
 #include "pixel/sampler.h"
@@ -517,6 +520,38 @@ TEST_P(FusedLoops, MipmappedAndTwoUnitStatesMatchTheGeneralPathBitForBit) {
   }
   if (!scalar) {
     EXPECT_GT(fused, 60) << "the fused loops drew half the cases at least";
+  }
+}
+
+// The perspective loops' shortcut to a level of detail, for every float a
+// mantissa in [1, 2] rounds to: where it is sure, every double that rounds to
+// that float has the tables' floor(128 log2 m) (the floor rises with m, so
+// the two ends of its interval decide); and it is sure of nearly all.
+TEST_P(FusedLoops, TheLevelOfDetailShortcutAgreesWithTheTablesForEveryMantissa) {
+  const double below_two = std::nextafter(2.0, 1.0);
+  std::vector<float> m;
+  for (float f = 1.0f; f <= 2.0f; f = std::nextafter(f, 3.0f)) m.push_back(f);
+  std::vector<int32_t> k(m.size());
+  FusedLog2x128(m.data(), k.data(), m.size());
+  size_t unsure = 0;
+  int failures = 0;
+  for (size_t i = 0; i < m.size() && failures < 5; i++) {
+    if (k[i] < 0) {
+      unsure++;
+      continue;
+    }
+    const double f = m[i];
+    const double lo = i == 0 ? 1.0 : (double(m[i - 1]) + f) / 2;
+    const double hi = std::min(f + (double(std::nextafter(m[i], 3.0f)) - f) / 2, below_two);
+    const int low = FloorLog2x128(lo).value, high = FloorLog2x128(hi).value;
+    if (low != k[i] || high != k[i]) {
+      ADD_FAILURE() << "m " << f << ": the shortcut gives " << k[i] << ", the tables " << low
+                    << " to " << high;
+      failures++;
+    }
+  }
+  if (unsure < m.size()) {
+    EXPECT_LT(unsure, m.size() / 100) << "sure of 99% of the mantissas";
   }
 }
 
