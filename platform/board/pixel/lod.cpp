@@ -1,7 +1,8 @@
 #include "pixel/lod.h"
 
-#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace softboard {
 namespace {
@@ -43,11 +44,13 @@ const LodTables& TheLodTables() {
 Lod128 FloorLog2x128(double rho2) {
   if (!(rho2 <= kRho2Max)) rho2 = kRho2Max;  // NaN too
   if (rho2 < kRho2Min) rho2 = kRho2Min;
-  const uint64_t bits = std::bit_cast<uint64_t>(rho2);
+  uint64_t bits;
+  std::memcpy(&bits, &rho2, 8);  // the web build's C++ library has no bit_cast
   const int exponent = int(bits >> 52) - 1023;
   const int bin = int(bits >> 44 & 255);
-  const double mantissa =
-      std::bit_cast<double>((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
+  const uint64_t mantissa_bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
+  double mantissa;
+  std::memcpy(&mantissa, &mantissa_bits, 8);
   const LodTables& t = TheLodTables();
   const int k = int(t.base[bin]) + (mantissa >= t.threshold[bin] ? 1 : 0);
   return {128 * exponent + k, mantissa != 1.0};
