@@ -494,7 +494,10 @@ TEST_P(FusedLoops, MipmappedAndTwoUnitStatesMatchTheGeneralPathBitForBit) {
     fused += t.fused;
     if (!scalar && t.inputs.units) {
       FusedKind kind;
-      EXPECT_EQ(t.fused, MatchFusedUnits(t.inputs, &kind)) << "case " << k;
+      const bool match = MatchFusedUnits(t.inputs, &kind);
+      // WebAssembly's perspective loops are left to the general path.
+      const bool declined = GetParam() == HWY_WASM && kind.coords == Coords::kPerspective;
+      EXPECT_EQ(t.fused, match && !declined) << "case " << k;
     }
     DrawTriangle(fast.state, v[0], v[1], v[2]);
     DrawTriangle(general.state, v[0], v[1], v[2], SpanLoops::kGeneralOnly);
@@ -519,7 +522,7 @@ TEST_P(FusedLoops, MipmappedAndTwoUnitStatesMatchTheGeneralPathBitForBit) {
     }
   }
   if (!scalar) {
-    EXPECT_GT(fused, 60) << "the fused loops drew half the cases at least";
+    EXPECT_GT(fused, GetParam() == HWY_WASM ? 20 : 60) << "the fused loops drew many cases";
   }
 }
 
