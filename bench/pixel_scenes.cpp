@@ -171,7 +171,7 @@ const SpriteTextures& Sprites() {
   return *textures;
 }
 
-BoardPixelScene::BoardPixelScene(PixelScene scene) : scene_(scene) {
+bool OpenSceneBoard(int aux_buffers) {
   setenv("SOFTBOARD_DISPLAY", "headless", 1);
   setenv("SOFTBOARD_VSYNC", "0", 1);
   setenv("SOFTBOARD_SCALE", "1", 1);
@@ -181,11 +181,14 @@ BoardPixelScene::BoardPixelScene(PixelScene scene) : scene_(scene) {
   unsetenv("SOFTBOARD_TRACE");
   grLibInit();
   GrHwConfiguration hw;
-  if (!grSstQueryHardware(&hw)) return;
+  if (!grSstQueryHardware(&hw)) return false;
   grSstSelect(0);
-  if (!grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
-                    GR_ORIGIN_UPPER_LEFT, 2, 1))
-    return;
+  return grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
+                      GR_ORIGIN_UPPER_LEFT, 2, aux_buffers);
+}
+
+BoardPixelScene::BoardPixelScene(PixelScene scene) : scene_(scene) {
+  if (!OpenSceneBoard(1)) return;
   if (scene == PixelScene::kFoggedObject) {
     GrFog_t fog[GR_FOG_TABLE_SIZE];
     grColorCombine(GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_NONE, GR_COMBINE_LOCAL_ITERATED,

@@ -12,6 +12,10 @@
 
 namespace bench {
 
+// Opens the board the scenes draw on: headless 640x480, scale 1, one
+// thread, 32-bit colour, untraced; `aux_buffers` 1 for a depth buffer.
+bool OpenSceneBoard(int aux_buffers);
+
 enum class PixelScene { kFoggedObject, kSprites, kWireframe };
 const char* SceneName(PixelScene scene);
 

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "pixel_scenes.h"
+
 namespace bench {
 namespace {
 
@@ -155,20 +157,7 @@ std::vector<TexturePolygon> TextureSceneFrame(TextureScene scene, int frame) {
 }
 
 BoardTextureScene::BoardTextureScene(TextureScene scene) : scene_(scene) {
-  setenv("SOFTBOARD_DISPLAY", "headless", 1);
-  setenv("SOFTBOARD_VSYNC", "0", 1);
-  setenv("SOFTBOARD_SCALE", "1", 1);
-  setenv("SOFTBOARD_THREADS", "1", 1);
-  setenv("SOFTBOARD_SSAA", "1", 1);
-  setenv("SOFTBOARD_COLOR", "32", 1);
-  unsetenv("SOFTBOARD_TRACE");
-  grLibInit();
-  GrHwConfiguration hw;
-  if (!grSstQueryHardware(&hw)) return;
-  grSstSelect(0);
-  if (!grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
-                    GR_ORIGIN_UPPER_LEFT, 2, 0))
-    return;
+  if (!OpenSceneBoard(0)) return;
   auto& floor = const_cast<MipChain&>(FloorTexture());
   auto& bricks = const_cast<MipChain&>(BrickTexture());
   floor_ = {GR_LOD_1, GR_LOD_256, GR_ASPECT_1x1, GR_TEXFMT_RGB_565, floor.rgb565.data()};
