@@ -34,19 +34,19 @@ PixelRows BandRows(const Destination& d, int top, int bottom, void* band_memory)
 
 int RowEnd(const BandCommand& command) {
   return std::visit(Visit{[](const ClearCommand& c) { return c.to.rows.height; },
-                          [](const TriangleCommand& t) { return t.triangle.setup.row_end; },
+                          [](const TriangleCommand& t) { return t.triangle->setup.row_end; },
                           [](const AverageDownCommand& a) { return a.from.rows.height; }},
                     command);
 }
 
 int FirstRow(const BandCommand& command) {
   const auto* t = std::get_if<TriangleCommand>(&command);
-  return t ? t->triangle.setup.row_begin : 0;
+  return t ? t->triangle->setup.row_begin : 0;
 }
 
 bool Touches(const BandCommand& command, int top, int bottom) {
   if (const auto* t = std::get_if<TriangleCommand>(&command))
-    return t->triangle.setup.row_begin < bottom && t->triangle.setup.row_end > top;
+    return t->triangle->setup.row_begin < bottom && t->triangle->setup.row_end > top;
   return top < RowEnd(command);
 }
 
@@ -63,7 +63,7 @@ bool ClearsAll(const BandCommand& command, int top, int bottom, bool depth) {
 
 bool ReadsDepth(const BandCommand& command) {
   const auto* t = std::get_if<TriangleCommand>(&command);
-  return t && UsesDepth(t->triangle.inputs.state.pipeline);
+  return t && UsesDepth(t->triangle->inputs.state.pipeline);
 }
 
 bool SameCommand(const BandCommand& a, const BandCommand& b) {
@@ -80,7 +80,7 @@ bool SameCommand(const BandCommand& a, const BandCommand& b) {
                           },
                           [&](const TriangleCommand& t) {
                             const auto& u = std::get<TriangleCommand>(b);
-                            return t.to == u.to && SameTriangle(t.triangle, u.triangle);
+                            return t.to == u.to && SameTriangle(*t.triangle, *u.triangle);
                           },
                           [&](const AverageDownCommand& x) {
                             const auto& y = std::get<AverageDownCommand>(b);
@@ -103,7 +103,7 @@ void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memo
   std::visit(Visit{[&](const TriangleCommand& t) {
                      const Destination& d = t.to;
                      const int first_row = InBand(d) ? top : 0;
-                     DrawRows(t.triangle, BandRows(d, top, bottom, band_memory), top, bottom,
+                     DrawRows(*t.triangle, BandRows(d, top, bottom, band_memory), top, bottom,
                               first_row, d.depth);
                    },
                    [&](const ClearCommand& c) {

@@ -35,9 +35,11 @@ struct ClearCommand {
   uint16_t depth_value = 0;
 };
 
+// The triangle is kept by the recorder (see TriangleStore) for as long as
+// the command is.
 struct TriangleCommand {
   Destination to;
-  PreparedTriangle triangle;
+  const PreparedTriangle* triangle = nullptr;
 };
 
 // Each `ssaa` x `ssaa` block of what was drawn in `from` averaged into a

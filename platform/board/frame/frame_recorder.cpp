@@ -1,6 +1,7 @@
 #include "frame/frame_recorder.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace softboard {
 
@@ -25,16 +26,20 @@ void FrameRecorder::Recorded() {
 }
 
 PreparedTriangle* FrameRecorder::BeginTriangle(const Destination& to) {
-  TriangleCommand& command = std::get<TriangleCommand>(commands_.emplace_back(TriangleCommand{}));
-  command.to = to;
-  return &command.triangle;
+  PreparedTriangle* triangle = triangles_.Add();
+  try {
+    commands_.emplace_back(TriangleCommand{to, triangle});
+  } catch (...) {
+    triangles_.RemoveLast();
+    throw;
+  }
+  return triangle;
 }
 
 void FrameRecorder::EndTriangle(bool keep) {
-  if (keep)
-    Recorded();
-  else
-    commands_.pop_back();
+  if (keep) return Recorded();
+  commands_.pop_back();
+  triangles_.RemoveLast();
 }
 
 void FrameRecorder::RecordClear(const Destination& to, uint32_t pixel) {
@@ -46,7 +51,8 @@ void FrameRecorder::RecordClear(const ClearCommand& clear) {
 }
 
 void FrameRecorder::RecordTriangle(const Destination& to, const PreparedTriangle& triangle) {
-  Record(TriangleCommand{to, triangle});
+  *BeginTriangle(to) = triangle;
+  EndTriangle(true);
 }
 
 void FrameRecorder::RecordAverageDown(const Destination& from, int ssaa, const PixelRows& to) {
@@ -112,8 +118,10 @@ FrameDamage FrameRecorder::FlushFrame(bool* complete) {
     return {};
   }
   last_.swap(commands_);
+  std::swap(last_triangles_, triangles_);
   have_last_ = true;
   commands_.clear();
+  triangles_.Clear();
   diverged_ = false;
   rows_ = 0;
   drawer_.EndFrame();
@@ -130,6 +138,8 @@ bool FrameRecorder::Flush() {
 void FrameRecorder::Forget() {
   commands_.clear();
   last_.clear();
+  triangles_.Clear();
+  last_triangles_.Clear();
   have_last_ = false;
   diverged_ = false;
   rows_ = 0;

@@ -11,6 +11,7 @@
 #include "frame/band_commands.h"
 #include "frame/band_drawer.h"
 #include "frame/framebuffer.h"
+#include "frame/triangle_store.h"
 
 namespace softboard {
 
@@ -53,10 +54,12 @@ class FrameRecorder {
 
   BandDrawer drawer_;
   std::vector<BandCommand> commands_;
-  int rows_ = 0;  // rows the recorded commands reach
+  TriangleStore triangles_;  // what commands_'s triangles point to
+  int rows_ = 0;             // rows the recorded commands reach
   // The last frame's commands while its pixels are still in the buffers, to
   // compare with; `diverged_`: the frame being recorded is already unlike it.
   std::vector<BandCommand> last_;
+  TriangleStore last_triangles_;
   bool have_last_ = false;
   bool diverged_ = false;
   std::vector<uint8_t> unchanged_;  // a flag per band; none: draw every band

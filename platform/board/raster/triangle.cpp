@@ -42,6 +42,11 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   TriangleInputs* tri = &out->inputs;
   bool* fused = &out->fused;
   *fused = false;
+  // `out` may hold another triangle's inputs: what is not set below is reset.
+  tri->texture = SampledTexture{};
+  tri->affine = false;
+  tri->fused = FusedKind{};
+  tri->units = false;
   const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
   const UnitMode& mode = tmu.mode;
