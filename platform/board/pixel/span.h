@@ -97,10 +97,10 @@ struct SpanInputs {
   uint16_t* depth = nullptr;
   uint32_t z = 0, dz = 0;  // Z depth in signed 17.15 fixed point, and its step
   float q = 0, dq = 0;     // the vertices' 1/w (W depth, the fog table), and its step
-  // The units' own path: each unit's coordinates, and the row's LOD dither
-  // values (kLodDither, 0..15, a byte a pixel; at least kDitherReadPast past
-  // its end can be read).
-  UnitSpan units[2];
+  // The units' own path: each unit's coordinates (two, kept by whoever draws
+  // the span), and the row's LOD dither values (kLodDither, 0..15, a byte a
+  // pixel; at least kDitherReadPast past its end can be read).
+  UnitSpan* units = nullptr;
   const uint8_t* lod_dither = nullptr;
 };
 

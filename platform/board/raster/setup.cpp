@@ -26,7 +26,7 @@ static bool Snap(float v, double scale, int64_t& out) {
   const double limit = std::min(kGuardBand * scale, kGuardBandScaled);
   const double scaled = double(v) * scale;
   if (!(std::fabs(scaled) <= limit)) return false;  // NaN fails too
-  out = std::llround(scaled * 16.0);
+  out = RoundHalfAway(scaled * 16.0);               // below 2^30
   return true;
 }
 
@@ -154,27 +154,17 @@ RowWalker::RowWalker(const TriangleSetup& tri, int first_row)
   }
 }
 
-bool RowWalker::Span(int& x0, int& x1) const {
-  int64_t lo = col_begin_, hi = col_end_;
-  for (const Bound& b : bound_) {
-    if (b.kind == 0 && b.q > 0) return false;
-    if (b.kind > 0) lo = std::max(lo, b.q + (b.r > 0));
-    if (b.kind < 0) hi = std::min(hi, b.q + 1);
+void RowWalker::Advance(int rows) {
+  if (rows <= 8) {
+    for (int i = 0; i < rows; i++) Next();
+    return;
   }
-  if (lo >= hi) return false;
-  x0 = int(lo);
-  x1 = int(hi);
-  return true;
-}
-
-void RowWalker::Next() {
+  // Far: one division an edge; r + step_r * rows stays far from overflow
+  // (step_r < divisor < 2^35, and rows are a buffer's).
   for (Bound& b : bound_) {
-    b.q += b.step_q;
-    b.r += b.step_r;
-    if (b.r >= b.divisor) {
-      b.r -= b.divisor;
-      b.q++;
-    }
+    const int64_t r = b.r + b.step_r * rows;
+    b.q += b.step_q * rows + r / b.divisor;
+    b.r = r % b.divisor;
   }
 }
 

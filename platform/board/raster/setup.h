@@ -2,6 +2,7 @@
 // interpolated value, computed once per triangle.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "grlib.h"
@@ -39,6 +40,14 @@ enum PlaneIndex {
   kPlanes
 };
 
+// std::llround for |v| < 2^52, inline (baseline x86 has no instruction for
+// it): truncating is exact there, and so is the fraction left.
+inline int64_t RoundHalfAway(double v) {
+  const int64_t t = int64_t(v);
+  const double fraction = v - double(t);
+  return t + (fraction >= 0.5) - (fraction <= -0.5);
+}
+
 // A position in scene pixels drawn `scale` times as large, snapped to 1/16
 // pixel; false when it is not finite or lies beyond the guard band.
 bool SnapCoordinate(float v, double scale, int64_t& out);
@@ -71,10 +80,13 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
 // divides.
 class RowWalker {
  public:
+  RowWalker() = default;
   RowWalker(const TriangleSetup& tri, int first_row);
   // This row's span; false when it has none.
   bool Span(int& x0, int& x1) const;
   void Next();
+  // `rows` rows down (rows >= 0), as that many Next().
+  void Advance(int rows);
 
  private:
   // An edge's bound on x as (q, r): the bound is q + (r > 0) for a left bound
@@ -84,8 +96,32 @@ class RowWalker {
     int kind;  // 1 left, -1 right, 0 horizontal
     int64_t q, r, divisor, step_q, step_r;
   };
-  Bound bound_[3];
-  int64_t col_begin_, col_end_;
+  Bound bound_[3] = {};
+  int64_t col_begin_ = 0, col_end_ = 0;
 };
+
+inline bool RowWalker::Span(int& x0, int& x1) const {
+  int64_t lo = col_begin_, hi = col_end_;
+  for (const Bound& b : bound_) {
+    if (b.kind == 0 && b.q > 0) return false;
+    if (b.kind > 0) lo = std::max(lo, b.q + (b.r > 0));
+    if (b.kind < 0) hi = std::min(hi, b.q + 1);
+  }
+  if (lo >= hi) return false;
+  x0 = int(lo);
+  x1 = int(hi);
+  return true;
+}
+
+inline void RowWalker::Next() {
+  for (Bound& b : bound_) {
+    // Without a branch: whether r carries follows no pattern a predictor learns.
+    b.q += b.step_q;
+    b.r += b.step_r;
+    const int64_t carry = b.r >= b.divisor;
+    b.r -= carry * b.divisor;
+    b.q += carry;
+  }
+}
 
 }  // namespace softboard

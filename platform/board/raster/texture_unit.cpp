@@ -133,11 +133,11 @@ void PrepareUnits(const TextureUnitState& tmu0, const TextureUnitState* tmu1,
     FillUnit(kept[1].get(), tmu1->mode, setup, PlanesOf(setup, 1), &tri->unit[1]);
 }
 
-void UnitRowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs* steps) {
+void UnitRowSteps(const TriangleSetup& setup, const TriangleInputs& tri, UnitSpan (&steps)[2]) {
   for (int u = 0; u < (tri.state.two_units ? 2 : 1); u++) {
     const SampledUnit& unit = tri.unit[u];
     const UnitPlanes p = PlanesOf(setup, u);
-    UnitSpan& s = steps->units[u];
+    UnitSpan& s = steps[u];
     if (unit.affine) {
       const double w = 1 / p.q.at_origin;
       for (int j = 0; j < 2; j++) {

@@ -18,7 +18,7 @@ void PrepareUnits(const TextureUnitState& tmu0, const TextureUnitState* tmu1,
                   const TriangleSetup& setup, TriangleInputs* tri, SharedTexture kept[2]);
 
 // The units' steps along a row, the same for every row (tri.units only).
-void UnitRowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs* steps);
+void UnitRowSteps(const TriangleSetup& setup, const TriangleInputs& tri, UnitSpan (&steps)[2]);
 
 // The units' coordinates and level-of-detail terms at the span's first pixel,
 // (x0, row) (tri.units only; the steps are set).

@@ -119,7 +119,9 @@ uint32_t ToFixedDepth(double v) {
   constexpr double kMax = 2147483647.0;
   v = v * (1 << kDepthFraction) + 0.5;
   v = v >= -kMax ? std::min(v, kMax) : -kMax;
-  return uint32_t(int32_t(std::floor(v)));
+  // floor, inline: v is within int range, so truncating it is exact.
+  const int64_t truncated = int64_t(v);
+  return uint32_t(int32_t(truncated - (double(truncated) > v)));
 }
 
 // Whether a state reads the depth values of its pixels: Z, or 1/w.
@@ -131,14 +133,15 @@ bool ReadsQ(const PipelineState& p) {
 }
 
 // The steps along a row, the same for every row.
-SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri) {
+SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri,
+                    UnitSpan (&unit_steps)[2]) {
   SpanInputs steps;
   for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
   if (ReadsZ(tri.state.pipeline)) steps.dz = ToFixedDepth(setup.plane[kPlaneZ].dx);
   if (ReadsQ(tri.state.pipeline)) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
   if (!tri.reads.texture) return steps;
   if (tri.units) {
-    UnitRowSteps(setup, tri, &steps);
+    UnitRowSteps(setup, tri, unit_steps);
     return steps;
   }
   const Plane& s = setup.plane[kPlaneSow];
@@ -156,16 +159,21 @@ SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri) {
   return steps;
 }
 
+// What a triangle's spans read besides colour, the same for each.
+struct SpanReads {
+  bool z, q;
+};
+
 // A row's span: where it starts and every value there (its steps are set).
-void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, int row, int x0, int x1,
-               SpanInputs* span) {
+void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, SpanReads reads, int row,
+               int x0, int x1, SpanInputs* span) {
   span->x0 = x0;
   span->count = x1 - x0;
   const double px = x0 + 0.5, py = row + 0.5;
   for (int c = 0; c < 4; c++)
     span->color[c] = ToFixed(At(setup, setup.plane[kPlaneR + c], px, py) + 0.5);
-  if (ReadsZ(tri.state.pipeline)) span->z = ToFixedDepth(At(setup, setup.plane[kPlaneZ], px, py));
-  if (ReadsQ(tri.state.pipeline)) span->q = ToFloat(At(setup, setup.plane[kPlaneQ], px, py));
+  if (reads.z) span->z = ToFixedDepth(At(setup, setup.plane[kPlaneZ], px, py));
+  if (reads.q) span->q = ToFloat(At(setup, setup.plane[kPlaneQ], px, py));
   if (!tri.reads.texture) return;
   if (tri.units) return StartUnitSpans(setup, tri, row, x0, span);
   const Plane& s = setup.plane[kPlaneSow];
@@ -198,8 +206,9 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
   out->loop =
       Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
-  out->steps = RowSteps(setup, out->inputs);
+  out->steps = RowSteps(setup, out->inputs, out->unit_steps);
   out->target = target;
+  out->walker = out->line.active ? RowWalker() : RowWalker(setup, setup.row_begin);
   return true;
 }
 
@@ -208,7 +217,8 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
 ClipRect TargetClip(const ClipWindow& clip, int width, int height) {
   const double sx = double(width) / kScreenWidth, sy = double(height) / kScreenHeight;
   const auto edge = [](int e, double s, int size) {
-    return int(std::clamp<long>(std::lround(e * s), 0, size));
+    const double v = std::clamp(e * s, -1.0, double(size) + 1);  // NaN-free: e and s are finite
+    return int(std::clamp<int64_t>(RoundHalfAway(v), 0, size));
   };
   return {edge(clip.min_x, sx, width), edge(clip.min_y, sy, height), edge(clip.max_x, sx, width),
           edge(clip.max_y, sy, height)};
@@ -259,26 +269,31 @@ bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
          a.texture1 == b.texture1;
 }
 
-void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
-              int first_row, const DepthRows& depth) {
-  row_begin = std::max(row_begin, t.setup.row_begin);
-  row_end = std::min(row_end, t.setup.row_end);
-  if (row_begin >= row_end) return;
+namespace {
+
+void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
+               int first_row, const DepthRows& depth, UnitSpan* units) {
   SpanInputs span = t.steps;
+  span.units = units;
   const bool line = t.line.active;
-  RowWalker walker(t.setup, line ? t.setup.row_begin : row_begin);  // a line's is unused
+  RowWalker walker = t.walker;  // a line's is unused
+  if (!line) walker.Advance(row_begin - t.setup.row_begin);
+  const SpanReads reads = {ReadsZ(t.inputs.state.pipeline), ReadsQ(t.inputs.state.pipeline)};
+  const TriangleTarget& target = t.target;
+  const bool matrix = target.dither[0] || target.lod_dither[0];
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
     if (line ? !LineSpan(t.line, row, t.setup.col_begin, t.setup.col_end, &x0, &x1)
              : !walker.Span(x0, x1))
       continue;
     span.depth = depth.plane ? depth.Row(row) : nullptr;
-    StartSpan(t.setup, t.inputs, row, x0, x1, &span);
+    StartSpan(t.setup, t.inputs, reads, row, x0, x1, &span);
     // 16-bit colour: every span loop quantises what it writes through these.
-    const TriangleTarget& target = t.target;
-    const int matrix_row = int(int64_t(row) * kScreenHeight / target.height) & 3;
-    span.dither = target.dither[0] ? target.dither[matrix_row] : nullptr;
-    span.lod_dither = target.lod_dither[matrix_row];
+    if (matrix) {
+      const int matrix_row = int(int64_t(row) * kScreenHeight / target.height) & 3;
+      span.dither = target.dither[0] ? target.dither[matrix_row] : nullptr;
+      span.lod_dither = target.lod_dither[matrix_row];
+    }
     if (rows.layout == PixelLayout::kRgb565) {
       span.row565 = rows.Rgb565(row - first_row);
       span.alpha = rows.Alpha(row - first_row);
@@ -287,6 +302,18 @@ void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, i
     }
     t.loop(t.inputs, span);
   }
+}
+
+}  // namespace
+
+void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
+              int first_row, const DepthRows& depth) {
+  row_begin = std::max(row_begin, t.setup.row_begin);
+  row_end = std::min(row_end, t.setup.row_end);
+  if (row_begin >= row_end) return;
+  if (!t.inputs.units) return DrawSpans(t, rows, row_begin, row_end, first_row, depth, nullptr);
+  UnitSpan units[2] = {t.unit_steps[0], t.unit_steps[1]};
+  DrawSpans(t, rows, row_begin, row_end, first_row, depth, units);
 }
 
 }  // namespace softboard

@@ -37,14 +37,18 @@ struct PreparedTriangle {
   SharedTexture texture1;  // unit 1's, where it takes part
   SpanLoop loop = nullptr;
   bool fused = false;  // `loop` is a fused loop, not the general one
-  // What every row's span shares: its steps along the row.
+  // What every row's span shares: its steps along the row (the units' own
+  // path: and each unit's).
   SpanInputs steps;
+  UnitSpan unit_steps[2];
   TriangleTarget target;
   // What it was made from besides the texture and the target: its corners
   // and `inputs.state`. The same corners, bit for bit, in the same state and
   // with the same texture draw the same pixels.
   GrVertex corners[3] = {};
-  // A line or a point (its corners the first two, or the first): its spans.
+  // A triangle's spans from its first row; a line or a point (its corners
+  // the first two, or the first): its spans.
+  RowWalker walker;
   LineSpans line;
   enum class Shape : uint8_t { kTriangle, kLine, kPoint } shape = Shape::kTriangle;
 };
