@@ -134,13 +134,24 @@ const FogLanes& LanesOf(const std::array<uint8_t, GR_FOG_TABLE_SIZE>& table) {
 
 // Fog amounts of a group: the iterated alpha truncated, or the table's at
 // each pixel's W depth: t[i] + floor((t[i + 1] - t[i]) * r / 1024), as
-// FogTableAmount.
+// FogTableAmount. A group of a few pixels (`active`) looks them up one by
+// one: a gather costs every lane.
 HWY_INLINE V32 FogAmount(const FogState& fog, const FogLanes* lanes, V32 iterated_alpha,
-                         hn::Vec<DI> w16) {
+                         hn::Vec<DI> w16, size_t active) {
   const D32 d;
   const DI di;
   if (fog.source == FogSource::kIteratedAlpha)
     return Channel8(hn::Sub(iterated_alpha, hn::Set(d, 0x8000u)));
+  constexpr size_t kMaxN = hn::MaxLanes(D32());
+  if (active <= 8 && active < hn::Lanes(d)) {
+    HWY_ALIGN int32_t w[kMaxN], amount[kMaxN] = {};
+    hn::Store(w16, di, w);
+    for (size_t k = 0; k < active; k++) {
+      const int32_t i = w[k] >> 10, r = w[k] & 1023;
+      amount[k] = lanes->base[i] + ((lanes->step[i] * r) >> 10);
+    }
+    return hn::BitCast(d, hn::Load(di, amount));
+  }
   const auto i = hn::ShiftRight<10>(w16);
   const auto r = hn::And(w16, hn::Set(di, 1023));
   const auto base = hn::GatherIndex(di, lanes->base, i);
@@ -281,7 +292,7 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
       pass = hn::And(pass, CompareLanes(depth_state.function, compared, stored));
     }
     if (fog) {
-      const V16 k1 = Both(FogAmount(p.fog, fog_lanes, iterated_alpha, w16));
+      const V16 k1 = Both(FogAmount(p.fog, fog_lanes, iterated_alpha, w16, left));
       const V16 k0 = hn::Sub(hn::Set(d16, 255), k1);
       if (p.fog.apply == FogApply::kMult2) {
         src_br = Div255(hn::Mul(src_br, k0));
