@@ -132,31 +132,42 @@ const FogLanes& LanesOf(const std::array<uint8_t, GR_FOG_TABLE_SIZE>& table) {
   return lanes;
 }
 
+// The fog table's amounts at W depths w: t[i] + floor((t[i + 1] - t[i]) * r /
+// 1024), as FogTableAmount.
+template <class D>
+HWY_INLINE hn::Vec<D> TableAmounts(D d, const FogLanes* lanes, hn::Vec<D> w) {
+  const auto i = hn::ShiftRight<10>(w);
+  const auto r = hn::And(w, hn::Set(d, 1023));
+  const auto base = hn::GatherIndex(d, lanes->base, i);
+  const auto step = hn::GatherIndex(d, lanes->step, i);
+  return hn::Add(base, hn::ShiftRight<10>(hn::Mul(step, r)));
+}
+
 // Fog amounts of a group: the iterated alpha truncated, or the table's at
-// each pixel's W depth: t[i] + floor((t[i + 1] - t[i]) * r / 1024), as
-// FogTableAmount. A group of a few pixels (`active`) looks them up one by
-// one: a gather costs every lane.
+// each pixel's W depth. A gather costs every lane it reads: a group of a few
+// pixels (`active`) on x86 gathers half or a quarter of a vector.
 HWY_INLINE V32 FogAmount(const FogState& fog, const FogLanes* lanes, V32 iterated_alpha,
-                         hn::Vec<DI> w16, size_t active) {
+                         hn::Vec<DI> w16, [[maybe_unused]] size_t active) {
   const D32 d;
   const DI di;
   if (fog.source == FogSource::kIteratedAlpha)
     return Channel8(hn::Sub(iterated_alpha, hn::Set(d, 0x8000u)));
-  constexpr size_t kMaxN = hn::MaxLanes(D32());
-  if (active <= 8 && active < hn::Lanes(d)) {
-    HWY_ALIGN int32_t w[kMaxN], amount[kMaxN] = {};
-    hn::Store(w16, di, w);
-    for (size_t k = 0; k < active; k++) {
-      const int32_t i = w[k] >> 10, r = w[k] & 1023;
-      amount[k] = lanes->base[i] + ((lanes->step[i] * r) >> 10);
-    }
-    return hn::BitCast(d, hn::Load(di, amount));
+#if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+  const hn::Half<DI> half;
+  const hn::Half<decltype(half)> quarter;
+  if (active <= hn::Lanes(quarter)) {
+    const auto w = hn::LowerHalf(quarter, hn::LowerHalf(half, w16));
+    return hn::BitCast(
+        d, hn::ZeroExtendVector(di, hn::ZeroExtendVector(half, TableAmounts(quarter, lanes, w))));
   }
-  const auto i = hn::ShiftRight<10>(w16);
-  const auto r = hn::And(w16, hn::Set(di, 1023));
-  const auto base = hn::GatherIndex(di, lanes->base, i);
-  const auto step = hn::GatherIndex(di, lanes->step, i);
-  return hn::BitCast(d, hn::Add(base, hn::ShiftRight<10>(hn::Mul(step, r))));
+  if constexpr (hn::MaxLanes(DI()) >= 16) {
+    if (active <= hn::Lanes(half)) {
+      const auto w = hn::LowerHalf(half, w16);
+      return hn::BitCast(d, hn::ZeroExtendVector(di, TableAmounts(half, lanes, w)));
+    }
+  }
+#endif
+  return hn::BitCast(d, TableAmounts(di, lanes, w16));
 }
 
 // Pixels of an 8-bit row (and its depths), written only where a mask says.

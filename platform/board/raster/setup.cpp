@@ -16,22 +16,8 @@ namespace softboard {
 // below) or a left edge (interior to its right), so triangles sharing an edge
 // cover each pixel along it once.
 
-// Positions beyond this many scene pixels skip the triangle ...
-constexpr double kGuardBand = 1 << 22;
-// ... and so do positions beyond this many buffer pixels, when scaled up: it
-// keeps every edge product below 2^62.
-constexpr double kGuardBandScaled = 1 << 25;
-
 static bool Snap(float v, double scale, int64_t& out) {
-  const double limit = std::min(kGuardBand * scale, kGuardBandScaled);
-  const double scaled = double(v) * scale;
-  if (!(std::fabs(scaled) <= limit)) return false;  // NaN fails too
-  out = RoundHalfAway(scaled * 16.0);               // below 2^30
-  return true;
-}
-
-bool SnapCoordinate(float v, double scale, int64_t& out) {
-  return Snap(v, scale, out);
+  return SnapCoordinate(v, scale, out);
 }
 
 static double ColorValue(float v) {

@@ -48,9 +48,20 @@ inline int64_t RoundHalfAway(double v) {
   return t + (fraction >= 0.5) - (fraction <= -0.5);
 }
 
+// Positions beyond kGuardBand scene pixels are not drawn, nor those beyond
+// kGuardBandScaled buffer pixels when scaled up: it keeps every edge product
+// below 2^62.
+constexpr double kGuardBand = 1 << 22;
+constexpr double kGuardBandScaled = 1 << 25;
 // A position in scene pixels drawn `scale` times as large, snapped to 1/16
 // pixel; false when it is not finite or lies beyond the guard band.
-bool SnapCoordinate(float v, double scale, int64_t& out);
+inline bool SnapCoordinate(float v, double scale, int64_t& out) {
+  const double limit = std::min(kGuardBand * scale, kGuardBandScaled);
+  const double scaled = double(v) * scale;
+  if (!(scaled <= limit && scaled >= -limit)) return false;  // NaN fails too
+  out = RoundHalfAway(scaled * 16.0);                        // below 2^30
+  return true;
+}
 
 // The value a vertex gives each plane: colours and ooz held to their range,
 // anything not finite as 0.

@@ -132,17 +132,18 @@ bool ReadsQ(const PipelineState& p) {
   return (UsesDepth(p) && WBuffer(p.depth.mode)) || p.fog.source == FogSource::kTable;
 }
 
-// The steps along a row, the same for every row.
-SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri,
-                    UnitSpan (&unit_steps)[2]) {
-  SpanInputs steps;
+// The steps along a row, the same for every row, made in place.
+void RowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs* out,
+              UnitSpan (&unit_steps)[2]) {
+  *out = SpanInputs{};
+  SpanInputs& steps = *out;
   for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
   if (ReadsZ(tri.state.pipeline)) steps.dz = ToFixedDepth(setup.plane[kPlaneZ].dx);
   if (ReadsQ(tri.state.pipeline)) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
-  if (!tri.reads.texture) return steps;
+  if (!tri.reads.texture) return;
   if (tri.units) {
     UnitRowSteps(setup, tri, unit_steps);
-    return steps;
+    return;
   }
   const Plane& s = setup.plane[kPlaneSow];
   const Plane& t = setup.plane[kPlaneTow];
@@ -151,12 +152,11 @@ SpanInputs RowSteps(const TriangleSetup& setup, const TriangleInputs& tri,
     const double w = 1 / q.at_origin, scale = tri.texture.scale;
     steps.du = WrapFixed(s.dx * w * scale, tri.texture.width_log2);
     steps.dv = WrapFixed(t.dx * w * scale, tri.texture.height_log2);
-    return steps;
+    return;
   }
   steps.dsow = ToFloat(s.dx);
   steps.dtow = ToFloat(t.dx);
   steps.doow = ToFloat(q.dx);
-  return steps;
 }
 
 // What a triangle's spans read besides colour, the same for each.
@@ -206,7 +206,7 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
   out->loop =
       Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
-  out->steps = RowSteps(setup, out->inputs, out->unit_steps);
+  RowSteps(setup, out->inputs, &out->steps, out->unit_steps);
   out->target = target;
   out->walker = out->line.active ? RowWalker() : RowWalker(setup, setup.row_begin);
   return true;
