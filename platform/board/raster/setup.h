@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "grlib.h"
+#include "pixel/plane.h"
 
 namespace softboard {
 
@@ -14,30 +15,6 @@ namespace softboard {
 struct Edge {
   int64_t a = 0, b = 0, c = 0;
   int64_t bias = 0;
-};
-
-// value(x, y) = at_origin + dx * (x - origin_x) + dy * (y - origin_y), in pixels.
-struct Plane {
-  double at_origin = 0, dx = 0, dy = 0;
-};
-
-// kPlaneZ is the vertices' ooz (0..65535) and kPlaneQ their own 1/w (the
-// depth buffer's and the fog table's), beside unit 0's 1/w (kPlaneOow);
-// kPlaneSow1 to kPlaneOow1 are texture unit 1's (tmuvtx[1]).
-enum PlaneIndex {
-  kPlaneR,
-  kPlaneG,
-  kPlaneB,
-  kPlaneA,
-  kPlaneSow,
-  kPlaneTow,
-  kPlaneOow,
-  kPlaneZ,
-  kPlaneQ,
-  kPlaneSow1,
-  kPlaneTow1,
-  kPlaneOow1,
-  kPlanes
 };
 
 // std::llround for |v| < 2^52, inline (baseline x86 has no instruction for
@@ -76,7 +53,7 @@ struct TriangleSetup {
 };
 
 inline double PlaneAt(const TriangleSetup& tri, const Plane& p, double x, double y) {
-  return p.at_origin + p.dx * (x - tri.origin_x) + p.dy * (y - tri.origin_y);
+  return PlaneValue(p, tri.origin_x, tri.origin_y, x, y);
 }
 
 // False when the triangle draws nothing: zero area, entirely off the screen,

@@ -10,28 +10,12 @@
 #include "pixel/pixel_rows.h"
 #include "pixel/sampler.h"
 #include "pixel/span_general.h"
+#include "pixel/span_start.h"
 #include "pixel/texture_units.h"
 #include "raster/texture_unit.h"
 
 namespace softboard {
 namespace {
-
-double At(const TriangleSetup& tri, const Plane& p, double x, double y) {
-  return p.at_origin + p.dx * (x - tri.origin_x) + p.dy * (y - tri.origin_y);
-}
-
-// 16.16 fixed point, held in int range whatever the plane gives.
-uint32_t ToFixed(double v) {
-  constexpr double kMax = 2147483647.0;
-  v *= 65536;
-  v = v >= -kMax ? std::min(v, kMax) : -kMax;  // NaN goes low too
-  return uint32_t(int32_t(v));
-}
-
-float ToFloat(double v) {
-  constexpr double kMax = 1e30;
-  return float(v >= -kMax ? std::min(v, kMax) : -kMax);
-}
 
 SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused);
 
@@ -114,24 +98,6 @@ SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused)
   return loop;
 }
 
-// Z depth in 17.15 fixed point, rounded to nearest and held in int range.
-uint32_t ToFixedDepth(double v) {
-  constexpr double kMax = 2147483647.0;
-  v = v * (1 << kDepthFraction) + 0.5;
-  v = v >= -kMax ? std::min(v, kMax) : -kMax;
-  // floor, inline: v is within int range, so truncating it is exact.
-  const int64_t truncated = int64_t(v);
-  return uint32_t(int32_t(truncated - (double(truncated) > v)));
-}
-
-// Whether a state reads the depth values of its pixels: Z, or 1/w.
-bool ReadsZ(const PipelineState& p) {
-  return UsesDepth(p) && !WBuffer(p.depth.mode);
-}
-bool ReadsQ(const PipelineState& p) {
-  return (UsesDepth(p) && WBuffer(p.depth.mode)) || p.fog.source == FogSource::kTable;
-}
-
 // The steps along a row, the same for every row, made in place.
 void RowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs* out,
               UnitSpan (&unit_steps)[2]) {
@@ -159,37 +125,13 @@ void RowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs*
   steps.doow = ToFloat(q.dx);
 }
 
-// What a triangle's spans read besides colour, the same for each.
-struct SpanReads {
-  bool z, q;
-};
-
 // A row's span: where it starts and every value there (its steps are set).
 void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, SpanReads reads, int row,
                int x0, int x1, SpanInputs* span) {
   span->x0 = x0;
   span->count = x1 - x0;
-  const double px = x0 + 0.5, py = row + 0.5;
-  for (int c = 0; c < 4; c++)
-    span->color[c] = ToFixed(At(setup, setup.plane[kPlaneR + c], px, py) + 0.5);
-  if (reads.z) span->z = ToFixedDepth(At(setup, setup.plane[kPlaneZ], px, py));
-  if (reads.q) span->q = ToFloat(At(setup, setup.plane[kPlaneQ], px, py));
-  if (!tri.reads.texture) return;
-  if (tri.units) return StartUnitSpans(setup, tri, row, x0, span);
-  const Plane& s = setup.plane[kPlaneSow];
-  const Plane& t = setup.plane[kPlaneTow];
-  const Plane& q = setup.plane[kPlaneOow];
-  if (tri.affine) {
-    // 1/w is the same everywhere: s and t are linear along the row.
-    const double w = 1 / q.at_origin, scale = tri.texture.scale;
-    const double offset = tri.state.sampler.bilinear ? kBilinearOffset : 0.0;
-    span->u = WrapFixed(At(setup, s, px, py) * w * scale + offset, tri.texture.width_log2);
-    span->v = WrapFixed(At(setup, t, px, py) * w * scale + offset, tri.texture.height_log2);
-    return;
-  }
-  span->sow = ToFloat(At(setup, s, px, py));
-  span->tow = ToFloat(At(setup, t, px, py));
-  span->oow = ToFloat(At(setup, q, px, py));
+  StartValues({setup.plane, setup.origin_x, setup.origin_y}, tri, reads, row, x0, span);
+  if (tri.reads.texture && tri.units) StartUnitSpans(setup, tri, row, x0, span);
 }
 
 // What every shape does once its setup is made: the clip window bounds its
@@ -278,7 +220,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
   const bool line = t.line.active;
   RowWalker walker = t.walker;  // a line's is unused
   if (!line) walker.Advance(row_begin - t.setup.row_begin);
-  const SpanReads reads = {ReadsZ(t.inputs.state.pipeline), ReadsQ(t.inputs.state.pipeline)};
+  const SpanReads reads = ReadsOf(t.inputs.state.pipeline);
   const TriangleTarget& target = t.target;
   const bool matrix = target.dither[0] || target.lod_dither[0];
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
