@@ -21,6 +21,7 @@
 #include "pixel/pixel_rows.h"
 #include "pixel/pixel_state.h"
 #include "pixel/span.h"
+#include "pixel/span_start.h"
 
 namespace softboard {
 
@@ -30,8 +31,15 @@ enum class FusedDepth : uint8_t { kNone, kZ, kW };
 // if so its base kind (stored in TriangleInputs::fused) and its depth.
 bool MatchFusedDepth(const PixelState& state, FusedKind* kind, FusedDepth* depth);
 
-// The loop on the best target this CPU runs; null on the one-lane target and
+// A span loop, and a loop over a triangle's rows drawing each as it does.
+struct DepthLoops {
+  SpanLoop span = nullptr;
+  RowsLoop rows = nullptr;
+};
+
+// The loops on the best target this CPU runs; none on the one-lane target and
 // for 5-6-5 buffers.
+DepthLoops ChooseFusedDepthLoops(const FusedKind& kind, FusedDepth depth, PixelLayout layout);
 SpanLoop ChooseFusedDepthLoop(const FusedKind& kind, FusedDepth depth, PixelLayout layout);
 
 }  // namespace softboard

@@ -14,6 +14,7 @@
 #include "pixel/sampler.h"
 #include "pixel/simd-inl.h"
 #include "pixel/span_general.h"
+#include "pixel/span_start.h"
 
 HWY_BEFORE_NAMESPACE();
 namespace softboard {
@@ -146,11 +147,11 @@ HWY_INLINE hn::Vec<D> TableAmounts(D d, const FogLanes* lanes, hn::Vec<D> w) {
 // Fog amounts of a group: the iterated alpha truncated, or the table's at
 // each pixel's W depth. A gather costs every lane it reads: a group of a few
 // pixels (`active`) on x86 gathers half or a quarter of a vector.
-HWY_INLINE V32 FogAmount(const FogState& fog, const FogLanes* lanes, V32 iterated_alpha,
+HWY_INLINE V32 FogAmount(FogSource source, const FogLanes* lanes, V32 iterated_alpha,
                          hn::Vec<DI> w16, [[maybe_unused]] size_t active) {
   const D32 d;
   const DI di;
-  if (fog.source == FogSource::kIteratedAlpha)
+  if (source == FogSource::kIteratedAlpha)
     return Channel8(hn::Sub(iterated_alpha, hn::Set(d, 0x8000u)));
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
   const hn::Half<DI> half;
@@ -170,9 +171,47 @@ HWY_INLINE V32 FogAmount(const FogState& fog, const FogLanes* lanes, V32 iterate
   return hn::BitCast(d, TableAmounts(di, lanes, w16));
 }
 
+// What a triangle's spans share, as plain values: made once a triangle, so
+// that a loop over its rows keeps them in registers.
+struct DepthSpanState {
+  FusedKind kind;
+  bool to_bias, write_depth, chroma_texture, chroma_iterated, alpha_test, fog, fog_w;
+  FogSource fog_source;
+  FogApply fog_apply;
+  int alpha_function, alpha_reference, depth_function, bias;
+  uint32_t key, fog_br, fog_ga, constant_alpha;
+  const FogLanes* fog_lanes;
+};
+
+DepthSpanState MakeDepthSpanState(const TriangleInputs& tri) {
+  const PipelineState& p = tri.state.pipeline;
+  DepthSpanState s;
+  s.kind = tri.fused;
+  s.to_bias = ComparesToBias(p.depth.mode);
+  s.write_depth = p.depth.write;
+  s.chroma_texture = p.chroma_key && tri.state.color.other == GR_COMBINE_OTHER_TEXTURE;
+  s.chroma_iterated = p.chroma_key && tri.state.color.other == GR_COMBINE_OTHER_ITERATED;
+  s.alpha_test = p.alpha_function != GR_CMP_ALWAYS;
+  s.fog = p.fog.source != FogSource::kNone;
+  s.fog_w = p.fog.source == FogSource::kTable;
+  s.fog_source = p.fog.source;
+  s.fog_apply = p.fog.apply;
+  s.alpha_function = p.alpha_function;
+  s.alpha_reference = p.alpha_reference;
+  s.depth_function = p.depth.function;
+  s.bias = p.depth.bias;
+  s.key = uint32_t(p.key.r) << 16 | uint32_t(p.key.g) << 8 | p.key.b;
+  s.fog_br = uint32_t(p.fog.color.r) << 16 | p.fog.color.b;
+  s.fog_ga = p.fog.color.g;
+  s.constant_alpha = tri.state.constant.a;
+  s.fog_lanes = s.fog_w ? &LanesOf(p.fog.table) : nullptr;
+  return s;
+}
+
 // Pixels of an 8-bit row (and its depths), written only where a mask says.
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
-void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
+HWY_INLINE void DrawDepthSpan(const DepthSpanState& st, const TriangleInputs& tri,
+                              const SpanInputs& span) {
   const D32 d;
   const D16 d16;
   const DI di;
@@ -180,24 +219,22 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
   const D16Half d16h;
   constexpr size_t kMaxN = hn::MaxLanes(D32());
   const size_t n = hn::Lanes(d);
-  const FusedKind& kind = tri.fused;
-  const PipelineState& p = tri.state.pipeline;
-  const DepthState& depth_state = p.depth;
-  const bool to_bias = ComparesToBias(depth_state.mode);
-  const bool write_depth = kDepth != FusedDepth::kNone && depth_state.write;
-  const bool chroma_texture = p.chroma_key && tri.state.color.other == GR_COMBINE_OTHER_TEXTURE;
-  const bool chroma_iterated = p.chroma_key && tri.state.color.other == GR_COMBINE_OTHER_ITERATED;
-  const bool alpha_test = p.alpha_function != GR_CMP_ALWAYS;
-  const bool fog = p.fog.source != FogSource::kNone;
-  const bool fog_w = p.fog.source == FogSource::kTable;
-  const V32 key = hn::Set(d, uint32_t(p.key.r) << 16 | uint32_t(p.key.g) << 8 | p.key.b);
-  const V16 fog_br = hn::BitCast(d16, hn::Set(d, uint32_t(p.fog.color.r) << 16 | p.fog.color.b));
-  const V16 fog_ga = hn::BitCast(d16, hn::Set(d, uint32_t(p.fog.color.g)));
+  const FusedKind& kind = st.kind;
+  const bool to_bias = st.to_bias;
+  const bool write_depth = kDepth != FusedDepth::kNone && st.write_depth;
+  const bool chroma_texture = st.chroma_texture;
+  const bool chroma_iterated = st.chroma_iterated;
+  const bool alpha_test = st.alpha_test;
+  const bool fog = st.fog;
+  const bool fog_w = st.fog_w;
+  const V32 key = hn::Set(d, st.key);
+  const V16 fog_br = hn::BitCast(d16, hn::Set(d, st.fog_br));
+  const V16 fog_ga = hn::BitCast(d16, hn::Set(d, st.fog_ga));
   const uint32_t* footprint = tri.texture.footprint;
   const Coordinates<kCoords> coords{tri.texture, span.u,   span.v,    span.du,   span.dv,  span.sow,
                                     span.tow,    span.oow, span.dsow, span.dtow, span.doow};
-  const V32 constant_alpha = hn::Set(d, tri.state.constant.a);
-  const FogLanes* fog_lanes = fog_w ? &LanesOf(p.fog.table) : nullptr;
+  const V32 constant_alpha = hn::Set(d, st.constant_alpha);
+  const FogLanes* fog_lanes = st.fog_lanes;
 
   if (kDepth != FusedDepth::kNone && span.depth == nullptr) return DrawSpanGeneral(tri, span);
   uint32_t* out = span.row + span.x0;
@@ -271,8 +308,8 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
       pass = hn::AndNot(hn::Eq(rgb, key), pass);
     }
     if (alpha_test) {
-      pass = hn::And(pass, CompareLanes(p.alpha_function, hn::BitCast(di, alpha),
-                                        hn::Set(di, p.alpha_reference)));
+      pass = hn::And(pass, CompareLanes(st.alpha_function, hn::BitCast(di, alpha),
+                                        hn::Set(di, st.alpha_reference)));
     }
     hn::Vec<DI> w16 = hn::Zero(di), written = hn::Zero(di);
     hn::Vec<DF> q = hn::Zero(df);
@@ -295,20 +332,20 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
       hn::Vec<DI> compared;
       if (to_bias) {
         written = Held(own, 0, 0xFFFF);
-        compared = hn::Set(di, int32_t(uint16_t(depth_state.bias)));
+        compared = hn::Set(di, int32_t(uint16_t(st.bias)));
       } else {
-        written = Held(hn::Add(own, hn::Set(di, depth_state.bias)), 0, 0xFFFF);
+        written = Held(hn::Add(own, hn::Set(di, st.bias)), 0, 0xFFFF);
         compared = written;
       }
-      pass = hn::And(pass, CompareLanes(depth_state.function, compared, stored));
+      pass = hn::And(pass, CompareLanes(st.depth_function, compared, stored));
     }
     if (fog) {
-      const V16 k1 = Both(FogAmount(p.fog, fog_lanes, iterated_alpha, w16, left));
+      const V16 k1 = Both(FogAmount(st.fog_source, fog_lanes, iterated_alpha, w16, left));
       const V16 k0 = hn::Sub(hn::Set(d16, 255), k1);
-      if (p.fog.apply == FogApply::kMult2) {
+      if (st.fog_apply == FogApply::kMult2) {
         src_br = Div255(hn::Mul(src_br, k0));
         src_ga = Div255(hn::Mul(src_ga, k0));
-      } else if (p.fog.apply == FogApply::kAdd2) {
+      } else if (st.fog_apply == FogApply::kAdd2) {
         src_br = Div255(hn::Mul(fog_br, k1));
         src_ga = Div255(hn::Mul(fog_ga, k1));
       } else {
@@ -355,46 +392,75 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
   }
 }
 
-template <FusedColor kColor, FusedBlend kBlend, Coords kCoords>
-SpanLoop ForDepth(FusedDepth depth) {
-  switch (depth) {
-    case FusedDepth::kNone: return &DepthSpan<kColor, kBlend, kCoords, FusedDepth::kNone>;
-    case FusedDepth::kZ: return &DepthSpan<kColor, kBlend, kCoords, FusedDepth::kZ>;
-    case FusedDepth::kW: return &DepthSpan<kColor, kBlend, kCoords, FusedDepth::kW>;
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
+void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
+  DrawDepthSpan<kColor, kBlend, kCoords, kDepth>(MakeDepthSpanState(tri), tri, span);
+}
+
+// A triangle's spans, row after row: each started from the planes as the
+// rasterizer starts it, then drawn as DepthSpan draws it.
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
+void DepthRows(const TriangleInputs& tri, const SpanInputs& steps, const SpanPlanes& planes,
+               const RowSpan* rows, int count) {
+  const DepthSpanState st = MakeDepthSpanState(tri);
+  const SpanReads reads = ReadsOf(tri.state.pipeline);
+  SpanInputs span = steps;
+  for (const RowSpan* r = rows; r < rows + count; r++) {
+    span.x0 = r->x0;
+    span.count = r->count;
+    span.row = r->pixels;
+    span.depth = r->depth;
+    span.dither = r->dither;
+    StartValues(planes, tri, reads, r->row, r->x0, &span);
+    DrawDepthSpan<kColor, kBlend, kCoords, kDepth>(st, tri, span);
   }
-  return nullptr;
+}
+
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
+DepthLoops Loops() {
+  return {&DepthSpan<kColor, kBlend, kCoords, kDepth>, &DepthRows<kColor, kBlend, kCoords, kDepth>};
+}
+
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords>
+DepthLoops ForDepth(FusedDepth depth) {
+  switch (depth) {
+    case FusedDepth::kNone: return Loops<kColor, kBlend, kCoords, FusedDepth::kNone>();
+    case FusedDepth::kZ: return Loops<kColor, kBlend, kCoords, FusedDepth::kZ>();
+    case FusedDepth::kW: return Loops<kColor, kBlend, kCoords, FusedDepth::kW>();
+  }
+  return {};
 }
 
 template <FusedColor kColor, FusedBlend kBlend>
-SpanLoop ForCoords(const FusedKind& kind, FusedDepth depth) {
+DepthLoops ForCoords(const FusedKind& kind, FusedDepth depth) {
   switch (kind.coords) {
     case Coords::kNone: return ForDepth<kColor, kBlend, Coords::kNone>(depth);
     case Coords::kAffine: return ForDepth<kColor, kBlend, Coords::kAffine>(depth);
     case Coords::kPerspective: return ForDepth<kColor, kBlend, Coords::kPerspective>(depth);
   }
-  return nullptr;
+  return {};
 }
 
 template <FusedColor kColor>
-SpanLoop ForBlend(const FusedKind& kind, FusedDepth depth) {
+DepthLoops ForBlend(const FusedKind& kind, FusedDepth depth) {
   return kind.blend == FusedBlend::kReplace ? ForCoords<kColor, FusedBlend::kReplace>(kind, depth)
                                             : ForCoords<kColor, FusedBlend::kSrcAlpha>(kind, depth);
 }
 
-SpanLoop ChooseLoop(const FusedKind& kind, FusedDepth depth) {
+DepthLoops ChooseLoops(const FusedKind& kind, FusedDepth depth) {
   switch (kind.color) {
     case FusedColor::kTexture: return ForBlend<FusedColor::kTexture>(kind, depth);
     case FusedColor::kIterated: return ForBlend<FusedColor::kIterated>(kind, depth);
     case FusedColor::kTextureTimesIterated:
       return ForBlend<FusedColor::kTextureTimesIterated>(kind, depth);
   }
-  return nullptr;
+  return {};
 }
 
 #else  // HWY_SCALAR: one lane.
 
-SpanLoop ChooseLoop(const FusedKind&, FusedDepth) {
-  return nullptr;  // the general loop draws every state
+DepthLoops ChooseLoops(const FusedKind&, FusedDepth) {
+  return {};  // the general loop draws every state
 }
 
 #endif
@@ -406,7 +472,7 @@ HWY_AFTER_NAMESPACE();
 #if HWY_ONCE
 namespace softboard {
 
-HWY_EXPORT(ChooseLoop);
+HWY_EXPORT(ChooseLoops);
 
 bool MatchFusedDepth(const PixelState& state, FusedKind* kind, FusedDepth* depth) {
   const PipelineState& p = state.pipeline;
@@ -438,9 +504,13 @@ bool MatchFusedDepth(const PixelState& state, FusedKind* kind, FusedDepth* depth
   return true;
 }
 
+DepthLoops ChooseFusedDepthLoops(const FusedKind& kind, FusedDepth depth, PixelLayout layout) {
+  if (layout != PixelLayout::kArgb8888) return {};
+  return HWY_DYNAMIC_DISPATCH(ChooseLoops)(kind, depth);
+}
+
 SpanLoop ChooseFusedDepthLoop(const FusedKind& kind, FusedDepth depth, PixelLayout layout) {
-  if (layout != PixelLayout::kArgb8888) return nullptr;
-  return HWY_DYNAMIC_DISPATCH(ChooseLoop)(kind, depth);
+  return ChooseFusedDepthLoops(kind, depth, layout).span;
 }
 
 }  // namespace softboard

@@ -86,4 +86,21 @@ inline void StartValues(const SpanPlanes& planes, const TriangleInputs& tri, Spa
   span->oow = ToFloat(PlaneValue(q, ox, oy, px, py));
 }
 
+// A row's span as a loop over a triangle's rows takes it: the row, its
+// columns [x0, x0 + count), and the row's pixels, depths and dither offsets
+// as SpanInputs has them. Left unset until filled: batches of them are made
+// for every few rows.
+struct RowSpan {
+  int row, x0, count;
+  uint32_t* pixels;
+  uint16_t* depth;
+  const uint32_t* dither;
+};
+
+// Draws `count` spans of a triangle, each started from `planes` by
+// StartValues, with `steps` its steps along a row: as a span loop draws each
+// span StartValues starts, for the same pixels.
+using RowsLoop = void (*)(const TriangleInputs& tri, const SpanInputs& steps,
+                          const SpanPlanes& planes, const RowSpan* rows, int count);
+
 }  // namespace softboard

@@ -17,7 +17,7 @@
 namespace softboard {
 namespace {
 
-SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused);
+SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused, RowsLoop* rows);
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
 SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
@@ -31,6 +31,7 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   tri->affine = false;
   tri->fused = FusedKind{};
   tri->units = false;
+  out->rows_loop = nullptr;
   const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
   const UnitMode& mode = tmu.mode;
@@ -60,6 +61,7 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     bool textured, affine;
     const char* target = nullptr;
     SpanLoop loop;
+    RowsLoop rows;
     FusedKind kind;
     bool fused;
   };
@@ -70,18 +72,22 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
       last.affine == tri->affine && last.state == tri->state) {
     tri->fused = last.kind;
     *fused = last.fused;
+    if (last.fused) out->rows_loop = last.rows;
     return last.fused ? last.loop : general;
   }
-  const SpanLoop loop = ChooseSpanLoop(*tri, layout, fused);
-  last = {tri->state, layout, textured, tri->affine, target, loop, tri->fused, *fused};
+  RowsLoop rows = nullptr;
+  const SpanLoop loop = ChooseSpanLoop(*tri, layout, fused, &rows);
+  last = {tri->state, layout, textured, tri->affine, target, loop, rows, tri->fused, *fused};
+  if (loop) out->rows_loop = rows;
   return loop ? loop : general;
 }
 
 // The span loop for a triangle's state (its fused kind stored), or null for
-// the general one.
-SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused) {
+// the general one; and the loop over its rows where there is one.
+SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused, RowsLoop* rows) {
   TriangleInputs* tri = &inputs;
   *fused = false;
+  *rows = nullptr;
   FusedKind kind;
   FusedDepth depth = FusedDepth::kNone;
   const bool plain = PlainPipeline(tri->state.pipeline);
@@ -93,7 +99,14 @@ SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused)
   if (kind.coords != Coords::kNone && (tri->texture.texels == nullptr || kind.coords != coords))
     return nullptr;
   tri->fused = kind;
-  SpanLoop loop = plain ? ChooseFusedLoop(kind, layout) : ChooseFusedDepthLoop(kind, depth, layout);
+  SpanLoop loop = nullptr;
+  if (plain) {
+    loop = ChooseFusedLoop(kind, layout);
+  } else {
+    const DepthLoops loops = ChooseFusedDepthLoops(kind, depth, layout);
+    loop = loops.span;
+    *rows = loops.rows;
+  }
   *fused = loop != nullptr;
   return loop;
 }
@@ -215,14 +228,42 @@ namespace {
 
 void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
                int first_row, const DepthRows& depth, UnitSpan* units) {
-  SpanInputs span = t.steps;
-  span.units = units;
   const bool line = t.line.active;
   RowWalker walker = t.walker;  // a line's is unused
   if (!line) walker.Advance(row_begin - t.setup.row_begin);
   const SpanReads reads = ReadsOf(t.inputs.state.pipeline);
   const TriangleTarget& target = t.target;
   const bool matrix = target.dither[0] || target.lod_dither[0];
+  if (t.rows_loop && rows.layout == PixelLayout::kArgb8888) {
+    // The spans go to the triangle's loop a batch at a time.
+    constexpr int kBatch = 16;
+    RowSpan batch[kBatch];
+    int n = 0;
+    const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
+    for (int row = row_begin; row < row_end; row++, walker.Next()) {
+      int x0, x1;
+      if (line ? !LineSpan(t.line, row, t.setup.col_begin, t.setup.col_end, &x0, &x1)
+               : !walker.Span(x0, x1))
+        continue;
+      RowSpan& r = batch[n++];
+      r.row = row;
+      r.x0 = x0;
+      r.count = x1 - x0;
+      r.pixels = rows.Argb(row - first_row);
+      r.depth = depth.plane ? depth.Row(row) : nullptr;
+      r.dither = matrix && target.dither[0]
+                     ? target.dither[int(int64_t(row) * kScreenHeight / target.height) & 3]
+                     : nullptr;
+      if (n == kBatch) {
+        t.rows_loop(t.inputs, t.steps, planes, batch, n);
+        n = 0;
+      }
+    }
+    if (n > 0) t.rows_loop(t.inputs, t.steps, planes, batch, n);
+    return;
+  }
+  SpanInputs span = t.steps;
+  span.units = units;
   for (int row = row_begin; row < row_end; row++, walker.Next()) {
     int x0, x1;
     if (line ? !LineSpan(t.line, row, t.setup.col_begin, t.setup.col_end, &x0, &x1)

@@ -9,6 +9,7 @@
 #include "pixel/pixel_state.h"
 #include "pixel/render_state.h"
 #include "pixel/span.h"
+#include "pixel/span_start.h"
 #include "raster/line.h"
 #include "raster/setup.h"
 #include "raster/texture_memory.h"
@@ -37,6 +38,8 @@ struct PreparedTriangle {
   SharedTexture texture1;  // unit 1's, where it takes part
   SpanLoop loop = nullptr;
   bool fused = false;  // `loop` is a fused loop, not the general one
+  // Where there is one, a loop over its rows that draws them as `loop` does.
+  RowsLoop rows_loop = nullptr;
   // What every row's span shares: its steps along the row (the units' own
   // path: and each unit's).
   SpanInputs steps;
