@@ -58,7 +58,7 @@ static Plane MakePlane(const double (&v)[3], double dx1, double dy1, double dx2,
 }
 
 bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
-                   int height, double sx, double sy, TriangleSetup& out) {
+                   int height, double sx, double sy, TriangleSetup& out, uint32_t planes) {
   const GrVertex* v[3] = {&v0, &v1, &v2};
   int64_t x[3], y[3];
   for (int i = 0; i < 3; i++) {
@@ -97,7 +97,7 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
   for (int i = 0; i < 3; i++) VertexPlaneValues(*v[i], values[i]);
   for (int k = 0; k < kPlanes; k++) {
     const double at[3] = {values[0][k], values[1][k], values[2][k]};
-    out.plane[k] = MakePlane(at, dx1, dy1, dx2, dy2, area);
+    out.plane[k] = planes >> k & 1 ? MakePlane(at, dx1, dy1, dx2, dy2, area) : Plane{};
   }
   return true;
 }

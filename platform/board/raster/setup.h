@@ -60,8 +60,12 @@ inline double PlaneAt(const TriangleSetup& tri, const Plane& p, double x, double
 // or a position that is not finite or lies beyond the guard band.
 // Positions are scene pixels, drawn `sx` and `sy` times as large on a buffer of
 // width x height pixels; anything outside it is clipped away.
+// Only the planes `planes` has a bit for (1 << PlaneIndex) are made, the rest
+// zero: each costs two divisions.
+constexpr uint32_t kAllPlanes = (1u << kPlanes) - 1;
 bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
-                   int height, double sx, double sy, TriangleSetup& out);
+                   int height, double sx, double sy, TriangleSetup& out,
+                   uint32_t planes = kAllPlanes);
 
 // The same spans row after row, from `first_row` down: each edge's bound is
 // carried from row to row as a quotient and remainder, so only the first row

@@ -167,6 +167,20 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   return true;
 }
 
+// The planes a triangle drawn in this state may read: its colours and unit
+// 0's 1/w always (whether 1/w varies decides the loop), depths as the
+// pipeline reads them, texture coordinates where a unit has a texture.
+uint32_t PlanesRead(const RenderState& render, const TextureUnitState& tmu,
+                    const TextureUnitState* tmu1) {
+  const auto bit = [](PlaneIndex k) { return 1u << k; };
+  uint32_t planes = bit(kPlaneR) | bit(kPlaneG) | bit(kPlaneB) | bit(kPlaneA) | bit(kPlaneOow);
+  if (ReadsZ(render.pipeline)) planes |= bit(kPlaneZ);
+  if (ReadsQ(render.pipeline)) planes |= bit(kPlaneQ);
+  if (tmu.decoded) planes |= bit(kPlaneSow) | bit(kPlaneTow);
+  if (tmu1 && tmu1->decoded) planes |= bit(kPlaneSow1) | bit(kPlaneTow1) | bit(kPlaneOow1);
+  return planes;
+}
+
 }  // namespace
 
 ClipRect TargetClip(const ClipWindow& clip, int width, int height) {
@@ -186,7 +200,9 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
   if (target.width <= 0 || target.height <= 0) return false;
   const double sx = double(target.width) / kScreenWidth;
   const double sy = double(target.height) / kScreenHeight;
-  if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup)) return false;
+  if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup,
+                     PlanesRead(render, tmu, tmu1)))
+    return false;
   out->line = LineSpans{};
   out->shape = PreparedTriangle::Shape::kTriangle;
   out->corners[0] = a;
