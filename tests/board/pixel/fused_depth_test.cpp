@@ -131,6 +131,39 @@ SpanInputs MakeSpan(Random& random, uint32_t* row, uint16_t* depth, int x0, int 
   return s;
 }
 
+// A board in the case's state, its pixels and depths all different.
+void SetUpBoard(const Case& c, TestBoard* b) {
+  uint32_t* p = BackRows(b->state.frame).Argb();
+  for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
+  b->SetTexture(c.level->width, c.level->height, &Texel);
+  b->state.render.color = c.state.color;
+  b->state.render.alpha = c.state.alpha;
+  b->state.render.blend = c.state.blend;
+  b->state.render.constant = c.state.constant;
+  b->state.render.pipeline = c.state.pipeline;
+  b->state.frame.depth_wanted = true;
+  const DepthRows depth = DepthBuffer(b->state.frame);
+  for (int i = 0; i < kScreenPixels; i++) depth.plane[i] = uint16_t(i * 2654435761u >> 16);
+}
+
+// Whether two boards hold the same pixels and depths; where not, the first
+// that differs.
+testing::AssertionResult SameBoards(TestBoard& fast, TestBoard& general) {
+  const uint16_t* fd = MadeDepthBuffer(fast.state.frame).plane;
+  const uint16_t* gd = MadeDepthBuffer(general.state.frame).plane;
+  for (int y = 0; y < kScreenHeight; y++) {
+    for (int x = 0; x < kScreenWidth; x++) {
+      const int i = y * kScreenWidth + x;
+      if (fast.At(x, y) != general.At(x, y) || fd[i] != gd[i]) {
+        return testing::AssertionFailure()
+               << "(" << x << ", " << y << ") is " << Hex(fast.At(x, y)) << " at depth " << fd[i]
+               << ", the general path gives " << Hex(general.At(x, y)) << " at " << gd[i];
+      }
+    }
+  }
+  return testing::AssertionSuccess();
+}
+
 class FusedDepthLoops : public testing::TestWithParam<int64_t> {
  protected:
   void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
@@ -196,19 +229,7 @@ TEST_P(FusedDepthLoops, TrianglesMatchTheGeneralPath) {
   for (int k = 0; k < 40; k++) {
     Case c = MakeCase(random);
     TestBoard fast, general;
-    for (TestBoard* b : {&fast, &general}) {
-      uint32_t* p = BackRows(b->state.frame).Argb();
-      for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
-      b->SetTexture(c.level->width, c.level->height, &Texel);
-      b->state.render.color = c.state.color;
-      b->state.render.alpha = c.state.alpha;
-      b->state.render.blend = c.state.blend;
-      b->state.render.constant = c.state.constant;
-      b->state.render.pipeline = c.state.pipeline;
-      b->state.frame.depth_wanted = true;
-      const DepthRows depth = DepthBuffer(b->state.frame);
-      for (int i = 0; i < kScreenPixels; i++) depth.plane[i] = uint16_t(i * 2654435761u >> 16);
-    }
+    for (TestBoard* b : {&fast, &general}) SetUpBoard(c, b);
     GrVertex v[3];
     for (int i = 0; i < 3; i++) {
       const float w = c.state.perspective ? 1 + float(random.Below(300)) : 1;
@@ -220,16 +241,7 @@ TEST_P(FusedDepthLoops, TrianglesMatchTheGeneralPath) {
     }
     DrawTriangle(fast.state, v[0], v[1], v[2]);
     DrawTriangle(general.state, v[0], v[1], v[2], SpanLoops::kGeneralOnly);
-    const uint16_t* fd = MadeDepthBuffer(fast.state.frame).plane;
-    const uint16_t* gd = MadeDepthBuffer(general.state.frame).plane;
-    for (int y = 0; y < kScreenHeight; y++) {
-      for (int x = 0; x < kScreenWidth; x++) {
-        ASSERT_EQ(fast.At(x, y), general.At(x, y))
-            << "case " << k << ": (" << x << ", " << y << ")";
-        ASSERT_EQ(fd[y * kScreenWidth + x], gd[y * kScreenWidth + x])
-            << "case " << k << ": depth (" << x << ", " << y << ")";
-      }
-    }
+    ASSERT_TRUE(SameBoards(fast, general)) << "case " << k;
   }
 }
 
@@ -243,19 +255,7 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
   for (int k = 0; k < 60; k++) {
     Case c = MakeCase(random);
     TestBoard fast, general;
-    for (TestBoard* b : {&fast, &general}) {
-      uint32_t* p = BackRows(b->state.frame).Argb();
-      for (int i = 0; i < kScreenPixels; i++) p[i] = uint32_t(i) * 2246822519u;
-      b->SetTexture(c.level->width, c.level->height, &Texel);
-      b->state.render.color = c.state.color;
-      b->state.render.alpha = c.state.alpha;
-      b->state.render.blend = c.state.blend;
-      b->state.render.constant = c.state.constant;
-      b->state.render.pipeline = c.state.pipeline;
-      b->state.frame.depth_wanted = true;
-      const DepthRows depth = DepthBuffer(b->state.frame);
-      for (int i = 0; i < kScreenPixels; i++) depth.plane[i] = uint16_t(i * 2654435761u >> 16);
-    }
+    for (TestBoard* b : {&fast, &general}) SetUpBoard(c, b);
     for (int n = 0; n < 40; n++) {
       const float cx = float(random.Below(660)) - 10, cy = float(random.Below(500)) - 10;
       const float extent = 1 + float(random.Below(24));
@@ -280,16 +280,7 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
       }
       DrawTriangle(general.state, v[0], v[1], v[2], SpanLoops::kGeneralOnly);
     }
-    const uint16_t* fd = MadeDepthBuffer(fast.state.frame).plane;
-    const uint16_t* gd = MadeDepthBuffer(general.state.frame).plane;
-    for (int y = 0; y < kScreenHeight; y++) {
-      for (int x = 0; x < kScreenWidth; x++) {
-        ASSERT_EQ(fast.At(x, y), general.At(x, y))
-            << "case " << k << ": (" << x << ", " << y << ")";
-        ASSERT_EQ(fd[y * kScreenWidth + x], gd[y * kScreenWidth + x])
-            << "case " << k << ": depth (" << x << ", " << y << ")";
-      }
-    }
+    ASSERT_TRUE(SameBoards(fast, general)) << "case " << k;
   }
   if (GetParam() != HWY_SCALAR) {
     EXPECT_GT(with_rows_loop, 200);
