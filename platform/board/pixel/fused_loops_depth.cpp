@@ -155,24 +155,24 @@ HWY_INLINE V32 FogAmount(FogSource source, const FogLanes* lanes, V32 iterated_a
     return Channel8(hn::Sub(iterated_alpha, hn::Set(d, 0x8000u)));
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
   const hn::Half<DI> half;
-  const hn::Half<decltype(half)> quarter;
-  if (active <= hn::Lanes(quarter)) {
-    const auto w = hn::LowerHalf(quarter, hn::LowerHalf(half, w16));
-    return hn::BitCast(
-        d, hn::ZeroExtendVector(di, hn::ZeroExtendVector(half, TableAmounts(quarter, lanes, w))));
-  }
-  if constexpr (hn::MaxLanes(DI()) >= 16) {
-    if (active <= hn::Lanes(half)) {
-      const auto w = hn::LowerHalf(half, w16);
-      return hn::BitCast(d, hn::ZeroExtendVector(di, TableAmounts(half, lanes, w)));
+  if constexpr (hn::MaxLanes(DI()) >= 16) {  // a quarter of AVX-512 is 4 lanes
+    const hn::Half<decltype(half)> quarter;
+    if (active <= hn::Lanes(quarter)) {
+      const auto w = hn::LowerHalf(quarter, hn::LowerHalf(half, w16));
+      return hn::BitCast(
+          d, hn::ZeroExtendVector(di, hn::ZeroExtendVector(half, TableAmounts(quarter, lanes, w))));
     }
+  }
+  if (active <= hn::Lanes(half)) {
+    const auto w = hn::LowerHalf(half, w16);
+    return hn::BitCast(d, hn::ZeroExtendVector(di, TableAmounts(half, lanes, w)));
   }
 #endif
   return hn::BitCast(d, TableAmounts(di, lanes, w16));
 }
 
-// What a triangle's spans share, as plain values: made once a triangle, so
-// that a loop over its rows keeps them in registers.
+// What a triangle's spans share, as plain values: made once for a batch of
+// its spans, so that the loop over them keeps them in registers.
 struct DepthSpanState {
   FusedKind kind;
   bool to_bias, write_depth, chroma_texture, chroma_iterated, alpha_test, fog, fog_w;

@@ -121,6 +121,7 @@ void RowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs*
   if (ReadsQ(tri.state.pipeline)) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
   if (!tri.reads.texture) return;
   if (tri.units) {
+    unit_steps[0] = unit_steps[1] = UnitSpan{};  // one unit leaves the other's as it was
     UnitRowSteps(setup, tri, unit_steps);
     return;
   }
@@ -250,6 +251,11 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
   const SpanReads reads = ReadsOf(t.inputs.state.pipeline);
   const TriangleTarget& target = t.target;
   const bool matrix = target.dither[0] || target.lod_dither[0];
+  // 16-bit colour: every span loop quantises what it writes through the
+  // dither thresholds of the row's scene row of the matrix.
+  const auto matrix_row = [&](int row) {
+    return int(int64_t(row) * kScreenHeight / target.height) & 3;
+  };
   if (t.rows_loop && rows.layout == PixelLayout::kArgb8888) {
     // The spans go to the triangle's loop a batch at a time.
     constexpr int kBatch = 16;
@@ -267,9 +273,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
       r.count = x1 - x0;
       r.pixels = rows.Argb(row - first_row);
       r.depth = depth.plane ? depth.Row(row) : nullptr;
-      r.dither = matrix && target.dither[0]
-                     ? target.dither[int(int64_t(row) * kScreenHeight / target.height) & 3]
-                     : nullptr;
+      r.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
       if (n == kBatch) {
         t.rows_loop(t.inputs, t.steps, planes, batch, n);
         n = 0;
@@ -287,11 +291,9 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
       continue;
     span.depth = depth.plane ? depth.Row(row) : nullptr;
     StartSpan(t.setup, t.inputs, reads, row, x0, x1, &span);
-    // 16-bit colour: every span loop quantises what it writes through these.
     if (matrix) {
-      const int matrix_row = int(int64_t(row) * kScreenHeight / target.height) & 3;
-      span.dither = target.dither[0] ? target.dither[matrix_row] : nullptr;
-      span.lod_dither = target.lod_dither[matrix_row];
+      span.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
+      span.lod_dither = target.lod_dither[matrix_row(row)];
     }
     if (rows.layout == PixelLayout::kRgb565) {
       span.row565 = rows.Rgb565(row - first_row);
