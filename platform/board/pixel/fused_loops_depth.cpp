@@ -110,11 +110,13 @@ struct Coordinates {
   }
 };
 
-// A fog table as gathers read it: each entry, and the step to the next (0
-// for the last, which holds).
+// A fog table as lanes read it: each entry, and the step to the next (0
+// for the last, which holds); and both in one lane, the step in the high 16
+// bits, for lookups by permutes.
 struct FogLanes {
   std::array<uint8_t, GR_FOG_TABLE_SIZE> table{};
   int32_t base[GR_FOG_TABLE_SIZE], step[GR_FOG_TABLE_SIZE];
+  HWY_ALIGN int32_t both[GR_FOG_TABLE_SIZE];
   bool made = false;
 };
 
@@ -127,6 +129,7 @@ const FogLanes& LanesOf(const std::array<uint8_t, GR_FOG_TABLE_SIZE>& table) {
       lanes.base[i] = table[size_t(i)];
       lanes.step[i] =
           i + 1 < GR_FOG_TABLE_SIZE ? int(table[size_t(i) + 1]) - int(table[size_t(i)]) : 0;
+      lanes.both[i] = int32_t(uint32_t(lanes.step[i]) << 16 | uint32_t(lanes.base[i]));
     }
     lanes.made = true;
   }
@@ -144,31 +147,59 @@ HWY_INLINE hn::Vec<D> TableAmounts(D d, const FogLanes* lanes, hn::Vec<D> w) {
   return hn::Add(base, hn::ShiftRight<10>(hn::Mul(step, r)));
 }
 
+#if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+// x86 vectors of 8 or 16 lanes hold the 64-entry table in 8 or 4 registers:
+// a lookup is a permute of each and selects, where a gather costs a load
+// per lane. (Vectors of a size known when compiling may be members here.)
+constexpr size_t kFogVectors = GR_FOG_TABLE_SIZE / hn::MaxLanes(DI());
+struct FogVectors {
+  hn::Vec<DI> part[kFogVectors];
+};
+
+HWY_INLINE FogVectors LoadFogVectors(const FogLanes* lanes) {
+  const DI di;
+  FogVectors v;
+  if (lanes == nullptr) return v;
+  for (size_t k = 0; k < kFogVectors; k++)
+    v.part[k] = hn::Load(di, lanes->both + k * hn::Lanes(di));
+  return v;
+}
+
+HWY_INLINE hn::Vec<DI> PermutedAmounts(const FogVectors& table, hn::Vec<DI> w) {
+  const DI di;
+  constexpr int kShift = hn::MaxLanes(DI()) == 16 ? 4 : 3;
+  const auto i = hn::ShiftRight<10>(w);
+  const auto within = hn::IndicesFromVec(di, hn::And(i, hn::Set(di, (1 << kShift) - 1)));
+  const auto which = hn::ShiftRight<kShift>(i);
+  auto both = hn::TableLookupLanes(table.part[0], within);
+  for (size_t k = 1; k < kFogVectors; k++)
+    both = hn::IfThenElse(hn::Eq(which, hn::Set(di, int32_t(k))),
+                          hn::TableLookupLanes(table.part[k], within), both);
+  const auto base = hn::And(both, hn::Set(di, 0xFFFF));
+  const auto step = hn::ShiftRight<16>(both);
+  return hn::Add(base, hn::ShiftRight<10>(hn::Mul(step, hn::And(w, hn::Set(di, 1023)))));
+}
+#else
+struct FogVectors {};
+HWY_INLINE FogVectors LoadFogVectors(const FogLanes*) {
+  return {};
+}
+#endif
+
 // Fog amounts of a group: the iterated alpha truncated, or the table's at
-// each pixel's W depth. A gather costs every lane it reads: a group of a few
-// pixels (`active`) on x86 gathers half or a quarter of a vector.
-HWY_INLINE V32 FogAmount(FogSource source, const FogLanes* lanes, V32 iterated_alpha,
-                         hn::Vec<DI> w16, [[maybe_unused]] size_t active) {
+// each pixel's W depth.
+HWY_INLINE V32 FogAmount(FogSource source, [[maybe_unused]] const FogLanes* lanes,
+                         [[maybe_unused]] const FogVectors& table, V32 iterated_alpha,
+                         hn::Vec<DI> w16) {
   const D32 d;
   const DI di;
   if (source == FogSource::kIteratedAlpha)
     return Channel8(hn::Sub(iterated_alpha, hn::Set(d, 0x8000u)));
 #if HWY_TARGET == HWY_AVX2 || HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-  const hn::Half<DI> half;
-  if constexpr (hn::MaxLanes(DI()) >= 16) {  // a quarter of AVX-512 is 4 lanes
-    const hn::Half<decltype(half)> quarter;
-    if (active <= hn::Lanes(quarter)) {
-      const auto w = hn::LowerHalf(quarter, hn::LowerHalf(half, w16));
-      return hn::BitCast(
-          d, hn::ZeroExtendVector(di, hn::ZeroExtendVector(half, TableAmounts(quarter, lanes, w))));
-    }
-  }
-  if (active <= hn::Lanes(half)) {
-    const auto w = hn::LowerHalf(half, w16);
-    return hn::BitCast(d, hn::ZeroExtendVector(di, TableAmounts(half, lanes, w)));
-  }
-#endif
+  return hn::BitCast(d, PermutedAmounts(table, w16));
+#else
   return hn::BitCast(d, TableAmounts(di, lanes, w16));
+#endif
 }
 
 // What a triangle's spans share, as plain values: made once for a batch of
@@ -181,6 +212,7 @@ struct DepthSpanState {
   int alpha_function, alpha_reference, depth_function, bias;
   uint32_t key, fog_br, fog_ga, constant_alpha;
   const FogLanes* fog_lanes;
+  FogVectors fog_table;
 };
 
 DepthSpanState MakeDepthSpanState(const TriangleInputs& tri) {
@@ -205,7 +237,115 @@ DepthSpanState MakeDepthSpanState(const TriangleInputs& tri) {
   s.fog_ga = p.fog.color.g;
   s.constant_alpha = tri.state.constant.a;
   s.fog_lanes = s.fog_w ? &LanesOf(p.fog.table) : nullptr;
+  s.fog_table = LoadFogVectors(s.fog_lanes);
   return s;
+}
+
+// A group of lanes' pixels, each from its own values: colours (16.16),
+// Z depth (17.15), 1/w, texel, the pixel and depth there and the dither
+// offset. The tests, fog, blend and dither, in their order: the pixel to
+// write, where it passes, and the depth to write.
+template <FusedColor kColor, FusedBlend kBlend, FusedDepth kDepth>
+HWY_INLINE V32 ShadeLanes(const DepthSpanState& st, V32 red, V32 green, V32 blue,
+                          V32 iterated_alpha, V32 z, hn::Vec<DF> q, V16 texel_br, V16 texel_ga,
+                          V32 old, hn::Vec<DI> stored, bool dithered, V32 dither, M32& pass,
+                          hn::Vec<DI>& written) {
+  const D32 d;
+  const D16 d16;
+  const DI di;
+  const FusedKind& kind = st.kind;
+  const V32 key = hn::Set(d, st.key);
+  V32 r = hn::Zero(d), g = hn::Zero(d), b = hn::Zero(d);
+  if (kColor != FusedColor::kTexture || st.chroma_iterated) {
+    r = Channel8(red);
+    g = Channel8(green);
+    b = Channel8(blue);
+  }
+  V16 src_br, src_ga;
+  if constexpr (kColor == FusedColor::kTexture) {
+    src_br = texel_br;
+    src_ga = hn::BitCast(d16, hn::And(hn::BitCast(d, texel_ga), hn::Set(d, 0xFFu)));
+  } else {
+    src_br = hn::BitCast(d16, hn::Or(b, hn::ShiftLeft<16>(r)));
+    src_ga = hn::BitCast(d16, g);
+    if constexpr (kColor == FusedColor::kTextureTimesIterated) {
+      src_br = Mul255(texel_br, src_br);
+      src_ga =
+          Mul255(hn::BitCast(d16, hn::And(hn::BitCast(d, texel_ga), hn::Set(d, 0xFFu))), src_ga);
+    }
+  }
+  V32 alpha = hn::Set(d, st.constant_alpha);
+  if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(iterated_alpha);
+  if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel_ga));
+
+  // The tests, in their order; a pixel that fails any writes nothing.
+  pass = hn::RebindMask(d, hn::Eq(key, key));
+  if (st.chroma_texture) {
+    const V32 rgb = hn::And(Unpair(texel_br, texel_ga), hn::Set(d, 0x00FFFFFFu));
+    pass = hn::AndNot(hn::Eq(rgb, key), pass);
+  }
+  if (st.chroma_iterated) {
+    const V32 rgb = hn::Or(hn::Or(hn::ShiftLeft<16>(r), hn::ShiftLeft<8>(g)), b);
+    pass = hn::AndNot(hn::Eq(rgb, key), pass);
+  }
+  if (st.alpha_test) {
+    pass = hn::And(pass, CompareLanes(st.alpha_function, hn::BitCast(di, alpha),
+                                      hn::Set(di, st.alpha_reference)));
+  }
+  hn::Vec<DI> w16 = hn::Zero(di);
+  if (kDepth == FusedDepth::kW || st.fog_w) w16 = WDepthLanes(q);
+  written = hn::Zero(di);
+  if constexpr (kDepth != FusedDepth::kNone) {
+    hn::Vec<DI> own;
+    if constexpr (kDepth == FusedDepth::kZ) {
+      own = hn::ShiftRight<kDepthFraction>(hn::BitCast(di, z));
+    } else {
+      own = w16;
+    }
+    hn::Vec<DI> compared;
+    if (st.to_bias) {
+      written = Held(own, 0, 0xFFFF);
+      compared = hn::Set(di, int32_t(uint16_t(st.bias)));
+    } else {
+      written = Held(hn::Add(own, hn::Set(di, st.bias)), 0, 0xFFFF);
+      compared = written;
+    }
+    pass = hn::And(pass, CompareLanes(st.depth_function, compared, stored));
+  }
+  if (st.fog) {
+    const V16 k1 = Both(FogAmount(st.fog_source, st.fog_lanes, st.fog_table, iterated_alpha, w16));
+    const V16 k0 = hn::Sub(hn::Set(d16, 255), k1);
+    const V16 fog_br = hn::BitCast(d16, hn::Set(d, st.fog_br));
+    const V16 fog_ga = hn::BitCast(d16, hn::Set(d, st.fog_ga));
+    if (st.fog_apply == FogApply::kMult2) {
+      src_br = Div255(hn::Mul(src_br, k0));
+      src_ga = Div255(hn::Mul(src_ga, k0));
+    } else if (st.fog_apply == FogApply::kAdd2) {
+      src_br = Div255(hn::Mul(fog_br, k1));
+      src_ga = Div255(hn::Mul(fog_ga, k1));
+    } else {
+      src_br = Div255(hn::Add(hn::Mul(fog_br, k1), hn::Mul(src_br, k0)));
+      src_ga = Div255(hn::Add(hn::Mul(fog_ga, k1), hn::Mul(src_ga, k0)));
+    }
+  }
+  V16 out_br = src_br, out_ga = src_ga;
+  if constexpr (kBlend == FusedBlend::kSrcAlpha) {
+    const V16 a = Both(alpha);
+    const V16 ia = hn::Sub(hn::Set(d16, 255), a);
+    out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
+    out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
+  }
+  if (dithered) {  // 16-bit colour kept 8 bits a channel: quantised as written
+    const V16 o = hn::BitCast(d16, dither);
+    out_br = QuantizePair<5>(out_br, o);
+    out_ga = QuantizePair<6>(out_ga, o);
+  }
+  V32 result = hn::And(Unpair(out_br, out_ga), hn::Set(d, 0x00FFFFFFu));
+  if (kind.alpha_write == FusedAlphaWrite::kSource)
+    result = hn::Or(result, hn::ShiftLeft<24>(alpha));
+  if (kind.alpha_write == FusedAlphaWrite::kKeep)
+    result = hn::Or(result, hn::And(old, hn::Set(d, 0xFF000000u)));
+  return result;
 }
 
 // Pixels of an 8-bit row (and its depths), written only where a mask says.
@@ -219,22 +359,10 @@ HWY_INLINE void DrawDepthSpan(const DepthSpanState& st, const TriangleInputs& tr
   const D16Half d16h;
   constexpr size_t kMaxN = hn::MaxLanes(D32());
   const size_t n = hn::Lanes(d);
-  const FusedKind& kind = st.kind;
-  const bool to_bias = st.to_bias;
   const bool write_depth = kDepth != FusedDepth::kNone && st.write_depth;
-  const bool chroma_texture = st.chroma_texture;
-  const bool chroma_iterated = st.chroma_iterated;
-  const bool alpha_test = st.alpha_test;
-  const bool fog = st.fog;
-  const bool fog_w = st.fog_w;
-  const V32 key = hn::Set(d, st.key);
-  const V16 fog_br = hn::BitCast(d16, hn::Set(d, st.fog_br));
-  const V16 fog_ga = hn::BitCast(d16, hn::Set(d, st.fog_ga));
   const uint32_t* footprint = tri.texture.footprint;
   const Coordinates<kCoords> coords{tri.texture, span.u,   span.v,    span.du,   span.dv,  span.sow,
                                     span.tow,    span.oow, span.dsow, span.dtow, span.doow};
-  const V32 constant_alpha = hn::Set(d, st.constant_alpha);
-  const FogLanes* fog_lanes = st.fog_lanes;
 
   if (kDepth != FusedDepth::kNone && span.depth == nullptr) return DrawSpanGeneral(tri, span);
   uint32_t* out = span.row + span.x0;
@@ -273,103 +401,25 @@ HWY_INLINE void DrawDepthSpan(const DepthSpanState& st, const TriangleInputs& tr
       coords.Texels(group, idx, fu, fv);
       FilterFootprints(footprint, idx, fu, fv, texel_br, texel_ga);
     }
-    const V32 iterated_alpha = plane(3);
-    V32 r = hn::Zero(d), g = hn::Zero(d), b = hn::Zero(d);
-    if (kColor != FusedColor::kTexture || chroma_iterated) {
-      r = Channel8(plane(0));
-      g = Channel8(plane(1));
-      b = Channel8(plane(2));
-    }
-    V16 src_br, src_ga;
-    if constexpr (kColor == FusedColor::kTexture) {
-      src_br = texel_br;
-      src_ga = hn::BitCast(d16, hn::And(hn::BitCast(d, texel_ga), hn::Set(d, 0xFFu)));
-    } else {
-      src_br = hn::BitCast(d16, hn::Or(b, hn::ShiftLeft<16>(r)));
-      src_ga = hn::BitCast(d16, g);
-      if constexpr (kColor == FusedColor::kTextureTimesIterated) {
-        src_br = Mul255(texel_br, src_br);
-        src_ga =
-            Mul255(hn::BitCast(d16, hn::And(hn::BitCast(d, texel_ga), hn::Set(d, 0xFFu))), src_ga);
-      }
-    }
-    V32 alpha = constant_alpha;
-    if (kind.alpha == FusedAlpha::kIterated) alpha = Channel8(iterated_alpha);
-    if (kind.alpha == FusedAlpha::kTexture) alpha = hn::ShiftRight<16>(hn::BitCast(d, texel_ga));
-
-    // The tests, in their order; a pixel that fails any writes nothing.
-    M32 pass = hn::RebindMask(d, hn::Eq(at, at));
-    if (chroma_texture) {
-      const V32 rgb = hn::And(Unpair(texel_br, texel_ga), hn::Set(d, 0x00FFFFFFu));
-      pass = hn::AndNot(hn::Eq(rgb, key), pass);
-    }
-    if (chroma_iterated) {
-      const V32 rgb = hn::Or(hn::Or(hn::ShiftLeft<16>(r), hn::ShiftLeft<8>(g)), b);
-      pass = hn::AndNot(hn::Eq(rgb, key), pass);
-    }
-    if (alpha_test) {
-      pass = hn::And(pass, CompareLanes(st.alpha_function, hn::BitCast(di, alpha),
-                                        hn::Set(di, st.alpha_reference)));
-    }
-    hn::Vec<DI> w16 = hn::Zero(di), written = hn::Zero(di);
+    V32 z = hn::Zero(d);
+    if constexpr (kDepth == FusedDepth::kZ)
+      z = hn::Add(hn::Set(d, span.z), hn::Mul(at, hn::Set(d, span.dz)));
     hn::Vec<DF> q = hn::Zero(df);
-    if (kDepth == FusedDepth::kW || fog_w) {
+    if (kDepth == FusedDepth::kW || st.fog_w) {
       const auto k = hn::ConvertTo(df, hn::BitCast(di, at));
       q = hn::Add(hn::Set(df, span.q), hn::Mul(k, hn::Set(df, span.dq)));
-      w16 = WDepthLanes(q);
     }
     hn::Vec<DI> stored = hn::Zero(di);
     if constexpr (kDepth != FusedDepth::kNone) {
-      hn::Vec<DI> own;
-      if constexpr (kDepth == FusedDepth::kZ) {
-        const V32 z = hn::Add(hn::Set(d, span.z), hn::Mul(at, hn::Set(d, span.dz)));
-        own = hn::ShiftRight<kDepthFraction>(hn::BitCast(di, z));
-      } else {
-        own = w16;
-      }
       stored = hn::BitCast(di, hn::PromoteTo(d, masked ? hn::MaskedLoad(in_span16, d16h, depth_dst)
                                                        : hn::LoadU(d16h, depth_dst)));
-      hn::Vec<DI> compared;
-      if (to_bias) {
-        written = Held(own, 0, 0xFFFF);
-        compared = hn::Set(di, int32_t(uint16_t(st.bias)));
-      } else {
-        written = Held(hn::Add(own, hn::Set(di, st.bias)), 0, 0xFFFF);
-        compared = written;
-      }
-      pass = hn::And(pass, CompareLanes(st.depth_function, compared, stored));
     }
-    if (fog) {
-      const V16 k1 = Both(FogAmount(st.fog_source, fog_lanes, iterated_alpha, w16, left));
-      const V16 k0 = hn::Sub(hn::Set(d16, 255), k1);
-      if (st.fog_apply == FogApply::kMult2) {
-        src_br = Div255(hn::Mul(src_br, k0));
-        src_ga = Div255(hn::Mul(src_ga, k0));
-      } else if (st.fog_apply == FogApply::kAdd2) {
-        src_br = Div255(hn::Mul(fog_br, k1));
-        src_ga = Div255(hn::Mul(fog_ga, k1));
-      } else {
-        src_br = Div255(hn::Add(hn::Mul(fog_br, k1), hn::Mul(src_br, k0)));
-        src_ga = Div255(hn::Add(hn::Mul(fog_ga, k1), hn::Mul(src_ga, k0)));
-      }
-    }
-    V16 out_br = src_br, out_ga = src_ga;
-    if constexpr (kBlend == FusedBlend::kSrcAlpha) {
-      const V16 a = Both(alpha);
-      const V16 ia = hn::Sub(hn::Set(d16, 255), a);
-      out_br = Div255(hn::Add(hn::Mul(src_br, a), hn::Mul(PairBR(old), ia)));
-      out_ga = Div255(hn::Add(hn::Mul(src_ga, a), hn::Mul(PairGA(old), ia)));
-    }
-    if (dither) {  // 16-bit colour kept 8 bits a channel: quantised as written
-      const V16 o = hn::BitCast(d16, hn::LoadU(d, dither + i));
-      out_br = QuantizePair<5>(out_br, o);
-      out_ga = QuantizePair<6>(out_ga, o);
-    }
-    V32 result = hn::And(Unpair(out_br, out_ga), hn::Set(d, 0x00FFFFFFu));
-    if (kind.alpha_write == FusedAlphaWrite::kSource)
-      result = hn::Or(result, hn::ShiftLeft<24>(alpha));
-    if (kind.alpha_write == FusedAlphaWrite::kKeep)
-      result = hn::Or(result, hn::And(old, hn::Set(d, 0xFF000000u)));
+    const V32 offsets = dither ? hn::LoadU(d, dither + i) : hn::Zero(d);
+    M32 pass;
+    hn::Vec<DI> written;
+    const V32 result = ShadeLanes<kColor, kBlend, kDepth>(
+        st, plane(0), plane(1), plane(2), plane(3), z, q, texel_br, texel_ga, old, stored,
+        dither != nullptr, offsets, pass, written);
     if (masked) {
       hn::BlendedStore(result, hn::And(pass, in_span), d, dst);
     } else {
@@ -397,6 +447,193 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
   DrawDepthSpan<kColor, kBlend, kCoords, kDepth>(MakeDepthSpanState(tri), tri, span);
 }
 
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+using DD = hn::ScalableTag<double>;
+using DI32ForD = hn::Rebind<int32_t, DD>;
+
+// A plane's values at the first pixels of 16 rows, each as StartValues
+// takes it (the same operations in the same order, in doubles), held as
+// `held` holds them, 8 rows a vector.
+template <class Held>
+HWY_INLINE void RowPlaneValues(const Plane& p, const SpanPlanes& planes, const int32_t* x0,
+                               const int32_t* row, Held held) {
+  const DD dd;
+  const DI32ForD di32;
+  for (size_t half = 0; half < 2; half++) {
+    const auto px = hn::Add(hn::PromoteTo(dd, hn::Load(di32, x0 + half * 8)), hn::Set(dd, 0.5));
+    const auto py = hn::Add(hn::PromoteTo(dd, hn::Load(di32, row + half * 8)), hn::Set(dd, 0.5));
+    const auto value =
+        hn::Add(hn::Add(hn::Set(dd, p.at_origin),
+                        hn::Mul(hn::Set(dd, p.dx), hn::Sub(px, hn::Set(dd, planes.origin_x)))),
+                hn::Mul(hn::Set(dd, p.dy), hn::Sub(py, hn::Set(dd, planes.origin_y))));
+    held(half, value);
+  }
+}
+
+// `v` held within +-limit, NaN taken low, as ToFixed and its kin hold it.
+HWY_INLINE hn::Vec<DD> HeldWithin(hn::Vec<DD> v, double limit) {
+  const DD dd;
+  return hn::IfThenElse(hn::Ge(v, hn::Set(dd, -limit)), hn::Min(v, hn::Set(dd, limit)),
+                        hn::Set(dd, -limit));
+}
+
+// The start values of up to 16 rows, row r in lane r: colours as ToFixed,
+// Z as ToFixedDepth, 1/w as ToFloat (its bits).
+struct RowStarts {
+  HWY_ALIGN uint32_t color[4][16];
+  HWY_ALIGN uint32_t z[16];
+  HWY_ALIGN uint32_t q[16];
+};
+
+HWY_INLINE void MakeRowStarts(const SpanPlanes& planes, SpanReads reads, const RowSpan* rows,
+                              int count, RowStarts* out) {
+  const DD dd;
+  const DI32ForD di32;
+  const hn::Rebind<float, DD> df8;
+  HWY_ALIGN int32_t x0[16] = {}, row[16] = {};
+  for (int r = 0; r < count; r++) {
+    x0[r] = rows[r].x0;
+    row[r] = rows[r].row;
+  }
+  constexpr double kMax = 2147483647.0;
+  for (int c = 0; c < 4; c++) {
+    RowPlaneValues(planes.plane[kPlaneR + c], planes, x0, row, [&](size_t half, auto v) {
+      v = HeldWithin(hn::Mul(hn::Add(v, hn::Set(dd, 0.5)), hn::Set(dd, 65536.0)), kMax);
+      hn::Store(hn::DemoteTo(di32, v), di32, reinterpret_cast<int32_t*>(out->color[c]) + half * 8);
+    });
+  }
+  if (reads.z) {
+    RowPlaneValues(planes.plane[kPlaneZ], planes, x0, row, [&](size_t half, auto v) {
+      v = hn::Add(hn::Mul(v, hn::Set(dd, double(1 << kDepthFraction))), hn::Set(dd, 0.5));
+      v = hn::Floor(HeldWithin(v, kMax));
+      hn::Store(hn::DemoteTo(di32, v), di32, reinterpret_cast<int32_t*>(out->z) + half * 8);
+    });
+  }
+  if (reads.q) {
+    RowPlaneValues(planes.plane[kPlaneQ], planes, x0, row, [&](size_t half, auto v) {
+      hn::Store(hn::DemoteTo(df8, HeldWithin(v, 1e30)), df8,
+                reinterpret_cast<float*>(out->q) + half * 8);
+    });
+  }
+}
+
+// AVX-512: a small triangle's rows are a few pixels each, so one vector takes
+// the pixels of several rows side by side, each lane started from its row's
+// values (a permute) and stepped by its column in the row; masked loads and
+// stores (which never touch a lane outside the mask) read and write each
+// row's part. Untextured states only; false when this batch cannot be drawn
+// so (a row without its depth buffer).
+template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
+HWY_INLINE bool PackedRows(const DepthSpanState& st, const TriangleInputs& tri,
+                           const SpanInputs& steps, const SpanPlanes& planes, SpanReads reads,
+                           const RowSpan* rows, int count) {
+  if constexpr (kCoords != Coords::kNone) {
+    return false;
+  } else {
+    const D32 d;
+    const DI di;
+    const DF df;
+    const D16Half d16h;
+    constexpr int kN = int(hn::MaxLanes(D32()));
+    static_assert(kN == 16);
+    const bool dithered = rows[0].dither != nullptr;
+    for (int r = 0; r < count; r++) {
+      if (kDepth != FusedDepth::kNone && rows[r].depth == nullptr) return false;
+      if ((rows[r].dither != nullptr) != dithered) return false;
+    }
+    RowStarts start;
+    MakeRowStarts(planes, reads, rows, count, &start);
+    const V32 first_red = hn::Load(d, start.color[0]), first_green = hn::Load(d, start.color[1]);
+    const V32 first_blue = hn::Load(d, start.color[2]), first_alpha = hn::Load(d, start.color[3]);
+    const V32 first_z = reads.z ? hn::Load(d, start.z) : hn::Zero(d);
+    const V32 first_q = reads.q ? hn::Load(d, start.q) : hn::Zero(d);
+    const bool write_depth = kDepth != FusedDepth::kNone && st.write_depth;
+    const auto address = [](auto* row, int column) {  // may lie before the row: masked
+      return reinterpret_cast<decltype(row)>(reinterpret_cast<uintptr_t>(row) +
+                                             intptr_t(column) * intptr_t(sizeof *row));
+    };
+    // A part of a row in a vector: lanes [lane, lane + len) are its pixels
+    // from column `column` (its row's x0 + the part's first pixel).
+    struct Part {
+      int row, column, lane, len;
+      M32 mask;
+      hn::Mask<D16Half> mask16;
+    };
+    int row = 0, done = 0;  // the next pixel to draw: rows[row]'s pixel `done`
+    while (row < count) {
+      Part parts[kN];
+      int n_parts = 0, lane = 0;
+      auto row_of = hn::Zero(di), k_of = hn::Zero(di);
+      while (lane < kN && row < count) {
+        const int len = std::min(rows[row].count - done, kN - lane);
+        if (len > 0) {
+          const M32 mask =
+              hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, size_t(lane + len)));
+          const auto mi = hn::RebindMask(di, mask);
+          row_of = hn::IfThenElse(mi, hn::Set(di, row), row_of);
+          k_of = hn::IfThenElse(mi, hn::Set(di, done - lane), k_of);
+          const auto mask16 =
+              hn::AndNot(hn::FirstN(d16h, size_t(lane)), hn::FirstN(d16h, size_t(lane + len)));
+          parts[n_parts++] = {row, rows[row].x0 + done - lane, lane, len, mask, mask16};
+          lane += len;
+          done += len;
+        }
+        if (done >= rows[row].count) {
+          row++;
+          done = 0;
+        }
+      }
+      // Each lane's column in its row, as the span loop's `at`.
+      const V32 at = hn::BitCast(d, hn::Add(hn::Iota(di, 0), k_of));
+      const auto which = hn::IndicesFromVec(d, hn::BitCast(d, row_of));
+      const auto stepped = [&](V32 first, uint32_t step) {
+        return hn::Add(hn::TableLookupLanes(first, which), hn::Mul(at, hn::Set(d, step)));
+      };
+      V32 z = hn::Zero(d);
+      if constexpr (kDepth == FusedDepth::kZ) z = stepped(first_z, steps.dz);
+      hn::Vec<DF> q = hn::Zero(df);
+      if (kDepth == FusedDepth::kW || st.fog_w) {
+        const auto k = hn::ConvertTo(df, hn::BitCast(di, at));
+        q = hn::Add(hn::BitCast(df, hn::TableLookupLanes(first_q, which)),
+                    hn::Mul(k, hn::Set(df, steps.dq)));
+      }
+      V32 old = hn::Zero(d), offsets = hn::Zero(d);
+      auto stored16 = hn::Zero(d16h);
+      for (int k = 0; k < n_parts; k++) {
+        const Part& part = parts[k];
+        const RowSpan& span = rows[part.row];
+        old = hn::Or(old, hn::MaskedLoad(part.mask, d, address(span.pixels, part.column)));
+        if (dithered)
+          offsets =
+              hn::Or(offsets, hn::MaskedLoad(part.mask, d, address(span.dither, part.column)));
+        if constexpr (kDepth != FusedDepth::kNone) {
+          stored16 =
+              hn::Or(stored16, hn::MaskedLoad(part.mask16, d16h, address(span.depth, part.column)));
+        }
+      }
+      const hn::Vec<DI> stored = hn::BitCast(di, hn::PromoteTo(d, stored16));
+      M32 pass;
+      hn::Vec<DI> written;
+      const V32 result = ShadeLanes<kColor, kBlend, kDepth>(
+          st, stepped(first_red, steps.color_step[0]), stepped(first_green, steps.color_step[1]),
+          stepped(first_blue, steps.color_step[2]), stepped(first_alpha, steps.color_step[3]), z, q,
+          hn::Zero(D16()), hn::Zero(D16()), old, stored, dithered, offsets, pass, written);
+      const auto kept = hn::TruncateTo(
+          d16h, hn::IfThenElse(pass, hn::BitCast(d, written), hn::BitCast(d, stored)));
+      for (int k = 0; k < n_parts; k++) {
+        const Part& part = parts[k];
+        const RowSpan& span = rows[part.row];
+        hn::BlendedStore(result, hn::And(pass, part.mask), d, address(span.pixels, part.column));
+        if (write_depth) {
+          hn::BlendedStore(kept, part.mask16, d16h, address(span.depth, part.column));
+        }
+      }
+    }
+    return true;
+  }
+}
+#endif
+
 // A triangle's spans, row after row: each started from the planes as the
 // rasterizer starts it, then drawn as DepthSpan draws it.
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
@@ -404,6 +641,10 @@ void DepthRows(const TriangleInputs& tri, const SpanInputs& steps, const SpanPla
                const RowSpan* rows, int count) {
   const DepthSpanState st = MakeDepthSpanState(tri);
   const SpanReads reads = ReadsOf(tri.state.pipeline);
+#if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
+  if (PackedRows<kColor, kBlend, kCoords, kDepth>(st, tri, steps, planes, reads, rows, count))
+    return;
+#endif
   SpanInputs span = steps;
   for (const RowSpan* r = rows; r < rows + count; r++) {
     span.x0 = r->x0;
