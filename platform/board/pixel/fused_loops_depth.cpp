@@ -449,25 +449,25 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
 
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
 using DD = hn::ScalableTag<double>;
-using DI32ForD = hn::Rebind<int32_t, DD>;
 
 // A plane's values at the first pixels of 16 rows, each as StartValues
-// takes it (the same operations in the same order, in doubles), held as
-// `held` holds them, 8 rows a vector.
+// takes it (the same operations in the same order, in doubles), 8 rows a
+// vector: `held` makes each half of the result.
 template <class Held>
-HWY_INLINE void RowPlaneValues(const Plane& p, const SpanPlanes& planes, const int32_t* x0,
-                               const int32_t* row, Held held) {
+HWY_INLINE V32 RowPlaneValues(const Plane& p, const SpanPlanes& planes, hn::Vec<DI> x0,
+                              hn::Vec<DI> row, Held held) {
   const DD dd;
-  const DI32ForD di32;
-  for (size_t half = 0; half < 2; half++) {
-    const auto px = hn::Add(hn::PromoteTo(dd, hn::Load(di32, x0 + half * 8)), hn::Set(dd, 0.5));
-    const auto py = hn::Add(hn::PromoteTo(dd, hn::Load(di32, row + half * 8)), hn::Set(dd, 0.5));
-    const auto value =
-        hn::Add(hn::Add(hn::Set(dd, p.at_origin),
-                        hn::Mul(hn::Set(dd, p.dx), hn::Sub(px, hn::Set(dd, planes.origin_x)))),
-                hn::Mul(hn::Set(dd, p.dy), hn::Sub(py, hn::Set(dd, planes.origin_y))));
-    held(half, value);
-  }
+  const hn::Half<DI> dh;
+  const auto value = [&](hn::Vec<hn::Half<DI>> x, hn::Vec<hn::Half<DI>> y) {
+    const auto px = hn::Add(hn::PromoteTo(dd, x), hn::Set(dd, 0.5));
+    const auto py = hn::Add(hn::PromoteTo(dd, y), hn::Set(dd, 0.5));
+    return hn::Add(hn::Add(hn::Set(dd, p.at_origin),
+                           hn::Mul(hn::Set(dd, p.dx), hn::Sub(px, hn::Set(dd, planes.origin_x)))),
+                   hn::Mul(hn::Set(dd, p.dy), hn::Sub(py, hn::Set(dd, planes.origin_y))));
+  };
+  const auto low = held(value(hn::LowerHalf(dh, x0), hn::LowerHalf(dh, row)));
+  const auto high = held(value(hn::UpperHalf(dh, x0), hn::UpperHalf(dh, row)));
+  return hn::BitCast(D32(), hn::Combine(DI(), high, low));
 }
 
 // `v` held within +-limit, NaN taken low, as ToFixed and its kin hold it.
@@ -478,43 +478,46 @@ HWY_INLINE hn::Vec<DD> HeldWithin(hn::Vec<DD> v, double limit) {
 }
 
 // The start values of up to 16 rows, row r in lane r: colours as ToFixed,
-// Z as ToFixedDepth, 1/w as ToFloat (its bits).
+// Z as ToFixedDepth, 1/w as ToFloat (its bits). Made in registers: vectors
+// loaded from lanes just stored one by one wait for every store before them.
 struct RowStarts {
-  HWY_ALIGN uint32_t color[4][16];
-  HWY_ALIGN uint32_t z[16];
-  HWY_ALIGN uint32_t q[16];
+  V32 color[4], z, q;
 };
 
-HWY_INLINE void MakeRowStarts(const SpanPlanes& planes, SpanReads reads, const RowSpan* rows,
-                              int count, RowStarts* out) {
+HWY_INLINE RowStarts MakeRowStarts(const SpanPlanes& planes, SpanReads reads, const RowSpan* rows,
+                                   int count) {
+  const D32 d;
   const DD dd;
-  const DI32ForD di32;
+  const DI di;
+  const hn::Half<DI> di8;
   const hn::Rebind<float, DD> df8;
-  HWY_ALIGN int32_t x0[16] = {}, row[16] = {};
+  auto x0 = hn::Zero(di), row = hn::Zero(di);
   for (int r = 0; r < count; r++) {
-    x0[r] = rows[r].x0;
-    row[r] = rows[r].row;
+    const auto lane = hn::Eq(hn::Iota(di, 0), hn::Set(di, r));
+    x0 = hn::IfThenElse(lane, hn::Set(di, rows[r].x0), x0);
+    row = hn::IfThenElse(lane, hn::Set(di, rows[r].row), row);
   }
   constexpr double kMax = 2147483647.0;
+  RowStarts out;
   for (int c = 0; c < 4; c++) {
-    RowPlaneValues(planes.plane[kPlaneR + c], planes, x0, row, [&](size_t half, auto v) {
-      v = HeldWithin(hn::Mul(hn::Add(v, hn::Set(dd, 0.5)), hn::Set(dd, 65536.0)), kMax);
-      hn::Store(hn::DemoteTo(di32, v), di32, reinterpret_cast<int32_t*>(out->color[c]) + half * 8);
+    out.color[c] = RowPlaneValues(planes.plane[kPlaneR + c], planes, x0, row, [&](auto v) {
+      return hn::DemoteTo(
+          di8, HeldWithin(hn::Mul(hn::Add(v, hn::Set(dd, 0.5)), hn::Set(dd, 65536.0)), kMax));
     });
   }
+  out.z = out.q = hn::Zero(d);
   if (reads.z) {
-    RowPlaneValues(planes.plane[kPlaneZ], planes, x0, row, [&](size_t half, auto v) {
+    out.z = RowPlaneValues(planes.plane[kPlaneZ], planes, x0, row, [&](auto v) {
       v = hn::Add(hn::Mul(v, hn::Set(dd, double(1 << kDepthFraction))), hn::Set(dd, 0.5));
-      v = hn::Floor(HeldWithin(v, kMax));
-      hn::Store(hn::DemoteTo(di32, v), di32, reinterpret_cast<int32_t*>(out->z) + half * 8);
+      return hn::DemoteTo(di8, hn::Floor(HeldWithin(v, kMax)));
     });
   }
   if (reads.q) {
-    RowPlaneValues(planes.plane[kPlaneQ], planes, x0, row, [&](size_t half, auto v) {
-      hn::Store(hn::DemoteTo(df8, HeldWithin(v, 1e30)), df8,
-                reinterpret_cast<float*>(out->q) + half * 8);
+    out.q = RowPlaneValues(planes.plane[kPlaneQ], planes, x0, row, [&](auto v) {
+      return hn::BitCast(di8, hn::DemoteTo(df8, HeldWithin(v, 1e30)));
     });
   }
+  return out;
 }
 
 // AVX-512: a small triangle's rows are a few pixels each, so one vector takes
@@ -541,12 +544,10 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const TriangleInputs& tri,
       if (kDepth != FusedDepth::kNone && rows[r].depth == nullptr) return false;
       if ((rows[r].dither != nullptr) != dithered) return false;
     }
-    RowStarts start;
-    MakeRowStarts(planes, reads, rows, count, &start);
-    const V32 first_red = hn::Load(d, start.color[0]), first_green = hn::Load(d, start.color[1]);
-    const V32 first_blue = hn::Load(d, start.color[2]), first_alpha = hn::Load(d, start.color[3]);
-    const V32 first_z = reads.z ? hn::Load(d, start.z) : hn::Zero(d);
-    const V32 first_q = reads.q ? hn::Load(d, start.q) : hn::Zero(d);
+    const RowStarts start = MakeRowStarts(planes, reads, rows, count);
+    const V32 first_red = start.color[0], first_green = start.color[1];
+    const V32 first_blue = start.color[2], first_alpha = start.color[3];
+    const V32 first_z = start.z, first_q = start.q;
     const bool write_depth = kDepth != FusedDepth::kNone && st.write_depth;
     const auto address = [](auto* row, int column) {  // may lie before the row: masked
       return reinterpret_cast<decltype(row)>(reinterpret_cast<uintptr_t>(row) +

@@ -91,18 +91,20 @@ bool MatchAlpha(const CombineState& s, FusedAlpha* out) {
 
 }  // namespace
 
-PixelState MakePixelState(const RenderState& render, const TexCombineState& tex,
-                          SamplerMode sampler, bool perspective) {
-  PixelState state;
-  state.color = render.color;
-  state.alpha = render.alpha;
-  state.tex = tex;
-  state.blend = render.blend;
-  state.constant = render.constant;
-  state.sampler = sampler;
-  state.perspective = perspective;
-  state.pipeline = render.pipeline;
-  return state;
+void MakePixelState(const RenderState& render, const TexCombineState& tex,
+                    const SamplerMode& sampler, bool perspective, PixelState* out) {
+  out->color = render.color;
+  out->alpha = render.alpha;
+  out->tex = tex;
+  out->blend = render.blend;
+  out->constant = render.constant;
+  out->sampler = sampler;
+  out->perspective = perspective;
+  out->pipeline = render.pipeline;
+  out->units[0] = out->units[1] = UnitMode{};
+  out->tex1 = TexCombineState{};
+  out->two_units = false;
+  out->perspective1 = false;
 }
 
 PixelInputs InputsOf(const PixelState& state) {

@@ -36,9 +36,11 @@ struct PixelState {
 };
 
 // The state a triangle's pixels are drawn in: the combine units and the
-// blender as set, texture unit 0's combine and sampler, and whether 1/w varies.
-PixelState MakePixelState(const RenderState& render, const TexCombineState& tex,
-                          SamplerMode sampler, bool perspective);
+// blender as set, texture unit 0's combine and sampler, and whether 1/w
+// varies; the units' own fields as for one unit. Made in place: a state
+// returned and copied is read back in other sizes than it was written.
+void MakePixelState(const RenderState& render, const TexCombineState& tex,
+                    const SamplerMode& sampler, bool perspective, PixelState* out);
 
 // What drawing a pixel reads.
 struct PixelInputs {

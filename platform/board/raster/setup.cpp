@@ -117,8 +117,9 @@ void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes]) {
   out[kPlaneOow1] = FiniteValue(v.tmuvtx[1].oow);
 }
 
-RowWalker::RowWalker(const TriangleSetup& tri, int first_row)
-    : col_begin_(tri.col_begin), col_end_(tri.col_end) {
+void RowWalker::Start(const TriangleSetup& tri, int first_row) {
+  col_begin_ = tri.col_begin;
+  col_end_ = tri.col_end;
   const int64_t py = int64_t(first_row) * 16 + 8;
   for (int i = 0; i < 3; i++) {
     const Edge& e = tri.edge[i];

@@ -73,7 +73,10 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
 class RowWalker {
  public:
   RowWalker() = default;
-  RowWalker(const TriangleSetup& tri, int first_row);
+  RowWalker(const TriangleSetup& tri, int first_row) { Start(tri, first_row); }
+  // Made again in place (a copy of a walker just made would read its stores
+  // back in other sizes than they were written, and wait for them).
+  void Start(const TriangleSetup& tri, int first_row);
   // This row's span; false when it has none.
   bool Span(int& x0, int& x1) const;
   void Next();

@@ -35,8 +35,8 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
   const UnitMode& mode = tmu.mode;
-  tri->state = MakePixelState(render, tmu.combine, {mode.mag_bilinear, mode.wrap_s, mode.wrap_t},
-                              q.dx != 0 || q.dy != 0);
+  MakePixelState(render, tmu.combine, {mode.mag_bilinear, mode.wrap_s, mode.wrap_t},
+                 q.dx != 0 || q.dy != 0, &tri->state);
   tri->reads = InputsOf(tri->state);
   SharedTexture kept[2];
   PrepareUnits(tmu, tmu1, setup, tri, kept);
@@ -111,11 +111,14 @@ SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused,
   return loop;
 }
 
-// The steps along a row, the same for every row, made in place.
+// The steps along a row, the same for every row, made in place. Only the
+// steps are ever written to a triangle's `steps` (each span copies it and
+// sets the rest), so only they are reset: clearing the whole of it cost more.
 void RowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs* out,
               UnitSpan (&unit_steps)[2]) {
-  *out = SpanInputs{};
   SpanInputs& steps = *out;
+  steps.dz = steps.du = steps.dv = 0;
+  steps.dq = steps.dsow = steps.dtow = steps.doow = 0;
   for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
   if (ReadsZ(tri.state.pipeline)) steps.dz = ToFixedDepth(setup.plane[kPlaneZ].dx);
   if (ReadsQ(tri.state.pipeline)) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
@@ -164,7 +167,11 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
       Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
   RowSteps(setup, out->inputs, &out->steps, out->unit_steps);
   out->target = target;
-  out->walker = out->line.active ? RowWalker() : RowWalker(setup, setup.row_begin);
+  if (out->line.active) {
+    out->walker = RowWalker();
+  } else {
+    out->walker.Start(setup, setup.row_begin);
+  }
   return true;
 }
 
