@@ -442,9 +442,21 @@ HWY_INLINE void DrawDepthSpan(const DepthSpanState& st, const TriangleInputs& tr
   }
 }
 
+// The state of `tri`'s spans, made again only when its state is not the
+// last one's on this thread.
+const DepthSpanState& StateOf(const TriangleInputs& tri) {
+  thread_local uint64_t serial = 0;
+  thread_local DepthSpanState state;
+  if (tri.state_serial == 0 || tri.state_serial != serial) {
+    state = MakeDepthSpanState(tri);
+    serial = tri.state_serial;
+  }
+  return state;
+}
+
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
 void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
-  DrawDepthSpan<kColor, kBlend, kCoords, kDepth>(MakeDepthSpanState(tri), tri, span);
+  DrawDepthSpan<kColor, kBlend, kCoords, kDepth>(StateOf(tri), tri, span);
 }
 
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
@@ -640,7 +652,7 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const TriangleInputs& tri,
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
 void DepthRows(const TriangleInputs& tri, const SpanInputs& steps, const SpanPlanes& planes,
                const RowSpan* rows, int count) {
-  const DepthSpanState st = MakeDepthSpanState(tri);
+  const DepthSpanState st = StateOf(tri);
   const SpanReads reads = ReadsOf(tri.state.pipeline);
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
   if (PackedRows<kColor, kBlend, kCoords, kDepth>(st, tri, steps, planes, reads, rows, count))

@@ -56,6 +56,9 @@ struct TriangleInputs {
   // both axes wrap); otherwise they are divided per pixel.
   bool affine = false;
   FusedKind fused{};  // what a fused loop draws, when one does
+  // Triangles prepared in the same state, for the same loop, share a serial
+  // (0: none), so that a loop may keep what it makes of the state.
+  uint64_t state_serial = 0;
   // The units' own path samples (see pixel/texture_units.h): unit 0 and,
   // where state.two_units, unit 1.
   bool units = false;

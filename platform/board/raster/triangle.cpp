@@ -1,6 +1,7 @@
 #include "raster/triangle.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -31,6 +32,7 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   tri->affine = false;
   tri->fused = FusedKind{};
   tri->units = false;
+  tri->state_serial = 0;
   out->rows_loop = nullptr;
   const SpanLoop general = layout == PixelLayout::kRgb565 ? &DrawSpanGeneral565 : &DrawSpanGeneral;
   const Plane& q = setup.plane[kPlaneOow];
@@ -64,20 +66,25 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     RowsLoop rows;
     FusedKind kind;
     bool fused;
+    uint64_t serial;
   };
   thread_local Choice last;
+  static std::atomic<uint64_t> serials{0};
   const char* target = FusedTargetName();
   const bool textured = tri->texture.texels != nullptr;
   if (last.target == target && last.layout == layout && last.textured == textured &&
       last.affine == tri->affine && last.state == tri->state) {
     tri->fused = last.kind;
+    tri->state_serial = last.serial;
     *fused = last.fused;
     if (last.fused) out->rows_loop = last.rows;
     return last.fused ? last.loop : general;
   }
   RowsLoop rows = nullptr;
   const SpanLoop loop = ChooseSpanLoop(*tri, layout, fused, &rows);
-  last = {tri->state, layout, textured, tri->affine, target, loop, rows, tri->fused, *fused};
+  tri->state_serial = serials.fetch_add(1, std::memory_order_relaxed) + 1;
+  last = {tri->state, layout, textured,   tri->affine, target,
+          loop,       rows,   tri->fused, *fused,      tri->state_serial};
   if (loop) out->rows_loop = rows;
   return loop ? loop : general;
 }

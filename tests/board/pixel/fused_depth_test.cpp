@@ -306,6 +306,45 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
   }
 }
 
+// Triangles prepared in states that change back and forth (the same
+// state again after another), then drawn in bands: each in its own state.
+TEST_P(FusedDepthLoops, StatesChangingBetweenTrianglesDrawEachInItsOwn) {
+  Random random(uint32_t(GetParam() % 1000003) + 5);
+  for (int k = 0; k < 20; k++) {
+    const Case cases[2] = {MakeCase(random), MakeCase(random)};
+    TestBoard fast, general;
+    for (TestBoard* b : {&fast, &general}) SetUpBoard(cases[0], b);
+    std::vector<PreparedTriangle> prepared(12);
+    for (size_t n = 0; n < prepared.size(); n++) {
+      const PixelState& s = cases[n % 3 == 1].state;  // 0, 1, 0, 0, 1, 0, ...
+      for (TestBoard* b : {&fast, &general}) {
+        b->state.render.color = s.color;
+        b->state.render.alpha = s.alpha;
+        b->state.render.blend = s.blend;
+        b->state.render.constant = s.constant;
+        b->state.render.pipeline = s.pipeline;
+      }
+      GrVertex v[3];
+      for (int i = 0; i < 3; i++) {
+        v[i] = TexVertex(float(random.Below(60)) + 40 * float(n), float(random.Below(60)) + 100,
+                         float(random.Below(256)), float(random.Below(256)), 1);
+        v[i].r = float(random.Below(256)), v[i].g = float(random.Below(256));
+        v[i].b = float(random.Below(256)), v[i].a = float(random.Below(256));
+        v[i].ooz = float(random.Below(65536));
+      }
+      if (!PrepareTriangle(BackTarget(fast.state.frame), fast.state.render, fast.state.tmu0, v[0],
+                           v[1], v[2], SpanLoops::kBest, &prepared[n]))
+        prepared[n].setup.row_begin = prepared[n].setup.row_end = 0;
+      DrawTriangle(general.state, v[0], v[1], v[2], SpanLoops::kGeneralOnly);
+    }
+    const DepthRows depth = MadeDepthBuffer(fast.state.frame);
+    for (int top = 0; top < kScreenHeight; top += 8)
+      for (const PreparedTriangle& t : prepared)
+        DrawRows(t, BackRows(fast.state.frame), top, top + 8, 0, depth);
+    ASSERT_TRUE(SameBoards(fast, general)) << "case " << k;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, FusedDepthLoops,
                          testing::ValuesIn(hwy::SupportedAndGeneratedTargets()),
                          [](const testing::TestParamInfo<int64_t>& info) {
