@@ -652,7 +652,7 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const TriangleInputs& tri,
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
 void DepthRows(const TriangleInputs& tri, const SpanInputs& steps, const SpanPlanes& planes,
                const RowSpan* rows, int count) {
-  const DepthSpanState st = StateOf(tri);
+  const DepthSpanState& st = StateOf(tri);
   const SpanReads reads = ReadsOf(tri.state.pipeline);
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
   if (PackedRows<kColor, kBlend, kCoords, kDepth>(st, tri, steps, planes, reads, rows, count))
