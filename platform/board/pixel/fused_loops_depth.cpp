@@ -539,9 +539,9 @@ HWY_INLINE RowStarts MakeRowStarts(const SpanPlanes& planes, SpanReads reads, co
 // row's part. Untextured states only; false when this batch cannot be drawn
 // so (a row without its depth buffer).
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
-HWY_INLINE bool PackedRows(const DepthSpanState& st, const TriangleInputs& tri,
-                           const SpanInputs& steps, const SpanPlanes& planes, SpanReads reads,
-                           const RowSpan* rows, int count) {
+HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
+                           const SpanPlanes& planes, SpanReads reads, const RowSpan* rows,
+                           int count) {
   if constexpr (kCoords != Coords::kNone) {
     return false;
   } else {
@@ -655,8 +655,7 @@ void DepthRows(const TriangleInputs& tri, const SpanInputs& steps, const SpanPla
   const DepthSpanState& st = StateOf(tri);
   const SpanReads reads = ReadsOf(tri.state.pipeline);
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-  if (PackedRows<kColor, kBlend, kCoords, kDepth>(st, tri, steps, planes, reads, rows, count))
-    return;
+  if (PackedRows<kColor, kBlend, kCoords, kDepth>(st, steps, planes, reads, rows, count)) return;
 #endif
   SpanInputs span = steps;
   for (const RowSpan* r = rows; r < rows + count; r++) {
