@@ -44,6 +44,7 @@ class FrameRecorder {
   FrameDamage FlushFrame(bool* complete = nullptr);
 
   int threads() const { return drawer_.threads(); }
+  int band_rows() const { return drawer_.band_rows(); }
 
  private:
   void Record(BandCommand command);
