@@ -21,9 +21,9 @@ namespace {
 SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused, RowsLoop* rows);
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
-SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
-                 const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
-                 bool general_only, PreparedTriangle* out) {
+SpanLoop PrepareState(const RenderState& render, const TextureUnitState& tmu,
+                      const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
+                      bool general_only, PreparedTriangle* out) {
   TriangleInputs* tri = &out->inputs;
   bool* fused = &out->fused;
   *fused = false;
@@ -87,6 +87,86 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
           loop,       rows,   tri->fused, *fused,      tri->state_serial};
   if (loop) out->rows_loop = rows;
   return loop ? loop : general;
+}
+
+// What an untextured triangle's state, inputs and loop are made from, as
+// bytes: the same bytes make the same state. (Padding that differs only
+// makes a miss.)
+struct UntexturedKey {
+  unsigned char bytes[sizeof(RenderState) + sizeof(TexCombineState) + sizeof(SamplerMode) +
+                      sizeof(PixelLayout) + 2 + sizeof(const char*)] = {};
+  friend bool operator==(const UntexturedKey& a, const UntexturedKey& b) {
+    return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
+  }
+};
+
+UntexturedKey MakeUntexturedKey(const RenderState& render, const TextureUnitState& tmu,
+                                bool perspective, PixelLayout layout, bool general_only) {
+  UntexturedKey key;
+  unsigned char* at = key.bytes;
+  const auto add = [&](const auto& part) {
+    std::memcpy(at, &part, sizeof part);
+    at += sizeof part;
+  };
+  const SamplerMode sampler{tmu.mode.mag_bilinear, tmu.mode.wrap_s, tmu.mode.wrap_t};
+  add(render);
+  add(tmu.combine);
+  add(sampler);
+  add(layout);
+  add(perspective);
+  add(general_only);
+  add(FusedTargetName());
+  return key;
+}
+
+// A run of untextured triangles in one state (a mesh) prepares the state
+// once: the rest take the last one's state, inputs and loop, on this thread.
+SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
+                 const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
+                 bool general_only, PreparedTriangle* out) {
+  struct Last {
+    UntexturedKey key;
+    bool valid = false;
+    PixelState state;
+    PixelInputs reads;
+    FusedKind kind;
+    uint64_t serial;
+    SpanLoop loop;
+    RowsLoop rows;
+    bool fused;
+  };
+  thread_local Last last;
+  const Plane& q = setup.plane[kPlaneOow];
+  const UntexturedKey key =
+      MakeUntexturedKey(render, tmu, q.dx != 0 || q.dy != 0, layout, general_only);
+  TriangleInputs* tri = &out->inputs;
+  if (last.valid && last.key == key) {
+    tri->state = last.state;
+    tri->reads = last.reads;
+    tri->texture = SampledTexture{};
+    tri->affine = false;
+    tri->fused = last.kind;
+    tri->units = false;
+    tri->state_serial = last.serial;
+    out->texture.reset();
+    out->texture1.reset();
+    out->fused = last.fused;
+    out->rows_loop = last.rows;
+    return last.loop;
+  }
+  const SpanLoop loop = PrepareState(render, tmu, tmu1, setup, layout, general_only, out);
+  last.valid = !tri->reads.texture;
+  if (last.valid) {
+    last.key = key;
+    last.state = tri->state;
+    last.reads = tri->reads;
+    last.kind = tri->fused;
+    last.serial = tri->state_serial;
+    last.loop = loop;
+    last.rows = out->rows_loop;
+    last.fused = out->fused;
+  }
+  return loop;
 }
 
 // The span loop for a triangle's state (its fused kind stored), or null for

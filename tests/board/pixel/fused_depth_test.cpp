@@ -307,35 +307,50 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
 }
 
 // Triangles prepared in states that change back and forth (the same
-// state again after another), then drawn in bands: each in its own state.
+// state again after another, runs of one state, 1/w varying or not within a
+// run), then drawn in bands: each in its own state.
 TEST_P(FusedDepthLoops, StatesChangingBetweenTrianglesDrawEachInItsOwn) {
   Random random(uint32_t(GetParam() % 1000003) + 5);
   for (int k = 0; k < 20; k++) {
     const Case cases[2] = {MakeCase(random), MakeCase(random)};
     TestBoard fast, general;
     for (TestBoard* b : {&fast, &general}) SetUpBoard(cases[0], b);
-    std::vector<PreparedTriangle> prepared(12);
-    for (size_t n = 0; n < prepared.size(); n++) {
-      const PixelState& s = cases[n % 3 == 1].state;  // 0, 1, 0, 0, 1, 0, ...
-      for (TestBoard* b : {&fast, &general}) {
-        b->state.render.color = s.color;
-        b->state.render.alpha = s.alpha;
-        b->state.render.blend = s.blend;
-        b->state.render.constant = s.constant;
-        b->state.render.pipeline = s.pipeline;
-      }
-      GrVertex v[3];
+    constexpr int kTriangles = 12;
+    GrVertex v[kTriangles][3];
+    bool flat_w[kTriangles];
+    for (int n = 0; n < kTriangles; n++) {
+      flat_w[n] = random.Below(2) == 0;
       for (int i = 0; i < 3; i++) {
-        v[i] = TexVertex(float(random.Below(60)) + 40 * float(n), float(random.Below(60)) + 100,
-                         float(random.Below(256)), float(random.Below(256)), 1);
-        v[i].r = float(random.Below(256)), v[i].g = float(random.Below(256));
-        v[i].b = float(random.Below(256)), v[i].a = float(random.Below(256));
-        v[i].ooz = float(random.Below(65536));
+        const float w = flat_w[n] ? 1 : float(1 + 4 * i + random.Below(4));
+        GrVertex& c = v[n][i];
+        c = TexVertex(float(random.Below(60)) + 40 * float(n), float(random.Below(60)) + 100,
+                      float(random.Below(256)), float(random.Below(256)), w);
+        c.r = float(random.Below(256)), c.g = float(random.Below(256));
+        c.b = float(random.Below(256)), c.a = float(random.Below(256));
+        c.ooz = float(random.Below(65536));
       }
-      if (!PrepareTriangle(BackTarget(fast.state.frame), fast.state.render, fast.state.tmu0, v[0],
-                           v[1], v[2], SpanLoops::kBest, &prepared[n]))
-        prepared[n].setup.row_begin = prepared[n].setup.row_end = 0;
-      DrawTriangle(general.state, v[0], v[1], v[2], SpanLoops::kGeneralOnly);
+    }
+    const auto set_state = [&](TestBoard* b, int n) {
+      const PixelState& s = cases[n % 3 == 1].state;  // 0, 1, 0, 0, 1, 0, ...
+      b->state.render.color = s.color;
+      b->state.render.alpha = s.alpha;
+      b->state.render.blend = s.blend;
+      b->state.render.constant = s.constant;
+      b->state.render.pipeline = s.pipeline;
+    };
+    // Each board's triangles in a run of their own, as a program draws them.
+    std::vector<PreparedTriangle> prepared(kTriangles);
+    for (int n = 0; n < kTriangles; n++) {
+      set_state(&fast, n);
+      if (!PrepareTriangle(BackTarget(fast.state.frame), fast.state.render, fast.state.tmu0,
+                           v[n][0], v[n][1], v[n][2], SpanLoops::kBest, &prepared[size_t(n)]))
+        prepared[size_t(n)].setup.row_begin = prepared[size_t(n)].setup.row_end = 0;
+      else
+        EXPECT_EQ(prepared[size_t(n)].inputs.state.perspective, !flat_w[n]) << n;
+    }
+    for (int n = 0; n < kTriangles; n++) {
+      set_state(&general, n);
+      DrawTriangle(general.state, v[n][0], v[n][1], v[n][2], SpanLoops::kGeneralOnly);
     }
     const DepthRows depth = MadeDepthBuffer(fast.state.frame);
     for (int top = 0; top < kScreenHeight; top += 8)
