@@ -1,5 +1,7 @@
 #include "api/frame_drawing.h"
 
+#include <cmath>
+
 #include "frame/frame_recorder.h"
 
 namespace softboard {
@@ -70,13 +72,38 @@ void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const
   });
 }
 
+namespace {
+
+// The sign of the snapped area, told without snapping where the corners as
+// given leave no doubt: snapping moves each by at most half a sixteenth, so
+// the area in sixteenths moves by less than the sum of the edges' extents
+// plus 2 (and the doubles' rounding by far less than the margin here).
+// 0: too close to tell.
+int ClearAreaSign(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+  const double p = (double(b.x) - double(a.x)) * 16, q = (double(c.y) - double(a.y)) * 16;
+  const double r = (double(c.x) - double(a.x)) * 16, s = (double(b.y) - double(a.y)) * 16;
+  const double pq = p * q, rs = r * s, area = pq - rs;
+  const double doubt = std::abs(p) + std::abs(q) + std::abs(r) + std::abs(s) + 4 +
+                       1e-12 * (std::abs(pq) + std::abs(rs));
+  return area > doubt ? 1 : area < -doubt ? -1 : 0;
+}
+
+}  // namespace
+
 bool Culled(int cull, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
   if (cull != GR_CULL_NEGATIVE && cull != GR_CULL_POSITIVE) return false;
-  int64_t x[3], y[3];
   const GrVertex* v[3] = {&a, &b, &c};
+  bool snaps = true;  // a position that does not snap is not drawn anyway
+  for (const GrVertex* p : v) {
+    for (const float f : {p->x, p->y}) snaps &= double(f) <= kGuardBand && double(f) >= -kGuardBand;
+  }
+  if (!snaps) return false;
+  if (const int sign = ClearAreaSign(a, b, c))
+    return cull == GR_CULL_NEGATIVE ? sign < 0 : sign > 0;
+  int64_t x[3], y[3];
   for (int i = 0; i < 3; i++) {
-    // A position that does not snap is not drawn anyway.
-    if (!SnapCoordinate(v[i]->x, 1, x[i]) || !SnapCoordinate(v[i]->y, 1, y[i])) return false;
+    SnapCoordinate(v[i]->x, 1, x[i]);
+    SnapCoordinate(v[i]->y, 1, y[i]);
   }
   const int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
   return cull == GR_CULL_NEGATIVE ? area < 0 : area > 0;

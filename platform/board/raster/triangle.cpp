@@ -19,6 +19,7 @@ namespace softboard {
 namespace {
 
 SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused, RowsLoop* rows);
+ClipRect ScaledClip(const ClipWindow& clip, int width, int height);
 
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
 SpanLoop PrepareState(const RenderState& render, const TextureUnitState& tmu,
@@ -279,6 +280,21 @@ uint32_t PlanesRead(const RenderState& render, const TextureUnitState& tmu,
 }  // namespace
 
 ClipRect TargetClip(const ClipWindow& clip, int width, int height) {
+  // Every triangle asks, and the window rarely changes: the last answer is kept.
+  struct Last {
+    ClipWindow clip;
+    int width = -1, height = -1;
+    ClipRect rect;
+  };
+  thread_local Last last;
+  if (last.width == width && last.height == height && last.clip == clip) return last.rect;
+  last = {clip, width, height, ScaledClip(clip, width, height)};
+  return last.rect;
+}
+
+namespace {
+
+ClipRect ScaledClip(const ClipWindow& clip, int width, int height) {
   const double sx = double(width) / kScreenWidth, sy = double(height) / kScreenHeight;
   const auto edge = [](int e, double s, int size) {
     const double v = std::clamp(e * s, -1.0, double(size) + 1);  // NaN-free: e and s are finite
@@ -287,6 +303,8 @@ ClipRect TargetClip(const ClipWindow& clip, int width, int height) {
   return {edge(clip.min_x, sx, width), edge(clip.min_y, sy, height), edge(clip.max_x, sx, width),
           edge(clip.max_y, sy, height)};
 }
+
+}  // namespace
 
 bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/board_context.h"
+#include "api/frame_drawing.h"
 #include "board/pipeline_support.h"
 #include "pixel/pipeline_state.h"
 #include "reference/reference_board.h"
@@ -403,6 +404,45 @@ TEST(FogHelpers, TablesAreTheFormulasRounded) {
     EXPECT_EQ(t[i], std::lround(255 * (1 - std::exp(-d * d)))) << i;
   }
   grLibShutdown();
+}
+
+// Culling goes by the winding of the corners snapped to 1/16 pixel, also
+// where they lie nearly in a line or in a point, or a corner is not finite.
+TEST(Culling, GoesByTheSnappedCornersWhereverTheyLie) {
+  uint32_t seed = 7;
+  const auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+  const auto snapped_area = [](const GrVertex& a, const GrVertex& b, const GrVertex& c) {
+    const auto s = [](float v) { return std::llround(double(v) * 16); };
+    return (s(b.x) - s(a.x)) * (s(c.y) - s(a.y)) - (s(c.x) - s(a.x)) * (s(b.y) - s(a.y));
+  };
+  for (int k = 0; k < 200000; k++) {
+    GrVertex v[3] = {};
+    const float base_x = float(next() % 640), base_y = float(next() % 480);
+    for (GrVertex& c : v) {
+      // Small triangles, corners on and between sixteenths and thirty-seconds.
+      const int spread = k % 4 == 0 ? 2 : k % 4 == 1 ? 40 : 600;
+      c.x = base_x + float(int(next() % uint32_t(spread * 64)) - spread * 32) / 64;
+      c.y = base_y + float(int(next() % uint32_t(spread * 64)) - spread * 32) / 64;
+    }
+    if (k % 5 == 0) {  // the third corner on the line through the others, nearly
+      const float t = float(next() % 1000) / 1000;
+      v[2].x = v[0].x + t * (v[1].x - v[0].x) + float(int(next() % 5) - 2) / 64;
+      v[2].y = v[0].y + t * (v[1].y - v[0].y) + float(int(next() % 5) - 2) / 64;
+    }
+    const int64_t area = snapped_area(v[0], v[1], v[2]);
+    ASSERT_EQ(Culled(GR_CULL_NEGATIVE, v[0], v[1], v[2]), area < 0) << k;
+    ASSERT_EQ(Culled(GR_CULL_POSITIVE, v[0], v[1], v[2]), area > 0) << k;
+    ASSERT_FALSE(Culled(GR_CULL_DISABLE, v[0], v[1], v[2]));
+  }
+  // A corner that does not snap is never culled (it is not drawn anyway).
+  for (const float bad : {NAN, INFINITY, -INFINITY, 1e30f}) {
+    GrVertex v[3] = {};
+    v[1].x = 10, v[2].y = -10;  // negative area as given
+    v[0].x = bad;
+    EXPECT_FALSE(Culled(GR_CULL_NEGATIVE, v[0], v[1], v[2])) << bad;
+    v[0].x = 0;
+    EXPECT_TRUE(Culled(GR_CULL_NEGATIVE, v[0], v[1], v[2]));
+  }
 }
 
 }  // namespace
