@@ -90,44 +90,41 @@ SpanLoop PrepareState(const RenderState& render, const TextureUnitState& tmu,
   return loop ? loop : general;
 }
 
-// What an untextured triangle's state, inputs and loop are made from, as
-// bytes: the same bytes make the same state. (Padding that differs only
-// makes a miss.)
-struct UntexturedKey {
-  unsigned char bytes[sizeof(RenderState) + sizeof(TexCombineState) + sizeof(SamplerMode) +
-                      sizeof(PixelLayout) + 2 + sizeof(const char*)] = {};
-  friend bool operator==(const UntexturedKey& a, const UntexturedKey& b) {
-    return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0;
+// Whether n bytes at a and b are the same: word by word with no early exit
+// (a library call and its branches cost more at these sizes).
+bool SameBytes(const void* a, const void* b, size_t n) {
+  const auto* x = static_cast<const unsigned char*>(a);
+  const auto* y = static_cast<const unsigned char*>(b);
+  uint64_t differ = 0;
+  size_t at = 0;
+  for (; at + 8 <= n; at += 8) {
+    uint64_t u, v;
+    std::memcpy(&u, x + at, 8);
+    std::memcpy(&v, y + at, 8);
+    differ |= u ^ v;
   }
-};
-
-UntexturedKey MakeUntexturedKey(const RenderState& render, const TextureUnitState& tmu,
-                                bool perspective, PixelLayout layout, bool general_only) {
-  UntexturedKey key;
-  unsigned char* at = key.bytes;
-  const auto add = [&](const auto& part) {
-    std::memcpy(at, &part, sizeof part);
-    at += sizeof part;
-  };
-  const SamplerMode sampler{tmu.mode.mag_bilinear, tmu.mode.wrap_s, tmu.mode.wrap_t};
-  add(render);
-  add(tmu.combine);
-  add(sampler);
-  add(layout);
-  add(perspective);
-  add(general_only);
-  add(FusedTargetName());
-  return key;
+  for (; at < n; at++) differ |= x[at] ^ y[at];
+  return differ == 0;
 }
 
 // A run of untextured triangles in one state (a mesh) prepares the state
 // once: the rest take the last one's state, inputs and loop, on this thread.
+// The state is made from the render state, unit 0's combine and filter bits,
+// whether 1/w varies, the layout and the loops allowed: the same bytes make
+// the same state (padding that differs only makes a miss). They are compared
+// where they lie: a copy made here and read back at once in other sizes than
+// it was written would wait for its stores.
 SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
                  const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
                  bool general_only, PreparedTriangle* out) {
   struct Last {
-    UntexturedKey key;
     bool valid = false;
+    unsigned char render[sizeof(RenderState)];
+    unsigned char tex[sizeof(TexCombineState)];
+    SamplerMode sampler;
+    bool perspective, general_only;
+    PixelLayout layout;
+    const char* target;
     PixelState state;
     PixelInputs reads;
     FusedKind kind;
@@ -138,10 +135,14 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   };
   thread_local Last last;
   const Plane& q = setup.plane[kPlaneOow];
-  const UntexturedKey key =
-      MakeUntexturedKey(render, tmu, q.dx != 0 || q.dy != 0, layout, general_only);
+  const bool perspective = q.dx != 0 || q.dy != 0;
+  const SamplerMode sampler{tmu.mode.mag_bilinear, tmu.mode.wrap_s, tmu.mode.wrap_t};
+  const char* target = FusedTargetName();
   TriangleInputs* tri = &out->inputs;
-  if (last.valid && last.key == key) {
+  if (last.valid && last.perspective == perspective && last.general_only == general_only &&
+      last.layout == layout && last.target == target && last.sampler == sampler &&
+      SameBytes(last.render, &render, sizeof render) &&
+      SameBytes(last.tex, &tmu.combine, sizeof tmu.combine)) {
     tri->state = last.state;
     tri->reads = last.reads;
     tri->texture = SampledTexture{};
@@ -158,7 +159,13 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   const SpanLoop loop = PrepareState(render, tmu, tmu1, setup, layout, general_only, out);
   last.valid = !tri->reads.texture;
   if (last.valid) {
-    last.key = key;
+    std::memcpy(last.render, &render, sizeof render);
+    std::memcpy(last.tex, &tmu.combine, sizeof tmu.combine);
+    last.sampler = sampler;
+    last.perspective = perspective;
+    last.general_only = general_only;
+    last.layout = layout;
+    last.target = target;
     last.state = tri->state;
     last.reads = tri->reads;
     last.kind = tri->fused;
