@@ -561,6 +561,10 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     const V32 first_blue = start.color[2], first_alpha = start.color[3];
     const V32 first_z = start.z, first_q = start.q;
     const bool write_depth = kDepth != FusedDepth::kNone && st.write_depth;
+    // Only blending and a kept alpha read the pixels there: each is stored
+    // under a mask.
+    const bool reads_old =
+        kBlend == FusedBlend::kSrcAlpha || st.kind.alpha_write == FusedAlphaWrite::kKeep;
     const auto address = [](auto* row, int column) {  // may lie before the row: masked
       return reinterpret_cast<decltype(row)>(reinterpret_cast<uintptr_t>(row) +
                                              intptr_t(column) * intptr_t(sizeof *row));
@@ -615,7 +619,8 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
       for (int k = 0; k < n_parts; k++) {
         const Part& part = parts[k];
         const RowSpan& span = rows[part.row];
-        old = hn::Or(old, hn::MaskedLoad(part.mask, d, address(span.pixels, part.column)));
+        if (reads_old)
+          old = hn::Or(old, hn::MaskedLoad(part.mask, d, address(span.pixels, part.column)));
         if (dithered)
           offsets =
               hn::Or(offsets, hn::MaskedLoad(part.mask, d, address(span.dither, part.column)));
