@@ -42,6 +42,21 @@ void SetChecked(const char* name, const std::string& bad_value, Apply&& apply,
       [&](BoardState& board, TraceLine&) { apply(board); }, args...);
 }
 
+// A drawing call (thousands a frame): on an open display, its vertices
+// given and no trace being written, it goes straight to `draw`, with no
+// check's text made; otherwise it is checked and traced as SetChecked does.
+template <typename Draw, typename... Args>
+void DrawChecked(const char* name, bool given, Draw&& draw, const Args&... args) noexcept {
+  Guarded(name, [&](BoardState& board) {
+    if (given && board.initialized && board.open && !Tracing(board.trace)) return draw(board);
+    std::string refusal = NeedsDisplay(board);
+    if (refusal.empty() && !given) refusal = "null vertex";
+    TraceLine trace(board.trace, name, args...);
+    if (!refusal.empty()) return trace.Refused(refusal);
+    draw(board);
+  });
+}
+
 PipelineState& Pipeline(BoardState& board) {
   return board.render.pipeline;
 }
@@ -276,21 +291,20 @@ void GR_CALL grSstOrigin(GrOriginLocation_t origin) {
 }
 
 void GR_CALL grDrawTriangle(const GrVertex* a, const GrVertex* b, const GrVertex* c) {
-  SetChecked(
-      __func__, a && b && c ? "" : "null vertex",
-      [&](BoardState& board) { DrawSceneTriangle(board, *a, *b, *c); }, TraceVertex{a},
-      TraceVertex{b}, TraceVertex{c});
+  DrawChecked(
+      __func__, a && b && c, [&](BoardState& board) { DrawSceneTriangle(board, *a, *b, *c); },
+      TraceVertex{a}, TraceVertex{b}, TraceVertex{c});
 }
 
 void GR_CALL grDrawLine(const GrVertex* a, const GrVertex* b) {
-  SetChecked(
-      __func__, a && b ? "" : "null vertex",
-      [&](BoardState& board) { DrawSceneLine(board, *a, *b); }, TraceVertex{a}, TraceVertex{b});
+  DrawChecked(
+      __func__, a && b, [&](BoardState& board) { DrawSceneLine(board, *a, *b); }, TraceVertex{a},
+      TraceVertex{b});
 }
 
 void GR_CALL grDrawPoint(const GrVertex* p) {
-  SetChecked(
-      __func__, p ? "" : "null vertex", [&](BoardState& board) { DrawScenePoint(board, *p); },
+  DrawChecked(
+      __func__, p != nullptr, [&](BoardState& board) { DrawScenePoint(board, *p); },
       TraceVertex{p});
 }
 
