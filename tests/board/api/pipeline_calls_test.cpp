@@ -280,5 +280,38 @@ TEST_F(PipelineCalls, DrawCallsNeedAnOpenDisplay) {
       "tmu1={sow=0, tow=0, oow=1}}) refused: no display open");
 }
 
+// With no trace written, drawing calls take a shorter way: what they must
+// refuse is still refused and told, and what they draw is drawn.
+TEST(UntracedDrawCalls, RefuseAndDrawAsTracedOnesDo) {
+  Settings settings;
+  settings.display = DisplayMode::kHeadless;
+  settings.vsync = false;
+  ScopedBoard board(settings);
+  g_errors.clear();
+  grLibInit();
+  grErrorSetCallback(&Collect);
+  const GrVertex v = Vertex(1, 1);
+  grDrawTriangle(&v, &v, &v);  // no display open
+  ASSERT_EQ(g_errors.size(), 1u);
+  EXPECT_EQ(g_errors[0], "grDrawTriangle: no display open");
+  ASSERT_TRUE(grSstWinOpen(0, GR_RESOLUTION_640x480, GR_REFRESH_60Hz, GR_COLORFORMAT_ARGB,
+                           GR_ORIGIN_UPPER_LEFT, 2, 1));
+  grDrawTriangle(&v, nullptr, &v);
+  grDrawLine(&v, nullptr);
+  grDrawPoint(nullptr);
+  ASSERT_EQ(g_errors.size(), 4u);
+  EXPECT_EQ(g_errors[3], "grDrawPoint: null vertex");
+  grBufferClear(0xFF000000, 0, 0);
+  GrVertex a = Vertex(10, 10), b = Vertex(60, 10), c = Vertex(10, 60);
+  for (GrVertex* p : {&a, &b, &c}) p->r = p->g = p->b = p->a = 255;
+  grDrawTriangle(&a, &b, &c);
+  grDrawPoint(&b);
+  grBufferSwap(0);
+  const std::vector<uint32_t> shown = ImagePixels(ShownFrame(board.state().frame));
+  EXPECT_EQ(shown[20 * 640 + 20] & 0xFFFFFF, 0xFFFFFFu);
+  EXPECT_EQ(shown[100 * 640 + 100] & 0xFFFFFF, 0u);
+  EXPECT_EQ(g_errors.size(), 4u);
+}
+
 }  // namespace
 }  // namespace softboard
