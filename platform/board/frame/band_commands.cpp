@@ -63,7 +63,7 @@ bool ClearsAll(const BandCommand& command, int top, int bottom, bool depth) {
 
 bool ReadsDepth(const BandCommand& command) {
   const auto* t = std::get_if<TriangleCommand>(&command);
-  return t && UsesDepth(t->triangle->inputs.state.pipeline);
+  return t && UsesDepth(t->triangle->Inputs().state.pipeline);
 }
 
 bool SameCommand(const BandCommand& a, const BandCommand& b) {

@@ -16,6 +16,7 @@ void TriangleStore::RemoveLast() {
   PreparedTriangle& t = chunks_[used_ / kChunk][used_ % kChunk];
   t.texture.reset();
   t.texture1.reset();
+  t.shared.reset();
 }
 
 void TriangleStore::Clear() {
@@ -23,6 +24,7 @@ void TriangleStore::Clear() {
     PreparedTriangle& t = chunks_[i / kChunk][i % kChunk];
     t.texture.reset();
     t.texture1.reset();
+    t.shared.reset();
   }
   used_ = 0;
 }

@@ -26,6 +26,7 @@ SpanLoop PrepareState(const RenderState& render, const TextureUnitState& tmu,
                       const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
                       bool general_only, PreparedTriangle* out) {
   TriangleInputs* tri = &out->inputs;
+  out->shared.reset();
   bool* fused = &out->fused;
   *fused = false;
   // `out` may hold another triangle's inputs: what is not set below is reset.
@@ -108,7 +109,8 @@ bool SameBytes(const void* a, const void* b, size_t n) {
 }
 
 // A run of untextured triangles in one state (a mesh) prepares the state
-// once: the rest take the last one's state, inputs and loop, on this thread.
+// once: the rest share the last one's inputs and take its loop, on this
+// thread.
 // The state is made from the render state, unit 0's combine and filter bits,
 // whether 1/w varies, the layout and the loops allowed: the same bytes make
 // the same state (padding that differs only makes a miss). They are compared
@@ -125,10 +127,7 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     bool perspective, general_only;
     PixelLayout layout;
     const char* target;
-    PixelState state;
-    PixelInputs reads;
-    FusedKind kind;
-    uint64_t serial;
+    std::shared_ptr<const TriangleInputs> inputs;
     SpanLoop loop;
     RowsLoop rows;
     bool fused;
@@ -138,18 +137,11 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   const bool perspective = q.dx != 0 || q.dy != 0;
   const SamplerMode sampler{tmu.mode.mag_bilinear, tmu.mode.wrap_s, tmu.mode.wrap_t};
   const char* target = FusedTargetName();
-  TriangleInputs* tri = &out->inputs;
   if (last.valid && last.perspective == perspective && last.general_only == general_only &&
       last.layout == layout && last.target == target && last.sampler == sampler &&
       SameBytes(last.render, &render, sizeof render) &&
       SameBytes(last.tex, &tmu.combine, sizeof tmu.combine)) {
-    tri->state = last.state;
-    tri->reads = last.reads;
-    tri->texture = SampledTexture{};
-    tri->affine = false;
-    tri->fused = last.kind;
-    tri->units = false;
-    tri->state_serial = last.serial;
+    out->shared = last.inputs;
     out->texture.reset();
     out->texture1.reset();
     out->fused = last.fused;
@@ -157,7 +149,8 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     return last.loop;
   }
   const SpanLoop loop = PrepareState(render, tmu, tmu1, setup, layout, general_only, out);
-  last.valid = !tri->reads.texture;
+  last.valid = !out->inputs.reads.texture;
+  last.inputs.reset();
   if (last.valid) {
     std::memcpy(last.render, &render, sizeof render);
     std::memcpy(last.tex, &tmu.combine, sizeof tmu.combine);
@@ -166,10 +159,7 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     last.general_only = general_only;
     last.layout = layout;
     last.target = target;
-    last.state = tri->state;
-    last.reads = tri->reads;
-    last.kind = tri->fused;
-    last.serial = tri->state_serial;
+    last.inputs = std::make_shared<const TriangleInputs>(out->inputs);
     last.loop = loop;
     last.rows = out->rows_loop;
     last.fused = out->fused;
@@ -260,7 +250,7 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
   out->loop =
       Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
-  RowSteps(setup, out->inputs, &out->steps, out->unit_steps);
+  RowSteps(setup, out->Inputs(), &out->steps, out->unit_steps);
   out->target = target;
   if (out->line.active) {
     out->walker = RowWalker();
@@ -356,7 +346,7 @@ bool PreparePoint(const TriangleTarget& target, const RenderState& render,
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
   // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
   return a.shape == b.shape && std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
-         a.inputs.state == b.inputs.state && a.loop == b.loop && a.texture == b.texture &&
+         a.Inputs().state == b.Inputs().state && a.loop == b.loop && a.texture == b.texture &&
          a.texture1 == b.texture1;
 }
 
@@ -367,7 +357,8 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
   const bool line = t.line.active;
   RowWalker walker = t.walker;  // a line's is unused
   if (!line) walker.Advance(row_begin - t.setup.row_begin);
-  const SpanReads reads = ReadsOf(t.inputs.state.pipeline);
+  const TriangleInputs& inputs = t.Inputs();
+  const SpanReads reads = ReadsOf(inputs.state.pipeline);
   const TriangleTarget& target = t.target;
   const bool matrix = target.dither[0] || target.lod_dither[0];
   // 16-bit colour: every span loop quantises what it writes through the
@@ -394,11 +385,11 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
       r.depth = depth.plane ? depth.Row(row) : nullptr;
       r.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
       if (n == kBatch) {
-        t.rows_loop(t.inputs, t.steps, planes, batch, n);
+        t.rows_loop(inputs, t.steps, planes, batch, n);
         n = 0;
       }
     }
-    if (n > 0) t.rows_loop(t.inputs, t.steps, planes, batch, n);
+    if (n > 0) t.rows_loop(inputs, t.steps, planes, batch, n);
     return;
   }
   SpanInputs span = t.steps;
@@ -409,7 +400,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
              : !walker.Span(x0, x1))
       continue;
     span.depth = depth.plane ? depth.Row(row) : nullptr;
-    StartSpan(t.setup, t.inputs, reads, row, x0, x1, &span);
+    StartSpan(t.setup, inputs, reads, row, x0, x1, &span);
     if (matrix) {
       span.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
       span.lod_dither = target.lod_dither[matrix_row(row)];
@@ -420,7 +411,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     } else {
       span.row = rows.Argb(row - first_row);
     }
-    t.loop(t.inputs, span);
+    t.loop(inputs, span);
   }
 }
 
@@ -431,7 +422,7 @@ void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, i
   row_begin = std::max(row_begin, t.setup.row_begin);
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
-  if (!t.inputs.units) return DrawSpans(t, rows, row_begin, row_end, first_row, depth, nullptr);
+  if (!t.Inputs().units) return DrawSpans(t, rows, row_begin, row_end, first_row, depth, nullptr);
   UnitSpan units[2] = {t.unit_steps[0], t.unit_steps[1]};
   DrawSpans(t, rows, row_begin, row_end, first_row, depth, units);
 }

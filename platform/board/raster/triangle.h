@@ -3,6 +3,8 @@
 // takes, chosen once.
 #pragma once
 
+#include <memory>
+
 #include "grlib.h"
 #include "pixel/fused_loops.h"
 #include "pixel/pixel_rows.h"
@@ -33,7 +35,12 @@ struct TriangleTarget {
 // any thread; it keeps the texture it samples.
 struct PreparedTriangle {
   TriangleSetup setup;
+  // Its inputs: its own, or where a run of triangles in one untextured state
+  // shares the first one's, those (each then neither writes nor reads a
+  // copy of its own).
   TriangleInputs inputs;
+  std::shared_ptr<const TriangleInputs> shared;
+  const TriangleInputs& Inputs() const { return shared ? *shared : inputs; }
   SharedTexture texture;   // what inputs.texture points into; null when unread
   SharedTexture texture1;  // unit 1's, where it takes part
   SpanLoop loop = nullptr;

@@ -346,7 +346,7 @@ TEST_P(FusedDepthLoops, StatesChangingBetweenTrianglesDrawEachInItsOwn) {
                            v[n][0], v[n][1], v[n][2], SpanLoops::kBest, &prepared[size_t(n)]))
         prepared[size_t(n)].setup.row_begin = prepared[size_t(n)].setup.row_end = 0;
       else
-        EXPECT_EQ(prepared[size_t(n)].inputs.state.perspective, !flat_w[n]) << n;
+        EXPECT_EQ(prepared[size_t(n)].Inputs().state.perspective, !flat_w[n]) << n;
     }
     for (int n = 0; n < kTriangles; n++) {
       set_state(&general, n);

@@ -492,9 +492,9 @@ TEST_P(FusedLoops, MipmappedAndTwoUnitStatesMatchTheGeneralPathBitForBit) {
                          v[1], v[2], SpanLoops::kBest, &t, &fast.state.tmu1))
       continue;
     fused += t.fused;
-    if (!scalar && t.inputs.units) {
+    if (!scalar && t.Inputs().units) {
       FusedKind kind;
-      const bool match = MatchFusedUnits(t.inputs, &kind);
+      const bool match = MatchFusedUnits(t.Inputs(), &kind);
       // WebAssembly's perspective loops are left to the general path.
       const bool declined = GetParam() == HWY_WASM && kind.coords == Coords::kPerspective;
       EXPECT_EQ(t.fused, match && !declined) << "case " << k;
@@ -506,10 +506,10 @@ TEST_P(FusedLoops, MipmappedAndTwoUnitStatesMatchTheGeneralPathBitForBit) {
         (perspective ? ", perspective" : ", affine") + ", mode " + std::to_string(mode0.mipmap) +
         (mode0.lod_blend ? " blended" : "") + ", bias " + std::to_string(mode0.lod_bias) + ", " +
         std::to_string(levels) + " levels from " + std::to_string(size.width) + "x" +
-        std::to_string(size.height) + (t.inputs.units ? ", units' path" : ", one level") +
-        (t.fused ? ", fused" : ", general") + " lod " + std::to_string(t.inputs.unit[0].lod256) +
-        " levels " + std::to_string(t.inputs.unit[0].affine_level[0]) + "," +
-        std::to_string(t.inputs.unit[0].affine_level[1]);
+        std::to_string(size.height) + (t.Inputs().units ? ", units' path" : ", one level") +
+        (t.fused ? ", fused" : ", general") + " lod " + std::to_string(t.Inputs().unit[0].lod256) +
+        " levels " + std::to_string(t.Inputs().unit[0].affine_level[0]) + "," +
+        std::to_string(t.Inputs().unit[0].affine_level[1]);
     int failures = 0;
     for (int y = 0; y < kScreenHeight && failures < 5; y++) {
       for (int x = 0; x < kScreenWidth && failures < 5; x++) {
