@@ -252,11 +252,6 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
       Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
   RowSteps(setup, out->Inputs(), &out->steps, out->unit_steps);
   out->target = target;
-  if (out->line.active) {
-    out->walker = RowWalker();
-  } else {
-    out->walker.Start(setup, setup.row_begin);
-  }
   return true;
 }
 
@@ -355,8 +350,10 @@ namespace {
 void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
                int first_row, const DepthRows& depth, UnitSpan* units) {
   const bool line = t.line.active;
-  RowWalker walker = t.walker;  // a line's is unused
-  if (!line) walker.Advance(row_begin - t.setup.row_begin);
+  // Started here, at the first row drawn: made when the triangle was
+  // prepared, it was one more record to write, and to read back from far.
+  RowWalker walker;  // a line's is unused
+  if (!line) walker.Start(t.setup, row_begin);
   const TriangleInputs& inputs = t.Inputs();
   const SpanReads reads = ReadsOf(inputs.state.pipeline);
   const TriangleTarget& target = t.target;

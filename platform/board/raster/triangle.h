@@ -56,9 +56,7 @@ struct PreparedTriangle {
   // and `inputs.state`. The same corners, bit for bit, in the same state and
   // with the same texture draw the same pixels.
   GrVertex corners[3] = {};
-  // A triangle's spans from its first row; a line or a point (its corners
-  // the first two, or the first): its spans.
-  RowWalker walker;
+  // A line's or a point's spans (its corners the first two, or the first).
   LineSpans line;
   enum class Shape : uint8_t { kTriangle, kLine, kPoint } shape = Shape::kTriangle;
 };
