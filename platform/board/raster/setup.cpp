@@ -141,18 +141,4 @@ void RowWalker::Start(const TriangleSetup& tri, int first_row) {
   }
 }
 
-void RowWalker::Advance(int rows) {
-  if (rows <= 8) {
-    for (int i = 0; i < rows; i++) Next();
-    return;
-  }
-  // Far: one division an edge; r + step_r * rows stays far from overflow
-  // (step_r < divisor < 2^35, and rows are a buffer's).
-  for (Bound& b : bound_) {
-    const int64_t r = b.r + b.step_r * rows;
-    b.q += b.step_q * rows + r / b.divisor;
-    b.r = r % b.divisor;
-  }
-}
-
 }  // namespace softboard

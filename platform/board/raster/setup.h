@@ -80,8 +80,6 @@ class RowWalker {
   // This row's span; false when it has none.
   bool Span(int& x0, int& x1) const;
   void Next();
-  // `rows` rows down (rows >= 0), as that many Next().
-  void Advance(int rows);
 
  private:
   // An edge's bound on x as (q, r): the bound is q + (r > 0) for a left bound

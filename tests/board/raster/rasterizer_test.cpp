@@ -263,22 +263,16 @@ TEST(RowWalker, GivesEveryRowTheSpanOfTheDivision) {
     TriangleSetup tri;
     if (!SetupTriangle(v[0], v[1], v[2], kScreenWidth, kScreenHeight, 1, 1, tri)) continue;
     const int first = tri.row_begin + (k % 5 == 0 ? random.Below(tri.row_end - tri.row_begin) : 0);
+    // Started at a band's first row, wherever that lies in the triangle.
     RowWalker walker(tri, first);
-    // The same walker made at the first row and moved down, a row at a time
-    // or at once.
-    RowWalker advanced(tri, tri.row_begin);
-    advanced.Advance(first - tri.row_begin);
-    for (int row = first; row < tri.row_end; row++, walker.Next(), advanced.Next()) {
-      int a0 = -1, a1 = -1, b0 = -1, b1 = -1, c0 = -1, c1 = -1;
+    for (int row = first; row < tri.row_end; row++, walker.Next()) {
+      int a0 = -1, a1 = -1, b0 = -1, b1 = -1;
       const bool divided = RowSpan(tri, row, a0, a1);
       const bool walked = walker.Span(b0, b1);
       ASSERT_EQ(divided, walked) << "triangle " << k << " row " << row;
-      ASSERT_EQ(divided, advanced.Span(c0, c1)) << "triangle " << k << " row " << row;
       if (divided) {
         ASSERT_EQ(a0, b0) << "triangle " << k << " row " << row;
         ASSERT_EQ(a1, b1) << "triangle " << k << " row " << row;
-        ASSERT_EQ(a0, c0) << "triangle " << k << " row " << row << ", advanced";
-        ASSERT_EQ(a1, c1) << "triangle " << k << " row " << row << ", advanced";
       }
     }
   }
