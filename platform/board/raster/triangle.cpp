@@ -127,7 +127,7 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     bool perspective, general_only;
     PixelLayout layout;
     const char* target;
-    std::shared_ptr<const TriangleInputs> inputs;
+    std::shared_ptr<TriangleInputs> inputs;  // filled again in place while no slot shares it
     SpanLoop loop;
     RowsLoop rows;
     bool fused;
@@ -150,7 +150,6 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
   }
   const SpanLoop loop = PrepareState(render, tmu, tmu1, setup, layout, general_only, out);
   last.valid = !out->inputs.reads.texture;
-  last.inputs.reset();
   if (last.valid) {
     std::memcpy(last.render, &render, sizeof render);
     std::memcpy(last.tex, &tmu.combine, sizeof tmu.combine);
@@ -159,7 +158,17 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     last.general_only = general_only;
     last.layout = layout;
     last.target = target;
-    last.inputs = std::make_shared<const TriangleInputs>(out->inputs);
+    // What an untextured triangle's loops read; a state that changes every
+    // triangle allocates nothing, its triangles keeping their own.
+    if (!last.inputs || last.inputs.use_count() > 1)
+      last.inputs = std::make_shared<TriangleInputs>();
+    TriangleInputs& shared = *last.inputs;
+    shared.state = out->inputs.state;
+    shared.reads = out->inputs.reads;
+    shared.affine = false;
+    shared.fused = out->inputs.fused;
+    shared.state_serial = out->inputs.state_serial;
+    shared.units = false;
     last.loop = loop;
     last.rows = out->rows_loop;
     last.fused = out->fused;

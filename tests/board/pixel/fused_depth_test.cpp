@@ -360,6 +360,65 @@ TEST_P(FusedDepthLoops, StatesChangingBetweenTrianglesDrawEachInItsOwn) {
   }
 }
 
+// A run of untextured triangles in one state shares one block of inputs
+// (its first keeps its own); a state changing every triangle shares none.
+// Whatever a triangle holds, its inputs are those it would have alone.
+TEST_P(FusedDepthLoops, RunsOfOneStateShareInputsTheirOwnWouldEqual) {
+  Random random(uint32_t(GetParam() % 1000003) + 11);
+  for (int k = 0; k < 20; k++) {
+    const Case cases[2] = {MakeCase(random), MakeCase(random)};
+    TestBoard board;
+    SetUpBoard(cases[0], &board);
+    const auto set_state = [&](int which) {
+      const PixelState& s = cases[which].state;
+      board.state.render.color = s.color;
+      board.state.render.alpha = s.alpha;
+      board.state.render.blend = s.blend;
+      board.state.render.constant = s.constant;
+      board.state.render.pipeline = s.pipeline;
+    };
+    const auto prepare = [&](int n, PreparedTriangle* out) {
+      const float x = 40 * float(n % 12);
+      const GrVertex a = TexVertex(x, 100, 0, 0, 1), b = TexVertex(x + 30, 110, 255, 0, 1);
+      const GrVertex c = TexVertex(x + 10, 150, 0, 255, 1);
+      return PrepareTriangle(BackTarget(board.state.frame), board.state.render, board.state.tmu0, a,
+                             b, c, SpanLoops::kBest, out);
+    };
+    // A run of four in state 0, then four alternating 1, 0, 1, 0.
+    constexpr int kTriangles = 8;
+    const auto state_of = [](int n) { return n < 4 ? 0 : (n + 1) % 2; };
+    std::vector<PreparedTriangle> run(kTriangles);
+    bool prepared[kTriangles];
+    for (int n = 0; n < kTriangles; n++) {
+      set_state(state_of(n));
+      prepared[n] = prepare(n, &run[size_t(n)]);
+    }
+    for (int n = 0; n < kTriangles; n++) {
+      if (!prepared[n]) continue;
+      const PreparedTriangle& t = run[size_t(n)];
+      const bool untextured = !t.inputs.reads.texture && !(t.shared && t.shared->reads.texture);
+      const bool shares = n >= 1 && n < 4 && untextured && prepared[n - 1];
+      EXPECT_EQ(t.shared != nullptr, shares) << "case " << k << " triangle " << n;
+      // The same triangle alone, after one in the other state.
+      set_state(1 - state_of(n));
+      PreparedTriangle other, alone;
+      prepare(n + 1, &other);
+      set_state(state_of(n));
+      ASSERT_TRUE(prepare(n, &alone));
+      EXPECT_TRUE(alone.shared == nullptr);
+      const TriangleInputs &held = t.Inputs(), &own = alone.Inputs();
+      EXPECT_TRUE(held.state == own.state) << "case " << k << " triangle " << n;
+      EXPECT_TRUE(held.fused == own.fused) << "case " << k << " triangle " << n;
+      EXPECT_EQ(held.reads.texture, own.reads.texture);
+      EXPECT_EQ(held.units, own.units);
+      EXPECT_EQ(held.affine, own.affine);
+      EXPECT_EQ(held.state_serial == 0, own.state_serial == 0);  // serials name runs
+      EXPECT_EQ(t.loop, alone.loop);
+      EXPECT_EQ(t.rows_loop, alone.rows_loop);
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, FusedDepthLoops,
                          testing::ValuesIn(hwy::SupportedAndGeneratedTargets()),
                          [](const testing::TestParamInfo<int64_t>& info) {
