@@ -53,8 +53,8 @@ struct PreparedTriangle {
   UnitSpan unit_steps[2];
   TriangleTarget target;
   // What it was made from besides the texture and the target: its corners
-  // and `inputs.state`. The same corners, bit for bit, in the same state and
-  // with the same texture draw the same pixels.
+  // and its inputs' state (see Inputs()). The same corners, bit for bit, in
+  // the same state and with the same texture draw the same pixels.
   GrVertex corners[3] = {};
   // A line's or a point's spans (its corners the first two, or the first).
   LineSpans line;
