@@ -89,8 +89,10 @@ class RowWalker {
     int kind;  // 1 left, -1 right, 0 horizontal
     int64_t q, r, divisor, step_q, step_r;
   };
-  Bound bound_[3] = {};
-  int64_t col_begin_ = 0, col_end_ = 0;
+  // Left unset until Start: zeroing them was a string store slower than
+  // the walk of a small triangle's rows.
+  Bound bound_[3];
+  int64_t col_begin_, col_end_;
 };
 
 inline bool RowWalker::Span(int& x0, int& x1) const {
