@@ -94,7 +94,7 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
   const double dx2 = double(x[2] - x[0]) / 16, dy2 = double(y[2] - y[0]) / 16;
   const double area = double(area2) / 256;
   double values[3][kPlanes];
-  for (int i = 0; i < 3; i++) VertexPlaneValues(*v[i], values[i]);
+  for (int i = 0; i < 3; i++) VertexPlaneValues(*v[i], values[i], planes);
   for (int k = 0; k < kPlanes; k++) {
     const double at[3] = {values[0][k], values[1][k], values[2][k]};
     out.plane[k] = planes >> k & 1 ? MakePlane(at, dx1, dy1, dx2, dy2, area) : Plane{};
@@ -102,19 +102,23 @@ bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, i
   return true;
 }
 
-void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes]) {
+void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes], uint32_t planes) {
   out[kPlaneR] = ColorValue(v.r);
   out[kPlaneG] = ColorValue(v.g);
   out[kPlaneB] = ColorValue(v.b);
   out[kPlaneA] = ColorValue(v.a);
-  out[kPlaneSow] = FiniteValue(v.tmuvtx[0].sow);
-  out[kPlaneTow] = FiniteValue(v.tmuvtx[0].tow);
   out[kPlaneOow] = FiniteValue(v.tmuvtx[0].oow);
   out[kPlaneZ] = v.ooz > 0 ? std::min(double(v.ooz), 65535.0) : 0.0;  // NaN too
   out[kPlaneQ] = FiniteValue(v.oow);
-  out[kPlaneSow1] = FiniteValue(v.tmuvtx[1].sow);
-  out[kPlaneTow1] = FiniteValue(v.tmuvtx[1].tow);
-  out[kPlaneOow1] = FiniteValue(v.tmuvtx[1].oow);
+  // An untextured mesh (most triangles of a z-buffered scene) reads no
+  // texture coordinates: they are left 0.
+  const bool unit0 = planes & (1u << kPlaneSow | 1u << kPlaneTow);
+  out[kPlaneSow] = unit0 ? FiniteValue(v.tmuvtx[0].sow) : 0.0;
+  out[kPlaneTow] = unit0 ? FiniteValue(v.tmuvtx[0].tow) : 0.0;
+  const bool unit1 = planes & (1u << kPlaneSow1 | 1u << kPlaneTow1 | 1u << kPlaneOow1);
+  out[kPlaneSow1] = unit1 ? FiniteValue(v.tmuvtx[1].sow) : 0.0;
+  out[kPlaneTow1] = unit1 ? FiniteValue(v.tmuvtx[1].tow) : 0.0;
+  out[kPlaneOow1] = unit1 ? FiniteValue(v.tmuvtx[1].oow) : 0.0;
 }
 
 void RowWalker::Start(const TriangleSetup& tri, int first_row) {

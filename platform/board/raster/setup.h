@@ -41,8 +41,10 @@ inline bool SnapCoordinate(float v, double scale, int64_t& out) {
 }
 
 // The value a vertex gives each plane: colours and ooz held to their range,
-// anything not finite as 0.
-void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes]);
+// anything not finite as 0. A unit's texture coordinates are read only where
+// `planes` (1 << PlaneIndex bits) has one of them, else 0.
+constexpr uint32_t kAllPlanes = (1u << kPlanes) - 1;
+void VertexPlaneValues(const GrVertex& v, double (&out)[kPlanes], uint32_t planes = kAllPlanes);
 
 struct TriangleSetup {
   Edge edge[3];
@@ -62,7 +64,6 @@ inline double PlaneAt(const TriangleSetup& tri, const Plane& p, double x, double
 // width x height pixels; anything outside it is clipped away.
 // Only the planes `planes` has a bit for (1 << PlaneIndex) are made, the rest
 // zero: each costs two divisions.
-constexpr uint32_t kAllPlanes = (1u << kPlanes) - 1;
 bool SetupTriangle(const GrVertex& v0, const GrVertex& v1, const GrVertex& v2, int width,
                    int height, double sx, double sy, TriangleSetup& out,
                    uint32_t planes = kAllPlanes);
