@@ -92,14 +92,17 @@ int ClearAreaSign(const GrVertex& a, const GrVertex& b, const GrVertex& c) {
 
 bool Culled(int cull, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
   if (cull != GR_CULL_NEGATIVE && cull != GR_CULL_POSITIVE) return false;
+  // A triangle with a corner that does not snap (beyond the guard band, or
+  // not finite) is not drawn, culled or not: only the exact sign needs them
+  // to snap.
+  if (const int sign = ClearAreaSign(a, b, c))
+    return cull == GR_CULL_NEGATIVE ? sign < 0 : sign > 0;
   const GrVertex* v[3] = {&a, &b, &c};
-  bool snaps = true;  // a position that does not snap is not drawn anyway
+  bool snaps = true;
   for (const GrVertex* p : v) {
     for (const float f : {p->x, p->y}) snaps &= double(f) <= kGuardBand && double(f) >= -kGuardBand;
   }
   if (!snaps) return false;
-  if (const int sign = ClearAreaSign(a, b, c))
-    return cull == GR_CULL_NEGATIVE ? sign < 0 : sign > 0;
   int64_t x[3], y[3];
   for (int i = 0; i < 3; i++) {
     SnapCoordinate(v[i]->x, 1, x[i]);
