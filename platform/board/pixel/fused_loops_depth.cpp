@@ -445,13 +445,16 @@ HWY_INLINE void DrawDepthSpan(const DepthSpanState& st, const TriangleInputs& tr
 // The state of `tri`'s spans, made again only when its state is not the
 // last one's on this thread.
 const DepthSpanState& StateOf(const TriangleInputs& tri) {
-  thread_local uint64_t serial = 0;
-  thread_local DepthSpanState state;
-  if (tri.state_serial == 0 || tri.state_serial != serial) {
-    state = MakeDepthSpanState(tri);
-    serial = tri.state_serial;
+  struct Last {
+    uint64_t serial = 0;
+    DepthSpanState state;
+  };
+  thread_local Last last;  // one lookup: in a shared library each is a call
+  if (tri.state_serial == 0 || tri.state_serial != last.serial) {
+    last.state = MakeDepthSpanState(tri);
+    last.serial = tri.state_serial;
   }
-  return state;
+  return last.state;
 }
 
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>

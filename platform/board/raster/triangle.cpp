@@ -21,10 +21,67 @@ namespace {
 SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused, RowsLoop* rows);
 ClipRect ScaledClip(const ClipWindow& clip, int width, int height);
 
+// A state's loop is the same for each of its triangles: the last choice is
+// kept, for the thread and the SIMD target it was made on.
+struct LoopChoice {
+  PixelState state;
+  PixelLayout layout;
+  bool textured, affine;
+  const char* target = nullptr;
+  SpanLoop loop;
+  RowsLoop rows;
+  FusedKind kind;
+  bool fused;
+  uint64_t serial;
+};
+
+// The last untextured state prepared, with the inputs its run of triangles
+// shares (see Prepare).
+struct SharedState {
+  bool valid = false;
+  unsigned char render[sizeof(RenderState)];
+  unsigned char tex[sizeof(TexCombineState)];
+  SamplerMode sampler;
+  bool perspective, general_only;
+  PixelLayout layout;
+  const char* target;
+  std::shared_ptr<TriangleInputs> inputs;  // filled again in place while no slot shares it
+  SpanLoop loop;
+  RowsLoop rows;
+  bool fused;
+};
+
+// The clip window's last size in pixels: every triangle asks, and the window
+// rarely changes.
+struct ClipChoice {
+  ClipWindow clip;
+  int width = -1, height = -1;
+  ClipRect rect;
+};
+
+// What a thread last prepared, kept to prepare the next triangle alike. Found
+// once a triangle: in a shared library each thread_local found is a call.
+struct PrepareMemo {
+  LoopChoice choice;
+  SharedState shared;
+  ClipChoice clip;
+};
+
+PrepareMemo& ThreadMemo() {
+  thread_local PrepareMemo memo;
+  return memo;
+}
+
+ClipRect ClipFor(ClipChoice& last, const ClipWindow& clip, int width, int height) {
+  if (last.width == width && last.height == height && last.clip == clip) return last.rect;
+  last = {clip, width, height, ScaledClip(clip, width, height)};
+  return last.rect;
+}
+
 // The triangle's per-pixel inputs, and the span loop for its state, chosen once.
 SpanLoop PrepareState(const RenderState& render, const TextureUnitState& tmu,
                       const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
-                      bool general_only, PreparedTriangle* out) {
+                      bool general_only, LoopChoice& last, PreparedTriangle* out) {
   TriangleInputs* tri = &out->inputs;
   out->shared.reset();
   bool* fused = &out->fused;
@@ -57,20 +114,6 @@ SpanLoop PrepareState(const RenderState& render, const TextureUnitState& tmu,
   const SamplerMode& m = tri->state.sampler;
   tri->affine = tri->texture.texels != nullptr && !tri->state.perspective && m.wrap_s && m.wrap_t;
   if (general_only) return general;
-  // A state's loop is the same for each of its triangles: the last choice is
-  // kept, for this thread and the SIMD target it was made on.
-  struct Choice {
-    PixelState state;
-    PixelLayout layout;
-    bool textured, affine;
-    const char* target = nullptr;
-    SpanLoop loop;
-    RowsLoop rows;
-    FusedKind kind;
-    bool fused;
-    uint64_t serial;
-  };
-  thread_local Choice last;
   static std::atomic<uint64_t> serials{0};
   const char* target = FusedTargetName();
   const bool textured = tri->texture.texels != nullptr;
@@ -118,21 +161,8 @@ bool SameBytes(const void* a, const void* b, size_t n) {
 // it was written would wait for its stores.
 SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
                  const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
-                 bool general_only, PreparedTriangle* out) {
-  struct Last {
-    bool valid = false;
-    unsigned char render[sizeof(RenderState)];
-    unsigned char tex[sizeof(TexCombineState)];
-    SamplerMode sampler;
-    bool perspective, general_only;
-    PixelLayout layout;
-    const char* target;
-    std::shared_ptr<TriangleInputs> inputs;  // filled again in place while no slot shares it
-    SpanLoop loop;
-    RowsLoop rows;
-    bool fused;
-  };
-  thread_local Last last;
+                 bool general_only, PrepareMemo& memo, PreparedTriangle* out) {
+  SharedState& last = memo.shared;
   const Plane& q = setup.plane[kPlaneOow];
   const bool perspective = q.dx != 0 || q.dy != 0;
   const SamplerMode sampler{tmu.mode.mag_bilinear, tmu.mode.wrap_s, tmu.mode.wrap_t};
@@ -148,7 +178,8 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
     out->rows_loop = last.rows;
     return last.loop;
   }
-  const SpanLoop loop = PrepareState(render, tmu, tmu1, setup, layout, general_only, out);
+  const SpanLoop loop =
+      PrepareState(render, tmu, tmu1, setup, layout, general_only, memo.choice, out);
   last.valid = !out->inputs.reads.texture;
   if (last.valid) {
     std::memcpy(last.render, &render, sizeof render);
@@ -250,7 +281,8 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, SpanReads 
 bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
                    const TextureUnitState& tmu, const TextureUnitState* tmu1, SpanLoops loops,
                    PreparedTriangle* out) {
-  const ClipRect clip = TargetClip(render.pipeline.clip, target.width, target.height);
+  PrepareMemo& memo = ThreadMemo();
+  const ClipRect clip = ClipFor(memo.clip, render.pipeline.clip, target.width, target.height);
   TriangleSetup& setup = out->setup;
   setup.row_begin = std::max(setup.row_begin, clip.y0);
   setup.row_end = std::min(setup.row_end, clip.y1);
@@ -258,7 +290,7 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   setup.col_end = std::min(setup.col_end, clip.x1);
   if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
   out->loop =
-      Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, out);
+      Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, memo, out);
   RowSteps(setup, out->Inputs(), &out->steps, out->unit_steps);
   out->target = target;
   return true;
@@ -281,16 +313,7 @@ uint32_t PlanesRead(const RenderState& render, const TextureUnitState& tmu,
 }  // namespace
 
 ClipRect TargetClip(const ClipWindow& clip, int width, int height) {
-  // Every triangle asks, and the window rarely changes: the last answer is kept.
-  struct Last {
-    ClipWindow clip;
-    int width = -1, height = -1;
-    ClipRect rect;
-  };
-  thread_local Last last;
-  if (last.width == width && last.height == height && last.clip == clip) return last.rect;
-  last = {clip, width, height, ScaledClip(clip, width, height)};
-  return last.rect;
+  return ClipFor(ThreadMemo().clip, clip, width, height);
 }
 
 namespace {
