@@ -535,6 +535,81 @@ HWY_INLINE RowStarts MakeRowStarts(const SpanPlanes& planes, SpanReads reads, co
   return out;
 }
 
+// Where a row's lanes lie in memory: `column` may lie before the row, and
+// only lanes under the mask are touched.
+template <typename T>
+HWY_INLINE T* Shifted(T* row, int column) {
+  return reinterpret_cast<T*>(reinterpret_cast<uintptr_t>(row) +
+                              intptr_t(column) * intptr_t(sizeof *row));
+}
+
+// Rows of at most kGroup pixels: each takes a group of kGroup lanes of its
+// own, 16 / kGroup rows a vector, so which lane holds which row and column is
+// the same for every vector and only each row's mask is made (packing rows
+// tightly costs more in that bookkeeping than the lanes left empty).
+template <int kGroup, FusedColor kColor, FusedBlend kBlend, FusedDepth kDepth>
+HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, const RowSpan* rows,
+                            int count, const RowStarts& start, bool dithered, bool reads_old,
+                            bool write_depth) {
+  const D32 d;
+  const DI di;
+  const DF df;
+  const D16Half d16h;
+  constexpr int kRows = 16 / kGroup;
+  static_assert(kGroup == 4 || kGroup == 8);
+  constexpr int kShift = kGroup == 4 ? 2 : 3;
+  const auto group = hn::ShiftRight<kShift>(hn::Iota(di, 0));
+  const auto column = hn::And(hn::Iota(di, 0), hn::Set(di, kGroup - 1));
+  const V32 at = hn::BitCast(d, column);
+  const auto k = hn::ConvertTo(df, column);
+  for (int first = 0; first < count; first += kRows) {
+    const int n = std::min(kRows, count - first);
+    const auto which = hn::IndicesFromVec(d, hn::BitCast(d, hn::Add(group, hn::Set(di, first))));
+    const auto stepped = [&](V32 from, uint32_t step) {
+      return hn::Add(hn::TableLookupLanes(from, which), hn::Mul(at, hn::Set(d, step)));
+    };
+    V32 z = hn::Zero(d);
+    if constexpr (kDepth == FusedDepth::kZ) z = stepped(start.z, steps.dz);
+    hn::Vec<DF> q = hn::Zero(df);
+    if (kDepth == FusedDepth::kW || st.fog_w) {
+      q = hn::Add(hn::BitCast(df, hn::TableLookupLanes(start.q, which)),
+                  hn::Mul(k, hn::Set(df, steps.dq)));
+    }
+    M32 mask[kRows];
+    hn::Mask<D16Half> mask16[kRows];
+    V32 old = hn::Zero(d), offsets = hn::Zero(d);
+    auto stored16 = hn::Zero(d16h);
+    for (int i = 0; i < n; i++) {
+      const RowSpan& span = rows[first + i];
+      const int lane = i * kGroup, at_lane = span.x0 - lane;
+      mask[i] = hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, size_t(lane + span.count)));
+      mask16[i] =
+          hn::AndNot(hn::FirstN(d16h, size_t(lane)), hn::FirstN(d16h, size_t(lane + span.count)));
+      if (reads_old) old = hn::Or(old, hn::MaskedLoad(mask[i], d, Shifted(span.pixels, at_lane)));
+      if (dithered)
+        offsets = hn::Or(offsets, hn::MaskedLoad(mask[i], d, Shifted(span.dither, at_lane)));
+      if constexpr (kDepth != FusedDepth::kNone)
+        stored16 = hn::Or(stored16, hn::MaskedLoad(mask16[i], d16h, Shifted(span.depth, at_lane)));
+    }
+    const hn::Vec<DI> stored = hn::BitCast(di, hn::PromoteTo(d, stored16));
+    M32 pass;
+    hn::Vec<DI> written;
+    const V32 result = ShadeLanes<kColor, kBlend, kDepth>(
+        st, stepped(start.color[0], steps.color_step[0]),
+        stepped(start.color[1], steps.color_step[1]), stepped(start.color[2], steps.color_step[2]),
+        stepped(start.color[3], steps.color_step[3]), z, q, hn::Zero(D16()), hn::Zero(D16()), old,
+        stored, dithered, offsets, pass, written);
+    const auto kept =
+        hn::TruncateTo(d16h, hn::IfThenElse(pass, hn::BitCast(d, written), hn::BitCast(d, stored)));
+    for (int i = 0; i < n; i++) {
+      const RowSpan& span = rows[first + i];
+      const int at_lane = span.x0 - i * kGroup;
+      hn::BlendedStore(result, hn::And(pass, mask[i]), d, Shifted(span.pixels, at_lane));
+      if (write_depth) hn::BlendedStore(kept, mask16[i], d16h, Shifted(span.depth, at_lane));
+    }
+  }
+}
+
 // AVX-512: a small triangle's rows are a few pixels each, so one vector takes
 // the pixels of several rows side by side, each lane started from its row's
 // values (a permute) and stepped by its column in the row; masked loads and
@@ -555,9 +630,11 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     constexpr int kN = int(hn::MaxLanes(D32()));
     static_assert(kN == 16);
     const bool dithered = rows[0].dither != nullptr;
+    int widest = 0;
     for (int r = 0; r < count; r++) {
       if (kDepth != FusedDepth::kNone && rows[r].depth == nullptr) return false;
       if ((rows[r].dither != nullptr) != dithered) return false;
+      widest = std::max(widest, rows[r].count);
     }
     const RowStarts start = MakeRowStarts(planes, reads, rows, count);
     const V32 first_red = start.color[0], first_green = start.color[1];
@@ -568,6 +645,16 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     // under a mask.
     const bool reads_old =
         kBlend == FusedBlend::kSrcAlpha || st.kind.alpha_write == FusedAlphaWrite::kKeep;
+    if (widest <= 4) {
+      GroupedRows<4, kColor, kBlend, kDepth>(st, steps, rows, count, start, dithered, reads_old,
+                                             write_depth);
+      return true;
+    }
+    if (widest <= 8) {
+      GroupedRows<8, kColor, kBlend, kDepth>(st, steps, rows, count, start, dithered, reads_old,
+                                             write_depth);
+      return true;
+    }
     const auto address = [](auto* row, int column) {  // may lie before the row: masked
       return reinterpret_cast<decltype(row)>(reinterpret_cast<uintptr_t>(row) +
                                              intptr_t(column) * intptr_t(sizeof *row));

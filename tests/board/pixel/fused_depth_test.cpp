@@ -258,7 +258,7 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
     row.resize(kScreenWidth + kDitherReadPast);
     for (uint32_t& o : row) o = DitherOffset(uint32_t(random.Below(16))) * 0x10001u;
   }
-  int with_rows_loop = 0;
+  int with_rows_loop = 0, widths[3] = {};
   for (int k = 0; k < 60; k++) {
     Case c = MakeCase(random);
     TestBoard fast, general;
@@ -291,6 +291,15 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
                            SpanLoops::kBest, &t))
         continue;
       with_rows_loop += t.rows_loop != nullptr;
+      // The rows loop lays rows of up to 4 and up to 8 pixels out in lanes of
+      // their own, and packs wider ones: each kind is drawn here.
+      int widest = 0;
+      RowWalker walker(t.setup, t.setup.row_begin);
+      for (int row = t.setup.row_begin; row < t.setup.row_end; row++, walker.Next()) {
+        int x0, x1;
+        if (walker.Span(x0, x1)) widest = std::max(widest, x1 - x0);
+      }
+      if (t.rows_loop) widths[widest <= 4 ? 0 : widest <= 8 ? 1 : 2]++;
       const DepthRows depth = MadeDepthBuffer(fast.state.frame);
       for (int top = 0; top < kScreenHeight; top += 8)
         DrawRows(t, BackRows(fast.state.frame), top, top + 8, 0, depth);
@@ -303,6 +312,7 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
   }
   if (GetParam() != HWY_SCALAR) {
     EXPECT_GT(with_rows_loop, 200);
+    for (const int n : widths) EXPECT_GT(n, 30);
   }
 }
 
