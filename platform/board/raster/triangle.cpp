@@ -13,6 +13,7 @@
 #include "pixel/span_general.h"
 #include "pixel/span_start.h"
 #include "pixel/texture_units.h"
+#include "raster/row_spans.h"
 #include "raster/texture_unit.h"
 
 namespace softboard {
@@ -67,7 +68,8 @@ struct PrepareMemo {
   ClipChoice clip;
 };
 
-PrepareMemo& ThreadMemo() {
+// Not inlined: each use inlined looked the thread's memo up again.
+[[gnu::noinline]] PrepareMemo& ThreadMemo() {
   thread_local PrepareMemo memo;
   return memo;
 }
@@ -379,13 +381,47 @@ bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
 
 namespace {
 
+// A shape's spans in a band, asked for row after row from its first: a
+// line's, or a triangle's worked out 16 rows at a time in vector lanes
+// (where its values are too large for that, walked row by row). Made where
+// the band's drawing begins: made when the triangle was prepared, it was one
+// more record to write, and to read back from far.
+class BandSpans {
+ public:
+  BandSpans(const PreparedTriangle& t, int row_begin) : t_(t), next_(row_begin) {}
+  bool Span(int row, int& x0, int& x1) {
+    if (t_.line.active)
+      return LineSpan(t_.line, row, t_.setup.col_begin, t_.setup.col_end, &x0, &x1);
+    if (walking_) {
+      const bool any = walker_.Span(x0, x1);
+      walker_.Next();
+      return any;
+    }
+    if (row == next_) {
+      first_ = row;
+      next_ = std::min(row + kRowSpansAtOnce, t_.setup.row_end);
+      if (!RowSpans(t_.setup, row, next_ - row, x0_, x1_)) {
+        walking_ = true;
+        walker_.Start(t_.setup, row);
+        return Span(row, x0, x1);
+      }
+    }
+    x0 = x0_[row - first_];
+    x1 = x1_[row - first_];
+    return x0 < x1;
+  }
+
+ private:
+  const PreparedTriangle& t_;
+  int first_ = 0, next_;  // the rows worked out: [first_, next_)
+  int32_t x0_[kRowSpansAtOnce], x1_[kRowSpansAtOnce];
+  bool walking_ = false;
+  RowWalker walker_;
+};
+
 void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
                int first_row, const DepthRows& depth, UnitSpan* units) {
-  const bool line = t.line.active;
-  // Started here, at the first row drawn: made when the triangle was
-  // prepared, it was one more record to write, and to read back from far.
-  RowWalker walker;  // a line's is unused
-  if (!line) walker.Start(t.setup, row_begin);
+  BandSpans spans(t, row_begin);
   const TriangleInputs& inputs = t.Inputs();
   const SpanReads reads = ReadsOf(inputs.state.pipeline);
   const TriangleTarget& target = t.target;
@@ -401,11 +437,9 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     RowSpan batch[kBatch];
     int n = 0;
     const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
-    for (int row = row_begin; row < row_end; row++, walker.Next()) {
+    for (int row = row_begin; row < row_end; row++) {
       int x0, x1;
-      if (line ? !LineSpan(t.line, row, t.setup.col_begin, t.setup.col_end, &x0, &x1)
-               : !walker.Span(x0, x1))
-        continue;
+      if (!spans.Span(row, x0, x1)) continue;
       RowSpan& r = batch[n++];
       r.row = row;
       r.x0 = x0;
@@ -423,11 +457,9 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
   }
   SpanInputs span = t.steps;
   span.units = units;
-  for (int row = row_begin; row < row_end; row++, walker.Next()) {
+  for (int row = row_begin; row < row_end; row++) {
     int x0, x1;
-    if (line ? !LineSpan(t.line, row, t.setup.col_begin, t.setup.col_end, &x0, &x1)
-             : !walker.Span(x0, x1))
-      continue;
+    if (!spans.Span(row, x0, x1)) continue;
     span.depth = depth.plane ? depth.Row(row) : nullptr;
     StartSpan(t.setup, inputs, reads, row, x0, x1, &span);
     if (matrix) {

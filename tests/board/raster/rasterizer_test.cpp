@@ -1,7 +1,12 @@
+#include <hwy/targets.h>
+
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "board/pipeline_support.h"
+#include "raster/row_spans.h"
 #include "raster/setup.h"
 
 namespace softboard {
@@ -277,6 +282,60 @@ TEST(RowWalker, GivesEveryRowTheSpanOfTheDivision) {
     }
   }
 }
+
+class RowSpansOnTarget : public testing::TestWithParam<int64_t> {
+ protected:
+  void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
+  void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+};
+
+// Up to 16 rows' spans at once, in vector lanes, are the walker's, from any
+// first row: tiny, screen-sized and huge triangles, slivers, horizontal
+// edges. Those too large to divide exactly in doubles are refused (and
+// walked instead), never any near the screen.
+TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
+  Random random(uint32_t(GetParam() % 1000003) + 11);
+  int made = 0;
+  for (int k = 0; k < 3000; k++) {
+    const float extent = k % 4 == 0 ? 8e6f : k % 4 == 1 ? 2000 : k % 4 == 2 ? 40 : 6;
+    const float cx = float(random.Below(640)), cy = float(random.Below(480));
+    GrVertex v[3];
+    for (GrVertex& p : v) {
+      p = Vertex(cx + (float(random.Below(1 << 20)) / (1 << 20) - 0.5f) * extent,
+                 cy + (float(random.Below(1 << 20)) / (1 << 20) - 0.5f) * extent);
+    }
+    if (k % 7 == 0) v[2].y = v[0].y;   // a horizontal edge
+    if (k % 11 == 0) v[2].x = v[0].x;  // a vertical one
+    TriangleSetup tri;
+    if (!SetupTriangle(v[0], v[1], v[2], kScreenWidth, kScreenHeight, 1, 1, tri)) continue;
+    for (int first = tri.row_begin; first < tri.row_end; first += 1 + random.Below(20)) {
+      const int count = 1 + random.Below(std::min(16, tri.row_end - first));
+      int32_t x0[16], x1[16];
+      if (!RowSpans(tri, first, count, x0, x1)) {
+        ASSERT_EQ(k % 4, 0) << "triangle " << k << " refused";
+        continue;
+      }
+      made++;
+      RowWalker walker(tri, first);
+      for (int i = 0; i < count; i++, walker.Next()) {
+        int w0 = 0, w1 = 0;
+        const bool walked = walker.Span(w0, w1);
+        ASSERT_EQ(walked, x0[i] < x1[i]) << "triangle " << k << " row " << first + i;
+        if (walked) {
+          ASSERT_EQ(w0, x0[i]) << "triangle " << k << " row " << first + i;
+          ASSERT_EQ(w1, x1[i]) << "triangle " << k << " row " << first + i;
+        }
+      }
+    }
+  }
+  EXPECT_GT(made, 2000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, RowSpansOnTarget,
+                         testing::ValuesIn(hwy::SupportedAndGeneratedTargets()),
+                         [](const testing::TestParamInfo<int64_t>& info) {
+                           return std::string(hwy::TargetName(info.param));
+                         });
 
 // The inline rounding snapping uses is llround: halves away from zero, either
 // sign, and every fraction near a half.

@@ -1,0 +1,92 @@
+// Row spans in vector lanes; see row_spans.h.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "raster/row_spans.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <cstdlib>
+
+#include "raster/row_spans.h"
+
+HWY_BEFORE_NAMESPACE();
+namespace softboard {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+// An edge's bound as a row steps down: `n` + k * `step` at the k-th row,
+// and the row's bound floor(n / divisor) (right edges), ceil(n / divisor)
+// (left edges, kept as -floor(-n / divisor)), or for a horizontal edge none,
+// the row lying outside when n > 0. As RowWalker::Start makes them.
+struct EdgeRows {
+  int kind;  // 1 left, -1 right, 0 horizontal
+  double n, step, divisor;
+};
+
+// floor(n / d) for integers n, d > 0 held in doubles: exact while |n| <
+// 2^53, since n / d lies at least 1 / d from any integer it is not, and
+// rounding moves it by at most |n / d| * 2^-53, less than that.
+template <class V>
+HWY_INLINE V FloorDivided(V n, V divisor) {
+  return hn::Floor(hn::Div(n, divisor));
+}
+
+bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1) {
+  EdgeRows edges[3];
+  const int64_t py = int64_t(first_row) * 16 + 8;
+  for (int i = 0; i < 3; i++) {
+    const Edge& e = tri.edge[i];
+    const int64_t need = -(8 * e.a + e.b * py + e.c + e.bias);  // 16a * x >= need
+    const int kind = e.a > 0 ? 1 : e.a < 0 ? -1 : 0;
+    const int64_t n = kind < 0 ? -need : need;
+    const int64_t step = kind < 0 ? 16 * e.b : -16 * e.b;
+    const int64_t divisor = kind == 0 ? 1 : 16 * std::llabs(e.a);
+    // Every value below then stays an integer below 2^51 (n + 15 steps
+    // included), so each double operation is exact.
+    constexpr int64_t kLimit = int64_t(1) << 50;
+    if (std::llabs(n) >= kLimit || std::llabs(step) >= kLimit / 32 || divisor >= kLimit)
+      return false;
+    edges[i] = {kind, double(kind > 0 ? -n : n), double(kind > 0 ? -step : step), double(divisor)};
+  }
+  const hn::ScalableTag<double> d;
+  const hn::Rebind<int32_t, decltype(d)> di;
+  const int lanes = int(hn::Lanes(d));
+  const auto col_begin = hn::Set(d, tri.col_begin), col_end = hn::Set(d, tri.col_end);
+  for (int at = 0; at < count; at += lanes) {
+    const auto k = hn::Iota(d, double(at));
+    auto lo = col_begin, hi = col_end;
+    auto outside = hn::Lt(k, hn::Zero(d));  // none
+    for (const EdgeRows& e : edges) {
+      const auto n = hn::Add(hn::Set(d, e.n), hn::Mul(k, hn::Set(d, e.step)));
+      if (e.kind == 0) {
+        outside = hn::Or(outside, hn::Gt(n, hn::Zero(d)));
+      } else if (e.kind > 0) {  // n holds -need: the bound is -floor(-need / divisor)
+        lo = hn::Max(lo, hn::Neg(FloorDivided(n, hn::Set(d, e.divisor))));
+      } else {
+        hi = hn::Min(hi, hn::Add(FloorDivided(n, hn::Set(d, e.divisor)), hn::Set(d, 1.0)));
+      }
+    }
+    // Held to the columns, an empty span stays empty (and every value fits
+    // an int32).
+    lo = hn::Min(lo, col_end);
+    hi = hn::IfThenElse(outside, lo, hn::Max(hi, col_begin));
+    hn::StoreU(hn::DemoteTo(di, lo), di, x0 + at);
+    hn::StoreU(hn::DemoteTo(di, hi), di, x1 + at);
+  }
+  return true;
+}
+
+}  // namespace HWY_NAMESPACE
+}  // namespace softboard
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace softboard {
+
+HWY_EXPORT(RowSpansOn);
+
+bool RowSpans(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1) {
+  return HWY_DYNAMIC_DISPATCH(RowSpansOn)(tri, first_row, count, x0, x1);
+}
+
+}  // namespace softboard
+#endif

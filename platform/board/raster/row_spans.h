@@ -1,0 +1,20 @@
+// A triangle's spans, many rows at once: what RowWalker gives row after row,
+// worked out in vector lanes.
+#pragma once
+
+#include <cstdint>
+
+#include "raster/setup.h"
+
+namespace softboard {
+
+constexpr int kRowSpansAtOnce = 16;
+
+// The spans of rows [first_row, first_row + count) of `tri`, count at most
+// kRowSpansAtOnce: row first_row + i covers [x0[i], x1[i]), none when
+// x1[i] <= x0[i]. Each edge's bound is divided in doubles, exact while its
+// values stay below 2^51 (any triangle near the screen); false, with nothing
+// written, where one would not.
+bool RowSpans(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1);
+
+}  // namespace softboard
