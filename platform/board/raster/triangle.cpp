@@ -388,10 +388,10 @@ namespace {
 // more record to write, and to read back from far.
 class BandSpans {
  public:
-  BandSpans(const PreparedTriangle& t, int row_begin) : t_(t), next_(row_begin) {}
+  BandSpans(const PreparedTriangle& t, int row_begin)
+      : t_(t), next_(row_begin), line_(t.line.active) {}
   bool Span(int row, int& x0, int& x1) {
-    if (t_.line.active)
-      return LineSpan(t_.line, row, t_.setup.col_begin, t_.setup.col_end, &x0, &x1);
+    if (line_) return LineSpan(t_.line, row, t_.setup.col_begin, t_.setup.col_end, &x0, &x1);
     if (walking_) {
       const bool any = walker_.Span(x0, x1);
       walker_.Next();
@@ -415,7 +415,7 @@ class BandSpans {
   const PreparedTriangle& t_;
   int first_ = 0, next_;  // the rows worked out: [first_, next_)
   int32_t x0_[kRowSpansAtOnce], x1_[kRowSpansAtOnce];
-  bool walking_ = false;
+  bool line_, walking_ = false;
   RowWalker walker_;
 };
 
