@@ -114,6 +114,7 @@ bool Culled(int cull, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
 
 void DrawSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c) {
   if (Culled(board.render.cull, a, b, c)) return;
+  if (board.origin != GR_ORIGIN_LOWER_LEFT) return DrawTriangle(board, a, b, c);  // no copies
   DrawTriangle(board, Flipped(board, a), Flipped(board, b), Flipped(board, c));
 }
 
