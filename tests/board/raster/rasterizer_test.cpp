@@ -306,6 +306,12 @@ TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
     }
     if (k % 7 == 0) v[2].y = v[0].y;   // a horizontal edge
     if (k % 11 == 0) v[2].x = v[0].x;  // a vertical one
+    if (k % 3 == 1) {  // corners on pixel centres: edges through many, each a bound exactly
+      for (GrVertex& p : v) {
+        p.x = std::floor(p.x) + 0.5f;
+        p.y = std::floor(p.y) + 0.5f;
+      }
+    }
     TriangleSetup tri;
     if (!SetupTriangle(v[0], v[1], v[2], kScreenWidth, kScreenHeight, 1, 1, tri)) continue;
     for (int first = tri.row_begin; first < tri.row_end; first += 1 + random.Below(20)) {
