@@ -655,10 +655,6 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
                                              write_depth);
       return true;
     }
-    const auto address = [](auto* row, int column) {  // may lie before the row: masked
-      return reinterpret_cast<decltype(row)>(reinterpret_cast<uintptr_t>(row) +
-                                             intptr_t(column) * intptr_t(sizeof *row));
-    };
     // A part of a row in a vector: lanes [lane, lane + len) are its pixels
     // from column `column` (its row's x0 + the part's first pixel).
     struct Part {
@@ -710,13 +706,13 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
         const Part& part = parts[k];
         const RowSpan& span = rows[part.row];
         if (reads_old)
-          old = hn::Or(old, hn::MaskedLoad(part.mask, d, address(span.pixels, part.column)));
+          old = hn::Or(old, hn::MaskedLoad(part.mask, d, Shifted(span.pixels, part.column)));
         if (dithered)
           offsets =
-              hn::Or(offsets, hn::MaskedLoad(part.mask, d, address(span.dither, part.column)));
+              hn::Or(offsets, hn::MaskedLoad(part.mask, d, Shifted(span.dither, part.column)));
         if constexpr (kDepth != FusedDepth::kNone) {
           stored16 =
-              hn::Or(stored16, hn::MaskedLoad(part.mask16, d16h, address(span.depth, part.column)));
+              hn::Or(stored16, hn::MaskedLoad(part.mask16, d16h, Shifted(span.depth, part.column)));
         }
       }
       const hn::Vec<DI> stored = hn::BitCast(di, hn::PromoteTo(d, stored16));
@@ -731,9 +727,9 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
       for (int k = 0; k < n_parts; k++) {
         const Part& part = parts[k];
         const RowSpan& span = rows[part.row];
-        hn::BlendedStore(result, hn::And(pass, part.mask), d, address(span.pixels, part.column));
+        hn::BlendedStore(result, hn::And(pass, part.mask), d, Shifted(span.pixels, part.column));
         if (write_depth) {
-          hn::BlendedStore(kept, part.mask16, d16h, address(span.depth, part.column));
+          hn::BlendedStore(kept, part.mask16, d16h, Shifted(span.depth, part.column));
         }
       }
     }
