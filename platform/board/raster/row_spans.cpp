@@ -47,7 +47,7 @@ bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0,
       return false;
     edges[i] = {kind, double(kind > 0 ? -n : n), double(kind > 0 ? -step : step), double(divisor)};
   }
-  const hn::ScalableTag<double> d;
+  const hn::CappedTag<double, kRowSpansAtOnce> d;  // no more lanes than rows
   const hn::Rebind<int32_t, decltype(d)> di;
   const int lanes = int(hn::Lanes(d));
   const auto col_begin = hn::Set(d, tri.col_begin), col_end = hn::Set(d, tri.col_end);

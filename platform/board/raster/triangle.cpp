@@ -414,7 +414,7 @@ class BandSpans {
  private:
   const PreparedTriangle& t_;
   int first_ = 0, next_;  // the rows worked out: [first_, next_)
-  int32_t x0_[kRowSpansAtOnce], x1_[kRowSpansAtOnce];
+  int32_t x0_[kRowSpansRoom], x1_[kRowSpansRoom];
   bool line_, walking_ = false;
   RowWalker walker_;
 };

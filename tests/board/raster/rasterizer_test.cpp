@@ -316,7 +316,7 @@ TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
     if (!SetupTriangle(v[0], v[1], v[2], kScreenWidth, kScreenHeight, 1, 1, tri)) continue;
     for (int first = tri.row_begin; first < tri.row_end; first += 1 + random.Below(20)) {
       const int count = 1 + random.Below(std::min(16, tri.row_end - first));
-      int32_t x0[16], x1[16];
+      int32_t x0[kRowSpansRoom], x1[kRowSpansRoom];
       if (!RowSpans(tri, first, count, x0, x1)) {
         ASSERT_EQ(k % 4, 0) << "triangle " << k << " refused";
         continue;
