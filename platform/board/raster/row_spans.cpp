@@ -13,6 +13,8 @@ namespace softboard {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+#if HWY_HAVE_FLOAT64
+
 // An edge's bound as a row steps down: `n` + k * `step` at the k-th row,
 // and the row's bound floor(n / divisor) (right edges), ceil(n / divisor)
 // (left edges, kept as -floor(-n / divisor)), or for a horizontal edge none,
@@ -74,6 +76,14 @@ bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0,
   }
   return true;
 }
+
+#else  // no doubles in lanes (WebAssembly): the rows are walked.
+
+bool RowSpansOn(const TriangleSetup&, int, int, int32_t*, int32_t*) {
+  return false;
+}
+
+#endif
 
 }  // namespace HWY_NAMESPACE
 }  // namespace softboard
