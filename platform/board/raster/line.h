@@ -20,6 +20,7 @@ struct LineSpans {
   int ssaa = 1;
   int64_t first = 0, last = -1;
   int64_t p0 = 0, p_step = 0, q = 1;
+  bool operator==(const LineSpans&) const = default;
 };
 
 // Sets up the line from a to b for a buffer of width x height pixels that

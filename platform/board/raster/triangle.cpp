@@ -342,11 +342,8 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup,
                      PlanesRead(render, tmu, tmu1)))
     return false;
-  out->line = LineSpans{};
+  out->line.active = false;  // the rest of it is not read
   out->shape = PreparedTriangle::Shape::kTriangle;
-  out->corners[0] = a;
-  out->corners[1] = b;
-  out->corners[2] = c;
   return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
 
@@ -356,9 +353,6 @@ bool PrepareLine(const TriangleTarget& target, const RenderState& render,
   if (!SetupLine(a, b, target.width, target.height, target.ssaa, out->setup, out->line))
     return false;
   out->shape = PreparedTriangle::Shape::kLine;
-  out->corners[0] = a;
-  out->corners[1] = b;
-  out->corners[2] = GrVertex{};
   return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
 
@@ -367,15 +361,14 @@ bool PreparePoint(const TriangleTarget& target, const RenderState& render,
                   PreparedTriangle* out, const TextureUnitState* tmu1) {
   if (!SetupPoint(p, target.width, target.height, target.ssaa, out->setup, out->line)) return false;
   out->shape = PreparedTriangle::Shape::kPoint;
-  out->corners[0] = p;
-  out->corners[1] = out->corners[2] = GrVertex{};
   return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
 
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
   // Compared as bits: -0 and +0, or two NaNs, may not draw alike.
-  return a.shape == b.shape && std::memcmp(a.corners, b.corners, sizeof a.corners) == 0 &&
-         a.Inputs().state == b.Inputs().state && a.loop == b.loop && a.texture == b.texture &&
+  if (a.shape != b.shape || std::memcmp(&a.setup, &b.setup, sizeof a.setup) != 0) return false;
+  if (a.shape != PreparedTriangle::Shape::kTriangle && !(a.line == b.line)) return false;
+  return a.Inputs().state == b.Inputs().state && a.loop == b.loop && a.texture == b.texture &&
          a.texture1 == b.texture1;
 }
 

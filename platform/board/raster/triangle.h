@@ -34,34 +34,34 @@ struct TriangleTarget {
 // A triangle ready to draw: it can be drawn later, row range by row range, on
 // any thread; it keeps the texture it samples.
 struct PreparedTriangle {
+  // What a frame of thousands writes and reads back for each triangle comes
+  // first, together: those records overflow the cache, and each line costs.
   TriangleSetup setup;
-  // Its inputs: its own, or where a run of triangles in one untextured state
-  // shares the first one's, those (each then neither writes nor reads a
-  // copy of its own).
-  TriangleInputs inputs;
   std::shared_ptr<const TriangleInputs> shared;
   const TriangleInputs& Inputs() const { return shared ? *shared : inputs; }
   SharedTexture texture;   // what inputs.texture points into; null when unread
   SharedTexture texture1;  // unit 1's, where it takes part
   SpanLoop loop = nullptr;
-  bool fused = false;  // `loop` is a fused loop, not the general one
   // Where there is one, a loop over its rows that draws them as `loop` does.
   RowsLoop rows_loop = nullptr;
+  bool fused = false;  // `loop` is a fused loop, not the general one
+  enum class Shape : uint8_t { kTriangle, kLine, kPoint } shape = Shape::kTriangle;
   // What every row's span shares: its steps along the row (the units' own
   // path: and each unit's).
   SpanInputs steps;
-  UnitSpan unit_steps[2];
   TriangleTarget target;
-  // What it was made from besides the texture and the target: its corners
-  // and its inputs' state (see Inputs()). The same corners, bit for bit, in
-  // the same state and with the same texture draw the same pixels.
-  GrVertex corners[3] = {};
-  // A line's or a point's spans (its corners the first two, or the first).
+  // A line's or a point's spans; a triangle's only says it is none.
   LineSpans line;
-  enum class Shape : uint8_t { kTriangle, kLine, kPoint } shape = Shape::kTriangle;
+  UnitSpan unit_steps[2];
+  // Its inputs: its own, or where a run of triangles in one untextured state
+  // shares the first one's, those (each then neither writes nor reads a
+  // copy of its own).
+  TriangleInputs inputs;
 };
 
-// Whether two triangles draw the same pixels, the target being as it was.
+// Whether two triangles draw the same pixels, the target being as it was:
+// what drawing reads is made from the setup (the same bits whatever corners
+// gave them), the line's spans, the state and the textures.
 bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b);
 
 // Which span loops may draw: the fused loop for the state where there is one,

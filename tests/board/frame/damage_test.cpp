@@ -85,10 +85,16 @@ TEST_F(Damage, AMovedTriangleRedrawsTheBandsItLeftAndEntersOnly) {
   EXPECT_EQ(Pixels(), Whole(60)) << "what was drawn again is the frame";
 }
 
-TEST_F(Damage, CornersAreComparedBitForBit) {
+// What is compared is what drawing reads, the triangle's setup: corners that
+// snap alike (+0 and -0, or a hundredth of a pixel apart) draw the same
+// pixels and are not drawn again; a corner that snaps elsewhere is.
+TEST_F(Damage, TrianglesAreComparedAsTheyAreSetUp) {
   Frame(0, true, 0.0f);
   At(200, 200) = kPoke;
-  EXPECT_FALSE(Frame(0, true, -0.0f).None()) << "-0 and +0 need not draw alike";
+  EXPECT_TRUE(Frame(0, true, -0.0f).None());
+  EXPECT_TRUE(Frame(0, true, 0.01f).None());
+  EXPECT_EQ(At(200, 200), kPoke);
+  EXPECT_FALSE(Frame(0, true, 0.04f).None()) << "0.04 snaps to the next 1/16 pixel";
   EXPECT_NE(At(200, 200), kPoke);
 }
 
