@@ -99,6 +99,13 @@ size_t BandRowBytes(const BandCommand& command, int band_rows) {
   return InBand(d) ? size_t(band_rows) * std::max(size_t(d.rows.width), d.rows.stride) * 4 : 0;
 }
 
+void PrefetchCommand(const BandCommand& command) {
+  const auto* t = std::get_if<TriangleCommand>(&command);
+  if (t == nullptr) return;
+  const char* at = reinterpret_cast<const char*>(t->triangle);
+  for (size_t i = 0; i < offsetof(PreparedTriangle, line); i += 64) __builtin_prefetch(at + i);
+}
+
 void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory) {
   std::visit(Visit{[&](const TriangleCommand& t) {
                      const Destination& d = t.to;

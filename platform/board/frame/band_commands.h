@@ -56,6 +56,9 @@ using BandCommand = std::variant<ClearCommand, TriangleCommand, AverageDownComma
 // The first row below what the command touches, and the first it touches.
 int RowEnd(const BandCommand& command);
 int FirstRow(const BandCommand& command);
+// Asks for what drawing the command reads first (a triangle's record, which a
+// frame of thousands leaves out of the cache), ahead of drawing it.
+void PrefetchCommand(const BandCommand& command);
 // Whether it touches rows [top, bottom).
 bool Touches(const BandCommand& command, int top, int bottom);
 // Whether two commands draw the same pixels, the texture and the buffers being

@@ -134,8 +134,10 @@ void BandDrawer::DrawBands(int thread) {
     if (band < skip_->size() && (*skip_)[band]) continue;
     const uint32_t* first = band_commands_.data() + band_start_[band];
     const uint32_t* last = band_commands_.data() + band_start_[band + 1];
-    for (const uint32_t* i = first; i < last; i++)
+    for (const uint32_t* i = first; i < last; i++) {
+      if (i + 1 < last) PrefetchCommand((*commands_)[i[1]]);
       DrawInBand((*commands_)[*i], top, top + band_rows_, own);
+    }
   }
 }
 
