@@ -467,10 +467,11 @@ using DD = hn::ScalableTag<double>;
 
 // A plane's values at the first pixels of 16 rows, each as StartValues
 // takes it (the same operations in the same order, in doubles), 8 rows a
-// vector: `held` makes each half of the result.
+// vector: `held` makes each half of the result. Only the first 8 rows when
+// not `upper` (most batches of a small triangle), the rest 0.
 template <class Held>
 HWY_INLINE V32 RowPlaneValues(const Plane& p, const SpanPlanes& planes, hn::Vec<DI> x0,
-                              hn::Vec<DI> row, Held held) {
+                              hn::Vec<DI> row, bool upper, Held held) {
   const DD dd;
   const hn::Half<DI> dh;
   const auto value = [&](hn::Vec<hn::Half<DI>> x, hn::Vec<hn::Half<DI>> y) {
@@ -481,6 +482,7 @@ HWY_INLINE V32 RowPlaneValues(const Plane& p, const SpanPlanes& planes, hn::Vec<
                    hn::Mul(hn::Set(dd, p.dy), hn::Sub(py, hn::Set(dd, planes.origin_y))));
   };
   const auto low = held(value(hn::LowerHalf(dh, x0), hn::LowerHalf(dh, row)));
+  if (!upper) return hn::BitCast(D32(), hn::ZeroExtendVector(DI(), low));
   const auto high = held(value(hn::UpperHalf(dh, x0), hn::UpperHalf(dh, row)));
   return hn::BitCast(D32(), hn::Combine(DI(), high, low));
 }
@@ -513,22 +515,23 @@ HWY_INLINE RowStarts MakeRowStarts(const SpanPlanes& planes, SpanReads reads, co
     row = hn::IfThenElse(lane, hn::Set(di, rows[r].row), row);
   }
   constexpr double kMax = 2147483647.0;
+  const bool upper = count > int(hn::Lanes(di8));
   RowStarts out;
   for (int c = 0; c < 4; c++) {
-    out.color[c] = RowPlaneValues(planes.plane[kPlaneR + c], planes, x0, row, [&](auto v) {
+    out.color[c] = RowPlaneValues(planes.plane[kPlaneR + c], planes, x0, row, upper, [&](auto v) {
       return hn::DemoteTo(
           di8, HeldWithin(hn::Mul(hn::Add(v, hn::Set(dd, 0.5)), hn::Set(dd, 65536.0)), kMax));
     });
   }
   out.z = out.q = hn::Zero(d);
   if (reads.z) {
-    out.z = RowPlaneValues(planes.plane[kPlaneZ], planes, x0, row, [&](auto v) {
+    out.z = RowPlaneValues(planes.plane[kPlaneZ], planes, x0, row, upper, [&](auto v) {
       v = hn::Add(hn::Mul(v, hn::Set(dd, double(1 << kDepthFraction))), hn::Set(dd, 0.5));
       return hn::DemoteTo(di8, hn::Floor(HeldWithin(v, kMax)));
     });
   }
   if (reads.q) {
-    out.q = RowPlaneValues(planes.plane[kPlaneQ], planes, x0, row, [&](auto v) {
+    out.q = RowPlaneValues(planes.plane[kPlaneQ], planes, x0, row, upper, [&](auto v) {
       return hn::BitCast(di8, hn::DemoteTo(df8, HeldWithin(v, 1e30)));
     });
   }

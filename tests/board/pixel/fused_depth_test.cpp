@@ -258,7 +258,7 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
     row.resize(kScreenWidth + kDitherReadPast);
     for (uint32_t& o : row) o = DitherOffset(uint32_t(random.Below(16))) * 0x10001u;
   }
-  int with_rows_loop = 0, widths[3] = {};
+  int with_rows_loop = 0, widths[3] = {}, tall = 0;
   for (int k = 0; k < 60; k++) {
     Case c = MakeCase(random);
     TestBoard fast, general;
@@ -300,9 +300,12 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
         if (walker.Span(x0, x1)) widest = std::max(widest, x1 - x0);
       }
       if (t.rows_loop) widths[widest <= 4 ? 0 : widest <= 8 ? 1 : 2]++;
+      // Bands of 8 rows and of 32 (up to 16 of a triangle's rows in a batch).
+      const int band = n % 2 == 0 ? 8 : 32;
+      tall += t.rows_loop && band > 8 && t.setup.row_end - t.setup.row_begin > 8;
       const DepthRows depth = MadeDepthBuffer(fast.state.frame);
-      for (int top = 0; top < kScreenHeight; top += 8)
-        DrawRows(t, BackRows(fast.state.frame), top, top + 8, 0, depth);
+      for (int top = 0; top < kScreenHeight; top += band)
+        DrawRows(t, BackRows(fast.state.frame), top, top + band, 0, depth);
       ASSERT_TRUE(PrepareTriangle(target, general.state.render, general.state.tmu0, v[0], v[1],
                                   v[2], SpanLoops::kGeneralOnly, &g));
       DrawRows(g, BackRows(general.state.frame), 0, kScreenHeight, 0,
@@ -313,6 +316,7 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
   if (GetParam() != HWY_SCALAR) {
     EXPECT_GT(with_rows_loop, 200);
     for (const int n : widths) EXPECT_GT(n, 30);
+    EXPECT_GT(tall, 30) << "batches of more than 8 rows";
   }
 }
 
