@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 
 #include "pixel/fused_depth.h"
@@ -474,6 +475,12 @@ HWY_INLINE V32 RowPlaneValues(const Plane& p, const SpanPlanes& planes, hn::Vec<
                               hn::Vec<DI> row, bool upper, Held held) {
   const DD dd;
   const hn::Half<DI> dh;
+  // A constant plane (a flat alpha, say) is at_origin everywhere: adding
+  // its zero steps changes nothing, unless at_origin is -0.
+  if (p.dx == 0 && p.dy == 0 && !(p.at_origin == 0 && std::signbit(p.at_origin))) {
+    const auto same = held(hn::Set(dd, p.at_origin));
+    return hn::BitCast(D32(), hn::Combine(DI(), same, same));
+  }
   const auto value = [&](hn::Vec<hn::Half<DI>> x, hn::Vec<hn::Half<DI>> y) {
     const auto px = hn::Add(hn::PromoteTo(dd, x), hn::Set(dd, 0.5));
     const auto py = hn::Add(hn::PromoteTo(dd, y), hn::Set(dd, 0.5));

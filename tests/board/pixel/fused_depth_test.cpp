@@ -280,6 +280,11 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
         v[i].ooz = float(random.Below(65536));
         v[i].oow = 1 / w;
       }
+      if (n % 5 == 1) {  // constant planes (a flat alpha, one colour; a 1/w of -0)
+        v[1].a = v[2].a = v[0].a;
+        v[1].g = v[2].g = v[0].g;
+        if (n % 10 == 1) v[0].oow = v[1].oow = v[2].oow = -0.0f;
+      }
       if (n % 13 == 5) {  // values the planes must hold in range, as every loop holds them
         v[0].r = std::nanf("");
         v[1].g = 1e30f;
