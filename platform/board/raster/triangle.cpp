@@ -342,7 +342,6 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup,
                      PlanesRead(render, tmu, tmu1)))
     return false;
-  out->line.active = false;  // the rest of it is not read
   out->shape = PreparedTriangle::Shape::kTriangle;
   return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }
@@ -382,7 +381,7 @@ namespace {
 class BandSpans {
  public:
   BandSpans(const PreparedTriangle& t, int row_begin)
-      : t_(t), next_(row_begin), line_(t.line.active) {}
+      : t_(t), next_(row_begin), line_(t.shape != PreparedTriangle::Shape::kTriangle) {}
   bool Span(int row, int& x0, int& x1) {
     if (line_) return LineSpan(t_.line, row, t_.setup.col_begin, t_.setup.col_end, &x0, &x1);
     if (walking_) {

@@ -33,14 +33,15 @@ struct TriangleTarget {
 
 // A triangle ready to draw: it can be drawn later, row range by row range, on
 // any thread; it keeps the texture it samples.
-struct PreparedTriangle {
+struct alignas(64) PreparedTriangle {
   // What a frame of thousands writes and reads back for each triangle comes
   // first, together: those records overflow the cache, and each line costs.
-  TriangleSetup setup;
+  // What it holds on to first, in the line a store's clear reads.
   std::shared_ptr<const TriangleInputs> shared;
   const TriangleInputs& Inputs() const { return shared ? *shared : inputs; }
   SharedTexture texture;   // what inputs.texture points into; null when unread
   SharedTexture texture1;  // unit 1's, where it takes part
+  TriangleSetup setup;
   SpanLoop loop = nullptr;
   // Where there is one, a loop over its rows that draws them as `loop` does.
   RowsLoop rows_loop = nullptr;
@@ -50,7 +51,7 @@ struct PreparedTriangle {
   // path: and each unit's).
   SpanInputs steps;
   TriangleTarget target;
-  // A line's or a point's spans; a triangle's only says it is none.
+  // A line's or a point's spans; a triangle's are not read.
   LineSpans line;
   UnitSpan unit_steps[2];
   // Its inputs: its own, or where a run of triangles in one untextured state
