@@ -250,26 +250,6 @@ void RotateBuffers(FrameBuffers& frame, bool average) {
   frame.back = (frame.back + 1) % frame.count;
 }
 
-namespace {
-
-// Buffer `index` at the drawn size: the display's rows where the frame is
-// drawn there.
-PixelRows ColorRows(const FrameBuffers& frame, int index) {
-  if (frame.storage == FrameStorage::kDisplayRows) return frame.display_rows;
-  return {frame.color[size_t(index)].data(), frame.width, frame.height, size_t(frame.width),
-          frame.layout};
-}
-
-}  // namespace
-
-PixelRows BackRows(const FrameBuffers& frame) {
-  return ColorRows(frame, frame.back);
-}
-
-PixelRows FrontRows(const FrameBuffers& frame) {
-  return ColorRows(frame, frame.front);
-}
-
 PixelRows AverageRows(const FrameBuffers& frame) {
   if (frame.display_rows.pixels) return frame.display_rows;
   return ArgbRows(static_cast<uint32_t*>(frame.shown.data()), frame.width / frame.ssaa,

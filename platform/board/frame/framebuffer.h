@@ -163,8 +163,20 @@ void CopyImageRow(const PixelRows& rows, int y, uint32_t* out);
 // The buffer drawn into, and the one shown, at the drawn size: the display's
 // rows where the frame is drawn there. No pixels when the frame is drawn in
 // bands only.
-PixelRows BackRows(const FrameBuffers& frame);
-PixelRows FrontRows(const FrameBuffers& frame);
+// Inline: a struct handed back from another file is stored, then read
+// back in other pieces, and the reads wait for the stores (every triangle
+// asks).
+inline PixelRows ColorRows(const FrameBuffers& frame, int index) {
+  if (frame.storage == FrameStorage::kDisplayRows) return frame.display_rows;
+  return {frame.color[size_t(index)].data(), frame.width, frame.height, size_t(frame.width),
+          frame.layout};
+}
+inline PixelRows BackRows(const FrameBuffers& frame) {
+  return ColorRows(frame, frame.back);
+}
+inline PixelRows FrontRows(const FrameBuffers& frame) {
+  return ColorRows(frame, frame.front);
+}
 // Where a supersampled frame is averaged to: the display's rows, or `shown`.
 PixelRows AverageRows(const FrameBuffers& frame);
 
