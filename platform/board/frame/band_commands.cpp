@@ -1,6 +1,7 @@
 #include "frame/band_commands.h"
 
 #include <algorithm>
+#include <cstddef>
 
 #include "frame/framebuffer.h"
 #include "pixel/average_down.h"

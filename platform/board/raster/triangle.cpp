@@ -429,9 +429,8 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     RowSpan batch[kBatch];
     int n = 0;
     const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
-    for (int row = row_begin; row < row_end; row++) {
-      int x0, x1;
-      if (!spans.Span(row, x0, x1)) continue;
+    const auto add = [&](int row, int x0, int x1) {
+      if (x0 >= x1) return;
       RowSpan& r = batch[n++];
       r.row = row;
       r.x0 = x0;
@@ -442,6 +441,29 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
       if (n == kBatch) {
         t.rows_loop(inputs, t.steps, planes, batch, n);
         n = 0;
+      }
+    };
+    if (t.shape == PreparedTriangle::Shape::kTriangle) {
+      // The band's rows of the triangle, up to 16 worked out at once.
+      int32_t x0[kRowSpansRoom], x1[kRowSpansRoom];
+      int row = row_begin;
+      for (; row < row_end; row += kRowSpansAtOnce) {
+        const int count = std::min(kRowSpansAtOnce, row_end - row);
+        if (!RowSpans(t.setup, row, count, x0, x1)) break;
+        for (int i = 0; i < count; i++) add(row + i, x0[i], x1[i]);
+      }
+      if (row < row_end) {  // values too large for the lanes: walked
+        RowWalker walker;
+        walker.Start(t.setup, row);
+        for (; row < row_end; row++, walker.Next()) {
+          int a, b;
+          if (walker.Span(a, b)) add(row, a, b);
+        }
+      }
+    } else {
+      for (int row = row_begin; row < row_end; row++) {
+        int a, b;
+        if (spans.Span(row, a, b)) add(row, a, b);
       }
     }
     if (n > 0) t.rows_loop(inputs, t.steps, planes, batch, n);
