@@ -373,47 +373,40 @@ bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
 
 namespace {
 
-// A shape's spans in a band, asked for row after row from its first: a
-// line's, or a triangle's worked out 16 rows at a time in vector lanes
-// (where its values are too large for that, walked row by row). Made where
-// the band's drawing begins: made when the triangle was prepared, it was one
-// more record to write, and to read back from far.
-class BandSpans {
- public:
-  BandSpans(const PreparedTriangle& t, int row_begin)
-      : t_(t), next_(row_begin), line_(t.shape != PreparedTriangle::Shape::kTriangle) {}
-  bool Span(int row, int& x0, int& x1) {
-    if (line_) return LineSpan(t_.line, row, t_.setup.col_begin, t_.setup.col_end, &x0, &x1);
-    if (walking_) {
-      const bool any = walker_.Span(x0, x1);
-      walker_.Next();
-      return any;
-    }
-    if (row == next_) {
-      first_ = row;
-      next_ = std::min(row + kRowSpansAtOnce, t_.setup.row_end);
-      if (!RowSpans(t_.setup, row, next_ - row, x0_, x1_)) {
-        walking_ = true;
-        walker_.Start(t_.setup, row);
-        return Span(row, x0, x1);
+// Calls f(row, x0, x1) for each row of [row_begin, row_end) the shape
+// covers, in order: a line's spans, or a triangle's worked out 16 rows at a
+// time in vector lanes (walked row by row where its values are too large for
+// that). Worked out where a band's drawing begins, and only the band's rows:
+// made when the triangle was prepared, they were one more record to write,
+// and to read back from far.
+template <typename F>
+void ForEachSpan(const PreparedTriangle& t, int row_begin, int row_end, F&& f) {
+  const bool triangle = t.shape == PreparedTriangle::Shape::kTriangle;
+  int32_t lo[kRowSpansRoom], hi[kRowSpansRoom];
+  bool walking = false;
+  RowWalker walker;
+  for (int row = row_begin; row < row_end; row += kRowSpansAtOnce) {
+    const int count = std::min(kRowSpansAtOnce, row_end - row);
+    if (!triangle) {
+      for (int i = 0; i < count; i++) {
+        if (!LineSpan(t.line, row + i, t.setup.col_begin, t.setup.col_end, &lo[i], &hi[i]))
+          lo[i] = hi[i] = 0;
+      }
+    } else if (walking || !RowSpans(t.setup, row, count, lo, hi)) {
+      if (!walking) walker.Start(t.setup, row);
+      walking = true;
+      for (int i = 0; i < count; i++, walker.Next()) {
+        if (!walker.Span(lo[i], hi[i])) lo[i] = hi[i] = 0;
       }
     }
-    x0 = x0_[row - first_];
-    x1 = x1_[row - first_];
-    return x0 < x1;
+    for (int i = 0; i < count; i++) {  // one call of f: it is inlined here
+      if (lo[i] < hi[i]) f(row + i, lo[i], hi[i]);
+    }
   }
-
- private:
-  const PreparedTriangle& t_;
-  int first_ = 0, next_;  // the rows worked out: [first_, next_)
-  int32_t x0_[kRowSpansRoom], x1_[kRowSpansRoom];
-  bool line_, walking_ = false;
-  RowWalker walker_;
-};
+}
 
 void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
                int first_row, const DepthRows& depth, UnitSpan* units) {
-  BandSpans spans(t, row_begin);
   const TriangleInputs& inputs = t.Inputs();
   const SpanReads reads = ReadsOf(inputs.state.pipeline);
   const TriangleTarget& target = t.target;
@@ -429,8 +422,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     RowSpan batch[kBatch];
     int n = 0;
     const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
-    const auto add = [&](int row, int x0, int x1) {
-      if (x0 >= x1) return;
+    ForEachSpan(t, row_begin, row_end, [&](int row, int x0, int x1) {
       RowSpan& r = batch[n++];
       r.row = row;
       r.x0 = x0;
@@ -442,38 +434,13 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
         t.rows_loop(inputs, t.steps, planes, batch, n);
         n = 0;
       }
-    };
-    if (t.shape == PreparedTriangle::Shape::kTriangle) {
-      // The band's rows of the triangle, up to 16 worked out at once.
-      int32_t x0[kRowSpansRoom], x1[kRowSpansRoom];
-      int row = row_begin;
-      for (; row < row_end; row += kRowSpansAtOnce) {
-        const int count = std::min(kRowSpansAtOnce, row_end - row);
-        if (!RowSpans(t.setup, row, count, x0, x1)) break;
-        for (int i = 0; i < count; i++) add(row + i, x0[i], x1[i]);
-      }
-      if (row < row_end) {  // values too large for the lanes: walked
-        RowWalker walker;
-        walker.Start(t.setup, row);
-        for (; row < row_end; row++, walker.Next()) {
-          int a, b;
-          if (walker.Span(a, b)) add(row, a, b);
-        }
-      }
-    } else {
-      for (int row = row_begin; row < row_end; row++) {
-        int a, b;
-        if (spans.Span(row, a, b)) add(row, a, b);
-      }
-    }
+    });
     if (n > 0) t.rows_loop(inputs, t.steps, planes, batch, n);
     return;
   }
   SpanInputs span = t.steps;
   span.units = units;
-  for (int row = row_begin; row < row_end; row++) {
-    int x0, x1;
-    if (!spans.Span(row, x0, x1)) continue;
+  ForEachSpan(t, row_begin, row_end, [&](int row, int x0, int x1) {
     span.depth = depth.plane ? depth.Row(row) : nullptr;
     StartSpan(t.setup, inputs, reads, row, x0, x1, &span);
     if (matrix) {
@@ -487,7 +454,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
       span.row = rows.Argb(row - first_row);
     }
     t.loop(inputs, span);
-  }
+  });
 }
 
 }  // namespace
