@@ -508,19 +508,12 @@ struct RowStarts {
   V32 color[4], z, q;
 };
 
-HWY_INLINE RowStarts MakeRowStarts(const SpanPlanes& planes, SpanReads reads, const RowSpan* rows,
-                                   int count) {
+HWY_INLINE RowStarts MakeRowStarts(const SpanPlanes& planes, SpanReads reads, hn::Vec<DI> x0,
+                                   hn::Vec<DI> row, int count) {
   const D32 d;
   const DD dd;
-  const DI di;
   const hn::Half<DI> di8;
   const hn::Rebind<float, DD> df8;
-  auto x0 = hn::Zero(di), row = hn::Zero(di);
-  for (int r = 0; r < count; r++) {
-    const auto lane = hn::Eq(hn::Iota(di, 0), hn::Set(di, r));
-    x0 = hn::IfThenElse(lane, hn::Set(di, rows[r].x0), x0);
-    row = hn::IfThenElse(lane, hn::Set(di, rows[r].row), row);
-  }
   constexpr double kMax = 2147483647.0;
   const bool upper = count > int(hn::Lanes(di8));
   RowStarts out;
@@ -558,9 +551,8 @@ HWY_INLINE T* Shifted(T* row, int column) {
 // the same for every vector and only each row's mask is made (packing rows
 // tightly costs more in that bookkeeping than the lanes left empty).
 template <int kGroup, FusedColor kColor, FusedBlend kBlend, FusedDepth kDepth>
-HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, const RowSpan* rows,
-                            int count, const RowStarts& start, bool dithered, bool reads_old,
-                            bool write_depth) {
+HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, const RowBatch& rows,
+                            const RowStarts& start, bool reads_old, bool write_depth) {
   const D32 d;
   const DI di;
   const DF df;
@@ -572,8 +564,9 @@ HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, c
   const auto column = hn::And(hn::Iota(di, 0), hn::Set(di, kGroup - 1));
   const V32 at = hn::BitCast(d, column);
   const auto k = hn::ConvertTo(df, column);
-  for (int first = 0; first < count; first += kRows) {
-    const int n = std::min(kRows, count - first);
+  const bool dithered = rows.dither != nullptr;
+  for (int first = 0; first < rows.count; first += kRows) {
+    const int n = std::min(kRows, rows.count - first);
     const auto which = hn::IndicesFromVec(d, hn::BitCast(d, hn::Add(group, hn::Set(di, first))));
     const auto stepped = [&](V32 from, uint32_t step) {
       return hn::Add(hn::TableLookupLanes(from, which), hn::Mul(at, hn::Set(d, step)));
@@ -590,16 +583,17 @@ HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, c
     V32 old = hn::Zero(d), offsets = hn::Zero(d);
     auto stored16 = hn::Zero(d16h);
     for (int i = 0; i < n; i++) {
-      const RowSpan& span = rows[first + i];
-      const int lane = i * kGroup, at_lane = span.x0 - lane;
-      mask[i] = hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, size_t(lane + span.count)));
-      mask16[i] =
-          hn::AndNot(hn::FirstN(d16h, size_t(lane)), hn::FirstN(d16h, size_t(lane + span.count)));
-      if (reads_old) old = hn::Or(old, hn::MaskedLoad(mask[i], d, Shifted(span.pixels, at_lane)));
+      const int r = first + i, lane = i * kGroup, at_lane = rows.x0[r] - lane;
+      const size_t end = size_t(lane + std::max(0, rows.x1[r] - rows.x0[r]));
+      mask[i] = hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, end));
+      mask16[i] = hn::AndNot(hn::FirstN(d16h, size_t(lane)), hn::FirstN(d16h, end));
+      if (reads_old)
+        old = hn::Or(old, hn::MaskedLoad(mask[i], d, Shifted(rows.Pixels(r), at_lane)));
       if (dithered)
-        offsets = hn::Or(offsets, hn::MaskedLoad(mask[i], d, Shifted(span.dither, at_lane)));
+        offsets = hn::Or(offsets, hn::MaskedLoad(mask[i], d, Shifted(rows.dither[r], at_lane)));
       if constexpr (kDepth != FusedDepth::kNone)
-        stored16 = hn::Or(stored16, hn::MaskedLoad(mask16[i], d16h, Shifted(span.depth, at_lane)));
+        stored16 =
+            hn::Or(stored16, hn::MaskedLoad(mask16[i], d16h, Shifted(rows.Depth(r), at_lane)));
     }
     const hn::Vec<DI> stored = hn::BitCast(di, hn::PromoteTo(d, stored16));
     M32 pass;
@@ -612,10 +606,9 @@ HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, c
     const auto kept =
         hn::TruncateTo(d16h, hn::IfThenElse(pass, hn::BitCast(d, written), hn::BitCast(d, stored)));
     for (int i = 0; i < n; i++) {
-      const RowSpan& span = rows[first + i];
-      const int at_lane = span.x0 - i * kGroup;
-      hn::BlendedStore(result, hn::And(pass, mask[i]), d, Shifted(span.pixels, at_lane));
-      if (write_depth) hn::BlendedStore(kept, mask16[i], d16h, Shifted(span.depth, at_lane));
+      const int r = first + i, at_lane = rows.x0[r] - i * kGroup;
+      hn::BlendedStore(result, hn::And(pass, mask[i]), d, Shifted(rows.Pixels(r), at_lane));
+      if (write_depth) hn::BlendedStore(kept, mask16[i], d16h, Shifted(rows.Depth(r), at_lane));
     }
   }
 }
@@ -625,11 +618,10 @@ HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, c
 // values (a permute) and stepped by its column in the row; masked loads and
 // stores (which never touch a lane outside the mask) read and write each
 // row's part. Untextured states only; false when this batch cannot be drawn
-// so (a row without its depth buffer).
+// so (no depth buffer).
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
 HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
-                           const SpanPlanes& planes, SpanReads reads, const RowSpan* rows,
-                           int count) {
+                           const SpanPlanes& planes, SpanReads reads, const RowBatch& rows) {
   if constexpr (kCoords != Coords::kNone) {
     return false;
   } else {
@@ -639,14 +631,18 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     const D16Half d16h;
     constexpr int kN = int(hn::MaxLanes(D32()));
     static_assert(kN == 16);
-    const bool dithered = rows[0].dither != nullptr;
-    int widest = 0;
-    for (int r = 0; r < count; r++) {
-      if (kDepth != FusedDepth::kNone && rows[r].depth == nullptr) return false;
-      if ((rows[r].dither != nullptr) != dithered) return false;
-      widest = std::max(widest, rows[r].count);
-    }
-    const RowStarts start = MakeRowStarts(planes, reads, rows, count);
+    const hn::Half<DI> dh;
+    if (kDepth != FusedDepth::kNone && rows.depth == nullptr) return false;
+    const int count = rows.count;
+    const bool dithered = rows.dither != nullptr;
+    // The columns in lanes, loaded as the halves they were stored as (a
+    // load of two stores waits for both to be written).
+    const auto x0 = hn::Combine(di, hn::LoadU(dh, rows.x0 + 8), hn::LoadU(dh, rows.x0));
+    const auto x1 = hn::Combine(di, hn::LoadU(dh, rows.x1 + 8), hn::LoadU(dh, rows.x1));
+    const auto in_batch = hn::FirstN(di, size_t(count));
+    const int widest = hn::GetLane(
+        hn::MaxOfLanes(di, hn::IfThenElseZero(in_batch, hn::Max(hn::Sub(x1, x0), hn::Zero(di)))));
+    const RowStarts start = MakeRowStarts(planes, reads, x0, hn::Iota(di, rows.first_row), count);
     const V32 first_red = start.color[0], first_green = start.color[1];
     const V32 first_blue = start.color[2], first_alpha = start.color[3];
     const V32 first_z = start.z, first_q = start.q;
@@ -656,13 +652,11 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     const bool reads_old =
         kBlend == FusedBlend::kSrcAlpha || st.kind.alpha_write == FusedAlphaWrite::kKeep;
     if (widest <= 4) {
-      GroupedRows<4, kColor, kBlend, kDepth>(st, steps, rows, count, start, dithered, reads_old,
-                                             write_depth);
+      GroupedRows<4, kColor, kBlend, kDepth>(st, steps, rows, start, reads_old, write_depth);
       return true;
     }
     if (widest <= 8) {
-      GroupedRows<8, kColor, kBlend, kDepth>(st, steps, rows, count, start, dithered, reads_old,
-                                             write_depth);
+      GroupedRows<8, kColor, kBlend, kDepth>(st, steps, rows, start, reads_old, write_depth);
       return true;
     }
     // A part of a row in a vector: lanes [lane, lane + len) are its pixels
@@ -672,13 +666,14 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
       M32 mask;
       hn::Mask<D16Half> mask16;
     };
-    int row = 0, done = 0;  // the next pixel to draw: rows[row]'s pixel `done`
+    const auto width = [&](int r) { return std::max(0, rows.x1[r] - rows.x0[r]); };
+    int row = 0, done = 0;  // the next pixel to draw: row `row`'s pixel `done`
     while (row < count) {
       Part parts[kN];
       int n_parts = 0, lane = 0;
       auto row_of = hn::Zero(di), k_of = hn::Zero(di);
       while (lane < kN && row < count) {
-        const int len = std::min(rows[row].count - done, kN - lane);
+        const int len = std::min(width(row) - done, kN - lane);
         if (len > 0) {
           const M32 mask =
               hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, size_t(lane + len)));
@@ -687,11 +682,11 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
           k_of = hn::IfThenElse(mi, hn::Set(di, done - lane), k_of);
           const auto mask16 =
               hn::AndNot(hn::FirstN(d16h, size_t(lane)), hn::FirstN(d16h, size_t(lane + len)));
-          parts[n_parts++] = {row, rows[row].x0 + done - lane, lane, len, mask, mask16};
+          parts[n_parts++] = {row, rows.x0[row] + done - lane, lane, len, mask, mask16};
           lane += len;
           done += len;
         }
-        if (done >= rows[row].count) {
+        if (done >= width(row)) {
           row++;
           done = 0;
         }
@@ -714,15 +709,17 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
       auto stored16 = hn::Zero(d16h);
       for (int k = 0; k < n_parts; k++) {
         const Part& part = parts[k];
-        const RowSpan& span = rows[part.row];
-        if (reads_old)
-          old = hn::Or(old, hn::MaskedLoad(part.mask, d, Shifted(span.pixels, part.column)));
-        if (dithered)
-          offsets =
-              hn::Or(offsets, hn::MaskedLoad(part.mask, d, Shifted(span.dither, part.column)));
+        if (reads_old) {
+          old = hn::Or(old,
+                       hn::MaskedLoad(part.mask, d, Shifted(rows.Pixels(part.row), part.column)));
+        }
+        if (dithered) {
+          offsets = hn::Or(
+              offsets, hn::MaskedLoad(part.mask, d, Shifted(rows.dither[part.row], part.column)));
+        }
         if constexpr (kDepth != FusedDepth::kNone) {
-          stored16 =
-              hn::Or(stored16, hn::MaskedLoad(part.mask16, d16h, Shifted(span.depth, part.column)));
+          stored16 = hn::Or(stored16, hn::MaskedLoad(part.mask16, d16h,
+                                                     Shifted(rows.Depth(part.row), part.column)));
         }
       }
       const hn::Vec<DI> stored = hn::BitCast(di, hn::PromoteTo(d, stored16));
@@ -736,11 +733,10 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
           d16h, hn::IfThenElse(pass, hn::BitCast(d, written), hn::BitCast(d, stored)));
       for (int k = 0; k < n_parts; k++) {
         const Part& part = parts[k];
-        const RowSpan& span = rows[part.row];
-        hn::BlendedStore(result, hn::And(pass, part.mask), d, Shifted(span.pixels, part.column));
-        if (write_depth) {
-          hn::BlendedStore(kept, part.mask16, d16h, Shifted(span.depth, part.column));
-        }
+        hn::BlendedStore(result, hn::And(pass, part.mask), d,
+                         Shifted(rows.Pixels(part.row), part.column));
+        if (write_depth)
+          hn::BlendedStore(kept, part.mask16, d16h, Shifted(rows.Depth(part.row), part.column));
       }
     }
     return true;
@@ -752,20 +748,21 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
 // rasterizer starts it, then drawn as DepthSpan draws it.
 template <FusedColor kColor, FusedBlend kBlend, Coords kCoords, FusedDepth kDepth>
 void DepthRows(const TriangleInputs& tri, const SpanInputs& steps, const SpanPlanes& planes,
-               const RowSpan* rows, int count) {
+               const RowBatch& rows) {
   const DepthSpanState& st = StateOf(tri);
   const SpanReads reads = ReadsOf(tri.state.pipeline);
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
-  if (PackedRows<kColor, kBlend, kCoords, kDepth>(st, steps, planes, reads, rows, count)) return;
+  if (PackedRows<kColor, kBlend, kCoords, kDepth>(st, steps, planes, reads, rows)) return;
 #endif
   SpanInputs span = steps;
-  for (const RowSpan* r = rows; r < rows + count; r++) {
-    span.x0 = r->x0;
-    span.count = r->count;
-    span.row = r->pixels;
-    span.depth = r->depth;
-    span.dither = r->dither;
-    StartValues(planes, tri, reads, r->row, r->x0, &span);
+  for (int i = 0; i < rows.count; i++) {
+    if (rows.x0[i] >= rows.x1[i]) continue;
+    span.x0 = rows.x0[i];
+    span.count = rows.x1[i] - rows.x0[i];
+    span.row = rows.Pixels(i);
+    span.depth = rows.Depth(i);
+    span.dither = rows.Dither(i);
+    StartValues(planes, tri, reads, rows.first_row + i, rows.x0[i], &span);
     DrawDepthSpan<kColor, kBlend, kCoords, kDepth>(st, tri, span);
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
 #include "pixel/pipeline_state.h"
@@ -86,21 +87,34 @@ inline void StartValues(const SpanPlanes& planes, const TriangleInputs& tri, Spa
   span->oow = ToFloat(PlaneValue(q, ox, oy, px, py));
 }
 
-// A row's span as a loop over a triangle's rows takes it: the row, its
-// columns [x0, x0 + count), and the row's pixels, depths and dither offsets
-// as SpanInputs has them. Left unset until filled: batches of them are made
-// for every few rows.
-struct RowSpan {
-  int row, x0, count;
-  uint32_t* pixels;
-  uint16_t* depth;
-  const uint32_t* dither;
+// Rows of a triangle one after another, as a loop over its rows takes them:
+// row first_row + i covers columns [x0[i], x1[i]), none where x1[i] <=
+// x0[i]. x0 and x1 hold kRowsAtOnce entries whatever `count` (those past it
+// hold anything), so that a target may load them whole. Their pixels, depths
+// and dither offsets are as SpanInputs has them, row first_row's, and the
+// next rows `stride` (`depth_stride`) apart.
+struct RowBatch {
+  static constexpr int kRowsAtOnce = 16;
+  int first_row = 0, count = 0;
+  const int32_t* x0 = nullptr;
+  const int32_t* x1 = nullptr;
+  uint32_t* pixels = nullptr;
+  size_t stride = 0;
+  uint16_t* depth = nullptr;  // null: no depth buffer
+  size_t depth_stride = 0;
+  const uint32_t* const* dither = nullptr;  // each row's offsets; null: none
+
+  uint32_t* Pixels(int i) const { return pixels + ptrdiff_t(i) * ptrdiff_t(stride); }
+  uint16_t* Depth(int i) const {
+    return depth ? depth + ptrdiff_t(i) * ptrdiff_t(depth_stride) : nullptr;
+  }
+  const uint32_t* Dither(int i) const { return dither ? dither[i] : nullptr; }
 };
 
-// Draws `count` spans of a triangle, each started from `planes` by
+// Draws a batch of a triangle's rows, each span started from `planes` by
 // StartValues, with `steps` its steps along a row: as a span loop draws each
 // span StartValues starts, for the same pixels.
 using RowsLoop = void (*)(const TriangleInputs& tri, const SpanInputs& steps,
-                          const SpanPlanes& planes, const RowSpan* rows, int count);
+                          const SpanPlanes& planes, const RowBatch& rows);
 
 }  // namespace softboard

@@ -373,14 +373,14 @@ bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
 
 namespace {
 
-// Calls f(row, x0, x1) for each row of [row_begin, row_end) the shape
-// covers, in order: a line's spans, or a triangle's worked out 16 rows at a
-// time in vector lanes (walked row by row where its values are too large for
-// that). Worked out where a band's drawing begins, and only the band's rows:
-// made when the triangle was prepared, they were one more record to write,
-// and to read back from far.
+// Calls f(row, count, x0, x1) for each kRowSpansAtOnce rows of [row_begin,
+// row_end) in turn, row + i covering [x0[i], x1[i]) (none where x1[i] <=
+// x0[i]): a line's spans, or a triangle's worked out in vector lanes (walked
+// row by row where its values are too large for that). Worked out where a
+// band's drawing begins, and only the band's rows: made when the triangle
+// was prepared, they were one more record to write, and to read back from far.
 template <typename F>
-void ForEachSpan(const PreparedTriangle& t, int row_begin, int row_end, F&& f) {
+void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, F&& f) {
   const bool triangle = t.shape == PreparedTriangle::Shape::kTriangle;
   int32_t lo[kRowSpansRoom], hi[kRowSpansRoom];
   bool walking = false;
@@ -399,9 +399,7 @@ void ForEachSpan(const PreparedTriangle& t, int row_begin, int row_end, F&& f) {
         if (!walker.Span(lo[i], hi[i])) lo[i] = hi[i] = 0;
       }
     }
-    for (int i = 0; i < count; i++) {  // one call of f: it is inlined here
-      if (lo[i] < hi[i]) f(row + i, lo[i], hi[i]);
-    }
+    f(row, count, lo, hi);  // one call: it is inlined here
   }
 }
 
@@ -417,44 +415,59 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     return int(int64_t(row) * kScreenHeight / target.height) & 3;
   };
   if (t.rows_loop && rows.layout == PixelLayout::kArgb8888) {
-    // The spans go to the triangle's loop a batch at a time.
-    constexpr int kBatch = 16;
-    RowSpan batch[kBatch];
-    int n = 0;
+    // The rows go to the triangle's loop as they were worked out, 16 at a
+    // time, less the empty rows at either end.
+    static_assert(kRowSpansAtOnce == RowBatch::kRowsAtOnce && kRowSpansRoom >= kRowSpansAtOnce);
     const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
-    ForEachSpan(t, row_begin, row_end, [&](int row, int x0, int x1) {
-      RowSpan& r = batch[n++];
-      r.row = row;
-      r.x0 = x0;
-      r.count = x1 - x0;
-      r.pixels = rows.Argb(row - first_row);
-      r.depth = depth.plane ? depth.Row(row) : nullptr;
-      r.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
-      if (n == kBatch) {
-        t.rows_loop(inputs, t.steps, planes, batch, n);
-        n = 0;
-      }
-    });
-    if (n > 0) t.rows_loop(inputs, t.steps, planes, batch, n);
+    const uint32_t* dither[kRowSpansAtOnce];
+    ForEachRows(t, row_begin, row_end,
+                [&](int row, int count, const int32_t* lo, const int32_t* hi) {
+                  int first = 0;
+                  while (first < count && lo[first] >= hi[first]) first++;
+                  while (count > first && lo[count - 1] >= hi[count - 1]) count--;
+                  if (first == count) return;
+                  RowBatch batch;
+                  batch.first_row = row + first;
+                  batch.count = count - first;
+                  batch.x0 = lo + first;
+                  batch.x1 = hi + first;
+                  batch.pixels = rows.Argb(batch.first_row - first_row);
+                  batch.stride = rows.stride;
+                  if (depth.plane) {
+                    batch.depth = depth.Row(batch.first_row);
+                    batch.depth_stride = depth.stride;
+                  }
+                  if (target.dither[0]) {
+                    for (int i = 0; i < batch.count; i++)
+                      dither[i] = target.dither[matrix_row(batch.first_row + i)];
+                    batch.dither = dither;
+                  }
+                  t.rows_loop(inputs, t.steps, planes, batch);
+                });
     return;
   }
   SpanInputs span = t.steps;
   span.units = units;
-  ForEachSpan(t, row_begin, row_end, [&](int row, int x0, int x1) {
-    span.depth = depth.plane ? depth.Row(row) : nullptr;
-    StartSpan(t.setup, inputs, reads, row, x0, x1, &span);
-    if (matrix) {
-      span.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
-      span.lod_dither = target.lod_dither[matrix_row(row)];
-    }
-    if (rows.layout == PixelLayout::kRgb565) {
-      span.row565 = rows.Rgb565(row - first_row);
-      span.alpha = rows.Alpha(row - first_row);
-    } else {
-      span.row = rows.Argb(row - first_row);
-    }
-    t.loop(inputs, span);
-  });
+  ForEachRows(t, row_begin, row_end,
+              [&](int first, int count, const int32_t* lo, const int32_t* hi) {
+                for (int row = first; row < first + count; row++) {
+                  const int x0 = lo[row - first], x1 = hi[row - first];
+                  if (x0 >= x1) continue;
+                  span.depth = depth.plane ? depth.Row(row) : nullptr;
+                  StartSpan(t.setup, inputs, reads, row, x0, x1, &span);
+                  if (matrix) {
+                    span.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
+                    span.lod_dither = target.lod_dither[matrix_row(row)];
+                  }
+                  if (rows.layout == PixelLayout::kRgb565) {
+                    span.row565 = rows.Rgb565(row - first_row);
+                    span.alpha = rows.Alpha(row - first_row);
+                  } else {
+                    span.row = rows.Argb(row - first_row);
+                  }
+                  t.loop(inputs, span);
+                }
+              });
 }
 
 }  // namespace
