@@ -466,32 +466,52 @@ void DepthSpan(const TriangleInputs& tri, const SpanInputs& span) {
 #if HWY_TARGET == HWY_AVX3 || HWY_TARGET == HWY_AVX3_DL
 using DD = hn::ScalableTag<double>;
 
+// Where 16 rows' first pixels lie from a triangle's origin, in doubles, 8
+// rows a vector (the upper 8 only when `upper`): the same for every plane.
+struct RowOffsets {
+  hn::Vec<DD> x[2], y[2];
+  bool upper;
+};
+
+HWY_INLINE RowOffsets MakeRowOffsets(const SpanPlanes& planes, hn::Vec<DI> x0, hn::Vec<DI> row,
+                                     bool upper) {
+  const DD dd;
+  const hn::Half<DI> dh;
+  const auto offset = [&](hn::Vec<hn::Half<DI>> v, double origin) {
+    return hn::Sub(hn::Add(hn::PromoteTo(dd, v), hn::Set(dd, 0.5)), hn::Set(dd, origin));
+  };
+  RowOffsets out;
+  out.upper = upper;
+  out.x[0] = offset(hn::LowerHalf(dh, x0), planes.origin_x);
+  out.y[0] = offset(hn::LowerHalf(dh, row), planes.origin_y);
+  out.x[1] = out.y[1] = hn::Zero(dd);
+  if (upper) {
+    out.x[1] = offset(hn::UpperHalf(dh, x0), planes.origin_x);
+    out.y[1] = offset(hn::UpperHalf(dh, row), planes.origin_y);
+  }
+  return out;
+}
+
 // A plane's values at the first pixels of 16 rows, each as StartValues
 // takes it (the same operations in the same order, in doubles), 8 rows a
 // vector: `held` makes each half of the result. Only the first 8 rows when
 // not `upper` (most batches of a small triangle), the rest 0.
 template <class Held>
-HWY_INLINE V32 RowPlaneValues(const Plane& p, const SpanPlanes& planes, hn::Vec<DI> x0,
-                              hn::Vec<DI> row, bool upper, Held held) {
+HWY_INLINE V32 RowPlaneValues(const Plane& p, const RowOffsets& at, Held held) {
   const DD dd;
-  const hn::Half<DI> dh;
   // A constant plane (a flat alpha, say) is at_origin everywhere: adding
   // its zero steps changes nothing, unless at_origin is -0.
   if (p.dx == 0 && p.dy == 0 && !(p.at_origin == 0 && std::signbit(p.at_origin))) {
     const auto same = held(hn::Set(dd, p.at_origin));
     return hn::BitCast(D32(), hn::Combine(DI(), same, same));
   }
-  const auto value = [&](hn::Vec<hn::Half<DI>> x, hn::Vec<hn::Half<DI>> y) {
-    const auto px = hn::Add(hn::PromoteTo(dd, x), hn::Set(dd, 0.5));
-    const auto py = hn::Add(hn::PromoteTo(dd, y), hn::Set(dd, 0.5));
-    return hn::Add(hn::Add(hn::Set(dd, p.at_origin),
-                           hn::Mul(hn::Set(dd, p.dx), hn::Sub(px, hn::Set(dd, planes.origin_x)))),
-                   hn::Mul(hn::Set(dd, p.dy), hn::Sub(py, hn::Set(dd, planes.origin_y))));
+  const auto value = [&](int half) {
+    return hn::Add(hn::Add(hn::Set(dd, p.at_origin), hn::Mul(hn::Set(dd, p.dx), at.x[half])),
+                   hn::Mul(hn::Set(dd, p.dy), at.y[half]));
   };
-  const auto low = held(value(hn::LowerHalf(dh, x0), hn::LowerHalf(dh, row)));
-  if (!upper) return hn::BitCast(D32(), hn::ZeroExtendVector(DI(), low));
-  const auto high = held(value(hn::UpperHalf(dh, x0), hn::UpperHalf(dh, row)));
-  return hn::BitCast(D32(), hn::Combine(DI(), high, low));
+  const auto low = held(value(0));
+  if (!at.upper) return hn::BitCast(D32(), hn::ZeroExtendVector(DI(), low));
+  return hn::BitCast(D32(), hn::Combine(DI(), held(value(1)), low));
 }
 
 // `v` held within +-limit, NaN taken low, as ToFixed and its kin hold it.
@@ -515,23 +535,23 @@ HWY_INLINE RowStarts MakeRowStarts(const SpanPlanes& planes, SpanReads reads, hn
   const hn::Half<DI> di8;
   const hn::Rebind<float, DD> df8;
   constexpr double kMax = 2147483647.0;
-  const bool upper = count > int(hn::Lanes(di8));
+  const RowOffsets at = MakeRowOffsets(planes, x0, row, count > int(hn::Lanes(di8)));
   RowStarts out;
   for (int c = 0; c < 4; c++) {
-    out.color[c] = RowPlaneValues(planes.plane[kPlaneR + c], planes, x0, row, upper, [&](auto v) {
+    out.color[c] = RowPlaneValues(planes.plane[kPlaneR + c], at, [&](auto v) {
       return hn::DemoteTo(
           di8, HeldWithin(hn::Mul(hn::Add(v, hn::Set(dd, 0.5)), hn::Set(dd, 65536.0)), kMax));
     });
   }
   out.z = out.q = hn::Zero(d);
   if (reads.z) {
-    out.z = RowPlaneValues(planes.plane[kPlaneZ], planes, x0, row, upper, [&](auto v) {
+    out.z = RowPlaneValues(planes.plane[kPlaneZ], at, [&](auto v) {
       v = hn::Add(hn::Mul(v, hn::Set(dd, double(1 << kDepthFraction))), hn::Set(dd, 0.5));
       return hn::DemoteTo(di8, hn::Floor(HeldWithin(v, kMax)));
     });
   }
   if (reads.q) {
-    out.q = RowPlaneValues(planes.plane[kPlaneQ], planes, x0, row, upper, [&](auto v) {
+    out.q = RowPlaneValues(planes.plane[kPlaneQ], at, [&](auto v) {
       return hn::BitCast(di8, hn::DemoteTo(df8, HeldWithin(v, 1e30)));
     });
   }
