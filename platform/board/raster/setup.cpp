@@ -34,9 +34,6 @@ static int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
   const int64_t q = n / d;
   return (n % d != 0 && n < 0) ? q - 1 : q;
 }
-static int64_t CeilDiv(int64_t n, int64_t d) {
-  return -FloorDiv(-n, d);
-}
 
 // Edge from p to q of a triangle wound so that its interior is positive.
 static Edge MakeEdge(int64_t px, int64_t py, int64_t qx, int64_t qy) {
@@ -47,9 +44,11 @@ static Edge MakeEdge(int64_t px, int64_t py, int64_t qx, int64_t qy) {
 }
 
 // Screen rows or columns whose centres lie in [lo, hi] (1/16 pixel units).
+// Divided by 16 as shifts (which floor): called once for rows and once for
+// columns, it was not inlined, and divided.
 static std::pair<int, int> CentresWithin(int64_t lo, int64_t hi, int size) {
-  const int64_t first = std::max<int64_t>(0, CeilDiv(lo - 8, 16));
-  const int64_t last = std::min<int64_t>(size - 1, FloorDiv(hi - 8, 16));
+  const int64_t first = std::max<int64_t>(0, -((8 - lo) >> 4));
+  const int64_t last = std::min<int64_t>(size - 1, (hi - 8) >> 4);
   if (first > last) return {0, 0};
   return {int(first), int(last) + 1};
 }
