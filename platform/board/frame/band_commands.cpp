@@ -107,12 +107,19 @@ void PrefetchCommand(const BandCommand& command) {
   for (size_t i = 0; i < offsetof(PreparedTriangle, line); i += 64) __builtin_prefetch(at + i);
 }
 
-void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory) {
+void WorkAhead(const BandCommand& command, int top, int bottom, SpansAhead* ahead) {
+  if (const auto* t = std::get_if<TriangleCommand>(&command))
+    return WorkOutSpansAhead(*t->triangle, top, bottom, ahead);
+  ahead->triangle = nullptr;
+}
+
+void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory,
+                const SpansAhead* ahead) {
   std::visit(Visit{[&](const TriangleCommand& t) {
                      const Destination& d = t.to;
                      const int first_row = InBand(d) ? top : 0;
                      DrawRows(*t.triangle, BandRows(d, top, bottom, band_memory), top, bottom,
-                              first_row, d.depth);
+                              first_row, d.depth, ahead);
                    },
                    [&](const ClearCommand& c) {
                      const Destination& d = c.to;

@@ -74,8 +74,14 @@ bool ReadsDepth(const BandCommand& command);
 // there (0: none).
 size_t BandRowBytes(const BandCommand& command, int band_rows);
 
+// Works out what of a triangle command's part in rows [top, bottom) its
+// drawing would wait on first (see SpansAhead); for any other command, none.
+void WorkAhead(const BandCommand& command, int top, int bottom, SpansAhead* ahead);
+
 // Draws the command's part in rows [top, bottom); `band_memory` holds the
-// band's own rows, from row `top`.
-void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory);
+// band's own rows, from row `top`. `ahead`: what WorkAhead made for it, if
+// anything.
+void DrawInBand(const BandCommand& command, int top, int bottom, void* band_memory,
+                const SpansAhead* ahead = nullptr);
 
 }  // namespace softboard

@@ -380,13 +380,18 @@ namespace {
 // band's drawing begins, and only the band's rows: made when the triangle
 // was prepared, they were one more record to write, and to read back from far.
 template <typename F>
-void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, F&& f) {
+void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, const SpansAhead* ahead,
+                 F&& f) {
   const bool triangle = t.shape == PreparedTriangle::Shape::kTriangle;
   int32_t lo[kRowSpansRoom], hi[kRowSpansRoom];
   bool walking = false;
   RowWalker walker;
   for (int row = row_begin; row < row_end; row += kRowSpansAtOnce) {
     const int count = std::min(kRowSpansAtOnce, row_end - row);
+    if (ahead && ahead->triangle == &t && ahead->row == row && ahead->count == count) {
+      f(row, count, ahead->x0, ahead->x1);
+      continue;
+    }
     if (!triangle) {
       for (int i = 0; i < count; i++) {
         if (!LineSpan(t.line, row + i, t.setup.col_begin, t.setup.col_end, &lo[i], &hi[i]))
@@ -404,7 +409,7 @@ void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, F&& f) {
 }
 
 void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
-               int first_row, const DepthRows& depth, UnitSpan* units) {
+               int first_row, const DepthRows& depth, UnitSpan* units, const SpansAhead* ahead) {
   const TriangleInputs& inputs = t.Inputs();
   const SpanReads reads = ReadsOf(inputs.state.pipeline);
   const TriangleTarget& target = t.target;
@@ -420,7 +425,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     static_assert(kRowSpansAtOnce == RowBatch::kRowsAtOnce && kRowSpansRoom >= kRowSpansAtOnce);
     const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
     const uint32_t* dither[kRowSpansAtOnce];
-    ForEachRows(t, row_begin, row_end,
+    ForEachRows(t, row_begin, row_end, ahead,
                 [&](int row, int count, const int32_t* lo, const int32_t* hi) {
                   int first = 0;
                   while (first < count && lo[first] >= hi[first]) first++;
@@ -448,7 +453,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
   }
   SpanInputs span = t.steps;
   span.units = units;
-  ForEachRows(t, row_begin, row_end,
+  ForEachRows(t, row_begin, row_end, ahead,
               [&](int first, int count, const int32_t* lo, const int32_t* hi) {
                 for (int row = first; row < first + count; row++) {
                   const int x0 = lo[row - first], x1 = hi[row - first];
@@ -472,14 +477,28 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
 
 }  // namespace
 
-void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
-              int first_row, const DepthRows& depth) {
+void WorkOutSpansAhead(const PreparedTriangle& t, int row_begin, int row_end, SpansAhead* ahead) {
+  ahead->triangle = nullptr;
+  if (t.shape != PreparedTriangle::Shape::kTriangle) return;
   row_begin = std::max(row_begin, t.setup.row_begin);
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
-  if (!t.Inputs().units) return DrawSpans(t, rows, row_begin, row_end, first_row, depth, nullptr);
+  const int count = std::min(kRowSpansAtOnce, row_end - row_begin);
+  if (!RowSpans(t.setup, row_begin, count, ahead->x0, ahead->x1)) return;
+  ahead->triangle = &t;
+  ahead->row = row_begin;
+  ahead->count = count;
+}
+
+void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
+              int first_row, const DepthRows& depth, const SpansAhead* ahead) {
+  row_begin = std::max(row_begin, t.setup.row_begin);
+  row_end = std::min(row_end, t.setup.row_end);
+  if (row_begin >= row_end) return;
+  if (!t.Inputs().units)
+    return DrawSpans(t, rows, row_begin, row_end, first_row, depth, nullptr, ahead);
   UnitSpan units[2] = {t.unit_steps[0], t.unit_steps[1]};
-  DrawSpans(t, rows, row_begin, row_end, first_row, depth, units);
+  DrawSpans(t, rows, row_begin, row_end, first_row, depth, units, ahead);
 }
 
 }  // namespace softboard

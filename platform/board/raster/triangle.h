@@ -13,6 +13,7 @@
 #include "pixel/span.h"
 #include "pixel/span_start.h"
 #include "raster/line.h"
+#include "raster/row_spans.h"
 #include "raster/setup.h"
 #include "raster/texture_memory.h"
 
@@ -92,10 +93,24 @@ struct ClipRect {
 };
 ClipRect TargetClip(const ClipWindow& clip, int width, int height);
 
+// A triangle's first rows in a band, worked out before the command ahead of
+// it is drawn: its drawing then need not wait on the divisions that make
+// them, which overlap the drawing before.
+struct SpansAhead {
+  const PreparedTriangle* triangle = nullptr;  // null: none worked out
+  int row = 0, count = 0;                      // rows [row, row + count)
+  int32_t x0[kRowSpansRoom], x1[kRowSpansRoom];
+};
+
+// Works out the first rows DrawRows(t, ..., row_begin, row_end) draws, where
+// it can in lanes; else leaves `ahead` empty.
+void WorkOutSpansAhead(const PreparedTriangle& t, int row_begin, int row_end, SpansAhead* ahead);
+
 // Draws the triangle's rows [row_begin, row_end) into `rows`, whose first row
 // is row `first_row` of the target (a 5-6-5 buffer is always passed whole),
-// and `depth`, the target's depth buffer (rows of the whole target).
+// and `depth`, the target's depth buffer (rows of the whole target). Takes
+// its first rows from `ahead` where that holds them.
 void DrawRows(const PreparedTriangle& t, const PixelRows& rows, int row_begin, int row_end,
-              int first_row = 0, const DepthRows& depth = {});
+              int first_row = 0, const DepthRows& depth = {}, const SpansAhead* ahead = nullptr);
 
 }  // namespace softboard

@@ -267,6 +267,10 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
     TriangleTarget target = BackTarget(fast.state.frame);
     if (k % 3 == 0)
       for (int i = 0; i < 4; i++) target.dither[i] = offsets[i].data();
+    PreparedTriangle other;
+    const bool have_other = PrepareTriangle(
+        target, fast.state.render, fast.state.tmu0, TexVertex(-10, -10, 0, 0, 1),
+        TexVertex(1400, -10, 0, 0, 1), TexVertex(-10, 1100, 0, 0, 1), SpanLoops::kBest, &other);
     for (int n = 0; n < 40; n++) {
       const float cx = float(random.Below(660)) - 10, cy = float(random.Below(500)) - 10;
       const float extent = 1 + float(random.Below(n % 4 == 0 ? 40 : 16));
@@ -317,8 +321,14 @@ TEST_P(FusedDepthLoops, SmallTrianglesDrawnInBandsMatchTheGeneralPath) {
       int32_t x0s[kRowSpansRoom], x1s[kRowSpansRoom];
       walked += t.rows_loop && !RowSpans(t.setup, t.setup.row_begin, 1, x0s, x1s);
       const DepthRows depth = MadeDepthBuffer(fast.state.frame);
-      for (int top = 0; top < kScreenHeight; top += band)
-        DrawRows(t, BackRows(fast.state.frame), top, top + band, 0, depth);
+      // Each band's first rows worked out ahead, as bands are drawn: every
+      // other band those of a triangle over the whole screen instead, which
+      // must not be taken for this one's.
+      for (int top = 0; top < kScreenHeight; top += band) {
+        SpansAhead ahead;
+        WorkOutSpansAhead(top / band % 2 == 1 && have_other ? other : t, top, top + band, &ahead);
+        DrawRows(t, BackRows(fast.state.frame), top, top + band, 0, depth, &ahead);
+      }
       ASSERT_TRUE(PrepareTriangle(target, general.state.render, general.state.tmu0, v[0], v[1],
                                   v[2], SpanLoops::kGeneralOnly, &g));
       DrawRows(g, BackRows(general.state.frame), 0, kScreenHeight, 0,
