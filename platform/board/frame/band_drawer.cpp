@@ -134,8 +134,9 @@ void BandDrawer::DrawBands(int thread) {
     if (band < skip_->size() && (*skip_)[band]) continue;
     const uint32_t* first = band_commands_.data() + band_start_[band];
     const uint32_t* last = band_commands_.data() + band_start_[band + 1];
-    // One command ahead, its record asked for; the next one's first rows
-    // worked out (its record asked for the turn before) before this one draws.
+    // The record of the command two ahead asked for, and the next one's
+    // first rows worked out (its record asked for the turn before) before
+    // this one draws.
     const int bottom = top + band_rows_;
     SpansAhead ahead[2];
     int turn = 0;

@@ -13,8 +13,6 @@ namespace softboard {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
-#if HWY_HAVE_FLOAT64
-
 // An edge's bound as a row steps down: `n` + k * `step` at the k-th row,
 // and the row's bound floor(n / divisor) (right edges), ceil(n / divisor)
 // (left edges, kept as -floor(-n / divisor)), or for a horizontal edge none,
@@ -24,17 +22,61 @@ struct EdgeRows {
   double n, step, divisor;
 };
 
-// floor(n / d) for integers n, d > 0 held in doubles: exact while |n| <
-// 2^53, since n / d lies at least 1 / d from any integer it is not, and
-// rounding moves it by at most |n / d| * 2^-53, less than that.
+// floor(n / d) for integers n, d > 0 held in lanes of T: exact while |n| <
+// 2^mantissa bits (2^53 in doubles, 2^24 in floats), since n / d lies at
+// least 1 / d from any integer it is not, and rounding moves it by at most
+// |n / d| * 2^-bits, less than that.
 template <class V>
 HWY_INLINE V FloorDivided(V n, V divisor) {
   return hn::Floor(hn::Div(n, divisor));
 }
 
+// The spans of `count` rows from the edges, in lanes of D's type (every value
+// exact in it), to x0 and x1 a vector at a time.
+template <class D>
+HWY_INLINE void SpansInLanes(D d, const EdgeRows (&edges)[3], const TriangleSetup& tri, int count,
+                             int32_t* x0, int32_t* x1) {
+  using T = hn::TFromD<D>;
+  const hn::Rebind<int32_t, D> di;
+  const int lanes = int(hn::Lanes(d));
+  const auto col_begin = hn::Set(d, T(tri.col_begin)), col_end = hn::Set(d, T(tri.col_end));
+  const auto to_int = [&](hn::Vec<D> v) {
+    if constexpr (sizeof(T) == 4) {
+      return hn::ConvertTo(di, v);
+    } else {
+      return hn::DemoteTo(di, v);
+    }
+  };
+  for (int at = 0; at < count; at += lanes) {
+    const auto k = hn::Iota(d, T(at));
+    auto lo = col_begin, hi = col_end;
+    auto outside = hn::Lt(k, hn::Zero(d));  // none
+    for (const EdgeRows& e : edges) {
+      const auto n = hn::Add(hn::Set(d, T(e.n)), hn::Mul(k, hn::Set(d, T(e.step))));
+      if (e.kind == 0) {
+        outside = hn::Or(outside, hn::Gt(n, hn::Zero(d)));
+      } else if (e.kind > 0) {  // n holds -need: the bound is -floor(-need / divisor)
+        lo = hn::Max(lo, hn::Neg(FloorDivided(n, hn::Set(d, T(e.divisor)))));
+      } else {
+        hi = hn::Min(hi, hn::Add(FloorDivided(n, hn::Set(d, T(e.divisor))), hn::Set(d, T(1))));
+      }
+    }
+    // Held to the columns, an empty span stays empty (and every value fits
+    // an int32).
+    lo = hn::Min(lo, col_end);
+    hi = hn::IfThenElse(outside, lo, hn::Max(hi, col_begin));
+    hn::StoreU(to_int(lo), di, x0 + at);
+    hn::StoreU(to_int(hi), di, x1 + at);
+  }
+}
+
 bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1) {
   EdgeRows edges[3];
   const int64_t py = int64_t(first_row) * 16 + 8;
+  // Whether every value (n + 15 steps included) stays below 2^23: a small
+  // triangle's do, and floats then divide as exactly, twice as many a vector.
+  constexpr int64_t kFloatLimit = int64_t(1) << 23;
+  bool in_floats = true;
   for (int i = 0; i < 3; i++) {
     const Edge& e = tri.edge[i];
     const int64_t need = -(8 * e.a + e.b * py + e.c + e.bias);  // 16a * x >= need
@@ -47,43 +89,21 @@ bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0,
     constexpr int64_t kLimit = int64_t(1) << 50;
     if (std::llabs(n) >= kLimit || std::llabs(step) >= kLimit / 32 || divisor >= kLimit)
       return false;
+    in_floats =
+        in_floats && std::llabs(n) + 16 * std::llabs(step) < kFloatLimit && divisor < kFloatLimit;
     edges[i] = {kind, double(kind > 0 ? -n : n), double(kind > 0 ? -step : step), double(divisor)};
   }
-  const hn::CappedTag<double, kRowSpansAtOnce> d;  // no more lanes than rows
-  const hn::Rebind<int32_t, decltype(d)> di;
-  const int lanes = int(hn::Lanes(d));
-  const auto col_begin = hn::Set(d, tri.col_begin), col_end = hn::Set(d, tri.col_end);
-  for (int at = 0; at < count; at += lanes) {
-    const auto k = hn::Iota(d, double(at));
-    auto lo = col_begin, hi = col_end;
-    auto outside = hn::Lt(k, hn::Zero(d));  // none
-    for (const EdgeRows& e : edges) {
-      const auto n = hn::Add(hn::Set(d, e.n), hn::Mul(k, hn::Set(d, e.step)));
-      if (e.kind == 0) {
-        outside = hn::Or(outside, hn::Gt(n, hn::Zero(d)));
-      } else if (e.kind > 0) {  // n holds -need: the bound is -floor(-need / divisor)
-        lo = hn::Max(lo, hn::Neg(FloorDivided(n, hn::Set(d, e.divisor))));
-      } else {
-        hi = hn::Min(hi, hn::Add(FloorDivided(n, hn::Set(d, e.divisor)), hn::Set(d, 1.0)));
-      }
-    }
-    // Held to the columns, an empty span stays empty (and every value fits
-    // an int32).
-    lo = hn::Min(lo, col_end);
-    hi = hn::IfThenElse(outside, lo, hn::Max(hi, col_begin));
-    hn::StoreU(hn::DemoteTo(di, lo), di, x0 + at);
-    hn::StoreU(hn::DemoteTo(di, hi), di, x1 + at);
+  if (in_floats) {
+    SpansInLanes(hn::CappedTag<float, kRowSpansAtOnce>(), edges, tri, count, x0, x1);
+    return true;
   }
+#if HWY_HAVE_FLOAT64
+  SpansInLanes(hn::CappedTag<double, kRowSpansAtOnce>(), edges, tri, count, x0, x1);
   return true;
-}
-
-#else  // no doubles in lanes (WebAssembly): the rows are walked.
-
-bool RowSpansOn(const TriangleSetup&, int, int, int32_t*, int32_t*) {
-  return false;
-}
-
+#else
+  return false;  // no doubles in lanes (WebAssembly): the rows are walked
 #endif
+}
 
 }  // namespace HWY_NAMESPACE
 }  // namespace softboard

@@ -16,8 +16,10 @@ constexpr int kRowSpansRoom = 2 * kRowSpansAtOnce;
 // The spans of rows [first_row, first_row + count) of `tri`, count at most
 // kRowSpansAtOnce: row first_row + i covers [x0[i], x1[i]), none when
 // x1[i] <= x0[i]; entries past count hold anything. Each edge's bound is
-// divided in doubles, exact while its values stay below 2^51 (any triangle
-// near the screen); false, with nothing written, where one would not.
+// divided in floats where its values stay below 2^23 (a small triangle's),
+// else in doubles, exact while they stay below 2^51 (any triangle near the
+// screen); false, with nothing written, where neither would be (or lanes
+// hold no doubles).
 bool RowSpans(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1);
 
 }  // namespace softboard

@@ -291,13 +291,11 @@ class RowSpansOnTarget : public testing::TestWithParam<int64_t> {
 };
 
 // Up to 16 rows' spans at once, in vector lanes, are the walker's, from any
-// first row: tiny, screen-sized and huge triangles, slivers, horizontal
-// edges. Those too large to divide exactly in doubles are refused (and
-// walked instead), never any near the screen.
+// first row: tiny and small triangles (divided in floats), screen-sized and
+// huge ones (in doubles), slivers, horizontal edges. Those too large to
+// divide exactly in doubles are refused (and walked instead), never any near
+// the screen; where lanes hold no doubles (WebAssembly), all but the small.
 TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
-#if !HWY_HAVE_FLOAT64
-  GTEST_SKIP() << "no doubles in vector lanes here (WebAssembly): every row is walked";
-#endif
   Random random(uint32_t(GetParam() % 1000003) + 11);
   int made = 0;
   for (int k = 0; k < 3000; k++) {
@@ -322,7 +320,8 @@ TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
       const int count = 1 + random.Below(std::min(16, tri.row_end - first));
       int32_t x0[kRowSpansRoom], x1[kRowSpansRoom];
       if (!RowSpans(tri, first, count, x0, x1)) {
-        ASSERT_EQ(k % 4, 0) << "triangle " << k << " refused";
+        ASSERT_TRUE(k % 4 == 0 || (!HWY_HAVE_FLOAT64 && k % 4 == 1))
+            << "triangle " << k << " refused";
         continue;
       }
       made++;
@@ -338,7 +337,7 @@ TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
       }
     }
   }
-  EXPECT_GT(made, 2000);
+  EXPECT_GT(made, HWY_HAVE_FLOAT64 ? 2000 : 1000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, RowSpansOnTarget,
