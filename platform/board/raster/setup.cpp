@@ -65,7 +65,9 @@ static Plane PlaneNumerators(const double (&v)[3], double dx1, double dy1, doubl
 // waits on a dozen divisions otherwise.
 static void DivideGradients(Plane (&plane)[kPlanes], uint32_t planes, double area2) {
   static_assert(offsetof(Plane, dy) == offsetof(Plane, dx) + sizeof(double));
-#if HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR
+  // Lanes of the baseline x86 target, which this file is built for; on
+  // other machines Highway's ops are called only from code built for them.
+#if HWY_ARCH_X86 && HWY_HAVE_FLOAT64 && HWY_TARGET != HWY_SCALAR
   namespace hn = hwy::HWY_NAMESPACE;
   const hn::FixedTag<double, 2> d;
   const auto divisor = hn::Set(d, area2);
