@@ -134,16 +134,17 @@ void BandDrawer::DrawBands(int thread) {
     if (band < skip_->size() && (*skip_)[band]) continue;
     const uint32_t* first = band_commands_.data() + band_start_[band];
     const uint32_t* last = band_commands_.data() + band_start_[band + 1];
-    // The record of the command two ahead asked for, and the next one's
-    // first rows worked out (its record asked for the turn before) before
+    // The record of the command three ahead asked for, and the next one's
+    // first rows worked out (its record asked for two turns before) before
     // this one draws.
     const int bottom = top + band_rows_;
     SpansAhead ahead[2];
     int turn = 0;
-    if (first + 1 < last) PrefetchCommand((*commands_)[first[1]]);
+    for (const uint32_t* i = first + 1; i < last && i < first + 3; i++)
+      PrefetchCommand((*commands_)[*i]);
     if (first < last) WorkAhead((*commands_)[*first], top, bottom, &ahead[0]);
     for (const uint32_t* i = first; i < last; i++, turn ^= 1) {
-      if (i + 2 < last) PrefetchCommand((*commands_)[i[2]]);
+      if (i + 3 < last) PrefetchCommand((*commands_)[i[3]]);
       if (i + 1 < last) WorkAhead((*commands_)[i[1]], top, bottom, &ahead[turn ^ 1]);
       DrawInBand((*commands_)[*i], top, bottom, own, &ahead[turn]);
     }

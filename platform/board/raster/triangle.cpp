@@ -388,11 +388,12 @@ void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, const Sp
   RowWalker walker;
   for (int row = row_begin; row < row_end; row += kRowSpansAtOnce) {
     const int count = std::min(kRowSpansAtOnce, row_end - row);
+    const int32_t* x0 = lo;
+    const int32_t* x1 = hi;
     if (ahead && ahead->triangle == &t && ahead->row == row && ahead->count == count) {
-      f(row, count, ahead->x0, ahead->x1);
-      continue;
-    }
-    if (!triangle) {
+      x0 = ahead->x0;
+      x1 = ahead->x1;
+    } else if (!triangle) {
       for (int i = 0; i < count; i++) {
         if (!LineSpan(t.line, row + i, t.setup.col_begin, t.setup.col_end, &lo[i], &hi[i]))
           lo[i] = hi[i] = 0;
@@ -404,7 +405,7 @@ void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, const Sp
         if (!walker.Span(lo[i], hi[i])) lo[i] = hi[i] = 0;
       }
     }
-    f(row, count, lo, hi);  // one call: it is inlined here
+    f(row, count, x0, x1);  // one call: it is inlined here
   }
 }
 
