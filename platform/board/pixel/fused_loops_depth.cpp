@@ -604,7 +604,7 @@ HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, c
     auto stored16 = hn::Zero(d16h);
     for (int i = 0; i < n; i++) {
       const int r = first + i, lane = i * kGroup, at_lane = rows.x0[r] - lane;
-      const size_t end = size_t(lane + std::max(0, rows.x1[r] - rows.x0[r]));
+      const size_t end = size_t(lane + rows.Width(r));
       mask[i] = hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, end));
       mask16[i] = hn::AndNot(hn::FirstN(d16h, size_t(lane)), hn::FirstN(d16h, end));
       if (reads_old)
@@ -686,14 +686,13 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
       M32 mask;
       hn::Mask<D16Half> mask16;
     };
-    const auto width = [&](int r) { return std::max(0, rows.x1[r] - rows.x0[r]); };
     int row = 0, done = 0;  // the next pixel to draw: row `row`'s pixel `done`
     while (row < count) {
       Part parts[kN];
       int n_parts = 0, lane = 0;
       auto row_of = hn::Zero(di), k_of = hn::Zero(di);
       while (lane < kN && row < count) {
-        const int len = std::min(width(row) - done, kN - lane);
+        const int len = std::min(rows.Width(row) - done, kN - lane);
         if (len > 0) {
           const M32 mask =
               hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, size_t(lane + len)));
@@ -706,7 +705,7 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
           lane += len;
           done += len;
         }
-        if (done >= width(row)) {
+        if (done >= rows.Width(row)) {
           row++;
           done = 0;
         }
@@ -776,9 +775,9 @@ void DepthRows(const TriangleInputs& tri, const SpanInputs& steps, const SpanPla
 #endif
   SpanInputs span = steps;
   for (int i = 0; i < rows.count; i++) {
-    if (rows.x0[i] >= rows.x1[i]) continue;
+    span.count = rows.Width(i);
+    if (span.count == 0) continue;
     span.x0 = rows.x0[i];
-    span.count = rows.x1[i] - rows.x0[i];
     span.row = rows.Pixels(i);
     span.depth = rows.Depth(i);
     span.dither = rows.Dither(i);

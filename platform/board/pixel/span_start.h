@@ -104,6 +104,7 @@ struct RowBatch {
   size_t depth_stride = 0;
   const uint32_t* const* dither = nullptr;  // each row's offsets; null: none
 
+  int Width(int i) const { return std::max(0, x1[i] - x0[i]); }  // 0: an empty row
   uint32_t* Pixels(int i) const { return pixels + ptrdiff_t(i) * ptrdiff_t(stride); }
   uint16_t* Depth(int i) const {
     return depth ? depth + ptrdiff_t(i) * ptrdiff_t(depth_stride) : nullptr;
