@@ -1,5 +1,6 @@
 #include "frame/triangle_store.h"
 
+#include <algorithm>
 #include <cstddef>
 
 namespace softboard {
@@ -18,10 +19,18 @@ void PrefetchForWrite(const PreparedTriangle* t) {
 
 }  // namespace
 
+// Slots are prepared in turn, each before the next is asked for.
+void TriangleStore::NoteTextures() {
+  if (used_ == 0) return;
+  const PreparedTriangle& last = Slot(used_ - 1);
+  if (last.texture || last.texture1) textured_end_ = std::max(textured_end_, used_);
+}
+
 PreparedTriangle* TriangleStore::Add() {
+  NoteTextures();
   if (used_ == chunks_.size() * kChunk)
     chunks_.push_back(std::make_unique<PreparedTriangle[]>(kChunk));
-  PreparedTriangle* slot = &chunks_[used_ / kChunk][used_ % kChunk];
+  PreparedTriangle* slot = &Slot(used_);
   used_++;
   const size_t ahead = used_ + 1;  // the one after the next
   if (ahead < chunks_.size() * kChunk) PrefetchForWrite(&chunks_[ahead / kChunk][ahead % kChunk]);
@@ -31,22 +40,22 @@ PreparedTriangle* TriangleStore::Add() {
 void TriangleStore::RemoveLast() {
   if (used_ == 0) return;
   used_--;
-  PreparedTriangle& t = chunks_[used_ / kChunk][used_ % kChunk];
+  PreparedTriangle& t = Slot(used_);
   t.texture.reset();
   t.texture1.reset();
   t.shared.reset();
 }
 
 void TriangleStore::Clear() {
+  NoteTextures();
   constexpr size_t kAhead = 8;  // each slot's first line, asked for ahead
-  for (size_t i = 0; i < used_; i++) {
-    if (i + kAhead < used_)
-      __builtin_prefetch(&chunks_[(i + kAhead) / kChunk][(i + kAhead) % kChunk], 1);
-    PreparedTriangle& t = chunks_[i / kChunk][i % kChunk];
+  for (size_t i = 0; i < textured_end_; i++) {
+    if (i + kAhead < textured_end_) __builtin_prefetch(&Slot(i + kAhead), 1);
+    PreparedTriangle& t = Slot(i);
     t.texture.reset();
     t.texture1.reset();
-    t.shared.reset();
   }
+  textured_end_ = 0;
   used_ = 0;
 }
 

@@ -119,6 +119,39 @@ TEST_F(Damage, AFlushBetweenFramesMakesTheNextOneWhole) {
   EXPECT_EQ(Pixels(), Whole(0));
 }
 
+// A mesh's triangles share one copy of their state, kept from frame to
+// frame: a new state must not be written over the copy the last frame's
+// triangles (compared with) still point to. Only the constant colour differs
+// here, so each state takes the same loop.
+TEST_F(Damage, AMeshDrawnAgainInAnotherStateIsDrawnAgain) {
+  const auto mesh = [](FrameBoard& b, Rgba8 constant) {
+    BoardState& state = b.board_.state;
+    state.render.color = {GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_ZERO,
+                          GR_COMBINE_LOCAL_CONSTANT, GR_COMBINE_OTHER_ITERATED, false};
+    state.render.constant = constant;
+    state.recorder->RecordClear(BackDestination(state.frame), 0xFF203040u);
+    // The first prepares the state; the rest, in bands of their own, share it.
+    DrawTriangle(state, Vertex(10, 10), Vertex(40, 10), Vertex(10, 30));
+    for (int k = 0; k < 4; k++) {
+      const float x = 100 + 100 * float(k);
+      DrawTriangle(state, Vertex(x, 200), Vertex(x + 90, 200), Vertex(x, 400));
+    }
+    return state.recorder->FlushFrame();
+  };
+  const auto whole = [&](Rgba8 constant) {
+    FrameBoard other;
+    mesh(other, constant);
+    return other.Pixels();
+  };
+  const Rgba8 first{200, 10, 10, 255}, second{10, 200, 10, 255};
+  for (int frame = 0; frame < 3; frame++) mesh(*this, first);
+  for (const Rgba8 constant : {second, first, second}) {
+    EXPECT_TRUE(Damaged(mesh(*this, constant), 300)) << int(constant.r);
+    EXPECT_EQ(Pixels(), whole(constant)) << int(constant.r);
+    EXPECT_TRUE(mesh(*this, constant).None()) << "the same state again";
+  }
+}
+
 TEST(DamageWithTwoBuffers, EveryFrameIsDrawnWholeIntoItsOwnBuffer) {
   TestBoard board;
   InitFrameBuffers(board.state.frame, 2, 640, 480, 1, false);
