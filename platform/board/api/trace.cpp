@@ -122,7 +122,10 @@ void TraceLine::Refused(const std::string& reason) {
 void TraceLine::Add(TraceBytes b) {
   if (b.bytes == nullptr) return Raw("null");
   std::string text = "[";
-  for (int i = 0; i < b.count; i++) text += (i ? ", " : "") + std::to_string(b.bytes[i]);
+  for (int i = 0; i < b.count; i++) {
+    if (i) text += ", ";
+    text += std::to_string(b.bytes[i]);
+  }
   Raw(text + "]");
 }
 
@@ -134,7 +137,10 @@ void TraceLine::Add(const TraceVertices& v) {
   Add(v.count);
   if (v.vlist == nullptr || v.count <= 0) return Raw(v.vlist ? "[]" : "null");
   std::string vertices = "[";
-  for (int i = 0; i < v.count; i++) vertices += (i ? ", " : "") + VertexFields(v.vlist[i]);
+  for (int i = 0; i < v.count; i++) {
+    if (i) vertices += ", ";
+    vertices += VertexFields(v.vlist[i]);
+  }
   Raw(vertices + "]");
 }
 
@@ -214,7 +220,8 @@ void TraceLine::Add(const TracePolygon& p) {
   std::string indices = "[";
   std::vector<int> used;
   for (int i = 0; i < p.count; i++) {
-    indices += (i ? ", " : "") + std::to_string(p.ilist[i]);
+    if (i) indices += ", ";
+    indices += std::to_string(p.ilist[i]);
     bool seen = false;
     for (int u : used) seen = seen || u == p.ilist[i];
     if (!seen) used.push_back(p.ilist[i]);
@@ -223,8 +230,10 @@ void TraceLine::Add(const TracePolygon& p) {
   if (p.vlist == nullptr) return Raw("null");
   if (!p.indices_checked) return Raw("unread");
   std::string vertices = "[";
-  for (size_t i = 0; i < used.size(); i++)
-    vertices += (i ? ", " : "") + std::to_string(used[i]) + "=" + VertexFields(p.vlist[used[i]]);
+  for (size_t i = 0; i < used.size(); i++) {
+    if (i) vertices += ", ";
+    vertices += std::to_string(used[i]) + "=" + VertexFields(p.vlist[used[i]]);
+  }
   Raw(vertices + "]");
 }
 
