@@ -219,7 +219,9 @@ void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
     const size_t left = size_t(span.count - i);
     uint16_t* dst = out;
     uint8_t* dst_alpha = out_alpha;
-    if (left < n16) {  // the span's last pixels: work on a copy
+    const bool masked = kMaskedTails && left < n16;  // the span's last pixels: in place
+    const auto in_span = hn::FirstN(d16, left);
+    if (left < n16 && !masked) {  // or on a copy
       std::memcpy(tail, out, left * 2);
       std::memcpy(tail_alpha, out_alpha, left);
       dst = tail;
@@ -231,7 +233,8 @@ void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
         kind.alpha == FusedAlpha::kIterated ? Channel16(alpha, alpha_half) : constant_alpha;
     if constexpr (kBlend == FusedBlend::kSrcAlpha) {
       V16 under_r, under_g, under_b;
-      UnpackPlanar565(hn::LoadU(d16, dst), under_r, under_g, under_b);
+      UnpackPlanar565(masked ? hn::MaskedLoad(in_span, d16, dst) : hn::LoadU(d16, dst), under_r,
+                      under_g, under_b);
       const V16 ia = hn::Sub(hn::Set(d16, 255), a);
       r = Div255(hn::Add(hn::Mul(r, a), hn::Mul(under_r, ia)));
       g = Div255(hn::Add(hn::Mul(g, a), hn::Mul(under_g, ia)));
@@ -243,11 +246,20 @@ void GouraudSpan565(const TriangleInputs& tri, const SpanInputs& span) {
     const V16 packed =
         hn::Or(hn::Or(hn::ShiftLeft<11>(LevelPair<5>(r, o)), hn::ShiftLeft<5>(LevelPair<6>(g, o))),
                LevelPair<5>(b, o));
-    hn::StoreU(packed, d16, dst);
-    if (kind.alpha_write == FusedAlphaWrite::kSource)
-      hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di16, a)), d8, dst_alpha);
-    if (kind.alpha_write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8), d8, dst_alpha);
-    if (left < n16) {
+    if (masked) {
+      hn::BlendedStore(packed, in_span, d16, dst);
+      const auto in_span8 = hn::FirstN(d8, left);
+      if (kind.alpha_write == FusedAlphaWrite::kSource)
+        hn::BlendedStore(hn::DemoteTo(d8, hn::BitCast(di16, a)), in_span8, d8, dst_alpha);
+      if (kind.alpha_write == FusedAlphaWrite::kZero)
+        hn::BlendedStore(hn::Zero(d8), in_span8, d8, dst_alpha);
+    } else {
+      hn::StoreU(packed, d16, dst);
+      if (kind.alpha_write == FusedAlphaWrite::kSource)
+        hn::StoreU(hn::DemoteTo(d8, hn::BitCast(di16, a)), d8, dst_alpha);
+      if (kind.alpha_write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8), d8, dst_alpha);
+    }
+    if (left < n16 && !masked) {
       std::memcpy(out, tail, left * 2);
       std::memcpy(out_alpha, tail_alpha, left);
     }

@@ -380,7 +380,7 @@ HWY_INLINE void DrawDepthSpan(const DepthSpanState& st, const TriangleInputs& tr
     // The span's last pixels: masked loads and stores where they cannot
     // fault (AVX-512, SVE), a copy elsewhere. Most spans of small triangles
     // are shorter than a vector, so this is most spans.
-    const bool masked = left < n && !HWY_MEM_OPS_MIGHT_FAULT;
+    const bool masked = left < n && kMaskedTails;
     const M32 in_span = hn::FirstN(d, left);
     const auto in_span16 = hn::FirstN(d16h, left);
     if (left < n && !masked) {

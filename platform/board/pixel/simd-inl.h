@@ -216,6 +216,11 @@ HWY_INLINE void Unpack565(V32 p, V16& br, V16& ga) {
 template <PixelLayout kLayout>
 class SpanPixels;
 
+// Where masked loads and stores touch no lane outside the mask (AVX-512,
+// SVE), a short group is read and written in place under one: a copy's
+// bytes, read back as a vector, wait for every store that wrote them.
+constexpr bool kMaskedTails = !HWY_MEM_OPS_MIGHT_FAULT;
+
 // 0xAARRGGBB pixels, quantised to widened 5-6-5 values when the span has
 // dither offsets.
 template <>
@@ -231,13 +236,17 @@ class SpanPixels<PixelLayout::kArgb8888> {
   HWY_INLINE void Begin(size_t left) {
     left_ = left;
     dst_ = out_;
-    if (left < hn::Lanes(D32())) {
+    if (left < hn::Lanes(D32()) && !kMaskedTails) {
       std::memcpy(tail_, out_, left * 4);
       dst_ = tail_;
     }
   }
 
-  HWY_INLINE V32 Old() const { return hn::LoadU(D32(), dst_); }
+  HWY_INLINE V32 Old() const {
+    const D32 d;
+    if (kMaskedTails && left_ < hn::Lanes(d)) return hn::MaskedLoad(hn::FirstN(d, left_), d, out_);
+    return hn::LoadU(d, dst_);
+  }
 
   // The colour under the group, as channel pairs.
   static HWY_INLINE void Under(V32 old, V16& br, V16& ga) {
@@ -259,8 +268,12 @@ class SpanPixels<PixelLayout::kArgb8888> {
     if (write == FusedAlphaWrite::kSource) result = hn::Or(rgb, hn::ShiftLeft<24>(alpha));
     if (write == FusedAlphaWrite::kKeep)
       result = hn::Or(rgb, hn::And(old, hn::Set(d, 0xFF000000u)));
-    hn::StoreU(result, d, dst_);
-    if (left_ < n) std::memcpy(out_, tail_, left_ * 4);
+    if (kMaskedTails && left_ < n) {
+      hn::BlendedStore(result, hn::FirstN(d, left_), d, out_);
+    } else {
+      hn::StoreU(result, d, dst_);
+      if (left_ < n) std::memcpy(out_, tail_, left_ * 4);
+    }
     out_ += n;
   }
 
@@ -292,7 +305,7 @@ class SpanPixels<PixelLayout::kRgb565> {
     left_ = left;
     dst_rgb_ = rgb_;
     dst_alpha_ = alpha_;
-    if (left < hn::Lanes(D32())) {
+    if (left < hn::Lanes(D32()) && !kMaskedTails) {
       std::memcpy(tail_rgb_, rgb_, left * 2);
       std::memcpy(tail_alpha_, alpha_, left);
       dst_rgb_ = tail_rgb_;
@@ -301,7 +314,12 @@ class SpanPixels<PixelLayout::kRgb565> {
   }
 
   // The group's 5-6-5 values, one a lane.
-  HWY_INLINE V32 Old() const { return hn::PromoteTo(D32(), hn::LoadU(D16Half(), dst_rgb_)); }
+  HWY_INLINE V32 Old() const {
+    const D16Half d16h;
+    if (kMaskedTails && left_ < hn::Lanes(D32()))
+      return hn::PromoteTo(D32(), hn::MaskedLoad(hn::FirstN(d16h, left_), d16h, rgb_));
+    return hn::PromoteTo(D32(), hn::LoadU(d16h, dst_rgb_));
+  }
 
   static HWY_INLINE void Under(V32 old, V16& br, V16& ga) { Unpack565(old, br, ga); }
 
@@ -312,6 +330,17 @@ class SpanPixels<PixelLayout::kRgb565> {
     const size_t n = hn::Lanes(D32());
     const V16 o = hn::BitCast(D16(), hn::LoadU(D32(), dither_));
     const V32 packed = PackLevels(LevelPair<5>(br, o), LevelPair<6>(ga, o));
+    if (kMaskedTails && left_ < n) {
+      hn::BlendedStore(hn::TruncateTo(d16h, packed), hn::FirstN(d16h, left_), d16h, rgb_);
+      const auto in_span8 = hn::FirstN(d8q, left_);
+      if (write == FusedAlphaWrite::kSource)
+        hn::BlendedStore(hn::TruncateTo(d8q, alpha), in_span8, d8q, alpha_);
+      if (write == FusedAlphaWrite::kZero) hn::BlendedStore(hn::Zero(d8q), in_span8, d8q, alpha_);
+      rgb_ += n;
+      alpha_ += n;
+      dither_ += n;
+      return;
+    }
     hn::StoreU(hn::TruncateTo(d16h, packed), d16h, dst_rgb_);
     if (write == FusedAlphaWrite::kSource) hn::StoreU(hn::TruncateTo(d8q, alpha), d8q, dst_alpha_);
     if (write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8q), d8q, dst_alpha_);
