@@ -257,30 +257,28 @@ TEST_P(FusedLoops, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
   }
 }
 
-// Dither offsets followed by an unreadable page: a loop that reads further
-// than kDitherReadPast past its span dies.
-class GuardedOffsets {
+// Memory followed by an unreadable page: a loop that reads or writes past
+// what it was given there dies.
+template <typename T>
+class Guarded {
  public:
-  explicit GuardedOffsets(size_t entries) {
+  explicit Guarded(size_t entries) {
     page_ = size_t(sysconf(_SC_PAGESIZE));
-    size_ = (entries * 4 + page_ - 1) / page_ * page_ + page_;
+    size_ = (entries * sizeof(T) + page_ - 1) / page_ * page_ + page_;
     void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     base_ = p == MAP_FAILED ? nullptr : static_cast<uint8_t*>(p);
     if (base_) mprotect(base_ + size_ - page_, page_, PROT_NONE);
   }
-  ~GuardedOffsets() {
+  ~Guarded() {
     if (base_) munmap(base_, size_);
   }
-  GuardedOffsets(const GuardedOffsets&) = delete;
-  GuardedOffsets& operator=(const GuardedOffsets&) = delete;
+  Guarded(const Guarded&) = delete;
+  Guarded& operator=(const Guarded&) = delete;
 
-  // A row of offsets for a span ending at `end`, filled up to the guard page.
-  uint32_t* RowFor(int end) {
+  // Where `entries` end at the guard page (null: no memory).
+  T* EndingAfter(int entries) {
     if (!base_) return nullptr;
-    uint32_t* last = reinterpret_cast<uint32_t*>(base_ + size_ - page_);
-    uint32_t* row = last - (end + kDitherReadPast);
-    for (uint32_t* p = row; p < last; p++) *p = DitherOffset(uint32_t(p - row) % 16) * 0x10001u;
-    return row;
+    return reinterpret_cast<T*>(base_ + size_ - page_) - entries;
   }
 
  private:
@@ -288,11 +286,20 @@ class GuardedOffsets {
   size_t size_ = 0, page_ = 0;
 };
 
+// A row of offsets for a span ending at `end`, filled up to the guard page.
+uint32_t* OffsetsFor(Guarded<uint32_t>& guarded, int end) {
+  uint32_t* row = guarded.EndingAfter(end + kDitherReadPast);
+  if (row == nullptr) return nullptr;
+  for (int i = 0; i < end + kDitherReadPast; i++)
+    row[i] = DitherOffset(uint32_t(i) % 16) * 0x10001u;
+  return row;
+}
+
 TEST_P(FusedLoops, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
   if (GetParam() == HWY_SCALAR) return;  // no fused loops there
   Random random(11);
   constexpr int kWidth = 700;
-  GuardedOffsets guarded(kWidth + kDitherReadPast);
+  Guarded<uint32_t> guarded(kWidth + kDitherReadPast);
   for (int k = 0; k < 300; k++) {
     Case c = MakeCase(random);
     TriangleInputs tri;
@@ -306,12 +313,44 @@ TEST_P(FusedLoops, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
     std::vector<uint8_t> alpha(kWidth);
     const int x0 = random.Below(40), count = k < 200 ? 1 + k % 67 : 1 + random.Below(640);
     SpanInputs span = MakeSpan(random, tri, row.data(), x0, count);
-    span.dither = guarded.RowFor(x0 + count);
+    span.dither = OffsetsFor(guarded, x0 + count);
     ASSERT_NE(span.dither, nullptr);
     ChooseFusedLoop(tri.fused)(tri, span);
     span.row = nullptr;
     span.row565 = row565.data();
     span.alpha = alpha.data();
+    ChooseFusedLoop(tri.fused, PixelLayout::kRgb565)(tri, span);
+  }
+}
+
+// A span's last pixels are read and written in place where lanes can be
+// masked, through a copy elsewhere: either way nothing past the span, here
+// the end of the row's memory, is touched.
+TEST_P(FusedLoops, PixelsAreTouchedNoFurtherThanTheSpan) {
+  if (GetParam() == HWY_SCALAR) return;
+  Random random(13);
+  constexpr int kWidth = 700;
+  Guarded<uint32_t> argb(kWidth), offsets(kWidth + kDitherReadPast);
+  Guarded<uint16_t> rgb565(kWidth);
+  Guarded<uint8_t> alpha(kWidth);
+  for (int k = 0; k < 300; k++) {
+    Case c = MakeCase(random);
+    TriangleInputs tri;
+    tri.state = c.state;
+    tri.reads = InputsOf(tri.state);
+    tri.texture = MakeSampledTexture(c.level.get());
+    tri.affine = !tri.state.perspective;
+    ASSERT_TRUE(MatchFused(tri.state, &tri.fused));
+    const int x0 = random.Below(40), count = k < 200 ? 1 + k % 67 : 1 + random.Below(640);
+    uint32_t* row = argb.EndingAfter(x0 + count);
+    ASSERT_NE(row, nullptr);
+    SpanInputs span = MakeSpan(random, tri, row, x0, count);
+    span.dither = k % 2 ? OffsetsFor(offsets, x0 + count) : nullptr;
+    ChooseFusedLoop(tri.fused)(tri, span);
+    span.row = nullptr;
+    span.row565 = rgb565.EndingAfter(x0 + count);
+    span.alpha = alpha.EndingAfter(x0 + count);
+    span.dither = OffsetsFor(offsets, x0 + count);
     ChooseFusedLoop(tri.fused, PixelLayout::kRgb565)(tri, span);
   }
 }
