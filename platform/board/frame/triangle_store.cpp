@@ -33,7 +33,7 @@ PreparedTriangle* TriangleStore::Add() {
   PreparedTriangle* slot = &Slot(used_);
   used_++;
   const size_t ahead = used_ + 1;  // the one after the next
-  if (ahead < chunks_.size() * kChunk) PrefetchForWrite(&chunks_[ahead / kChunk][ahead % kChunk]);
+  if (ahead < chunks_.size() * kChunk) PrefetchForWrite(&Slot(ahead));
   return slot;
 }
 

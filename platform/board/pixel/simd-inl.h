@@ -336,17 +336,15 @@ class SpanPixels<PixelLayout::kRgb565> {
       if (write == FusedAlphaWrite::kSource)
         hn::BlendedStore(hn::TruncateTo(d8q, alpha), in_span8, d8q, alpha_);
       if (write == FusedAlphaWrite::kZero) hn::BlendedStore(hn::Zero(d8q), in_span8, d8q, alpha_);
-      rgb_ += n;
-      alpha_ += n;
-      dither_ += n;
-      return;
-    }
-    hn::StoreU(hn::TruncateTo(d16h, packed), d16h, dst_rgb_);
-    if (write == FusedAlphaWrite::kSource) hn::StoreU(hn::TruncateTo(d8q, alpha), d8q, dst_alpha_);
-    if (write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8q), d8q, dst_alpha_);
-    if (left_ < n) {
-      std::memcpy(rgb_, tail_rgb_, left_ * 2);
-      std::memcpy(alpha_, tail_alpha_, left_);
+    } else {
+      hn::StoreU(hn::TruncateTo(d16h, packed), d16h, dst_rgb_);
+      if (write == FusedAlphaWrite::kSource)
+        hn::StoreU(hn::TruncateTo(d8q, alpha), d8q, dst_alpha_);
+      if (write == FusedAlphaWrite::kZero) hn::StoreU(hn::Zero(d8q), d8q, dst_alpha_);
+      if (left_ < n) {
+        std::memcpy(rgb_, tail_rgb_, left_ * 2);
+        std::memcpy(alpha_, tail_alpha_, left_);
+      }
     }
     rgb_ += n;
     alpha_ += n;
