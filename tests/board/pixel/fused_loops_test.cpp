@@ -178,6 +178,17 @@ std::string Describe(const FusedKind& f) {
          std::to_string(int(f.alpha_write)) + " coords " + std::to_string(int(f.coords));
 }
 
+// A case's state as a triangle's inputs, its fused kind matched.
+TriangleInputs FusedInputs(const Case& c) {
+  TriangleInputs tri;
+  tri.state = c.state;
+  tri.reads = InputsOf(tri.state);
+  tri.texture = MakeSampledTexture(c.level.get());
+  tri.affine = !tri.state.perspective;
+  EXPECT_TRUE(MatchFused(tri.state, &tri.fused)) << Describe(tri.fused);
+  return tri;
+}
+
 class FusedLoops : public testing::TestWithParam<int64_t> {
  protected:
   void SetUp() override { hwy::SetSupportedTargetsForTest(GetParam()); }
@@ -192,12 +203,8 @@ TEST_P(FusedLoops, EveryFusableStateMatchesTheGeneralLoopBitForBit) {
   EXPECT_EQ(std::string(FusedTargetName()), hwy::TargetName(GetParam()));
   for (int k = 0; k < 600; k++) {
     Case c = MakeCase(random);
-    TriangleInputs tri;
-    tri.state = c.state;
-    tri.reads = InputsOf(tri.state);
-    tri.texture = MakeSampledTexture(c.level.get());
-    tri.affine = !tri.state.perspective;
-    ASSERT_TRUE(MatchFused(tri.state, &tri.fused)) << k;
+    TriangleInputs tri = FusedInputs(c);
+    ASSERT_FALSE(HasFailure()) << k;
     const SpanLoop loop = ChooseFusedLoop(tri.fused);
     ASSERT_EQ(loop == nullptr, scalar) << "a SIMD target draws every fusable state";
     if (loop == nullptr) continue;
@@ -295,62 +302,33 @@ uint32_t* OffsetsFor(Guarded<uint32_t>& guarded, int end) {
   return row;
 }
 
-TEST_P(FusedLoops, DitherOffsetsAreReadNoFurtherThanTheirPadding) {
-  if (GetParam() == HWY_SCALAR) return;  // no fused loops there
-  Random random(11);
-  constexpr int kWidth = 700;
-  Guarded<uint32_t> guarded(kWidth + kDitherReadPast);
-  for (int k = 0; k < 300; k++) {
-    Case c = MakeCase(random);
-    TriangleInputs tri;
-    tri.state = c.state;
-    tri.reads = InputsOf(tri.state);
-    tri.texture = MakeSampledTexture(c.level.get());
-    tri.affine = !tri.state.perspective;
-    ASSERT_TRUE(MatchFused(tri.state, &tri.fused));
-    std::vector<uint32_t> row(kWidth);
-    std::vector<uint16_t> row565(kWidth);
-    std::vector<uint8_t> alpha(kWidth);
-    const int x0 = random.Below(40), count = k < 200 ? 1 + k % 67 : 1 + random.Below(640);
-    SpanInputs span = MakeSpan(random, tri, row.data(), x0, count);
-    span.dither = OffsetsFor(guarded, x0 + count);
-    ASSERT_NE(span.dither, nullptr);
-    ChooseFusedLoop(tri.fused)(tri, span);
-    span.row = nullptr;
-    span.row565 = row565.data();
-    span.alpha = alpha.data();
-    ChooseFusedLoop(tri.fused, PixelLayout::kRgb565)(tri, span);
-  }
-}
-
 // A span's last pixels are read and written in place where lanes can be
-// masked, through a copy elsewhere: either way nothing past the span, here
-// the end of the row's memory, is touched.
-TEST_P(FusedLoops, PixelsAreTouchedNoFurtherThanTheSpan) {
-  if (GetParam() == HWY_SCALAR) return;
+// masked, through a copy elsewhere, and dither offsets are read no further
+// than their padding: rows of each layout, and the offsets, end at an
+// unreadable page, and the spans end there.
+TEST_P(FusedLoops, NothingPastASpanIsTouched) {
+  if (GetParam() == HWY_SCALAR) return;  // no fused loops there
   Random random(13);
   constexpr int kWidth = 700;
   Guarded<uint32_t> argb(kWidth), offsets(kWidth + kDitherReadPast);
   Guarded<uint16_t> rgb565(kWidth);
   Guarded<uint8_t> alpha(kWidth);
   for (int k = 0; k < 300; k++) {
-    Case c = MakeCase(random);
-    TriangleInputs tri;
-    tri.state = c.state;
-    tri.reads = InputsOf(tri.state);
-    tri.texture = MakeSampledTexture(c.level.get());
-    tri.affine = !tri.state.perspective;
-    ASSERT_TRUE(MatchFused(tri.state, &tri.fused));
+    const Case c = MakeCase(random);
+    const TriangleInputs tri = FusedInputs(c);
+    ASSERT_FALSE(HasFailure());
     const int x0 = random.Below(40), count = k < 200 ? 1 + k % 67 : 1 + random.Below(640);
-    uint32_t* row = argb.EndingAfter(x0 + count);
-    ASSERT_NE(row, nullptr);
-    SpanInputs span = MakeSpan(random, tri, row, x0, count);
-    span.dither = k % 2 ? OffsetsFor(offsets, x0 + count) : nullptr;
-    ChooseFusedLoop(tri.fused)(tri, span);
+    const int end = x0 + count;
+    SpanInputs span = MakeSpan(random, tri, argb.EndingAfter(end), x0, count);
+    ASSERT_NE(span.row, nullptr);
+    for (const bool dithered : {false, true}) {
+      span.dither = dithered ? OffsetsFor(offsets, end) : nullptr;
+      ChooseFusedLoop(tri.fused)(tri, span);
+    }
     span.row = nullptr;
-    span.row565 = rgb565.EndingAfter(x0 + count);
-    span.alpha = alpha.EndingAfter(x0 + count);
-    span.dither = OffsetsFor(offsets, x0 + count);
+    span.row565 = rgb565.EndingAfter(end);
+    span.alpha = alpha.EndingAfter(end);
+    span.dither = OffsetsFor(offsets, end);
     ChooseFusedLoop(tri.fused, PixelLayout::kRgb565)(tri, span);
   }
 }
