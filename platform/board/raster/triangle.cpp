@@ -173,7 +173,7 @@ SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
       last.layout == layout && last.target == target && last.sampler == sampler &&
       SameBytes(last.render, &render, sizeof render) &&
       SameBytes(last.tex, &tmu.combine, sizeof tmu.combine)) {
-    if (out->shared != last.inputs) out->shared = last.inputs;  // counts move only if not
+    if (out->shared != last.inputs) out->shared = last.inputs;  // the same block: no count moves
     out->texture.reset();
     out->texture1.reset();
     out->fused = last.fused;
