@@ -108,6 +108,9 @@ int BandDrawer::Needed(int rows) const {
 // again; between frames they never spin. Only the workers the frame needs are
 // woken.
 void BandDrawer::Expect(int rows) {
+  // Called for every command recorded: once every worker is woken (or there
+  // are none) it costs no division.
+  if (woken_ >= threads_ - 1) return;
   const int wanted = Needed(rows) - 1;
   if (wanted <= woken_) return;
   {
