@@ -103,6 +103,7 @@ struct RowBatch {
   uint16_t* depth = nullptr;  // null: no depth buffer
   size_t depth_stride = 0;
   const uint32_t* const* dither = nullptr;  // each row's offsets; null: none
+  int widest = -1;                          // the widest row's pixels; -1: not known
 
   int Width(int i) const { return std::max(0, x1[i] - x0[i]); }  // 0: an empty row
   uint32_t* Pixels(int i) const { return pixels + ptrdiff_t(i) * ptrdiff_t(stride); }

@@ -4,7 +4,9 @@
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "raster/row_spans.h"
 
@@ -35,7 +37,7 @@ HWY_INLINE V FloorDivided(V n, V divisor) {
 // exact in it), to x0 and x1 a vector at a time.
 template <class D>
 HWY_INLINE void SpansInLanes(D d, const EdgeRows (&edges)[3], const TriangleSetup& tri, int count,
-                             int32_t* x0, int32_t* x1) {
+                             int32_t* x0, int32_t* x1, RowsSummary* summary) {
   using T = hn::TFromD<D>;
   const hn::Rebind<int32_t, D> di;
   const int lanes = int(hn::Lanes(d));
@@ -67,10 +69,22 @@ HWY_INLINE void SpansInLanes(D d, const EdgeRows (&edges)[3], const TriangleSetu
     hi = hn::IfThenElse(outside, lo, hn::Max(hi, col_begin));
     hn::StoreU(to_int(lo), di, x0 + at);
     hn::StoreU(to_int(hi), di, x1 + at);
+    if (summary) {
+      // Lanes past `count` hold rows below the batch: left out.
+      const auto in_batch = hn::FirstN(d, size_t(count - at));
+      uint8_t bits[8] = {};
+      hn::StoreMaskBits(d, hn::And(in_batch, hn::Gt(hi, lo)), bits);
+      uint32_t nonempty = 0;
+      std::memcpy(&nonempty, bits, sizeof nonempty);
+      summary->nonempty |= nonempty << at;
+      const auto width = hn::IfThenElseZero(in_batch, hn::Sub(hi, lo));
+      summary->widest = std::max(summary->widest, int(hn::GetLane(hn::MaxOfLanes(d, width))));
+    }
   }
 }
 
-bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1) {
+bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1,
+                RowsSummary* summary) {
   EdgeRows edges[3];
   const int64_t py = int64_t(first_row) * 16 + 8;
   // Whether every value (n + 15 steps included) stays below 2^23: a small
@@ -94,11 +108,11 @@ bool RowSpansOn(const TriangleSetup& tri, int first_row, int count, int32_t* x0,
     edges[i] = {kind, double(kind > 0 ? -n : n), double(kind > 0 ? -step : step), double(divisor)};
   }
   if (in_floats) {
-    SpansInLanes(hn::CappedTag<float, kRowSpansAtOnce>(), edges, tri, count, x0, x1);
+    SpansInLanes(hn::CappedTag<float, kRowSpansAtOnce>(), edges, tri, count, x0, x1, summary);
     return true;
   }
 #if HWY_HAVE_FLOAT64
-  SpansInLanes(hn::CappedTag<double, kRowSpansAtOnce>(), edges, tri, count, x0, x1);
+  SpansInLanes(hn::CappedTag<double, kRowSpansAtOnce>(), edges, tri, count, x0, x1, summary);
   return true;
 #else
   return false;  // no doubles in lanes (WebAssembly): the rows are walked
@@ -114,8 +128,19 @@ namespace softboard {
 
 HWY_EXPORT(RowSpansOn);
 
-bool RowSpans(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1) {
-  return HWY_DYNAMIC_DISPATCH(RowSpansOn)(tri, first_row, count, x0, x1);
+bool RowSpans(const TriangleSetup& tri, int first_row, int count, int32_t* x0, int32_t* x1,
+              RowsSummary* summary) {
+  if (summary) *summary = RowsSummary{};
+  return HWY_DYNAMIC_DISPATCH(RowSpansOn)(tri, first_row, count, x0, x1, summary);
+}
+
+RowsSummary SummarizeRows(const int32_t* x0, const int32_t* x1, int count) {
+  RowsSummary summary;
+  for (int i = 0; i < count; i++) {
+    if (x0[i] < x1[i]) summary.nonempty |= 1u << i;
+    summary.widest = std::max(summary.widest, x1[i] - x0[i]);
+  }
+  return summary;
 }
 
 }  // namespace softboard

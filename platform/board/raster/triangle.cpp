@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -373,10 +374,10 @@ bool SameTriangle(const PreparedTriangle& a, const PreparedTriangle& b) {
 
 namespace {
 
-// Calls f(row, count, x0, x1) for each kRowSpansAtOnce rows of [row_begin,
-// row_end) in turn, row + i covering [x0[i], x1[i]) (none where x1[i] <=
-// x0[i]): a line's spans, or a triangle's worked out in vector lanes (walked
-// row by row where its values are too large for that). Worked out where a
+// Calls f(row, count, x0, x1, summary) for each kRowSpansAtOnce rows of
+// [row_begin, row_end) in turn, row + i covering [x0[i], x1[i]) (none where
+// x1[i] <= x0[i]): a line's spans, or a triangle's worked out in vector lanes
+// (walked row by row where its values are too large for that). Worked out where a
 // band's drawing begins, and only the band's rows: made when the triangle
 // was prepared, they were one more record to write, and to read back from far.
 template <typename F>
@@ -390,22 +391,26 @@ void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, const Sp
     const int count = std::min(kRowSpansAtOnce, row_end - row);
     const int32_t* x0 = lo;
     const int32_t* x1 = hi;
+    RowsSummary summary;
     if (ahead && ahead->triangle == &t && ahead->row == row && ahead->count == count) {
       x0 = ahead->x0;
       x1 = ahead->x1;
+      summary = ahead->summary;
     } else if (!triangle) {
       for (int i = 0; i < count; i++) {
         if (!LineSpan(t.line, row + i, t.setup.col_begin, t.setup.col_end, &lo[i], &hi[i]))
           lo[i] = hi[i] = 0;
       }
-    } else if (walking || !RowSpans(t.setup, row, count, lo, hi)) {
+      summary = SummarizeRows(lo, hi, count);
+    } else if (walking || !RowSpans(t.setup, row, count, lo, hi, &summary)) {
       if (!walking) walker.Start(t.setup, row);
       walking = true;
       for (int i = 0; i < count; i++, walker.Next()) {
         if (!walker.Span(lo[i], hi[i])) lo[i] = hi[i] = 0;
       }
+      summary = SummarizeRows(lo, hi, count);
     }
-    f(row, count, x0, x1);  // one call: it is inlined here
+    f(row, count, x0, x1, summary);  // one call: it is inlined here
   }
 }
 
@@ -427,16 +432,16 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
     const uint32_t* dither[kRowSpansAtOnce];
     ForEachRows(t, row_begin, row_end, ahead,
-                [&](int row, int count, const int32_t* lo, const int32_t* hi) {
-                  int first = 0;
-                  while (first < count && lo[first] >= hi[first]) first++;
-                  while (count > first && lo[count - 1] >= hi[count - 1]) count--;
-                  if (first == count) return;
+                [&](int row, int, const int32_t* lo, const int32_t* hi, RowsSummary summary) {
+                  if (summary.nonempty == 0) return;
+                  const int first = std::countr_zero(summary.nonempty);
+                  const int count = std::bit_width(summary.nonempty);
                   RowBatch batch;
                   batch.first_row = row + first;
                   batch.count = count - first;
                   batch.x0 = lo + first;
                   batch.x1 = hi + first;
+                  batch.widest = summary.widest;
                   batch.pixels = rows.Argb(batch.first_row - first_row);
                   batch.stride = rows.stride;
                   if (depth.plane) {
@@ -455,7 +460,7 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
   SpanInputs span = t.steps;
   span.units = units;
   ForEachRows(t, row_begin, row_end, ahead,
-              [&](int first, int count, const int32_t* lo, const int32_t* hi) {
+              [&](int first, int count, const int32_t* lo, const int32_t* hi, RowsSummary) {
                 for (int row = first; row < first + count; row++) {
                   const int x0 = lo[row - first], x1 = hi[row - first];
                   if (x0 >= x1) continue;
@@ -485,7 +490,7 @@ void WorkOutSpansAhead(const PreparedTriangle& t, int row_begin, int row_end, Sp
   row_end = std::min(row_end, t.setup.row_end);
   if (row_begin >= row_end) return;
   const int count = std::min(kRowSpansAtOnce, row_end - row_begin);
-  if (!RowSpans(t.setup, row_begin, count, ahead->x0, ahead->x1)) return;
+  if (!RowSpans(t.setup, row_begin, count, ahead->x0, ahead->x1, &ahead->summary)) return;
   ahead->triangle = &t;
   ahead->row = row_begin;
   ahead->count = count;

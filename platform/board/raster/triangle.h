@@ -100,6 +100,7 @@ struct SpansAhead {
   const PreparedTriangle* triangle = nullptr;  // null: none worked out
   int row = 0, count = 0;                      // rows [row, row + count)
   int32_t x0[kRowSpansRoom], x1[kRowSpansRoom];
+  RowsSummary summary;
 };
 
 // Works out the first rows DrawRows(t, ..., row_begin, row_end) draws, where

@@ -292,7 +292,8 @@ class RowSpansOnTarget : public testing::TestWithParam<int64_t> {
 
 // Up to 16 rows' spans at once, in vector lanes, are the walker's, from any
 // first row: tiny and small triangles (divided in floats), screen-sized and
-// huge ones (in doubles), slivers, horizontal edges. Those too large to
+// huge ones (in doubles), slivers, horizontal edges; and the summary of which
+// rows have pixels and the widest is theirs. Those too large to
 // divide exactly in doubles are refused (and walked instead), never any near
 // the screen; where lanes hold no doubles (WebAssembly), all but the small.
 TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
@@ -319,7 +320,8 @@ TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
     for (int first = tri.row_begin; first < tri.row_end; first += 1 + random.Below(20)) {
       const int count = 1 + random.Below(std::min(16, tri.row_end - first));
       int32_t x0[kRowSpansRoom], x1[kRowSpansRoom];
-      if (!RowSpans(tri, first, count, x0, x1)) {
+      RowsSummary summary;
+      if (!RowSpans(tri, first, count, x0, x1, &summary)) {
         ASSERT_TRUE(k % 4 == 0 || (!HWY_HAVE_FLOAT64 && k % 4 == 1))
             << "triangle " << k << " refused";
         continue;
@@ -335,6 +337,10 @@ TEST_P(RowSpansOnTarget, AreTheWalkersWhereTheyAreMade) {
           ASSERT_EQ(w1, x1[i]) << "triangle " << k << " row " << first + i;
         }
       }
+      // Made in lanes, the summary says of the batch's rows alone what they do.
+      const RowsSummary rows = SummarizeRows(x0, x1, count);
+      ASSERT_EQ(summary.nonempty, rows.nonempty) << "triangle " << k << " rows from " << first;
+      ASSERT_EQ(summary.widest, rows.widest) << "triangle " << k << " rows from " << first;
     }
   }
   EXPECT_GT(made, HWY_HAVE_FLOAT64 ? 2000 : 1000);
