@@ -55,13 +55,16 @@ HWY_INLINE void SpansInLanes(D d, const EdgeRows (&edges)[3], const TriangleSetu
     auto outside = hn::Lt(k, hn::Zero(d));  // none
     for (const EdgeRows& e : edges) {
       const auto n = hn::Add(hn::Set(d, T(e.n)), hn::Mul(k, hn::Set(d, T(e.step))));
-      if (e.kind == 0) {
-        outside = hn::Or(outside, hn::Gt(n, hn::Zero(d)));
-      } else if (e.kind > 0) {  // n holds -need: the bound is -floor(-need / divisor)
-        lo = hn::Max(lo, hn::Neg(FloorDivided(n, hn::Set(d, T(e.divisor)))));
-      } else {
-        hi = hn::Min(hi, hn::Add(FloorDivided(n, hn::Set(d, T(e.divisor))), hn::Set(d, T(1))));
-      }
+      // Which bound the edge makes, as masks of every lane or none: chosen
+      // by branches, it followed no pattern from one triangle to the next.
+      const auto left = hn::FirstN(d, e.kind > 0 ? size_t(lanes) : 0);
+      const auto right = hn::FirstN(d, e.kind < 0 ? size_t(lanes) : 0);
+      const auto horizontal = hn::FirstN(d, e.kind == 0 ? size_t(lanes) : 0);
+      const auto q = FloorDivided(n, hn::Set(d, T(e.divisor)));
+      // A left edge's n holds -need: its bound is -floor(-need / divisor).
+      lo = hn::IfThenElse(left, hn::Max(lo, hn::Neg(q)), lo);
+      hi = hn::IfThenElse(right, hn::Min(hi, hn::Add(q, hn::Set(d, T(1)))), hi);
+      outside = hn::Or(outside, hn::And(horizontal, hn::Gt(n, hn::Zero(d))));
     }
     // Held to the columns, an empty span stays empty (and every value fits
     // an int32).
