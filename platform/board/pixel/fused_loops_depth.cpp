@@ -568,11 +568,14 @@ HWY_INLINE T* Shifted(T* row, int column) {
 
 // Rows of at most kGroup pixels: each takes a group of kGroup lanes of its
 // own, 16 / kGroup rows a vector, so which lane holds which row and column is
-// the same for every vector and only each row's mask is made (packing rows
-// tightly costs more in that bookkeeping than the lanes left empty).
+// the same for every vector and only which lanes lie within their row's
+// width is found, for all rows in one comparison (packing rows tightly costs
+// more in that bookkeeping than the lanes left empty). `widths`: row r's in
+// lane r, 0 past the batch.
 template <int kGroup, FusedColor kColor, FusedBlend kBlend, FusedDepth kDepth>
 HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, const RowBatch& rows,
-                            const RowStarts& start, bool reads_old, bool write_depth) {
+                            const RowStarts& start, hn::Vec<DI> widths, bool reads_old,
+                            bool write_depth) {
   const D32 d;
   const DI di;
   const DF df;
@@ -585,6 +588,15 @@ HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, c
   const V32 at = hn::BitCast(d, column);
   const auto k = hn::ConvertTo(df, column);
   const bool dithered = rows.dither != nullptr;
+  // Each row's group of lanes.
+  M32 group_lanes[kRows];
+  hn::Mask<D16Half> group_lanes16[kRows];
+  for (int i = 0; i < kRows; i++) {
+    const size_t lane = size_t(i * kGroup), end = lane + kGroup;
+    group_lanes[i] = hn::AndNot(hn::FirstN(d, lane), hn::FirstN(d, end));
+    group_lanes16[i] = hn::AndNot(hn::FirstN(d16h, lane), hn::FirstN(d16h, end));
+  }
+  const auto column16 = hn::TruncateTo(d16h, at);
   for (int first = 0; first < rows.count; first += kRows) {
     const int n = std::min(kRows, rows.count - first);
     const auto which = hn::IndicesFromVec(d, hn::BitCast(d, hn::Add(group, hn::Set(di, first))));
@@ -598,15 +610,17 @@ HWY_INLINE void GroupedRows(const DepthSpanState& st, const SpanInputs& steps, c
       q = hn::Add(hn::BitCast(df, hn::TableLookupLanes(start.q, which)),
                   hn::Mul(k, hn::Set(df, steps.dq)));
     }
+    const V32 width = hn::TableLookupLanes(hn::BitCast(d, widths), which);
+    const M32 within = hn::Lt(at, width);
+    const auto within16 = hn::Lt(column16, hn::TruncateTo(d16h, width));
     M32 mask[kRows];
     hn::Mask<D16Half> mask16[kRows];
     V32 old = hn::Zero(d), offsets = hn::Zero(d);
     auto stored16 = hn::Zero(d16h);
     for (int i = 0; i < n; i++) {
       const int r = first + i, lane = i * kGroup, at_lane = rows.x0[r] - lane;
-      const size_t end = size_t(lane + rows.Width(r));
-      mask[i] = hn::AndNot(hn::FirstN(d, size_t(lane)), hn::FirstN(d, end));
-      mask16[i] = hn::AndNot(hn::FirstN(d16h, size_t(lane)), hn::FirstN(d16h, end));
+      mask[i] = hn::And(within, group_lanes[i]);
+      mask16[i] = hn::And(within16, group_lanes16[i]);
       if (reads_old)
         old = hn::Or(old, hn::MaskedLoad(mask[i], d, Shifted(rows.Pixels(r), at_lane)));
       if (dithered)
@@ -674,12 +688,16 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     // under a mask.
     const bool reads_old =
         kBlend == FusedBlend::kSrcAlpha || st.kind.alpha_write == FusedAlphaWrite::kKeep;
+    // Each row's width, none past the batch.
+    const auto widths = hn::IfThenElseZero(in_batch, hn::Max(hn::Sub(x1, x0), hn::Zero(di)));
     if (widest <= 4) {
-      GroupedRows<4, kColor, kBlend, kDepth>(st, steps, rows, start, reads_old, write_depth);
+      GroupedRows<4, kColor, kBlend, kDepth>(st, steps, rows, start, widths, reads_old,
+                                             write_depth);
       return true;
     }
     if (widest <= 8) {
-      GroupedRows<8, kColor, kBlend, kDepth>(st, steps, rows, start, reads_old, write_depth);
+      GroupedRows<8, kColor, kBlend, kDepth>(st, steps, rows, start, widths, reads_old,
+                                             write_depth);
       return true;
     }
     // A part of a row in a vector: lanes [lane, lane + len) are its pixels
