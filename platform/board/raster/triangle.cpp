@@ -377,10 +377,11 @@ namespace {
 // Calls f(row, count, x0, x1, summary) for each kRowSpansAtOnce rows of
 // [row_begin, row_end) in turn, row + i covering [x0[i], x1[i]) (none where
 // x1[i] <= x0[i]): a line's spans, or a triangle's worked out in vector lanes
-// (walked row by row where its values are too large for that). Worked out where a
+// (walked row by row where its values are too large for that). The summary
+// is made only `kSummary` (in lanes it comes with the spans). Worked out where a
 // band's drawing begins, and only the band's rows: made when the triangle
 // was prepared, they were one more record to write, and to read back from far.
-template <typename F>
+template <bool kSummary, typename F>
 void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, const SpansAhead* ahead,
                  F&& f) {
   const bool triangle = t.shape == PreparedTriangle::Shape::kTriangle;
@@ -401,14 +402,14 @@ void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, const Sp
         if (!LineSpan(t.line, row + i, t.setup.col_begin, t.setup.col_end, &lo[i], &hi[i]))
           lo[i] = hi[i] = 0;
       }
-      summary = SummarizeRows(lo, hi, count);
+      if (kSummary) summary = SummarizeRows(lo, hi, count);
     } else if (walking || !RowSpans(t.setup, row, count, lo, hi, &summary)) {
       if (!walking) walker.Start(t.setup, row);
       walking = true;
       for (int i = 0; i < count; i++, walker.Next()) {
         if (!walker.Span(lo[i], hi[i])) lo[i] = hi[i] = 0;
       }
-      summary = SummarizeRows(lo, hi, count);
+      if (kSummary) summary = SummarizeRows(lo, hi, count);
     }
     f(row, count, x0, x1, summary);  // one call: it is inlined here
   }
@@ -431,54 +432,55 @@ void DrawSpans(const PreparedTriangle& t, const PixelRows& rows, int row_begin, 
     static_assert(kRowSpansAtOnce == RowBatch::kRowsAtOnce && kRowSpansRoom >= kRowSpansAtOnce);
     const SpanPlanes planes = {t.setup.plane, t.setup.origin_x, t.setup.origin_y};
     const uint32_t* dither[kRowSpansAtOnce];
-    ForEachRows(t, row_begin, row_end, ahead,
-                [&](int row, int, const int32_t* lo, const int32_t* hi, RowsSummary summary) {
-                  if (summary.nonempty == 0) return;
-                  const int first = std::countr_zero(summary.nonempty);
-                  const int count = std::bit_width(summary.nonempty);
-                  RowBatch batch;
-                  batch.first_row = row + first;
-                  batch.count = count - first;
-                  batch.x0 = lo + first;
-                  batch.x1 = hi + first;
-                  batch.widest = summary.widest;
-                  batch.pixels = rows.Argb(batch.first_row - first_row);
-                  batch.stride = rows.stride;
-                  if (depth.plane) {
-                    batch.depth = depth.Row(batch.first_row);
-                    batch.depth_stride = depth.stride;
-                  }
-                  if (target.dither[0]) {
-                    for (int i = 0; i < batch.count; i++)
-                      dither[i] = target.dither[matrix_row(batch.first_row + i)];
-                    batch.dither = dither;
-                  }
-                  t.rows_loop(inputs, t.steps, planes, batch);
-                });
+    ForEachRows<true>(t, row_begin, row_end, ahead,
+                      [&](int row, int, const int32_t* lo, const int32_t* hi, RowsSummary summary) {
+                        if (summary.nonempty == 0) return;
+                        const int first = std::countr_zero(summary.nonempty);
+                        const int count = std::bit_width(summary.nonempty);
+                        RowBatch batch;
+                        batch.first_row = row + first;
+                        batch.count = count - first;
+                        batch.x0 = lo + first;
+                        batch.x1 = hi + first;
+                        batch.widest = summary.widest;
+                        batch.pixels = rows.Argb(batch.first_row - first_row);
+                        batch.stride = rows.stride;
+                        if (depth.plane) {
+                          batch.depth = depth.Row(batch.first_row);
+                          batch.depth_stride = depth.stride;
+                        }
+                        if (target.dither[0]) {
+                          for (int i = 0; i < batch.count; i++)
+                            dither[i] = target.dither[matrix_row(batch.first_row + i)];
+                          batch.dither = dither;
+                        }
+                        t.rows_loop(inputs, t.steps, planes, batch);
+                      });
     return;
   }
   SpanInputs span = t.steps;
   span.units = units;
-  ForEachRows(t, row_begin, row_end, ahead,
-              [&](int first, int count, const int32_t* lo, const int32_t* hi, RowsSummary) {
-                for (int row = first; row < first + count; row++) {
-                  const int x0 = lo[row - first], x1 = hi[row - first];
-                  if (x0 >= x1) continue;
-                  span.depth = depth.plane ? depth.Row(row) : nullptr;
-                  StartSpan(t.setup, inputs, reads, row, x0, x1, &span);
-                  if (matrix) {
-                    span.dither = target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
-                    span.lod_dither = target.lod_dither[matrix_row(row)];
-                  }
-                  if (rows.layout == PixelLayout::kRgb565) {
-                    span.row565 = rows.Rgb565(row - first_row);
-                    span.alpha = rows.Alpha(row - first_row);
-                  } else {
-                    span.row = rows.Argb(row - first_row);
-                  }
-                  t.loop(inputs, span);
-                }
-              });
+  ForEachRows<false>(t, row_begin, row_end, ahead,
+                     [&](int first, int count, const int32_t* lo, const int32_t* hi, RowsSummary) {
+                       for (int row = first; row < first + count; row++) {
+                         const int x0 = lo[row - first], x1 = hi[row - first];
+                         if (x0 >= x1) continue;
+                         span.depth = depth.plane ? depth.Row(row) : nullptr;
+                         StartSpan(t.setup, inputs, reads, row, x0, x1, &span);
+                         if (matrix) {
+                           span.dither =
+                               target.dither[0] ? target.dither[matrix_row(row)] : nullptr;
+                           span.lod_dither = target.lod_dither[matrix_row(row)];
+                         }
+                         if (rows.layout == PixelLayout::kRgb565) {
+                           span.row565 = rows.Rgb565(row - first_row);
+                           span.alpha = rows.Alpha(row - first_row);
+                         } else {
+                           span.row = rows.Argb(row - first_row);
+                         }
+                         t.loop(inputs, span);
+                       }
+                     });
 }
 
 }  // namespace
