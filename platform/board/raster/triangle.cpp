@@ -377,10 +377,11 @@ namespace {
 // Calls f(row, count, x0, x1, summary) for each kRowSpansAtOnce rows of
 // [row_begin, row_end) in turn, row + i covering [x0[i], x1[i]) (none where
 // x1[i] <= x0[i]): a line's spans, or a triangle's worked out in vector lanes
-// (walked row by row where its values are too large for that). The summary
-// is made only `kSummary` (in lanes it comes with the spans). Worked out where a
-// band's drawing begins, and only the band's rows: made when the triangle
-// was prepared, they were one more record to write, and to read back from far.
+// (walked row by row where its values are too large for that). Worked out
+// where a band's drawing begins, and only the band's rows: made when the
+// triangle was prepared, they were one more record to write, and to read
+// back from far. Spans made in lanes come with their summary; others are
+// summed up only where `kSummary`.
 template <bool kSummary, typename F>
 void ForEachRows(const PreparedTriangle& t, int row_begin, int row_end, const SpansAhead* ahead,
                  F&& f) {
