@@ -674,11 +674,9 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     const auto x0 = hn::Combine(di, hn::LoadU(dh, rows.x0 + 8), hn::LoadU(dh, rows.x0));
     const auto x1 = hn::Combine(di, hn::LoadU(dh, rows.x1 + 8), hn::LoadU(dh, rows.x1));
     const auto in_batch = hn::FirstN(di, size_t(count));
-    const int widest =
-        rows.widest >= 0
-            ? rows.widest
-            : hn::GetLane(hn::MaxOfLanes(
-                  di, hn::IfThenElseZero(in_batch, hn::Max(hn::Sub(x1, x0), hn::Zero(di)))));
+    // Each row's width, none past the batch.
+    const auto widths = hn::IfThenElseZero(in_batch, hn::Max(hn::Sub(x1, x0), hn::Zero(di)));
+    const int widest = rows.widest >= 0 ? rows.widest : hn::GetLane(hn::MaxOfLanes(di, widths));
     const RowStarts start = MakeRowStarts(planes, reads, x0, hn::Iota(di, rows.first_row), count);
     const V32 first_red = start.color[0], first_green = start.color[1];
     const V32 first_blue = start.color[2], first_alpha = start.color[3];
@@ -688,8 +686,6 @@ HWY_INLINE bool PackedRows(const DepthSpanState& st, const SpanInputs& steps,
     // under a mask.
     const bool reads_old =
         kBlend == FusedBlend::kSrcAlpha || st.kind.alpha_write == FusedAlphaWrite::kKeep;
-    // Each row's width, none past the batch.
-    const auto widths = hn::IfThenElseZero(in_batch, hn::Max(hn::Sub(x1, x0), hn::Zero(di)));
     if (widest <= 4) {
       GroupedRows<4, kColor, kBlend, kDepth>(st, steps, rows, start, widths, reads_old,
                                              write_depth);
