@@ -125,22 +125,21 @@ void BandDrawer::EndFrame() {
   woken_ = 0;
 }
 
-// Each thread takes the next band not yet taken and draws every command in
-// order within it, so the band's rows stay in this core's cache; a thread that
-// wakes late simply takes fewer bands.
+// Each thread takes the next region not yet taken and draws every command in
+// order within it, so the region's rows stay in this core's cache; a thread
+// that wakes late simply takes fewer regions.
 void BandDrawer::DrawBands(int thread) {
   void* own = band_memory_[size_t(thread)].data();
   for (;;) {
-    const int top = next_band_.fetch_add(1, std::memory_order_relaxed) * band_rows_;
-    if (top >= rows_) return;
-    const size_t band = size_t(top / band_rows_);
-    if (band < skip_->size() && (*skip_)[band]) continue;
-    const uint32_t* first = band_commands_.data() + band_start_[band];
-    const uint32_t* last = band_commands_.data() + band_start_[band + 1];
+    const size_t r = size_t(next_region_.fetch_add(1, std::memory_order_relaxed));
+    if (r >= regions_.size()) return;
+    const Region& region = regions_[r];
+    const int top = region.top, bottom = region.bottom;
+    const uint32_t* first = commands_of_.data() + region.start;
+    const uint32_t* last = commands_of_.data() + region.end;
     // The record of the command three ahead asked for, and the next one's
     // first rows worked out (its record asked for two turns before) before
     // this one draws.
-    const int bottom = top + band_rows_;
     SpansAhead ahead[2];
     int turn = 0;
     for (const uint32_t* i = first + 1; i < last && i < first + 3; i++)
@@ -169,11 +168,11 @@ bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
   }
   commands_ = &commands;
   skip_ = &skip;
-  BinCommands(commands, rows);
   rows_ = rows;
   const int drawing = Needed(rows);
+  BinCommands(commands, rows, drawing, band_size == 0);
   incomplete_ = false;
-  next_band_.store(0, std::memory_order_relaxed);
+  next_region_.store(0, std::memory_order_relaxed);
   {
     std::lock_guard<std::mutex> lock(mutex_);
     busy_ = drawing - 1;
@@ -189,22 +188,63 @@ bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
   return !incomplete_;
 }
 
-// Each band's commands, in order: a frame of thousands of small triangles
-// then costs each band only its own, not a look at every one.
-void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows) {
+std::vector<DrawRegion> DrawRegions(const std::vector<uint32_t>& commands_in_band,
+                                    const std::vector<uint8_t>& skip, int threads, bool joinable) {
+  const int bands = int(commands_in_band.size());
+  const int most = threads <= 1 ? bands : std::max(1, bands / (4 * threads));
+  const auto skipped = [&](int b) { return size_t(b) < skip.size() && skip[size_t(b)]; };
+  const auto crowded = [&](int b) { return commands_in_band[size_t(b)] >= kCrowdedBand; };
+  std::vector<DrawRegion> regions;
+  for (int b = 0; b < bands; b++) {
+    if (skipped(b)) continue;
+    if (joinable && !regions.empty()) {
+      DrawRegion& last = regions.back();
+      if (last.end_band == b && crowded(b - 1) && crowded(b) && b - last.first_band < most) {
+        last.end_band = b + 1;
+        continue;
+      }
+    }
+    regions.push_back({b, b + 1});
+  }
+  return regions;
+}
+
+// Each region's commands, in order: a frame of thousands of small triangles
+// then costs each region only its own, not a look at every one.
+void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows, int drawing,
+                             bool joinable) {
   const size_t bands = size_t((rows + band_rows_ - 1) / band_rows_);
-  band_start_.assign(bands + 2, 0);
   const auto each_band = [&](const BandCommand& command, auto&& f) {
     const int top = FirstRow(command);
     const int end = std::min(RowEnd(command), rows);
     for (int b = top / band_rows_; b * band_rows_ < end; b++) f(size_t(b));
   };
+  band_counts_.assign(bands, 0);
   for (const BandCommand& command : commands)
-    each_band(command, [&](size_t b) { band_start_[b + 2]++; });
-  for (size_t b = 2; b < band_start_.size(); b++) band_start_[b] += band_start_[b - 1];
-  band_commands_.resize(band_start_.back());
-  for (size_t i = 0; i < commands.size(); i++)
-    each_band(commands[i], [&](size_t b) { band_commands_[band_start_[b + 1]++] = uint32_t(i); });
+    each_band(command, [&](size_t b) { band_counts_[b]++; });
+  const std::vector<DrawRegion> joined = DrawRegions(band_counts_, *skip_, drawing, joinable);
+  // A region has room for its bands' counts: a command crossing between two
+  // of them takes one place, not two.
+  band_region_.assign(bands, -1);
+  regions_.clear();
+  uint32_t room = 0;
+  for (const DrawRegion& j : joined) {
+    regions_.push_back({j.first_band * band_rows_, j.end_band * band_rows_, room, room});
+    for (int b = j.first_band; b < j.end_band; b++) {
+      band_region_[size_t(b)] = int32_t(regions_.size() - 1);
+      room += band_counts_[size_t(b)];
+    }
+  }
+  commands_of_.resize(room);
+  for (size_t i = 0; i < commands.size(); i++) {
+    int32_t last = -1;
+    each_band(commands[i], [&](size_t b) {
+      const int32_t r = band_region_[b];
+      if (r < 0 || r == last) return;
+      commands_of_[regions_[size_t(r)].end++] = uint32_t(i);
+      last = r;
+    });
+  }
 }
 
 // A span loop may take memory (the general 16-bit one keeps a row): a thread

@@ -1,6 +1,6 @@
-// Threads that draw a frame's commands in bands of rows, each band by one
-// thread, every command in order. A band's rows depend on nothing outside it,
-// so every thread count and every band height gives the same pixels.
+// Threads that draw a frame's commands in bands of rows, each band (or a run
+// of them drawn as one region) by one thread, every command in order. A band's rows depend on
+// nothing outside it, so every thread count and every band height gives the same pixels.
 #pragma once
 
 #include <atomic>
@@ -51,7 +51,7 @@ class BandDrawer {
   };
   int Needed(int rows) const;
   void DrawBands(int thread);
-  void BinCommands(const std::vector<BandCommand>& commands, int rows);
+  void BinCommands(const std::vector<BandCommand>& commands, int rows, int drawing, bool joinable);
   void DrawBandsSafely(int thread);
   void Work(int thread, Worker& me);
 
@@ -64,10 +64,16 @@ class BandDrawer {
   // Rows of a band for commands that draw in the band's own rows: one band's
   // worth for each thread, in its cache.
   std::vector<PixelMemory> band_memory_;
-  // The draw's commands band by band: band b's are band_commands_[
-  // band_start_[b], band_start_[b + 1]), indices into *commands_ in order.
-  std::vector<uint32_t> band_start_, band_commands_;
-  std::atomic<int> next_band_{0};        // bands go to whichever thread is free first
+  // The draw's commands region by region (see DrawRegions): region r's are
+  // commands_of_[start, end) of regions_[r], indices into *commands_ in order.
+  struct Region {
+    int top, bottom;  // rows
+    uint32_t start, end;
+  };
+  std::vector<Region> regions_;
+  std::vector<uint32_t> band_counts_, commands_of_;
+  std::vector<int32_t> band_region_;     // each band's region, -1 for none (skipped)
+  std::atomic<int> next_region_{0};      // regions go to whichever thread is free first
   std::atomic<bool> incomplete_{false};  // a thread ran out of memory this draw
 
   std::mutex mutex_;
@@ -79,6 +85,28 @@ class BandDrawer {
   bool stop_ = false;
   std::vector<std::unique_ptr<Worker>> workers_;
 };
+
+// Bands drawn together: [first_band, end_band).
+struct DrawRegion {
+  int first_band, end_band;
+  friend bool operator==(const DrawRegion&, const DrawRegion&) = default;
+};
+
+// A band with at least this many commands is crowded (small triangles).
+constexpr uint32_t kCrowdedBand = 32;
+
+// Which bands are drawn as one region, given how many commands each has:
+// where crowded bands follow one another, the run is one region, so that a
+// triangle crossing between them is drawn once rather than once in each
+// (each part's rows worked out and started again); a sparse band, its few
+// large commands best kept to its rows in cache, is a region of its own.
+// With more than one thread a run is cut into parts of at most a quarter of
+// the bands a thread would take, so that every thread has regions to take;
+// nothing joins unless `joinable` (commands that draw in a band's own rows
+// need them a band high). A band `skip` marks is in no region and joins
+// nothing.
+std::vector<DrawRegion> DrawRegions(const std::vector<uint32_t>& commands_in_band,
+                                    const std::vector<uint8_t>& skip, int threads, bool joinable);
 
 // The cores this process may use (its CPU affinity), at least 1.
 int UsableCores();

@@ -154,6 +154,81 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
   }
 }
 
+// Runs of bands crowded with commands are drawn as one region; sparse bands,
+// skipped bands and bands that draw in rows of their own stand alone, and
+// with more threads a run is cut so every thread has regions to take.
+TEST(DrawRegions, CrowdedRunsJoinAndNothingElseDoes) {
+  const uint32_t many = kCrowdedBand, few = kCrowdedBand - 1;
+  const std::vector<uint32_t> counts = {1, many, many + 9, many, few, many, many, 0};
+  using R = std::vector<DrawRegion>;
+  EXPECT_EQ(DrawRegions(counts, {}, 1, true), (R{{0, 1}, {1, 4}, {4, 5}, {5, 7}, {7, 8}}));
+  EXPECT_EQ(DrawRegions(counts, {0, 0, 1}, 1, true),
+            (R{{0, 1}, {1, 2}, {3, 4}, {4, 5}, {5, 7}, {7, 8}}))
+      << "a skipped band is in no region and joins nothing";
+  EXPECT_EQ(DrawRegions(counts, {}, 1, false).size(), counts.size());
+  const std::vector<uint32_t> crowded(32, many);
+  const R two = DrawRegions(crowded, {}, 2, true);
+  ASSERT_EQ(two.size(), 8u) << "two threads: parts of at most 32 / 8 bands";
+  EXPECT_EQ(two[1], (DrawRegion{4, 8}));
+  EXPECT_EQ(DrawRegions(crowded, {}, 1, true), (R{{0, 32}}));
+}
+
+// One quad of small triangles after another, in rows [top, top + 24): three
+// bands of 8 rows with 40 triangles each. One triangle's colour is `shade`.
+void CrowdedFrame(TestBoard& board, float shade) {
+  FrameBuffers& frame = board.state.frame;
+  if (board.state.recorder)
+    board.state.recorder->RecordClear(BackDestination(frame), 0xFF203040u);
+  else
+    std::fill_n(BackRows(frame).Argb(), size_t(frame.width) * frame.height, 0xFF203040u);
+  for (int y = 96; y < 120; y += 4) {
+    for (int x = 0; x < 200; x += 20) {
+      const bool marked = y == 104 && x == 100;
+      const float r = marked ? shade : float(x), g = float(y), b = 90, a = 160;
+      const GrVertex p = Vertex(float(x), float(y), r, g, b, a);
+      const GrVertex q = Vertex(float(x + 20), float(y) + 0.25f, r, g, 250, a);
+      const GrVertex s = Vertex(float(x + 3), float(y + 4), 30, g, b, 250);
+      const GrVertex t = Vertex(float(x + 21), float(y + 4), r, 10, b, a);
+      DrawTriangle(board.state, p, q, s);
+      DrawTriangle(board.state, q, t, s);
+    }
+  }
+}
+
+// Drawing the crowded bands as one region gives the pixels of drawing at
+// once; when a frame changes only the middle band, the bands beside it, of
+// the same run, are still not drawn again.
+TEST(Bands, CrowdedBandsDrawnTogetherGiveTheSamePixelsAndStillSkipUnchangedBands) {
+  const auto board_with = [](int threads) {
+    auto board = std::make_unique<TestBoard>();
+    InitFrameBuffers(board->state.frame, 2, 640, 480, 1, true);
+    if (threads > 0) board->state.recorder = std::make_unique<FrameRecorder>(threads, 8);
+    board->UseIterated();
+    board->SetBlend(GR_BLEND_SRC_ALPHA, GR_BLEND_ONE_MINUS_SRC_ALPHA, GR_BLEND_ONE, GR_BLEND_ZERO);
+    return board;
+  };
+  const auto pixels = [](TestBoard& board) { return ImagePixels(BackRows(board.state.frame)); };
+  const auto whole = [&](float shade) {
+    auto at_once = board_with(0);
+    CrowdedFrame(*at_once, shade);
+    return pixels(*at_once);
+  };
+  auto board = board_with(1);
+  CrowdedFrame(*board, 10);
+  EXPECT_TRUE(board->state.recorder->FlushFrame().all);
+  EXPECT_EQ(pixels(*board), whole(10));
+  constexpr uint32_t kPoke = 0x12345678u;
+  board->At(110, 100) = board->At(110, 116) = kPoke;  // the bands above and below the change
+  const FrameDamage damage = (CrowdedFrame(*board, 240), board->state.recorder->FlushFrame());
+  EXPECT_FALSE(damage.all);
+  EXPECT_EQ(board->At(110, 100), kPoke);
+  EXPECT_EQ(board->At(110, 116), kPoke);
+  const std::vector<uint32_t> expected = whole(240);
+  board->At(110, 100) = expected[100 * 640 + 110];
+  board->At(110, 116) = expected[116 * 640 + 110];
+  EXPECT_EQ(pixels(*board), expected);
+}
+
 // A frame wakes a thread a band at most: a small one leaves the other
 // workers asleep.
 TEST(Bands, AFrameDrawsWithNoMoreThreadsThanItHasBands) {
