@@ -188,12 +188,16 @@ bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
   return !incomplete_;
 }
 
-std::vector<DrawRegion> DrawRegions(const std::vector<uint32_t>& commands_in_band,
+bool CrowdedBand(uint32_t shapes, uint64_t shape_rows, int band_rows) {
+  return shapes >= kCrowdedBand && shape_rows * 2 <= uint64_t(shapes) * uint64_t(band_rows);
+}
+
+std::vector<DrawRegion> DrawRegions(const std::vector<uint8_t>& crowded_band,
                                     const std::vector<uint8_t>& skip, int threads, bool joinable) {
-  const int bands = int(commands_in_band.size());
+  const int bands = int(crowded_band.size());
   const int most = threads <= 1 ? bands : std::max(1, bands / (4 * threads));
   const auto skipped = [&](int b) { return size_t(b) < skip.size() && skip[size_t(b)]; };
-  const auto crowded = [&](int b) { return commands_in_band[size_t(b)] >= kCrowdedBand; };
+  const auto crowded = [&](int b) { return crowded_band[size_t(b)] != 0; };
   std::vector<DrawRegion> regions;
   for (int b = 0; b < bands; b++) {
     if (skipped(b)) continue;
@@ -220,9 +224,20 @@ void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows,
     for (int b = top / band_rows_; b * band_rows_ < end; b++) f(size_t(b));
   };
   band_counts_.assign(bands, 0);
-  for (const BandCommand& command : commands)
-    each_band(command, [&](size_t b) { band_counts_[b]++; });
-  const std::vector<DrawRegion> joined = DrawRegions(band_counts_, *skip_, drawing, joinable);
+  shapes_.assign(bands, {});
+  for (const BandCommand& command : commands) {
+    const bool shape = std::holds_alternative<TriangleCommand>(command);
+    const uint32_t rows_of = shape ? uint32_t(RowEnd(command) - FirstRow(command)) : 0;
+    each_band(command, [&](size_t b) {
+      band_counts_[b]++;
+      shapes_[b].count += shape;
+      shapes_[b].rows += rows_of;
+    });
+  }
+  crowded_.resize(bands);
+  for (size_t b = 0; b < bands; b++)
+    crowded_[b] = CrowdedBand(shapes_[b].count, shapes_[b].rows, band_rows_);
+  const std::vector<DrawRegion> joined = DrawRegions(crowded_, *skip_, drawing, joinable);
   // A region has room for its bands' counts: a command crossing between two
   // of them takes one place, not two.
   band_region_.assign(bands, -1);

@@ -72,6 +72,12 @@ class BandDrawer {
   };
   std::vector<Region> regions_;
   std::vector<uint32_t> band_counts_, commands_of_;
+  struct Shapes {
+    uint32_t count = 0;
+    uint64_t rows = 0;
+  };
+  std::vector<Shapes> shapes_;  // of each band
+  std::vector<uint8_t> crowded_;
   std::vector<int32_t> band_region_;     // each band's region, -1 for none (skipped)
   std::atomic<int> next_region_{0};      // regions go to whichever thread is free first
   std::atomic<bool> incomplete_{false};  // a thread ran out of memory this draw
@@ -92,20 +98,23 @@ struct DrawRegion {
   friend bool operator==(const DrawRegion&, const DrawRegion&) = default;
 };
 
-// A band with at least this many commands is crowded (small triangles).
+// Whether a band is crowded with small shapes: at least kCrowdedBand
+// triangles, lines and points touch it, and on average they are at most half
+// a band high (`shape_rows`: the rows of each, summed).
 constexpr uint32_t kCrowdedBand = 32;
+bool CrowdedBand(uint32_t shapes, uint64_t shape_rows, int band_rows);
 
-// Which bands are drawn as one region, given how many commands each has:
-// where crowded bands follow one another, the run is one region, so that a
-// triangle crossing between them is drawn once rather than once in each
-// (each part's rows worked out and started again); a sparse band, its few
-// large commands best kept to its rows in cache, is a region of its own.
+// Which bands are drawn as one region: where crowded bands follow one
+// another, the run is one region, so that a shape crossing between them is
+// drawn once rather than once in each (each part's rows worked out and
+// started again). Any other band is a region of its own: its few large
+// shapes, or long lines, drawn a band at a time keep its rows in cache.
 // With more than one thread a run is cut into parts of at most a quarter of
 // the bands a thread would take, so that every thread has regions to take;
 // nothing joins unless `joinable` (commands that draw in a band's own rows
 // need them a band high). A band `skip` marks is in no region and joins
 // nothing.
-std::vector<DrawRegion> DrawRegions(const std::vector<uint32_t>& commands_in_band,
+std::vector<DrawRegion> DrawRegions(const std::vector<uint8_t>& crowded_band,
                                     const std::vector<uint8_t>& skip, int threads, bool joinable);
 
 // The cores this process may use (its CPU affinity), at least 1.

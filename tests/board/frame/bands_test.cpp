@@ -154,23 +154,26 @@ TEST(Bands, FramesDrawnIntoAWiderSurfaceMatchAndStayInTheirRectangle) {
   }
 }
 
-// Runs of bands crowded with commands are drawn as one region; sparse bands,
-// skipped bands and bands that draw in rows of their own stand alone, and
-// with more threads a run is cut so every thread has regions to take.
+// A band is crowded when many shapes touch it and they are small; runs of
+// crowded bands are drawn as one region. Other bands, skipped bands and bands
+// that draw in rows of their own stand alone, and with more threads a run is
+// cut so every thread has regions to take.
 TEST(DrawRegions, CrowdedRunsJoinAndNothingElseDoes) {
-  const uint32_t many = kCrowdedBand, few = kCrowdedBand - 1;
-  const std::vector<uint32_t> counts = {1, many, many + 9, many, few, many, many, 0};
+  EXPECT_TRUE(CrowdedBand(kCrowdedBand, kCrowdedBand * 16, 32));
+  EXPECT_FALSE(CrowdedBand(kCrowdedBand - 1, 0, 32)) << "too few";
+  EXPECT_FALSE(CrowdedBand(100, 100 * 17, 32)) << "more than half a band high, as long lines are";
+  const std::vector<uint8_t> crowded = {0, 1, 1, 1, 0, 1, 1, 0};
   using R = std::vector<DrawRegion>;
-  EXPECT_EQ(DrawRegions(counts, {}, 1, true), (R{{0, 1}, {1, 4}, {4, 5}, {5, 7}, {7, 8}}));
-  EXPECT_EQ(DrawRegions(counts, {0, 0, 1}, 1, true),
+  EXPECT_EQ(DrawRegions(crowded, {}, 1, true), (R{{0, 1}, {1, 4}, {4, 5}, {5, 7}, {7, 8}}));
+  EXPECT_EQ(DrawRegions(crowded, {0, 0, 1}, 1, true),
             (R{{0, 1}, {1, 2}, {3, 4}, {4, 5}, {5, 7}, {7, 8}}))
       << "a skipped band is in no region and joins nothing";
-  EXPECT_EQ(DrawRegions(counts, {}, 1, false).size(), counts.size());
-  const std::vector<uint32_t> crowded(32, many);
-  const R two = DrawRegions(crowded, {}, 2, true);
+  EXPECT_EQ(DrawRegions(crowded, {}, 1, false).size(), crowded.size());
+  const std::vector<uint8_t> all(32, 1);
+  const R two = DrawRegions(all, {}, 2, true);
   ASSERT_EQ(two.size(), 8u) << "two threads: parts of at most 32 / 8 bands";
   EXPECT_EQ(two[1], (DrawRegion{4, 8}));
-  EXPECT_EQ(DrawRegions(crowded, {}, 1, true), (R{{0, 32}}));
+  EXPECT_EQ(DrawRegions(all, {}, 1, true), (R{{0, 32}}));
 }
 
 // One quad of small triangles after another, in rows [top, top + 24): three
