@@ -123,6 +123,27 @@ void BandDrawer::Expect(int rows) {
 
 void BandDrawer::EndFrame() {
   woken_ = 0;
+  noted_ = 0;
+  band_counts_.clear();
+  shapes_.clear();
+}
+
+void BandDrawer::CountBand(size_t band, bool shape, uint32_t rows) {
+  if (band >= band_counts_.size()) {
+    band_counts_.resize(band + 1, 0);
+    shapes_.resize(band + 1);
+  }
+  band_counts_[band]++;
+  shapes_[band].count += shape;
+  shapes_[band].rows += rows;
+}
+
+void BandDrawer::Note(const BandCommand& command) {
+  const bool shape = std::holds_alternative<TriangleCommand>(command);
+  const int top = FirstRow(command), end = RowEnd(command);
+  const uint32_t rows = shape ? uint32_t(end - top) : 0;
+  for (int b = top / band_rows_; b * band_rows_ < end; b++) CountBand(size_t(b), shape, rows);
+  noted_++;
 }
 
 // Each thread takes the next region not yet taken and draws every command in
@@ -223,20 +244,24 @@ void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows,
     const int end = std::min(RowEnd(command), rows);
     for (int b = top / band_rows_; b * band_rows_ < end; b++) f(size_t(b));
   };
-  band_counts_.assign(bands, 0);
-  shapes_.assign(bands, {});
-  for (const BandCommand& command : commands) {
-    const bool shape = std::holds_alternative<TriangleCommand>(command);
-    const uint32_t rows_of = shape ? uint32_t(RowEnd(command) - FirstRow(command)) : 0;
-    each_band(command, [&](size_t b) {
-      band_counts_[b]++;
-      shapes_[b].count += shape;
-      shapes_[b].rows += rows_of;
-    });
+  // Counted here unless every command was noted as it was recorded.
+  if (noted_ != commands.size()) {
+    band_counts_.clear();
+    shapes_.clear();
+    for (const BandCommand& command : commands) {
+      const bool shape = std::holds_alternative<TriangleCommand>(command);
+      const uint32_t rows_of = shape ? uint32_t(RowEnd(command) - FirstRow(command)) : 0;
+      each_band(command, [&](size_t b) { CountBand(b, shape, rows_of); });
+    }
   }
+  band_counts_.resize(bands, 0);  // noted commands may reach past `rows`, or fall short
+  shapes_.resize(bands);
   crowded_.resize(bands);
+  // A band with no shapes (only cleared, say) loses nothing drawn with its
+  // neighbours.
   for (size_t b = 0; b < bands; b++)
-    crowded_[b] = CrowdedBand(shapes_[b].count, shapes_[b].rows, band_rows_);
+    crowded_[b] =
+        shapes_[b].count == 0 || CrowdedBand(shapes_[b].count, shapes_[b].rows, band_rows_);
   const std::vector<DrawRegion> joined = DrawRegions(crowded_, *skip_, drawing, joinable);
   // A region has room for its bands' counts: a command crossing between two
   // of them takes one place, not two.
@@ -249,6 +274,13 @@ void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows,
       band_region_[size_t(b)] = int32_t(regions_.size() - 1);
       room += band_counts_[size_t(b)];
     }
+  }
+  // One region of every band takes every command, in order: no record read.
+  if (joined.size() == 1 && joined[0] == DrawRegion{0, int(bands)}) {
+    commands_of_.resize(commands.size());
+    for (size_t i = 0; i < commands.size(); i++) commands_of_[i] = uint32_t(i);
+    regions_[0].end = uint32_t(commands.size());
+    return;
   }
   commands_of_.resize(room);
   for (size_t i = 0; i < commands.size(); i++) {

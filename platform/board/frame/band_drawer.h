@@ -36,6 +36,10 @@ class BandDrawer {
   // on as many threads as there are bands (at most threads()); returns when
   // all is drawn. False when memory ran out and some of it is not.
   bool Draw(const std::vector<BandCommand>& commands, int rows, const std::vector<uint8_t>& skip);
+  // Notes where a command of the coming draw lies, as it is recorded (its
+  // record is then in cache); a draw whose every command was noted in order
+  // reads no record to find its regions, nor, when they are one, to bin.
+  void Note(const BandCommand& command);
   // The frame is over, drawn or not.
   void EndFrame();
   // The threads the last draw took.
@@ -52,6 +56,7 @@ class BandDrawer {
   int Needed(int rows) const;
   void DrawBands(int thread);
   void BinCommands(const std::vector<BandCommand>& commands, int rows, int drawing, bool joinable);
+  void CountBand(size_t band, bool shape, uint32_t rows);
   void DrawBandsSafely(int thread);
   void Work(int thread, Worker& me);
 
@@ -77,6 +82,7 @@ class BandDrawer {
     uint64_t rows = 0;
   };
   std::vector<Shapes> shapes_;  // of each band
+  size_t noted_ = 0;            // commands noted in shapes_ and band_counts_
   std::vector<uint8_t> crowded_;
   std::vector<int32_t> band_region_;     // each band's region, -1 for none (skipped)
   std::atomic<int> next_region_{0};      // regions go to whichever thread is free first

@@ -21,6 +21,7 @@ void FrameRecorder::Recorded() {
   if (!diverged_ && (!have_last_ || i >= last_.size() || !SameCommand(command, last_[i])))
     diverged_ = true;
   rows_ = std::max(rows_, RowEnd(command));
+  drawer_.Note(command);
   // Through frames that repeat the last, no worker wakes.
   if (diverged_) drawer_.Expect(rows_);
 }
