@@ -124,26 +124,7 @@ void BandDrawer::Expect(int rows) {
 void BandDrawer::EndFrame() {
   woken_ = 0;
   noted_ = 0;
-  band_counts_.clear();
-  shapes_.clear();
-}
-
-void BandDrawer::CountBand(size_t band, bool shape, uint32_t rows) {
-  if (band >= band_counts_.size()) {
-    band_counts_.resize(band + 1, 0);
-    shapes_.resize(band + 1);
-  }
-  band_counts_[band]++;
-  shapes_[band].count += shape;
-  shapes_[band].rows += rows;
-}
-
-void BandDrawer::Note(const BandCommand& command) {
-  const bool shape = std::holds_alternative<TriangleCommand>(command);
-  const int top = FirstRow(command), end = RowEnd(command);
-  const uint32_t rows = shape ? uint32_t(end - top) : 0;
-  for (int b = top / band_rows_; b * band_rows_ < end; b++) CountBand(size_t(b), shape, rows);
-  noted_++;
+  tallies_.clear();
 }
 
 // Each thread takes the next region not yet taken and draws every command in
@@ -246,22 +227,19 @@ void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows,
   };
   // Counted here unless every command was noted as it was recorded.
   if (noted_ != commands.size()) {
-    band_counts_.clear();
-    shapes_.clear();
-    for (const BandCommand& command : commands) {
-      const bool shape = std::holds_alternative<TriangleCommand>(command);
-      const uint32_t rows_of = shape ? uint32_t(RowEnd(command) - FirstRow(command)) : 0;
-      each_band(command, [&](size_t b) { CountBand(b, shape, rows_of); });
-    }
+    tallies_.clear();
+    for (const BandCommand& command : commands)
+      Tally(FirstRow(command), std::min(RowEnd(command), rows),
+            std::holds_alternative<TriangleCommand>(command));
   }
-  band_counts_.resize(bands, 0);  // noted commands may reach past `rows`, or fall short
-  shapes_.resize(bands);
+  tallies_.resize(bands);  // noted commands fall short of `rows` where nothing touches it
   crowded_.resize(bands);
   // A band with no shapes (only cleared, say) loses nothing drawn with its
   // neighbours.
-  for (size_t b = 0; b < bands; b++)
-    crowded_[b] =
-        shapes_[b].count == 0 || CrowdedBand(shapes_[b].count, shapes_[b].rows, band_rows_);
+  for (size_t b = 0; b < bands; b++) {
+    const Tallies& t = tallies_[b];
+    crowded_[b] = t.shapes == 0 || CrowdedBand(t.shapes, t.shape_rows, band_rows_);
+  }
   const std::vector<DrawRegion> joined = DrawRegions(crowded_, *skip_, drawing, joinable);
   // A region has room for its bands' counts: a command crossing between two
   // of them takes one place, not two.
@@ -272,7 +250,7 @@ void BandDrawer::BinCommands(const std::vector<BandCommand>& commands, int rows,
     regions_.push_back({j.first_band * band_rows_, j.end_band * band_rows_, room, room});
     for (int b = j.first_band; b < j.end_band; b++) {
       band_region_[size_t(b)] = int32_t(regions_.size() - 1);
-      room += band_counts_[size_t(b)];
+      room += tallies_[size_t(b)].commands;
     }
   }
   // One region of every band takes every command, in order: no record read.

@@ -39,7 +39,16 @@ class BandDrawer {
   // Notes where a command of the coming draw lies, as it is recorded (its
   // record is then in cache); a draw whose every command was noted in order
   // reads no record to find its regions, nor, when they are one, to bin.
-  void Note(const BandCommand& command);
+  void Note(const BandCommand& command) {
+    const auto* shape = std::get_if<TriangleCommand>(&command);
+    if (shape) {
+      const TriangleSetup& setup = shape->triangle->setup;
+      Tally(setup.row_begin, setup.row_end, true);
+    } else {
+      Tally(0, RowEnd(command), false);
+    }
+    noted_++;
+  }
   // The frame is over, drawn or not.
   void EndFrame();
   // The threads the last draw took.
@@ -56,7 +65,18 @@ class BandDrawer {
   int Needed(int rows) const;
   void DrawBands(int thread);
   void BinCommands(const std::vector<BandCommand>& commands, int rows, int drawing, bool joinable);
-  void CountBand(size_t band, bool shape, uint32_t rows);
+  // Counts a command in rows [top, end) (a shape: a triangle, line or point).
+  void Tally(int top, int end, bool shape) {
+    if (end <= top) return;
+    const size_t first = size_t(top / band_rows_), last = size_t((end - 1) / band_rows_);
+    if (last >= tallies_.size()) tallies_.resize(last + 1);
+    const uint32_t rows = shape ? uint32_t(end - top) : 0;
+    for (size_t b = first; b <= last; b++) {
+      tallies_[b].commands++;
+      tallies_[b].shapes += shape;
+      tallies_[b].shape_rows += rows;
+    }
+  }
   void DrawBandsSafely(int thread);
   void Work(int thread, Worker& me);
 
@@ -76,13 +96,14 @@ class BandDrawer {
     uint32_t start, end;
   };
   std::vector<Region> regions_;
-  std::vector<uint32_t> band_counts_, commands_of_;
-  struct Shapes {
-    uint32_t count = 0;
-    uint64_t rows = 0;
+  std::vector<uint32_t> commands_of_;
+  // Each band's commands, and of those its shapes and their rows, summed.
+  struct Tallies {
+    uint32_t commands = 0, shapes = 0;
+    uint64_t shape_rows = 0;
   };
-  std::vector<Shapes> shapes_;  // of each band
-  size_t noted_ = 0;            // commands noted in shapes_ and band_counts_
+  std::vector<Tallies> tallies_;
+  size_t noted_ = 0;  // commands noted in tallies_
   std::vector<uint8_t> crowded_;
   std::vector<int32_t> band_region_;     // each band's region, -1 for none (skipped)
   std::atomic<int> next_region_{0};      // regions go to whichever thread is free first
