@@ -124,6 +124,7 @@ void BandDrawer::Expect(int rows) {
 void BandDrawer::EndFrame() {
   woken_ = 0;
   noted_ = 0;
+  noted_band_bytes_ = 0;
   tallies_.clear();
 }
 
@@ -158,9 +159,12 @@ void BandDrawer::DrawBands(int thread) {
 bool BandDrawer::Draw(const std::vector<BandCommand>& commands, int rows,
                       const std::vector<uint8_t>& skip) {
   if (commands.empty()) return true;
-  size_t band_size = 0;
-  for (const BandCommand& command : commands)
-    band_size = std::max(band_size, BandRowBytes(command, band_rows_));
+  size_t band_size = noted_band_bytes_;
+  if (noted_ != commands.size()) {
+    band_size = 0;
+    for (const BandCommand& command : commands)
+      band_size = std::max(band_size, BandRowBytes(command, band_rows_));
+  }
   try {
     for (PixelMemory& own : band_memory_) {
       if (own.bytes() < band_size) own = PixelMemory(band_size);

@@ -3,6 +3,7 @@
 // nothing outside it, so every thread count and every band height gives the same pixels.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -44,8 +45,11 @@ class BandDrawer {
     if (shape) {
       const TriangleSetup& setup = shape->triangle->setup;
       Tally(setup.row_begin, setup.row_end, true);
+      if (shape->to.where == Destination::Where::kBandRows)
+        noted_band_bytes_ = std::max(noted_band_bytes_, BandRowBytes(command, band_rows_));
     } else {
       Tally(0, RowEnd(command), false);
+      noted_band_bytes_ = std::max(noted_band_bytes_, BandRowBytes(command, band_rows_));
     }
     noted_++;
   }
@@ -103,7 +107,8 @@ class BandDrawer {
     uint64_t shape_rows = 0;
   };
   std::vector<Tallies> tallies_;
-  size_t noted_ = 0;  // commands noted in tallies_
+  size_t noted_ = 0;             // commands noted in tallies_
+  size_t noted_band_bytes_ = 0;  // the most rows of their own they need
   std::vector<uint8_t> crowded_;
   std::vector<int32_t> band_region_;     // each band's region, -1 for none (skipped)
   std::atomic<int> next_region_{0};      // regions go to whichever thread is free first
