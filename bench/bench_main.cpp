@@ -256,6 +256,23 @@ void PrintRow(const char* scene, double board, double llvmpipe, double softpipe,
               figure(llvmpipe).c_str(), figure(softpipe).c_str(), llvmpipe / board);
 }
 
+// A scene drawn by llvmpipe and by the board, their batches in turn: a row
+// of the table.
+template <class MesaScene, class BoardScene, class Scene>
+void CompareScene(Scene scene) {
+  std::string why;
+  double llvmpipe = 0, ours = 0;
+  auto mesa_scene = MesaScene::Open(scene, &why);
+  BoardScene board_scene(scene);
+  if (mesa_scene && board_scene.ok()) {
+    std::tie(llvmpipe, ours) =
+        SecondsPerRunInTurn([&] { mesa_scene->Run(); }, [&] { board_scene.Run(); });
+  } else if (board_scene.ok()) {
+    ours = SecondsPerRun([&] { board_scene.Run(); });
+  }
+  PrintRow(bench::SceneName(scene), ours, llvmpipe, 0, false);
+}
+
 void ComparePeers() {
   std::string why;
   auto peer = bench::MesaPeer::Open(&why);
@@ -282,37 +299,15 @@ void ComparePeers() {
   PrintRow("  with perspective (w 1..4)", board.textured_perspective, mesa.textured_perspective,
            sp(soft.textured_perspective), true);
   PrintRow("Gouraud fill blended at 128", board.gouraud, mesa.gouraud, sp(soft.gouraud), true);
-  // The examples' scenes, each frame different from the last (llvmpipe only).
+  // The examples' scenes, each frame different from the last (llvmpipe only),
+  // and the texture units' scenes: mipmapped (GL_LINEAR_MIPMAP_LINEAR), two units.
   for (bench::PixelScene scene : {bench::PixelScene::kFoggedObject, bench::PixelScene::kSprites,
-                                  bench::PixelScene::kWireframe}) {
-    std::string why;
-    double llvmpipe = 0, ours = 0;
-    auto mesa_scene = bench::MesaPixelScene::Open(scene, &why);
-    bench::BoardPixelScene board_scene(scene);
-    if (mesa_scene && board_scene.ok()) {
-      std::tie(llvmpipe, ours) =
-          SecondsPerRunInTurn([&] { mesa_scene->Run(); }, [&] { board_scene.Run(); });
-    } else if (board_scene.ok()) {
-      ours = SecondsPerRun([&] { board_scene.Run(); });
-    }
-    PrintRow(bench::SceneName(scene), ours, llvmpipe, 0, false);
-  }
-  // The texture units' scenes: mipmapped (GL_LINEAR_MIPMAP_LINEAR), two units.
+                                  bench::PixelScene::kWireframe})
+    CompareScene<bench::MesaPixelScene, bench::BoardPixelScene>(scene);
   for (bench::TextureScene scene :
        {bench::TextureScene::kFloorTrilinear, bench::TextureScene::kFloorNearest,
-        bench::TextureScene::kLightMappedWall}) {
-    std::string why;
-    double llvmpipe = 0, ours = 0;
-    auto mesa_scene = bench::MesaTextureScene::Open(scene, &why);
-    bench::BoardTextureScene board_scene(scene);
-    if (mesa_scene && board_scene.ok()) {
-      std::tie(llvmpipe, ours) =
-          SecondsPerRunInTurn([&] { mesa_scene->Run(); }, [&] { board_scene.Run(); });
-    } else if (board_scene.ok()) {
-      ours = SecondsPerRun([&] { board_scene.Run(); });
-    }
-    PrintRow(bench::SceneName(scene), ours, llvmpipe, 0, false);
-  }
+        bench::TextureScene::kLightMappedWall})
+    CompareScene<bench::MesaTextureScene, bench::BoardTextureScene>(scene);
 }
 
 #else
