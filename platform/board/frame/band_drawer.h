@@ -1,6 +1,7 @@
 // Threads that draw a frame's commands in bands of rows, each band (or a run
-// of them drawn as one region) by one thread, every command in order. A band's rows depend on
-// nothing outside it, so every thread count and every band height gives the same pixels.
+// of bands drawn as one region) by one thread, every command in order. A
+// band's rows depend on nothing outside it, so every thread count and every
+// band height gives the same pixels.
 #pragma once
 
 #include <algorithm>
