@@ -216,20 +216,24 @@ TEST(Bands, CrowdedBandsDrawnTogetherGiveTheSamePixelsAndStillSkipUnchangedBands
     CrowdedFrame(*at_once, shade);
     return pixels(*at_once);
   };
-  auto board = board_with(1);
-  CrowdedFrame(*board, 10);
-  EXPECT_TRUE(board->state.recorder->FlushFrame().all);
-  EXPECT_EQ(pixels(*board), whole(10));
-  constexpr uint32_t kPoke = 0x12345678u;
-  board->At(110, 100) = board->At(110, 116) = kPoke;  // the bands above and below the change
-  const FrameDamage damage = (CrowdedFrame(*board, 240), board->state.recorder->FlushFrame());
-  EXPECT_FALSE(damage.all);
-  EXPECT_EQ(board->At(110, 100), kPoke);
-  EXPECT_EQ(board->At(110, 116), kPoke);
-  const std::vector<uint32_t> expected = whole(240);
-  board->At(110, 100) = expected[100 * 640 + 110];
-  board->At(110, 116) = expected[116 * 640 + 110];
-  EXPECT_EQ(pixels(*board), expected);
+  const std::vector<uint32_t> first = whole(10), second = whole(240);
+  // Two threads take regions of at most 7 of the 60 bands, side by side.
+  for (int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    auto board = board_with(threads);
+    CrowdedFrame(*board, 10);
+    EXPECT_TRUE(board->state.recorder->FlushFrame().all);
+    EXPECT_EQ(pixels(*board), first);
+    constexpr uint32_t kPoke = 0x12345678u;
+    board->At(110, 100) = board->At(110, 116) = kPoke;  // the bands above and below the change
+    const FrameDamage damage = (CrowdedFrame(*board, 240), board->state.recorder->FlushFrame());
+    EXPECT_FALSE(damage.all);
+    EXPECT_EQ(board->At(110, 100), kPoke);
+    EXPECT_EQ(board->At(110, 116), kPoke);
+    board->At(110, 100) = second[100 * 640 + 110];
+    board->At(110, 116) = second[116 * 640 + 110];
+    EXPECT_EQ(pixels(*board), second);
+  }
 }
 
 // A frame wakes a thread a band at most: a small one leaves the other
