@@ -148,8 +148,6 @@ void RegisterScaled() {
 
 #if SOFTBOARD_HAVE_OSMESA
 
-// Seconds a run takes: the best of five batches of about 50 ms each, so a
-// busy moment on a shared machine counts as little as possible.
 // Runs `run` in batches of at least 50 ms: the batch's size and its timer.
 struct Batches {
   explicit Batches(const std::function<void()>& run) : run(run) {
@@ -166,6 +164,8 @@ struct Batches {
   int n = 1;
 };
 
+// Seconds a run takes: the best of five batches of about 50 ms each, so a
+// busy moment on a shared machine counts as little as possible.
 double SecondsPerRun(const std::function<void()>& run) {
   const Batches batches(run);
   double best = 1e30;
