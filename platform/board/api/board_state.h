@@ -13,6 +13,7 @@
 #include "frame/framebuffer.h"
 #include "frame/gamma.h"
 #include "pixel/render_state.h"
+#include "raster/setup_lanes.h"
 #include "raster/texture_memory.h"
 
 namespace softboard {
@@ -25,6 +26,13 @@ class FrameRecorder;  // a frame's drawing; see frame_recorder.h
 struct KeptFrame {
   std::vector<uint32_t> pixels;  // 0xAARRGGBB, row by row
   int width = 0, height = 0;
+};
+
+// Triangles passed but not yet drawn (see QueueSceneTriangle), culled and
+// copied as the program passed them.
+struct QueuedTriangles {
+  GrVertex corners[kSetupBatch][3];
+  int count = 0;
 };
 
 struct BoardState {
@@ -48,6 +56,7 @@ struct BoardState {
   // Made with the display: a frame's drawing is recorded and drawn in bands.
   // Null (a board a test builds): drawing happens at once.
   std::unique_ptr<FrameRecorder> recorder;
+  QueuedTriangles queued;
   KeptFrame kept_frame;
   ShownGamma gamma;  // what is shown passes through it
 

@@ -23,25 +23,39 @@ void CallFailed(const char* call) noexcept;
 // Why a call that needs an open display is refused; empty when it is not.
 std::string NeedsDisplay(const BoardState& board);
 
+// Triangles the program passes are set up a few at a time, together (see
+// QueueSceneTriangle). Every call but the one that queues them draws them
+// first: no call sees or changes the board as if they had not been passed.
+void DrawQueuedTriangles(BoardState& board);
+enum class Queued { kDrawFirst, kKeep };
+
+// The board for a call, the triangles queued before it drawn unless kKeep.
+template <Queued kQueued>
+BoardState& BoardFor() {
+  BoardState& board = TheBoard();
+  if (kQueued == Queued::kDrawFirst && board.queued.count != 0) DrawQueuedTriangles(board);
+  return board;
+}
+
 // Runs `work(board)` for call `name` under the lock; `failed` when it throws.
 template <typename Result, typename Work>
 Result Guarded(const char* name, Result failed, Work&& work) noexcept {
   std::unique_lock<std::recursive_mutex> lock(BoardLock(), std::defer_lock);
   try {
     lock.lock();
-    return work(TheBoard());
+    return work(BoardFor<Queued::kDrawFirst>());
   } catch (...) {
     CallFailed(name);
     return failed;
   }
 }
 
-template <typename Work>
+template <Queued kQueued = Queued::kDrawFirst, typename Work>
 void Guarded(const char* name, Work&& work) noexcept {
   std::unique_lock<std::recursive_mutex> lock(BoardLock(), std::defer_lock);
   try {
     lock.lock();
-    work(TheBoard());
+    work(BoardFor<kQueued>());
   } catch (...) {
     CallFailed(name);
   }

@@ -45,9 +45,9 @@ void SetChecked(const char* name, const std::string& bad_value, Apply&& apply,
 // A drawing call (thousands a frame): on an open display, its vertices
 // given and no trace being written, it goes straight to `draw`, with no
 // check's text made; otherwise it is checked and traced as SetChecked does.
-template <typename Draw, typename... Args>
+template <Queued kQueued = Queued::kDrawFirst, typename Draw, typename... Args>
 void DrawChecked(const char* name, bool given, Draw&& draw, const Args&... args) noexcept {
-  Guarded(name, [&](BoardState& board) {
+  Guarded<kQueued>(name, [&](BoardState& board) {
     if (given && board.initialized && board.open && !Tracing(board.trace)) return draw(board);
     std::string refusal = NeedsDisplay(board);
     if (refusal.empty() && !given) refusal = "null vertex";
@@ -290,9 +290,10 @@ void GR_CALL grSstOrigin(GrOriginLocation_t origin) {
       [&](BoardState& board) { board.origin = origin; }, origin);
 }
 
+// Queued: a mesh's triangles are set up several at once.
 void GR_CALL grDrawTriangle(const GrVertex* a, const GrVertex* b, const GrVertex* c) {
-  DrawChecked(
-      __func__, a && b && c, [&](BoardState& board) { DrawSceneTriangle(board, *a, *b, *c); },
+  DrawChecked<Queued::kKeep>(
+      __func__, a && b && c, [&](BoardState& board) { QueueSceneTriangle(board, *a, *b, *c); },
       TraceVertex{a}, TraceVertex{b}, TraceVertex{c});
 }
 

@@ -1,7 +1,10 @@
 #include "api/frame_drawing.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
+#include "api/entry_call.h"
 #include "frame/frame_recorder.h"
 
 namespace softboard {
@@ -33,28 +36,43 @@ TriangleTarget BackTarget(const FrameBuffers& frame) {
 
 namespace {
 
+// Where the board's shapes draw now, with the depth buffer when the state
+// uses one; false when there is no buffer to draw in.
+bool ShapeDestination(BoardState& board, Destination& to) {
+  to = BackDestination(board.frame);
+  const bool in_bands = to.where == Destination::Where::kBandRows && board.recorder;
+  if (!in_bands && to.rows.pixels == nullptr) return false;
+  if (UsesDepth(board.render.pipeline)) to.depth = DepthBuffer(board.frame);
+  return true;
+}
+
+// Records a shape prepared by `prepare(out)` for the frame.
+template <typename Prepare>
+void RecordShape(FrameRecorder& recorder, const Destination& to, Prepare&& prepare) {
+  PreparedTriangle* t = recorder.BeginTriangle(to);
+  bool prepared = false;
+  try {
+    prepared = prepare(t);
+  } catch (...) {
+    recorder.EndTriangle(false);
+    throw;
+  }
+  recorder.EndTriangle(prepared);
+}
+
 // Prepares a shape with `prepare(target, &out)` and records it for the frame
-// (or draws it at once on a board with no recorder), with the depth buffer
-// when its state uses one.
+// (or draws it at once on a board with no recorder).
 template <typename Prepare>
 void DrawShape(BoardState& board, Prepare&& prepare) {
-  Destination to = BackDestination(board.frame);
-  const bool in_bands = to.where == Destination::Where::kBandRows && board.recorder;
-  if (!in_bands && to.rows.pixels == nullptr) return;  // no buffer to draw in
-  if (UsesDepth(board.render.pipeline)) to.depth = DepthBuffer(board.frame);
+  Destination to;
+  if (!ShapeDestination(board, to)) return;
+  const TriangleTarget target = BackTarget(board.frame);
   if (board.recorder) {
-    PreparedTriangle* t = board.recorder->BeginTriangle(to);
-    bool prepared = false;
-    try {
-      prepared = prepare(BackTarget(board.frame), t);
-    } catch (...) {
-      board.recorder->EndTriangle(false);
-      throw;
-    }
-    return board.recorder->EndTriangle(prepared);
+    return RecordShape(*board.recorder, to,
+                       [&](PreparedTriangle* t) { return prepare(target, t); });
   }
   PreparedTriangle t;
-  if (!prepare(BackTarget(board.frame), &t)) return;
+  if (!prepare(target, &t)) return;
   DrawRows(t, to.rows, 0, to.rows.height, 0, to.depth);
 }
 
@@ -116,6 +134,47 @@ void DrawSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, 
   if (Culled(board.render.cull, a, b, c)) return;
   if (board.origin != GR_ORIGIN_LOWER_LEFT) return DrawTriangle(board, a, b, c);  // no copies
   DrawTriangle(board, Flipped(board, a), Flipped(board, b), Flipped(board, c));
+}
+
+void QueueSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b,
+                        const GrVertex& c) {
+  if (!board.recorder) return DrawSceneTriangle(board, a, b, c);
+  // A mesh's vertices mostly lie in order in one array: the lines a few
+  // triangles on are asked for now, their wait hidden behind these.
+  const auto at = [](const GrVertex& v) { return reinterpret_cast<uintptr_t>(&v); };
+  const uintptr_t last = std::max({at(a), at(b), at(c)});
+  for (uintptr_t line = 6; line < 9; line++)
+    __builtin_prefetch(reinterpret_cast<const void*>(last + 64 * line));
+  if (Culled(board.render.cull, a, b, c)) return;
+  QueuedTriangles& queued = board.queued;
+  GrVertex* corners = queued.corners[queued.count];
+  corners[0] = Flipped(board, a);
+  corners[1] = Flipped(board, b);
+  corners[2] = Flipped(board, c);
+  if (++queued.count == kSetupBatch) DrawQueuedTriangles(board);
+}
+
+// Each as DrawShape draws it, in the order passed; their setups made together.
+void DrawQueuedTriangles(BoardState& board) {
+  QueuedTriangles& queued = board.queued;
+  const int count = queued.count;
+  queued.count = 0;  // gone, whatever happens below
+  Destination to;
+  if (count == 0 || !board.recorder || !ShapeDestination(board, to)) return;
+  const TriangleTarget target = BackTarget(board.frame);
+  const GrVertex* corners[kSetupBatch][3];
+  for (int i = 0; i < count; i++) {
+    for (int k = 0; k < 3; k++) corners[i][k] = &queued.corners[i][k];
+  }
+  SetupBatch batch;
+  SetUpTriangles(target, board.render, board.tmu0, corners, count, &batch, &board.tmu1);
+  for (int i = 0; i < count; i++) {
+    if (!batch.ok[i]) continue;
+    RecordShape(*board.recorder, to, [&](PreparedTriangle* t) {
+      return PrepareSetUpTriangle(target, board.render, board.tmu0, batch, i, SpanLoops::kBest, t,
+                                  &board.tmu1);
+    });
+  }
 }
 
 void DrawSceneLine(BoardState& board, const GrVertex& a, const GrVertex& b, SpanLoops loops) {

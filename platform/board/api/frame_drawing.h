@@ -26,6 +26,10 @@ void DrawTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const
 // A triangle as the program passes it: culled by the winding of its
 // positions as passed, its y flipped for a lower-left origin, then drawn.
 void DrawSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c);
+// The same, queued to be set up with the triangles after it (on a board with
+// a recorder): drawn once kSetupBatch are queued, or by DrawQueuedTriangles,
+// which every other call runs first.
+void QueueSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b, const GrVertex& c);
 // Lines and points as the program passes them (y flipped for a lower-left origin).
 void DrawSceneLine(BoardState& board, const GrVertex& a, const GrVertex& b,
                    SpanLoops loops = SpanLoops::kBest);

@@ -15,6 +15,7 @@
 #include "pixel/span_start.h"
 #include "pixel/texture_units.h"
 #include "raster/row_spans.h"
+#include "raster/setup_lanes.h"
 #include "raster/texture_unit.h"
 
 namespace softboard {
@@ -343,6 +344,27 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
   if (!SetupTriangle(a, b, c, target.width, target.height, sx, sy, out->setup,
                      PlanesRead(render, tmu, tmu1)))
     return false;
+  out->shape = PreparedTriangle::Shape::kTriangle;
+  return FinishPrepare(target, render, tmu, tmu1, loops, out);
+}
+
+void SetUpTriangles(const TriangleTarget& target, const RenderState& render,
+                    const TextureUnitState& tmu, const GrVertex* const (*corners)[3], int count,
+                    SetupBatch* batch, const TextureUnitState* tmu1) {
+  if (target.width <= 0 || target.height <= 0) {
+    SetupTriangles(corners, 0, 0, 0, 1, 1, 0, batch);
+    return;
+  }
+  const double sx = double(target.width) / kScreenWidth;
+  const double sy = double(target.height) / kScreenHeight;
+  SetupTriangles(corners, count, target.width, target.height, sx, sy, PlanesRead(render, tmu, tmu1),
+                 batch);
+}
+
+bool PrepareSetUpTriangle(const TriangleTarget& target, const RenderState& render,
+                          const TextureUnitState& tmu, const SetupBatch& batch, int i,
+                          SpanLoops loops, PreparedTriangle* out, const TextureUnitState* tmu1) {
+  batch.Write(i, out->setup);
   out->shape = PreparedTriangle::Shape::kTriangle;
   return FinishPrepare(target, render, tmu, tmu1, loops, out);
 }

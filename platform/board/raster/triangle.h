@@ -15,6 +15,7 @@
 #include "raster/line.h"
 #include "raster/row_spans.h"
 #include "raster/setup.h"
+#include "raster/setup_lanes.h"
 #include "raster/texture_memory.h"
 
 namespace softboard {
@@ -77,6 +78,18 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const TextureUnitState& tmu, const GrVertex& a, const GrVertex& b,
                      const GrVertex& c, SpanLoops loops, PreparedTriangle* out,
                      const TextureUnitState* tmu1 = nullptr);
+
+// Several triangles prepared as PrepareTriangle prepares each, in two steps:
+// their setups made together (batch->ok[i]: triangle i may draw anything),
+// then each prepared from its setup, with the same state. The batch holds
+// count at most kSetupBatch.
+void SetUpTriangles(const TriangleTarget& target, const RenderState& render,
+                    const TextureUnitState& tmu, const GrVertex* const (*corners)[3], int count,
+                    SetupBatch* batch, const TextureUnitState* tmu1 = nullptr);
+bool PrepareSetUpTriangle(const TriangleTarget& target, const RenderState& render,
+                          const TextureUnitState& tmu, const SetupBatch& batch, int i,
+                          SpanLoops loops, PreparedTriangle* out,
+                          const TextureUnitState* tmu1 = nullptr);
 
 // The line ab and the point p, prepared as PrepareTriangle prepares a
 // triangle (see SetupLine and SetupPoint).

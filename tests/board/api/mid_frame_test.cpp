@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/board_context.h"
@@ -340,6 +342,66 @@ TEST_P(MidFrame, TheSecondUnitsTextureSelectedBetweenDraws) {
     grBufferSwap(0);
     ExpectSame(Shown(), want);
   }
+}
+
+// Triangles passed one by one are set up several at once: each still draws
+// with the state of its own call, in the order passed, around whatever comes
+// between them (state, a clear, lines, points, the origin, culling, the clip
+// window), whether or not a batch is full. The reference passes the same
+// triangles as polygons, drawn at once; overlapping colours show any other
+// order.
+TEST_P(MidFrame, TrianglesPassedOneByOneDrawAsEachCallLeftTheState) {
+  const auto combine = [](GrCombineLocal_t local) {
+    grColorCombine(GR_COMBINE_FUNCTION_LOCAL, GR_COMBINE_FACTOR_NONE, local, GR_COMBINE_OTHER_NONE,
+                   FXFALSE);
+  };
+  const auto frame = [&](bool one_by_one) {
+    combine(GR_COMBINE_LOCAL_ITERATED);
+    grConstantColorValue(0xFFFFFFFF);
+    grCullMode(GR_CULL_DISABLE);
+    grSstOrigin(GR_ORIGIN_UPPER_LEFT);
+    grClipWindow(0, 0, 640, 480);
+    grBufferClear(0, 0, 0);
+    for (int i = 0; i < 61; i++) {
+      if (i == 10) combine(GR_COMBINE_LOCAL_CONSTANT);
+      if (i == 12) grConstantColorValue(0x40C080FF);
+      if (i == 17) combine(GR_COMBINE_LOCAL_ITERATED);
+      if (i == 19) grCullMode(GR_CULL_NEGATIVE);
+      if (i == 26) grSstOrigin(GR_ORIGIN_LOWER_LEFT);
+      if (i == 30) grClipWindow(40, 30, 600, 400);
+      if (i == 35) grBufferClear(0x00202020, 0, 0);
+      if (i == 41) {
+        const GrVertex a = Corner(10, 10, 255, 255, 0, 0), b = Corner(630, 470, 255, 255, 0, 0);
+        grDrawLine(&a, &b);
+        grDrawPoint(&a);
+      }
+      if (i == 50) grCullMode(GR_CULL_POSITIVE);
+      // Overlapping triangles of both windings, each its own colour; every
+      // ninth far too large to be set up with the rest, and one with a
+      // corner not given as a number.
+      const float x = float(60 + (i * 23) % 500), y = float(50 + (i * 17) % 360);
+      const float size = i % 9 == 4 ? 4e6f : float(30 + i % 40);
+      const float r = float(i * 37 % 256), g = float(i * 91 % 256);
+      GrVertex v[3] = {Corner(x, y, r, g, 0, 0), Corner(x + size, y + size * 0.3f, r, g, 0, 0),
+                       Corner(x + size * 0.2f, y + size, r, g, 0, 0)};
+      if (i % 3 == 1) std::swap(v[1], v[2]);
+      if (i == 44) v[1].x = NAN;
+      if (one_by_one) {
+        grDrawTriangle(&v[0], &v[1], &v[2]);
+      } else {
+        const int ilist[3] = {0, 1, 2};
+        grDrawPolygon(3, ilist, v);
+      }
+    }
+    grCullMode(GR_CULL_DISABLE);
+    grSstOrigin(GR_ORIGIN_UPPER_LEFT);
+    grClipWindow(0, 0, 640, 480);
+    grBufferSwap(0);
+    return Shown();
+  };
+  const std::vector<uint32_t> want = frame(false);
+  ExpectSame(frame(true), want);
+  ExpectSame(frame(true), want);  // the same frame again: damage skipping
 }
 
 INSTANTIATE_TEST_SUITE_P(Settings, MidFrame,

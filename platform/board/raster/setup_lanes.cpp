@@ -1,0 +1,258 @@
+// Triangle setup in vector lanes; see setup_lanes.h.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "raster/setup_lanes.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include <algorithm>
+#include <bit>
+#include <cfloat>
+#include <cstddef>
+#include <cstring>
+
+#include "raster/setup_lanes.h"
+
+// What every target's code shares, made once (this file is read once a target).
+#ifndef SOFTBOARD_SETUP_LANES_SHARED
+#define SOFTBOARD_SETUP_LANES_SHARED
+namespace softboard {
+namespace {
+
+// Where a plane's value lies in a vertex, and how SetupTriangle holds it.
+enum class Held : uint8_t { kColor, kDepth, kFinite };
+struct PlaneSource {
+  uint8_t offset;
+  Held held;
+};
+constexpr PlaneSource kPlaneSources[kPlanes] = {
+    {offsetof(GrVertex, r), Held::kColor},
+    {offsetof(GrVertex, g), Held::kColor},
+    {offsetof(GrVertex, b), Held::kColor},
+    {offsetof(GrVertex, a), Held::kColor},
+    {offsetof(GrVertex, tmuvtx[0].sow), Held::kFinite},
+    {offsetof(GrVertex, tmuvtx[0].tow), Held::kFinite},
+    {offsetof(GrVertex, tmuvtx[0].oow), Held::kFinite},
+    {offsetof(GrVertex, ooz), Held::kDepth},
+    {offsetof(GrVertex, oow), Held::kFinite},
+    {offsetof(GrVertex, tmuvtx[1].sow), Held::kFinite},
+    {offsetof(GrVertex, tmuvtx[1].tow), Held::kFinite},
+    {offsetof(GrVertex, tmuvtx[1].oow), Held::kFinite},
+};
+
+// Triangle i set up by SetupTriangle.
+bool SetupAlone(const SetupBatch& batch, int i, TriangleSetup& out) {
+  const GrVertex* const* v = batch.corners[i];
+  return SetupTriangle(*v[0], *v[1], *v[2], batch.width, batch.height, batch.sx, batch.sy, out,
+                       batch.planes);
+}
+
+// Every triangle of the batch from `first` on set up alone (what SetupTriangle
+// says of each noted).
+void SetupEachAlone(SetupBatch& batch, int first) {
+  TriangleSetup unused;
+  for (int i = first; i < batch.count; i++) {
+    batch.alone[i] = true;
+    batch.ok[i] = SetupAlone(batch, i, unused);
+  }
+}
+
+}  // namespace
+}  // namespace softboard
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace softboard {
+namespace HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+#if HWY_HAVE_FLOAT64
+using DD = hn::CappedTag<double, kSetupBatch>;
+using VD = hn::Vec<DD>;
+using MD = hn::Mask<DD>;
+
+// A float of each lane's vertex, at `offset` in it, widened.
+HWY_INLINE VD Gathered(const GrVertex* const* vertex, size_t lanes, size_t offset) {
+  alignas(64) double values[kSetupBatch];
+  for (size_t i = 0; i < lanes; i++) {
+    float f;
+    std::memcpy(&f, reinterpret_cast<const unsigned char*>(vertex[i]) + offset, sizeof f);
+    values[i] = double(f);
+  }
+  return hn::Load(DD(), values);
+}
+
+// SnapCoordinate in lanes: `ok` loses the lanes that do not snap.
+HWY_INLINE VD Snapped(VD v, double scale, MD& ok) {
+  const DD d;
+  const double limit = std::min(kGuardBand * scale, kGuardBandScaled);
+  const VD scaled = hn::Mul(v, hn::Set(d, scale));
+  ok = hn::And(ok, hn::And(hn::Le(scaled, hn::Set(d, limit)), hn::Ge(scaled, hn::Set(d, -limit))));
+  // RoundHalfAway: truncated, then the fraction left decides.
+  const VD sixteenths = hn::Mul(scaled, hn::Set(d, 16.0));
+  const VD truncated = hn::Trunc(sixteenths);
+  const VD fraction = hn::Sub(sixteenths, truncated);
+  const VD one = hn::Set(d, 1.0);
+  return hn::Sub(hn::Add(truncated, hn::IfThenElseZero(hn::Ge(fraction, hn::Set(d, 0.5)), one)),
+                 hn::IfThenElseZero(hn::Le(fraction, hn::Set(d, -0.5)), one));
+}
+
+// A vertex's value as VertexPlaneValues holds it (NaN to 0 in each).
+HWY_INLINE VD HeldValue(VD v, Held held) {
+  const DD d;
+  const VD zero = hn::Zero(d);
+  switch (held) {
+    case Held::kColor: return hn::IfThenElse(hn::Gt(v, zero), hn::Min(v, hn::Set(d, 255.0)), zero);
+    case Held::kDepth:
+      return hn::IfThenElse(hn::Gt(v, zero), hn::Min(v, hn::Set(d, 65535.0)), zero);
+    case Held::kFinite: break;
+  }
+  return hn::IfThenElseZero(hn::Le(hn::Abs(v), hn::Set(d, DBL_MAX)), v);
+}
+
+// The batch's triangles from `first` on, Lanes(DD) at a time, one a lane.
+void SetupInLanes(SetupBatch& batch, int first) {
+  const DD d;
+  const size_t lanes = std::min(hn::Lanes(d), size_t(batch.count - first));
+  const GrVertex* vertex[3][kSetupBatch];
+  for (size_t i = 0; i < hn::Lanes(d); i++) {  // lanes past the triangles repeat the last
+    const size_t at = first + std::min(i, lanes - 1);
+    for (int k = 0; k < 3; k++) vertex[k][i] = batch.corners[at][k];
+  }
+  const size_t all = hn::Lanes(d);
+  MD valid = hn::FirstN(d, lanes);
+  VD x[3], y[3];
+  for (int k = 0; k < 3; k++) {
+    x[k] = Snapped(Gathered(vertex[k], all, offsetof(GrVertex, x)), batch.sx, valid);
+    y[k] = Snapped(Gathered(vertex[k], all, offsetof(GrVertex, y)), batch.sy, valid);
+  }
+  // Every product below is exact in doubles while the corners lie within
+  // 2^24 sixteenths; a NaN or an infinity fails this too.
+  const VD within = hn::Set(d, double(1 << 24));
+  MD exact = hn::FirstN(d, lanes);
+  for (int k = 0; k < 3; k++) {
+    exact = hn::And(exact, hn::And(hn::Lt(hn::Abs(x[k]), within), hn::Lt(hn::Abs(y[k]), within)));
+  }
+  const VD zero = hn::Zero(d);
+  VD area2 = hn::Sub(hn::Mul(hn::Sub(x[1], x[0]), hn::Sub(y[2], y[0])),
+                     hn::Mul(hn::Sub(y[1], y[0]), hn::Sub(x[2], x[0])));
+  valid = hn::And(valid, hn::Ne(area2, zero));
+  // Wound so that the interior is positive, as SetupTriangle rewinds.
+  const MD rewound = hn::Lt(area2, zero);
+  const VD x1 = hn::IfThenElse(rewound, x[2], x[1]), x2 = hn::IfThenElse(rewound, x[1], x[2]);
+  const VD y1 = hn::IfThenElse(rewound, y[2], y[1]), y2 = hn::IfThenElse(rewound, y[1], y[2]);
+  x[1] = x1, x[2] = x2, y[1] = y1, y[2] = y2;
+  area2 = hn::Abs(area2);
+
+  const VD sixteenth = hn::Set(d, 1.0 / 16), eight = hn::Set(d, 8.0);
+  // CentresWithin; its shifts are floors of exact quotients here.
+  const auto centres = [&](VD lo, VD hi, int size, double* begin, double* end) {
+    const VD first_centre =
+        hn::Max(zero, hn::Neg(hn::Floor(hn::Mul(hn::Sub(eight, lo), sixteenth))));
+    const VD last =
+        hn::Min(hn::Set(d, double(size - 1)), hn::Floor(hn::Mul(hn::Sub(hi, eight), sixteenth)));
+    valid = hn::And(valid, hn::Le(first_centre, last));
+    hn::StoreU(first_centre, d, begin);
+    hn::StoreU(hn::Add(last, hn::Set(d, 1.0)), d, end);
+  };
+  auto& values = batch.values;
+  centres(hn::Min(hn::Min(y[0], y[1]), y[2]), hn::Max(hn::Max(y[0], y[1]), y[2]), batch.height,
+          values[SetupBatch::kRowBegin] + first, values[SetupBatch::kRowEnd] + first);
+  centres(hn::Min(hn::Min(x[0], x[1]), x[2]), hn::Max(hn::Max(x[0], x[1]), x[2]), batch.width,
+          values[SetupBatch::kColBegin] + first, values[SetupBatch::kColEnd] + first);
+  for (int i = 0; i < 3; i++) {  // MakeEdge
+    const int j = (i + 1) % 3;
+    const VD dx = hn::Sub(x[j], x[i]), dy = hn::Sub(y[j], y[i]);
+    const MD top_or_left = hn::Or(hn::And(hn::Eq(dy, zero), hn::Gt(dx, zero)), hn::Lt(dy, zero));
+    hn::StoreU(hn::Neg(dy), d, values[SetupBatch::kEdges + 4 * i] + first);
+    hn::StoreU(dx, d, values[SetupBatch::kEdges + 4 * i + 1] + first);
+    hn::StoreU(hn::Sub(hn::Mul(dy, x[i]), hn::Mul(dx, y[i])), d,
+               values[SetupBatch::kEdges + 4 * i + 2] + first);
+    hn::StoreU(hn::IfThenElse(top_or_left, zero, hn::Set(d, -1.0)), d,
+               values[SetupBatch::kEdges + 4 * i + 3] + first);
+  }
+  hn::StoreU(hn::Mul(x[0], sixteenth), d, values[SetupBatch::kOriginX] + first);
+  hn::StoreU(hn::Mul(y[0], sixteenth), d, values[SetupBatch::kOriginY] + first);
+
+  // Each plane asked for: its value at the first corner, its gradients.
+  const VD dx1 = hn::Mul(hn::Sub(x[1], x[0]), sixteenth);
+  const VD dy1 = hn::Mul(hn::Sub(y[1], y[0]), sixteenth);
+  const VD dx2 = hn::Mul(hn::Sub(x[2], x[0]), sixteenth);
+  const VD dy2 = hn::Mul(hn::Sub(y[2], y[0]), sixteenth);
+  const VD area = hn::Mul(area2, hn::Set(d, 1.0 / 256));
+  for (uint32_t rest = batch.planes & kAllPlanes; rest != 0; rest &= rest - 1) {
+    const int k = std::countr_zero(rest);
+    const PlaneSource source = kPlaneSources[k];
+    const VD at0 = HeldValue(Gathered(vertex[0], all, source.offset), source.held);
+    const VD at1 = HeldValue(Gathered(vertex[1], all, source.offset), source.held);
+    const VD at2 = HeldValue(Gathered(vertex[2], all, source.offset), source.held);
+    const VD d1 = hn::Sub(hn::IfThenElse(rewound, at2, at1), at0);
+    const VD d2 = hn::Sub(hn::IfThenElse(rewound, at1, at2), at0);
+    double(&plane)[3][SetupBatch::kRoom] = batch.plane_values[k];
+    hn::StoreU(at0, d, plane[0] + first);
+    hn::StoreU(hn::Div(hn::Sub(hn::Mul(d1, dy2), hn::Mul(d2, dy1)), area), d, plane[1] + first);
+    hn::StoreU(hn::Div(hn::Sub(hn::Mul(d2, dx1), hn::Mul(d1, dx2)), area), d, plane[2] + first);
+  }
+
+  alignas(64) double flags[2][kSetupBatch];
+  hn::Store(hn::IfThenElseZero(valid, hn::Set(d, 1.0)), d, flags[0]);
+  hn::Store(hn::IfThenElseZero(exact, hn::Set(d, 1.0)), d, flags[1]);
+  TriangleSetup unused;
+  for (size_t i = 0; i < lanes; i++) {
+    const int at = first + int(i);
+    batch.alone[at] = flags[1][i] == 0;  // not exact in lanes
+    batch.ok[at] = batch.alone[at] ? SetupAlone(batch, at, unused) : flags[0][i] != 0;
+  }
+  if (first + int(lanes) < batch.count) SetupInLanes(batch, first + int(lanes));
+}
+#else
+void SetupInLanes(SetupBatch& batch, int first) {
+  SetupEachAlone(batch, first);
+}
+#endif
+
+}  // namespace HWY_NAMESPACE
+}  // namespace softboard
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace softboard {
+
+HWY_EXPORT(SetupInLanes);
+
+void SetupTriangles(const GrVertex* const (*corners)[3], int count, int width, int height,
+                    double sx, double sy, uint32_t planes, SetupBatch* batch) {
+  batch->count = std::clamp(count, 0, kSetupBatch);
+  batch->corners = corners;
+  batch->width = width;
+  batch->height = height;
+  batch->sx = sx;
+  batch->sy = sy;
+  batch->planes = planes;
+  if (batch->count > 0) HWY_DYNAMIC_DISPATCH(SetupInLanes)(*batch, 0);
+}
+
+void SetupBatch::Write(int i, TriangleSetup& out) const {
+  if (alone[i]) {
+    SetupAlone(*this, i, out);
+    return;
+  }
+  out.row_begin = int(values[kRowBegin][i]);
+  out.row_end = int(values[kRowEnd][i]);
+  out.col_begin = int(values[kColBegin][i]);
+  out.col_end = int(values[kColEnd][i]);
+  for (int e = 0; e < 3; e++) {
+    const double(*edge)[kRoom] = &values[kEdges + 4 * e];
+    out.edge[e] = {int64_t(edge[0][i]), int64_t(edge[1][i]), int64_t(edge[2][i]),
+                   int64_t(edge[3][i])};
+  }
+  out.origin_x = values[kOriginX][i];
+  out.origin_y = values[kOriginY][i];
+  for (int k = 0; k < kPlanes; k++) {
+    out.plane[k] = planes >> k & 1
+                       ? Plane{plane_values[k][0][i], plane_values[k][1][i], plane_values[k][2][i]}
+                       : Plane{};
+  }
+}
+
+}  // namespace softboard
+#endif
