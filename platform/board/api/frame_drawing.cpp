@@ -168,11 +168,14 @@ void DrawQueuedTriangles(BoardState& board) {
   }
   SetupBatch batch;
   SetUpTriangles(target, board.render, board.tmu0, corners, count, &batch, &board.tmu1);
+  bool same_state = false;  // no call comes between a batch's triangles
   for (int i = 0; i < count; i++) {
     if (!batch.ok[i]) continue;
     RecordShape(*board.recorder, to, [&](PreparedTriangle* t) {
-      return PrepareSetUpTriangle(target, board.render, board.tmu0, batch, i, SpanLoops::kBest, t,
-                                  &board.tmu1);
+      const bool prepared = PrepareSetUpTriangle(target, board.render, board.tmu0, batch, i,
+                                                 SpanLoops::kBest, same_state, t, &board.tmu1);
+      same_state = same_state || prepared;
+      return prepared;
     });
   }
 }

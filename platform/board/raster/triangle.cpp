@@ -162,19 +162,20 @@ bool SameBytes(const void* a, const void* b, size_t n) {
 // whether 1/w varies, the layout and the loops allowed: the same bytes make
 // the same state (padding that differs only makes a miss). They are compared
 // where they lie: a copy made here and read back at once in other sizes than
-// it was written would wait for its stores.
+// it was written would wait for its stores. `same_state`: the caller knows
+// the state is the one this thread last prepared, unchanged since.
 SpanLoop Prepare(const RenderState& render, const TextureUnitState& tmu,
                  const TextureUnitState* tmu1, const TriangleSetup& setup, PixelLayout layout,
-                 bool general_only, PrepareMemo& memo, PreparedTriangle* out) {
+                 bool general_only, bool same_state, PrepareMemo& memo, PreparedTriangle* out) {
   SharedState& last = memo.shared;
   const Plane& q = setup.plane[kPlaneOow];
   const bool perspective = q.dx != 0 || q.dy != 0;
   const SamplerMode sampler{tmu.mode.mag_bilinear, tmu.mode.wrap_s, tmu.mode.wrap_t};
   const char* target = FusedTargetName();
   if (last.valid && last.perspective == perspective && last.general_only == general_only &&
-      last.layout == layout && last.target == target && last.sampler == sampler &&
-      SameBytes(last.render, &render, sizeof render) &&
-      SameBytes(last.tex, &tmu.combine, sizeof tmu.combine)) {
+      last.layout == layout && last.target == target &&
+      (same_state || (last.sampler == sampler && SameBytes(last.render, &render, sizeof render) &&
+                      SameBytes(last.tex, &tmu.combine, sizeof tmu.combine)))) {
     if (out->shared != last.inputs) out->shared = last.inputs;  // the same block: no count moves
     out->texture.reset();
     out->texture1.reset();
@@ -281,10 +282,11 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, SpanReads 
 }
 
 // What every shape does once its setup is made: the clip window bounds its
-// rows and columns, then its inputs and span loop. False when nothing is left.
+// rows and columns, then its inputs and span loop (see Prepare for
+// `same_state`). False when nothing is left.
 bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
                    const TextureUnitState& tmu, const TextureUnitState* tmu1, SpanLoops loops,
-                   PreparedTriangle* out) {
+                   PreparedTriangle* out, bool same_state = false) {
   PrepareMemo& memo = ThreadMemo();
   const ClipRect clip = ClipFor(memo.clip, render.pipeline.clip, target.width, target.height);
   TriangleSetup& setup = out->setup;
@@ -293,8 +295,8 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   setup.col_begin = std::max(setup.col_begin, clip.x0);
   setup.col_end = std::min(setup.col_end, clip.x1);
   if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
-  out->loop =
-      Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly, memo, out);
+  out->loop = Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly,
+                      same_state, memo, out);
   RowSteps(setup, out->Inputs(), &out->steps, out->unit_steps);
   out->target = target;
   return true;
@@ -363,10 +365,11 @@ void SetUpTriangles(const TriangleTarget& target, const RenderState& render,
 
 bool PrepareSetUpTriangle(const TriangleTarget& target, const RenderState& render,
                           const TextureUnitState& tmu, const SetupBatch& batch, int i,
-                          SpanLoops loops, PreparedTriangle* out, const TextureUnitState* tmu1) {
+                          SpanLoops loops, bool same_state, PreparedTriangle* out,
+                          const TextureUnitState* tmu1) {
   batch.Write(i, out->setup);
   out->shape = PreparedTriangle::Shape::kTriangle;
-  return FinishPrepare(target, render, tmu, tmu1, loops, out);
+  return FinishPrepare(target, render, tmu, tmu1, loops, out, same_state);
 }
 
 bool PrepareLine(const TriangleTarget& target, const RenderState& render,

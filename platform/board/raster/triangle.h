@@ -82,13 +82,14 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
 // Several triangles prepared as PrepareTriangle prepares each, in two steps:
 // their setups made together (batch->ok[i]: triangle i may draw anything),
 // then each prepared from its setup, with the same state. The batch holds
-// count at most kSetupBatch.
+// count at most kSetupBatch. `same_state`: a triangle before it was
+// prepared (true returned) on this thread with this state, unchanged since.
 void SetUpTriangles(const TriangleTarget& target, const RenderState& render,
                     const TextureUnitState& tmu, const GrVertex* const (*corners)[3], int count,
                     SetupBatch* batch, const TextureUnitState* tmu1 = nullptr);
 bool PrepareSetUpTriangle(const TriangleTarget& target, const RenderState& render,
                           const TextureUnitState& tmu, const SetupBatch& batch, int i,
-                          SpanLoops loops, PreparedTriangle* out,
+                          SpanLoops loops, bool same_state, PreparedTriangle* out,
                           const TextureUnitState* tmu1 = nullptr);
 
 // The line ab and the point p, prepared as PrepareTriangle prepares a
