@@ -28,13 +28,6 @@ struct KeptFrame {
   int width = 0, height = 0;
 };
 
-// Triangles passed but not yet drawn (see QueueSceneTriangle), culled and
-// copied as the program passed them.
-struct QueuedTriangles {
-  GrVertex corners[kSetupBatch][3];
-  int count = 0;
-};
-
 struct BoardState {
   bool initialized = false;
   bool failure_reported = false;  // a call that ran out of memory has said so
@@ -56,7 +49,8 @@ struct BoardState {
   // Made with the display: a frame's drawing is recorded and drawn in bands.
   // Null (a board a test builds): drawing happens at once.
   std::unique_ptr<FrameRecorder> recorder;
-  QueuedTriangles queued;
+  // Triangles passed but not yet drawn (see QueueSceneTriangle), culled.
+  TriangleCorners queued;
   KeptFrame kept_frame;
   ShownGamma gamma;  // what is shown passes through it
 

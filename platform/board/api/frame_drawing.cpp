@@ -146,28 +146,27 @@ void QueueSceneTriangle(BoardState& board, const GrVertex& a, const GrVertex& b,
   for (uintptr_t line = 6; line < 9; line++)
     __builtin_prefetch(reinterpret_cast<const void*>(last + 64 * line));
   if (Culled(board.render.cull, a, b, c)) return;
-  QueuedTriangles& queued = board.queued;
-  GrVertex* corners = queued.corners[queued.count];
-  corners[0] = Flipped(board, a);
-  corners[1] = Flipped(board, b);
-  corners[2] = Flipped(board, c);
-  if (++queued.count == kSetupBatch) DrawQueuedTriangles(board);
+  // A full queue is drawn when the next triangle comes, not as the last is
+  // stored: the lanes' loads of what was just stored value by value would
+  // wait for every store.
+  TriangleCorners& queued = board.queued;
+  if (queued.count == kSetupBatch) DrawQueuedTriangles(board);
+  queued.Set(queued.count, 0, Flipped(board, a));
+  queued.Set(queued.count, 1, Flipped(board, b));
+  queued.Set(queued.count, 2, Flipped(board, c));
+  queued.count++;
 }
 
 // Each as DrawShape draws it, in the order passed; their setups made together.
 void DrawQueuedTriangles(BoardState& board) {
-  QueuedTriangles& queued = board.queued;
+  TriangleCorners& queued = board.queued;
   const int count = queued.count;
   queued.count = 0;  // gone, whatever happens below
   Destination to;
   if (count == 0 || !board.recorder || !ShapeDestination(board, to)) return;
   const TriangleTarget target = BackTarget(board.frame);
-  const GrVertex* corners[kSetupBatch][3];
-  for (int i = 0; i < count; i++) {
-    for (int k = 0; k < 3; k++) corners[i][k] = &queued.corners[i][k];
-  }
   SetupBatch batch;
-  SetUpTriangles(target, board.render, board.tmu0, corners, count, &batch, &board.tmu1);
+  SetUpTriangles(target, board.render, board.tmu0, queued, count, &batch, &board.tmu1);
   bool same_state = false;  // no call comes between a batch's triangles
   for (int i = 0; i < count; i++) {
     if (!batch.ok[i]) continue;

@@ -7,8 +7,6 @@
 #include <algorithm>
 #include <bit>
 #include <cfloat>
-#include <cstddef>
-#include <cstring>
 
 #include "raster/setup_lanes.h"
 
@@ -18,32 +16,17 @@
 namespace softboard {
 namespace {
 
-// Where a plane's value lies in a vertex, and how SetupTriangle holds it.
+// How SetupTriangle holds each plane's value.
 enum class Held : uint8_t { kColor, kDepth, kFinite };
-struct PlaneSource {
-  uint8_t offset;
-  Held held;
-};
-constexpr PlaneSource kPlaneSources[kPlanes] = {
-    {offsetof(GrVertex, r), Held::kColor},
-    {offsetof(GrVertex, g), Held::kColor},
-    {offsetof(GrVertex, b), Held::kColor},
-    {offsetof(GrVertex, a), Held::kColor},
-    {offsetof(GrVertex, tmuvtx[0].sow), Held::kFinite},
-    {offsetof(GrVertex, tmuvtx[0].tow), Held::kFinite},
-    {offsetof(GrVertex, tmuvtx[0].oow), Held::kFinite},
-    {offsetof(GrVertex, ooz), Held::kDepth},
-    {offsetof(GrVertex, oow), Held::kFinite},
-    {offsetof(GrVertex, tmuvtx[1].sow), Held::kFinite},
-    {offsetof(GrVertex, tmuvtx[1].tow), Held::kFinite},
-    {offsetof(GrVertex, tmuvtx[1].oow), Held::kFinite},
-};
+constexpr Held kHeld[kPlanes] = {Held::kColor,  Held::kColor,  Held::kColor,  Held::kColor,
+                                 Held::kFinite, Held::kFinite, Held::kFinite, Held::kDepth,
+                                 Held::kFinite, Held::kFinite, Held::kFinite, Held::kFinite};
 
 // Triangle i set up by SetupTriangle.
 bool SetupAlone(const SetupBatch& batch, int i, TriangleSetup& out) {
-  const GrVertex* const* v = batch.corners[i];
-  return SetupTriangle(*v[0], *v[1], *v[2], batch.width, batch.height, batch.sx, batch.sy, out,
-                       batch.planes);
+  const TriangleCorners& c = *batch.corners;
+  return SetupTriangle(c.Corner(i, 0), c.Corner(i, 1), c.Corner(i, 2), batch.width, batch.height,
+                       batch.sx, batch.sy, out, batch.planes);
 }
 
 // Every triangle of the batch from `first` on set up alone (what SetupTriangle
@@ -70,15 +53,10 @@ using DD = hn::CappedTag<double, kSetupBatch>;
 using VD = hn::Vec<DD>;
 using MD = hn::Mask<DD>;
 
-// A float of each lane's vertex, at `offset` in it, widened.
-HWY_INLINE VD Gathered(const GrVertex* const* vertex, size_t lanes, size_t offset) {
-  alignas(64) double values[kSetupBatch];
-  for (size_t i = 0; i < lanes; i++) {
-    float f;
-    std::memcpy(&f, reinterpret_cast<const unsigned char*>(vertex[i]) + offset, sizeof f);
-    values[i] = double(f);
-  }
-  return hn::Load(DD(), values);
+// A value of the lanes' triangles' corner k, widened.
+HWY_INLINE VD Widened(const TriangleCorners& corners, int value, int k, int first) {
+  const hn::Rebind<float, DD> df;
+  return hn::PromoteTo(DD(), hn::LoadU(df, corners.value[value][k] + first));
 }
 
 // SnapCoordinate in lanes: `ok` loses the lanes that do not snap.
@@ -113,17 +91,12 @@ HWY_INLINE VD HeldValue(VD v, Held held) {
 void SetupInLanes(SetupBatch& batch, int first) {
   const DD d;
   const size_t lanes = std::min(hn::Lanes(d), size_t(batch.count - first));
-  const GrVertex* vertex[3][kSetupBatch];
-  for (size_t i = 0; i < hn::Lanes(d); i++) {  // lanes past the triangles repeat the last
-    const size_t at = first + std::min(i, lanes - 1);
-    for (int k = 0; k < 3; k++) vertex[k][i] = batch.corners[at][k];
-  }
-  const size_t all = hn::Lanes(d);
+  const TriangleCorners& corners = *batch.corners;
   MD valid = hn::FirstN(d, lanes);
   VD x[3], y[3];
   for (int k = 0; k < 3; k++) {
-    x[k] = Snapped(Gathered(vertex[k], all, offsetof(GrVertex, x)), batch.sx, valid);
-    y[k] = Snapped(Gathered(vertex[k], all, offsetof(GrVertex, y)), batch.sy, valid);
+    x[k] = Snapped(Widened(corners, 0, k, first), batch.sx, valid);
+    y[k] = Snapped(Widened(corners, 1, k, first), batch.sy, valid);
   }
   // Every product below is exact in doubles while the corners lie within
   // 2^24 sixteenths; a NaN or an infinity fails this too.
@@ -181,10 +154,9 @@ void SetupInLanes(SetupBatch& batch, int first) {
   const VD area = hn::Mul(area2, hn::Set(d, 1.0 / 256));
   for (uint32_t rest = batch.planes & kAllPlanes; rest != 0; rest &= rest - 1) {
     const int k = std::countr_zero(rest);
-    const PlaneSource source = kPlaneSources[k];
-    const VD at0 = HeldValue(Gathered(vertex[0], all, source.offset), source.held);
-    const VD at1 = HeldValue(Gathered(vertex[1], all, source.offset), source.held);
-    const VD at2 = HeldValue(Gathered(vertex[2], all, source.offset), source.held);
+    const VD at0 = HeldValue(Widened(corners, 2 + k, 0, first), kHeld[k]);
+    const VD at1 = HeldValue(Widened(corners, 2 + k, 1, first), kHeld[k]);
+    const VD at2 = HeldValue(Widened(corners, 2 + k, 2, first), kHeld[k]);
     const VD d1 = hn::Sub(hn::IfThenElse(rewound, at2, at1), at0);
     const VD d2 = hn::Sub(hn::IfThenElse(rewound, at1, at2), at0);
     double(&plane)[3][SetupBatch::kRoom] = batch.plane_values[k];
@@ -219,16 +191,36 @@ namespace softboard {
 
 HWY_EXPORT(SetupInLanes);
 
-void SetupTriangles(const GrVertex* const (*corners)[3], int count, int width, int height,
-                    double sx, double sy, uint32_t planes, SetupBatch* batch) {
+void SetupTriangles(const TriangleCorners& corners, int count, int width, int height, double sx,
+                    double sy, uint32_t planes, SetupBatch* batch) {
   batch->count = std::clamp(count, 0, kSetupBatch);
-  batch->corners = corners;
+  batch->corners = &corners;
   batch->width = width;
   batch->height = height;
   batch->sx = sx;
   batch->sy = sy;
   batch->planes = planes;
   if (batch->count > 0) HWY_DYNAMIC_DISPATCH(SetupInLanes)(*batch, 0);
+}
+
+GrVertex TriangleCorners::Corner(int i, int k) const {
+  GrVertex v{};
+  float* values[kValues] = {&v.x,
+                            &v.y,
+                            &v.r,
+                            &v.g,
+                            &v.b,
+                            &v.a,
+                            &v.tmuvtx[0].sow,
+                            &v.tmuvtx[0].tow,
+                            &v.tmuvtx[0].oow,
+                            &v.ooz,
+                            &v.oow,
+                            &v.tmuvtx[1].sow,
+                            &v.tmuvtx[1].tow,
+                            &v.tmuvtx[1].oow};
+  for (int n = 0; n < kValues; n++) *values[n] = value[n][k][i];
+  return v;
 }
 
 void SetupBatch::Write(int i, TriangleSetup& out) const {

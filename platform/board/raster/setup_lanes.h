@@ -10,7 +10,38 @@ namespace softboard {
 // Triangles set up together at most.
 constexpr int kSetupBatch = 8;
 
-// The setups of up to kSetupBatch triangles, worked out together and each
+// Up to kSetupBatch triangles' corners as setup reads them, each value a row
+// of triangles (lanes load them together) for each corner: x, y, then each
+// plane's value in PlaneIndex order, as the vertex gave it.
+struct TriangleCorners {
+  static constexpr int kValues = 2 + kPlanes;
+  static constexpr int kRoom = 2 * kSetupBatch;  // a vector read past the last is in it
+  alignas(64) float value[kValues][3][kRoom] = {};
+  int count = 0;  // triangles held, where a queue of them keeps count
+
+  // Corner k of triangle i.
+  void Set(int i, int k, const GrVertex& v) {
+    const float values[kValues] = {v.x,
+                                   v.y,
+                                   v.r,
+                                   v.g,
+                                   v.b,
+                                   v.a,
+                                   v.tmuvtx[0].sow,
+                                   v.tmuvtx[0].tow,
+                                   v.tmuvtx[0].oow,
+                                   v.ooz,
+                                   v.oow,
+                                   v.tmuvtx[1].sow,
+                                   v.tmuvtx[1].tow,
+                                   v.tmuvtx[1].oow};
+    for (int n = 0; n < kValues; n++) value[n][k][i] = values[n];
+  }
+  // The vertex again (what setup does not read left 0).
+  GrVertex Corner(int i, int k) const;
+};
+
+// The setups of a TriangleCorners' triangles, worked out together and each
 // written out where it is wanted: SetupTriangle's, bit for bit. Worked out in
 // vector lanes of doubles, every step exact there while the snapped corners
 // lie within 2^24 sixteenths of a pixel (products below 2^50); a triangle
@@ -23,7 +54,7 @@ struct SetupBatch {
   int count = 0;
   bool ok[kSetupBatch] = {};     // as SetupTriangle returns
   bool alone[kSetupBatch] = {};  // set up by SetupTriangle when written
-  const GrVertex* const (*corners)[3] = nullptr;
+  const TriangleCorners* corners = nullptr;
   int width = 0, height = 0;
   double sx = 1, sy = 1;
   uint32_t planes = 0;
@@ -34,9 +65,9 @@ struct SetupBatch {
   void Write(int i, TriangleSetup& out) const;
 };
 
-// Sets up `count` triangles (at most kSetupBatch) as SetupTriangle does each.
-// `corners` must outlast `batch`'s Write calls.
-void SetupTriangles(const GrVertex* const (*corners)[3], int count, int width, int height,
-                    double sx, double sy, uint32_t planes, SetupBatch* batch);
+// Sets up the first `count` triangles of `corners` as SetupTriangle does
+// each. `corners` must outlast `batch`'s Write calls, unchanged.
+void SetupTriangles(const TriangleCorners& corners, int count, int width, int height, double sx,
+                    double sy, uint32_t planes, SetupBatch* batch);
 
 }  // namespace softboard

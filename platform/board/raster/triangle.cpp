@@ -351,12 +351,9 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
 }
 
 void SetUpTriangles(const TriangleTarget& target, const RenderState& render,
-                    const TextureUnitState& tmu, const GrVertex* const (*corners)[3], int count,
+                    const TextureUnitState& tmu, const TriangleCorners& corners, int count,
                     SetupBatch* batch, const TextureUnitState* tmu1) {
-  if (target.width <= 0 || target.height <= 0) {
-    SetupTriangles(corners, 0, 0, 0, 1, 1, 0, batch);
-    return;
-  }
+  if (target.width <= 0 || target.height <= 0) count = 0;
   const double sx = double(target.width) / kScreenWidth;
   const double sy = double(target.height) / kScreenHeight;
   SetupTriangles(corners, count, target.width, target.height, sx, sy, PlanesRead(render, tmu, tmu1),

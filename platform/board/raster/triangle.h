@@ -79,13 +79,12 @@ bool PrepareTriangle(const TriangleTarget& target, const RenderState& render,
                      const GrVertex& c, SpanLoops loops, PreparedTriangle* out,
                      const TextureUnitState* tmu1 = nullptr);
 
-// Several triangles prepared as PrepareTriangle prepares each, in two steps:
-// their setups made together (batch->ok[i]: triangle i may draw anything),
-// then each prepared from its setup, with the same state. The batch holds
-// count at most kSetupBatch. `same_state`: a triangle before it was
-// prepared (true returned) on this thread with this state, unchanged since.
+// The first `count` triangles of `corners` prepared as PrepareTriangle
+// prepares each, in two steps: their setups made together (batch->ok[i]: triangle i may draw
+// anything), then each prepared from its setup, with the same state. `same_state`: a triangle
+// before it was prepared (true returned) on this thread with this state, unchanged since.
 void SetUpTriangles(const TriangleTarget& target, const RenderState& render,
-                    const TextureUnitState& tmu, const GrVertex* const (*corners)[3], int count,
+                    const TextureUnitState& tmu, const TriangleCorners& corners, int count,
                     SetupBatch* batch, const TextureUnitState* tmu1 = nullptr);
 bool PrepareSetUpTriangle(const TriangleTarget& target, const RenderState& render,
                           const TextureUnitState& tmu, const SetupBatch& batch, int i,

@@ -70,7 +70,6 @@ TEST_P(SetupLanesOnTarget, GiveEachTriangleItsOwnSetupBitForBit) {
     const double scale = scales[round % 3];
     const uint32_t planes = plane_sets[(round / 3) % 4];
     GrVertex vertices[kSetupBatch][3];
-    const GrVertex* corners[kSetupBatch][3];
     bool is_small[kSetupBatch];
     for (int i = 0; i < count; i++) {
       const int kind = int(random() % 9);
@@ -83,7 +82,6 @@ TEST_P(SetupLanesOnTarget, GiveEachTriangleItsOwnSetupBitForBit) {
       const bool halves = random() % 3 == 0;  // corners on odd 32nds: snapping rounds halves
       for (int k = 0; k < 3; k++) {
         vertices[i][k] = Corner(random, cx, cy, extent);
-        corners[i][k] = &vertices[i][k];
         if (halves && kind != 0 && kind != 8) {
           vertices[i][k].x = std::floor(vertices[i][k].x * 16) / 16 - 1.0f / 32;
           vertices[i][k].y = std::floor(vertices[i][k].y * 16) / 16 + 1.0f / 32;
@@ -98,6 +96,10 @@ TEST_P(SetupLanesOnTarget, GiveEachTriangleItsOwnSetupBitForBit) {
       if (kind == 7) v[2].x = v[0].x + (v[1].x - v[0].x) * 0.5f;  // a sliver, maybe
       is_small[i] = kind >= 2 && kind <= 5;
     }
+    TriangleCorners corners;
+    for (int i = 0; i < count; i++) {
+      for (int k = 0; k < 3; k++) corners.Set(i, k, vertices[i][k]);
+    }
     SetupBatch batch;
     SetupTriangles(corners, count, int(640 * scale), int(480 * scale), scale, scale, planes,
                    &batch);
@@ -105,9 +107,9 @@ TEST_P(SetupLanesOnTarget, GiveEachTriangleItsOwnSetupBitForBit) {
       TriangleSetup want, got;
       std::memset(static_cast<void*>(&want), 0x5A, sizeof want);  // padding alike
       std::memset(static_cast<void*>(&got), 0x5A, sizeof got);
-      const bool drawn =
-          SetupTriangle(*corners[i][0], *corners[i][1], *corners[i][2], int(640 * scale),
-                        int(480 * scale), scale, scale, want, planes);
+      const GrVertex* v = vertices[i];
+      const bool drawn = SetupTriangle(v[0], v[1], v[2], int(640 * scale), int(480 * scale), scale,
+                                       scale, want, planes);
       ASSERT_EQ(batch.ok[i], drawn) << "round " << round << " triangle " << i;
       if (!drawn) continue;
       batch.Write(i, got);
