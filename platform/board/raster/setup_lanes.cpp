@@ -8,6 +8,7 @@
 #include <bit>
 #include <cfloat>
 
+#include "pixel/pipeline_state.h"
 #include "raster/setup_lanes.h"
 
 // What every target's code shares, made once (this file is read once a target).
@@ -87,6 +88,33 @@ HWY_INLINE VD HeldValue(VD v, Held held) {
   return hn::IfThenElseZero(hn::Le(hn::Abs(v), hn::Set(d, DBL_MAX)), v);
 }
 
+// `v` held within +-limit, NaN taken low, as ToFixed and its kin hold it.
+HWY_INLINE VD HeldWithin(VD v, double limit) {
+  const DD d;
+  return hn::IfThenElse(hn::Ge(v, hn::Set(d, -limit)), hn::Min(v, hn::Set(d, limit)),
+                        hn::Set(d, -limit));
+}
+
+// The lanes' steps along a row from their planes' steps, as RowSteps makes
+// them (the same operations; conversions to integers truncate).
+HWY_INLINE void RowStepsInLanes(const VD (&steps)[kPlanes], int first, SetupBatch& batch) {
+  const DD d;
+  const hn::Rebind<int32_t, DD> di;
+  const hn::Rebind<float, DD> df;
+  constexpr double kMax = 2147483647.0;
+  for (int c = 0; c < 4; c++) {
+    const VD fixed = HeldWithin(hn::Mul(steps[kPlaneR + c], hn::Set(d, 65536.0)), kMax);
+    hn::StoreU(hn::BitCast(hn::Rebind<uint32_t, DD>(), hn::DemoteTo(di, fixed)),
+               hn::Rebind<uint32_t, DD>(), batch.color_steps[c] + first);
+  }
+  const VD depth =
+      hn::Add(hn::Mul(steps[kPlaneZ], hn::Set(d, double(1 << kDepthFraction))), hn::Set(d, 0.5));
+  hn::StoreU(
+      hn::BitCast(hn::Rebind<uint32_t, DD>(), hn::DemoteTo(di, hn::Floor(HeldWithin(depth, kMax)))),
+      hn::Rebind<uint32_t, DD>(), batch.z_steps + first);
+  hn::StoreU(hn::DemoteTo(df, HeldWithin(steps[kPlaneQ], 1e30)), df, batch.q_steps + first);
+}
+
 // The batch's triangles from `first` on, Lanes(DD) at a time, one a lane.
 void SetupInLanes(SetupBatch& batch, int first) {
   const DD d;
@@ -152,6 +180,8 @@ void SetupInLanes(SetupBatch& batch, int first) {
   const VD dx2 = hn::Mul(hn::Sub(x[2], x[0]), sixteenth);
   const VD dy2 = hn::Mul(hn::Sub(y[2], y[0]), sixteenth);
   const VD area = hn::Mul(area2, hn::Set(d, 1.0 / 256));
+  VD steps[kPlanes];  // each plane's step along a row, 0 where not set up
+  for (int k = 0; k < kPlanes; k++) steps[k] = hn::Zero(d);
   for (uint32_t rest = batch.planes & kAllPlanes; rest != 0; rest &= rest - 1) {
     const int k = std::countr_zero(rest);
     const VD at0 = HeldValue(Widened(corners, 2 + k, 0, first), kHeld[k]);
@@ -160,10 +190,12 @@ void SetupInLanes(SetupBatch& batch, int first) {
     const VD d1 = hn::Sub(hn::IfThenElse(rewound, at2, at1), at0);
     const VD d2 = hn::Sub(hn::IfThenElse(rewound, at1, at2), at0);
     double(&plane)[3][SetupBatch::kRoom] = batch.plane_values[k];
+    steps[k] = hn::Div(hn::Sub(hn::Mul(d1, dy2), hn::Mul(d2, dy1)), area);
     hn::StoreU(at0, d, plane[0] + first);
-    hn::StoreU(hn::Div(hn::Sub(hn::Mul(d1, dy2), hn::Mul(d2, dy1)), area), d, plane[1] + first);
+    hn::StoreU(steps[k], d, plane[1] + first);
     hn::StoreU(hn::Div(hn::Sub(hn::Mul(d2, dx1), hn::Mul(d1, dx2)), area), d, plane[2] + first);
   }
+  RowStepsInLanes(steps, first, batch);
 
   alignas(64) double flags[2][kSetupBatch];
   hn::Store(hn::IfThenElseZero(valid, hn::Set(d, 1.0)), d, flags[0]);

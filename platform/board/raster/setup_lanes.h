@@ -60,6 +60,11 @@ struct SetupBatch {
   uint32_t planes = 0;
   alignas(64) double values[kValues][kRoom];
   alignas(64) double plane_values[kPlanes][3][kRoom];
+  // Each triangle's steps along a row, as RowSteps makes them from its
+  // planes: colours' (ToFixed), Z's (ToFixedDepth) and 1/w's (ToFloat).
+  alignas(64) uint32_t color_steps[4][kRoom];
+  alignas(64) uint32_t z_steps[kRoom];
+  alignas(64) float q_steps[kRoom];
 
   // Triangle i's setup, where ok[i].
   void Write(int i, TriangleSetup& out) const;

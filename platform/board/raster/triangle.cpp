@@ -244,14 +244,23 @@ SpanLoop ChooseSpanLoop(TriangleInputs& inputs, PixelLayout layout, bool* fused,
 // The steps along a row, the same for every row, made in place. Only the
 // steps are ever written to a triangle's `steps` (each span copies it and
 // sets the rest), so only they are reset: clearing the whole of it cost more.
+// `made`, where given, holds the colours', Z's and 1/w's steps already made
+// from the same planes (triangle `lane` of a batch set up in lanes).
 void RowSteps(const TriangleSetup& setup, const TriangleInputs& tri, SpanInputs* out,
-              UnitSpan (&unit_steps)[2]) {
+              UnitSpan (&unit_steps)[2], const SetupBatch* made = nullptr, int lane = 0) {
   SpanInputs& steps = *out;
   steps.dz = steps.du = steps.dv = 0;
   steps.dq = steps.dsow = steps.dtow = steps.doow = 0;
-  for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
-  if (ReadsZ(tri.state.pipeline)) steps.dz = ToFixedDepth(setup.plane[kPlaneZ].dx);
-  if (ReadsQ(tri.state.pipeline)) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
+  const bool reads_z = ReadsZ(tri.state.pipeline), reads_q = ReadsQ(tri.state.pipeline);
+  if (made) {
+    for (int c = 0; c < 4; c++) steps.color_step[c] = made->color_steps[c][lane];
+    if (reads_z) steps.dz = made->z_steps[lane];
+    if (reads_q) steps.dq = made->q_steps[lane];
+  } else {
+    for (int c = 0; c < 4; c++) steps.color_step[c] = ToFixed(setup.plane[kPlaneR + c].dx);
+    if (reads_z) steps.dz = ToFixedDepth(setup.plane[kPlaneZ].dx);
+    if (reads_q) steps.dq = ToFloat(setup.plane[kPlaneQ].dx);
+  }
   if (!tri.reads.texture) return;
   if (tri.units) {
     unit_steps[0] = unit_steps[1] = UnitSpan{};  // one unit leaves the other's as it was
@@ -286,7 +295,8 @@ void StartSpan(const TriangleSetup& setup, const TriangleInputs& tri, SpanReads 
 // `same_state`). False when nothing is left.
 bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
                    const TextureUnitState& tmu, const TextureUnitState* tmu1, SpanLoops loops,
-                   PreparedTriangle* out, bool same_state = false) {
+                   PreparedTriangle* out, bool same_state = false,
+                   const SetupBatch* batch = nullptr, int lane = 0) {
   PrepareMemo& memo = ThreadMemo();
   const ClipRect clip = ClipFor(memo.clip, render.pipeline.clip, target.width, target.height);
   TriangleSetup& setup = out->setup;
@@ -297,7 +307,7 @@ bool FinishPrepare(const TriangleTarget& target, const RenderState& render,
   if (setup.row_begin >= setup.row_end || setup.col_begin >= setup.col_end) return false;
   out->loop = Prepare(render, tmu, tmu1, setup, target.layout, loops == SpanLoops::kGeneralOnly,
                       same_state, memo, out);
-  RowSteps(setup, out->Inputs(), &out->steps, out->unit_steps);
+  RowSteps(setup, out->Inputs(), &out->steps, out->unit_steps, batch, lane);
   out->target = target;
   return true;
 }
@@ -366,7 +376,8 @@ bool PrepareSetUpTriangle(const TriangleTarget& target, const RenderState& rende
                           const TextureUnitState* tmu1) {
   batch.Write(i, out->setup);
   out->shape = PreparedTriangle::Shape::kTriangle;
-  return FinishPrepare(target, render, tmu, tmu1, loops, out, same_state);
+  return FinishPrepare(target, render, tmu, tmu1, loops, out, same_state,
+                       batch.alone[i] ? nullptr : &batch, i);
 }
 
 bool PrepareLine(const TriangleTarget& target, const RenderState& render,

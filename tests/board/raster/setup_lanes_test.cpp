@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "pixel/span_start.h"
 #include "raster/setup_lanes.h"
 
 namespace softboard {
@@ -55,8 +56,8 @@ GrVertex Corner(std::mt19937& random, float cx, float cy, float extent) {
 // ones too large to set up exactly in lanes, slivers and zero areas, corners
 // halfway between sixteenths, on the same row or column, not finite or
 // beyond the guard band, at several scales and with several sets of planes:
-// each triangle's result
-// and setup are SetupTriangle's, and the small ones were made in lanes
+// each triangle's result and setup are SetupTriangle's, its steps along a
+// row those its spans would make, and the small ones were made in lanes
 // wherever lanes hold doubles.
 TEST_P(SetupLanesOnTarget, GiveEachTriangleItsOwnSetupBitForBit) {
   std::mt19937 random(uint32_t(GetParam() % 1000003) + 3);
@@ -114,6 +115,13 @@ TEST_P(SetupLanesOnTarget, GiveEachTriangleItsOwnSetupBitForBit) {
       if (!drawn) continue;
       batch.Write(i, got);
       ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << "round " << round << " triangle " << i;
+      if (!batch.alone[i]) {  // the steps along a row made with them, as the span's
+        for (int c = 0; c < 4; c++)
+          ASSERT_EQ(batch.color_steps[c][i], ToFixed(want.plane[kPlaneR + c].dx)) << round;
+        ASSERT_EQ(batch.z_steps[i], ToFixedDepth(want.plane[kPlaneZ].dx)) << round;
+        const float q = ToFloat(want.plane[kPlaneQ].dx);
+        ASSERT_EQ(std::memcmp(&batch.q_steps[i], &q, sizeof q), 0) << round;
+      }
       small += is_small[i];
       in_lanes += is_small[i] && !batch.alone[i];
     }
