@@ -514,13 +514,6 @@ HWY_INLINE V32 RowPlaneValues(const Plane& p, const RowOffsets& at, Held held) {
   return hn::BitCast(D32(), hn::Combine(DI(), held(value(1)), low));
 }
 
-// `v` held within +-limit, NaN taken low, as ToFixed and its kin hold it.
-HWY_INLINE hn::Vec<DD> HeldWithin(hn::Vec<DD> v, double limit) {
-  const DD dd;
-  return hn::IfThenElse(hn::Ge(v, hn::Set(dd, -limit)), hn::Min(v, hn::Set(dd, limit)),
-                        hn::Set(dd, -limit));
-}
-
 // The start values of up to 16 rows, row r in lane r: colours as ToFixed,
 // Z as ToFixedDepth, 1/w as ToFloat (its bits). Made in registers: vectors
 // loaded from lanes just stored one by one wait for every store before them.

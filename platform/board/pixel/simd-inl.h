@@ -26,6 +26,15 @@ namespace softboard {
 namespace HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+// `v` (doubles) held within +-limit, NaN taken low, as ToFixed and its kin
+// hold it.
+template <class V>
+HWY_INLINE V HeldWithin(V v, double limit) {
+  const hn::DFromV<V> d;
+  return hn::IfThenElse(hn::Ge(v, hn::Set(d, -limit)), hn::Min(v, hn::Set(d, limit)),
+                        hn::Set(d, -limit));
+}
+
 #if HWY_TARGET != HWY_SCALAR
 
 using D32 = hn::ScalableTag<uint32_t>;

@@ -9,6 +9,7 @@
 #include <cfloat>
 
 #include "pixel/pipeline_state.h"
+#include "pixel/simd-inl.h"
 #include "raster/setup_lanes.h"
 
 // What every target's code shares, made once (this file is read once a target).
@@ -86,13 +87,6 @@ HWY_INLINE VD HeldValue(VD v, Held held) {
     case Held::kFinite: break;
   }
   return hn::IfThenElseZero(hn::Le(hn::Abs(v), hn::Set(d, DBL_MAX)), v);
-}
-
-// `v` held within +-limit, NaN taken low, as ToFixed and its kin hold it.
-HWY_INLINE VD HeldWithin(VD v, double limit) {
-  const DD d;
-  return hn::IfThenElse(hn::Ge(v, hn::Set(d, -limit)), hn::Min(v, hn::Set(d, limit)),
-                        hn::Set(d, -limit));
 }
 
 // The lanes' steps along a row from their planes' steps, as RowSteps makes
