@@ -89,53 +89,70 @@ HWY_INLINE VD HeldValue(VD v, Held held) {
   return hn::IfThenElseZero(hn::Le(hn::Abs(v), hn::Set(d, DBL_MAX)), v);
 }
 
+// Plane k's step along a row in the lanes from `first` (stored with its
+// gradients), 0 where the plane was not set up.
+HWY_INLINE VD StepAlongRow(const SetupBatch& batch, int k, int first) {
+  if (!(batch.planes >> k & 1)) return hn::Zero(DD());
+  return hn::LoadU(DD(), batch.plane_values[k][1] + first);
+}
+
 // The lanes' steps along a row from their planes' steps, as RowSteps makes
 // them (the same operations; conversions to integers truncate).
-HWY_INLINE void RowStepsInLanes(const VD (&steps)[kPlanes], int first, SetupBatch& batch) {
+HWY_INLINE void RowStepsInLanes(SetupBatch& batch, int first) {
   const DD d;
   const hn::Rebind<int32_t, DD> di;
+  const hn::Rebind<uint32_t, DD> du;
   const hn::Rebind<float, DD> df;
   constexpr double kMax = 2147483647.0;
   for (int c = 0; c < 4; c++) {
-    const VD fixed = HeldWithin(hn::Mul(steps[kPlaneR + c], hn::Set(d, 65536.0)), kMax);
-    hn::StoreU(hn::BitCast(hn::Rebind<uint32_t, DD>(), hn::DemoteTo(di, fixed)),
-               hn::Rebind<uint32_t, DD>(), batch.color_steps[c] + first);
+    const VD step = StepAlongRow(batch, kPlaneR + c, first);
+    const VD fixed = HeldWithin(hn::Mul(step, hn::Set(d, 65536.0)), kMax);
+    hn::StoreU(hn::BitCast(du, hn::DemoteTo(di, fixed)), du, batch.color_steps[c] + first);
   }
-  const VD depth =
-      hn::Add(hn::Mul(steps[kPlaneZ], hn::Set(d, double(1 << kDepthFraction))), hn::Set(d, 0.5));
-  hn::StoreU(
-      hn::BitCast(hn::Rebind<uint32_t, DD>(), hn::DemoteTo(di, hn::Floor(HeldWithin(depth, kMax)))),
-      hn::Rebind<uint32_t, DD>(), batch.z_steps + first);
-  hn::StoreU(hn::DemoteTo(df, HeldWithin(steps[kPlaneQ], 1e30)), df, batch.q_steps + first);
+  const VD z = StepAlongRow(batch, kPlaneZ, first);
+  const VD depth = hn::Add(hn::Mul(z, hn::Set(d, double(1 << kDepthFraction))), hn::Set(d, 0.5));
+  hn::StoreU(hn::BitCast(du, hn::DemoteTo(di, hn::Floor(HeldWithin(depth, kMax)))), du,
+             batch.z_steps + first);
+  const VD q = StepAlongRow(batch, kPlaneQ, first);
+  hn::StoreU(hn::DemoteTo(df, HeldWithin(q, 1e30)), df, batch.q_steps + first);
 }
 
 // The batch's triangles from `first` on, Lanes(DD) at a time, one a lane.
+// (Vectors are locals, never in arrays: on SVE their size is known only at
+// run time.)
 void SetupInLanes(SetupBatch& batch, int first) {
   const DD d;
   const size_t lanes = std::min(hn::Lanes(d), size_t(batch.count - first));
   const TriangleCorners& corners = *batch.corners;
   MD valid = hn::FirstN(d, lanes);
-  VD x[3], y[3];
-  for (int k = 0; k < 3; k++) {
-    x[k] = Snapped(Widened(corners, 0, k, first), batch.sx, valid);
-    y[k] = Snapped(Widened(corners, 1, k, first), batch.sy, valid);
-  }
+  const auto snapped = [&](int value, int k, double scale) {
+    return Snapped(Widened(corners, value, k, first), scale, valid);
+  };
+  const VD x0 = snapped(0, 0, batch.sx), y0 = snapped(1, 0, batch.sy);
+  VD x1 = snapped(0, 1, batch.sx), y1 = snapped(1, 1, batch.sy);
+  VD x2 = snapped(0, 2, batch.sx), y2 = snapped(1, 2, batch.sy);
   // Every product below is exact in doubles while the corners lie within
   // 2^24 sixteenths; a NaN or an infinity fails this too.
   const VD within = hn::Set(d, double(1 << 24));
-  MD exact = hn::FirstN(d, lanes);
-  for (int k = 0; k < 3; k++) {
-    exact = hn::And(exact, hn::And(hn::Lt(hn::Abs(x[k]), within), hn::Lt(hn::Abs(y[k]), within)));
-  }
+  const auto small = [&](VD x, VD y) {
+    return hn::And(hn::Lt(hn::Abs(x), within), hn::Lt(hn::Abs(y), within));
+  };
+  const MD exact =
+      hn::And(hn::FirstN(d, lanes), hn::And(small(x0, y0), hn::And(small(x1, y1), small(x2, y2))));
   const VD zero = hn::Zero(d);
-  VD area2 = hn::Sub(hn::Mul(hn::Sub(x[1], x[0]), hn::Sub(y[2], y[0])),
-                     hn::Mul(hn::Sub(y[1], y[0]), hn::Sub(x[2], x[0])));
+  VD area2 =
+      hn::Sub(hn::Mul(hn::Sub(x1, x0), hn::Sub(y2, y0)), hn::Mul(hn::Sub(y1, y0), hn::Sub(x2, x0)));
   valid = hn::And(valid, hn::Ne(area2, zero));
   // Wound so that the interior is positive, as SetupTriangle rewinds.
   const MD rewound = hn::Lt(area2, zero);
-  const VD x1 = hn::IfThenElse(rewound, x[2], x[1]), x2 = hn::IfThenElse(rewound, x[1], x[2]);
-  const VD y1 = hn::IfThenElse(rewound, y[2], y[1]), y2 = hn::IfThenElse(rewound, y[1], y[2]);
-  x[1] = x1, x[2] = x2, y[1] = y1, y[2] = y2;
+  {
+    const VD swapped_x = hn::IfThenElse(rewound, x2, x1),
+             swapped_y = hn::IfThenElse(rewound, y2, y1);
+    x2 = hn::IfThenElse(rewound, x1, x2);
+    y2 = hn::IfThenElse(rewound, y1, y2);
+    x1 = swapped_x;
+    y1 = swapped_y;
+  }
   area2 = hn::Abs(area2);
 
   const VD sixteenth = hn::Set(d, 1.0 / 16), eight = hn::Set(d, 8.0);
@@ -150,32 +167,33 @@ void SetupInLanes(SetupBatch& batch, int first) {
     hn::StoreU(hn::Add(last, hn::Set(d, 1.0)), d, end);
   };
   auto& values = batch.values;
-  centres(hn::Min(hn::Min(y[0], y[1]), y[2]), hn::Max(hn::Max(y[0], y[1]), y[2]), batch.height,
+  centres(hn::Min(hn::Min(y0, y1), y2), hn::Max(hn::Max(y0, y1), y2), batch.height,
           values[SetupBatch::kRowBegin] + first, values[SetupBatch::kRowEnd] + first);
-  centres(hn::Min(hn::Min(x[0], x[1]), x[2]), hn::Max(hn::Max(x[0], x[1]), x[2]), batch.width,
+  centres(hn::Min(hn::Min(x0, x1), x2), hn::Max(hn::Max(x0, x1), x2), batch.width,
           values[SetupBatch::kColBegin] + first, values[SetupBatch::kColEnd] + first);
-  for (int i = 0; i < 3; i++) {  // MakeEdge
-    const int j = (i + 1) % 3;
-    const VD dx = hn::Sub(x[j], x[i]), dy = hn::Sub(y[j], y[i]);
+  // MakeEdge from (px, py) to (qx, qy), edge i.
+  const auto edge = [&](int i, VD px, VD py, VD qx, VD qy) {
+    const VD dx = hn::Sub(qx, px), dy = hn::Sub(qy, py);
     const MD top_or_left = hn::Or(hn::And(hn::Eq(dy, zero), hn::Gt(dx, zero)), hn::Lt(dy, zero));
     hn::StoreU(hn::Neg(dy), d, values[SetupBatch::kEdges + 4 * i] + first);
     hn::StoreU(dx, d, values[SetupBatch::kEdges + 4 * i + 1] + first);
-    hn::StoreU(hn::Sub(hn::Mul(dy, x[i]), hn::Mul(dx, y[i])), d,
+    hn::StoreU(hn::Sub(hn::Mul(dy, px), hn::Mul(dx, py)), d,
                values[SetupBatch::kEdges + 4 * i + 2] + first);
     hn::StoreU(hn::IfThenElse(top_or_left, zero, hn::Set(d, -1.0)), d,
                values[SetupBatch::kEdges + 4 * i + 3] + first);
-  }
-  hn::StoreU(hn::Mul(x[0], sixteenth), d, values[SetupBatch::kOriginX] + first);
-  hn::StoreU(hn::Mul(y[0], sixteenth), d, values[SetupBatch::kOriginY] + first);
+  };
+  edge(0, x0, y0, x1, y1);
+  edge(1, x1, y1, x2, y2);
+  edge(2, x2, y2, x0, y0);
+  hn::StoreU(hn::Mul(x0, sixteenth), d, values[SetupBatch::kOriginX] + first);
+  hn::StoreU(hn::Mul(y0, sixteenth), d, values[SetupBatch::kOriginY] + first);
 
   // Each plane asked for: its value at the first corner, its gradients.
-  const VD dx1 = hn::Mul(hn::Sub(x[1], x[0]), sixteenth);
-  const VD dy1 = hn::Mul(hn::Sub(y[1], y[0]), sixteenth);
-  const VD dx2 = hn::Mul(hn::Sub(x[2], x[0]), sixteenth);
-  const VD dy2 = hn::Mul(hn::Sub(y[2], y[0]), sixteenth);
+  const VD dx1 = hn::Mul(hn::Sub(x1, x0), sixteenth);
+  const VD dy1 = hn::Mul(hn::Sub(y1, y0), sixteenth);
+  const VD dx2 = hn::Mul(hn::Sub(x2, x0), sixteenth);
+  const VD dy2 = hn::Mul(hn::Sub(y2, y0), sixteenth);
   const VD area = hn::Mul(area2, hn::Set(d, 1.0 / 256));
-  VD steps[kPlanes];  // each plane's step along a row, 0 where not set up
-  for (int k = 0; k < kPlanes; k++) steps[k] = hn::Zero(d);
   for (uint32_t rest = batch.planes & kAllPlanes; rest != 0; rest &= rest - 1) {
     const int k = std::countr_zero(rest);
     const VD at0 = HeldValue(Widened(corners, 2 + k, 0, first), kHeld[k]);
@@ -184,12 +202,11 @@ void SetupInLanes(SetupBatch& batch, int first) {
     const VD d1 = hn::Sub(hn::IfThenElse(rewound, at2, at1), at0);
     const VD d2 = hn::Sub(hn::IfThenElse(rewound, at1, at2), at0);
     double(&plane)[3][SetupBatch::kRoom] = batch.plane_values[k];
-    steps[k] = hn::Div(hn::Sub(hn::Mul(d1, dy2), hn::Mul(d2, dy1)), area);
     hn::StoreU(at0, d, plane[0] + first);
-    hn::StoreU(steps[k], d, plane[1] + first);
+    hn::StoreU(hn::Div(hn::Sub(hn::Mul(d1, dy2), hn::Mul(d2, dy1)), area), d, plane[1] + first);
     hn::StoreU(hn::Div(hn::Sub(hn::Mul(d2, dx1), hn::Mul(d1, dx2)), area), d, plane[2] + first);
   }
-  RowStepsInLanes(steps, first, batch);
+  RowStepsInLanes(batch, first);
 
   alignas(64) double flags[2][kSetupBatch];
   hn::Store(hn::IfThenElseZero(valid, hn::Set(d, 1.0)), d, flags[0]);
